@@ -1,0 +1,101 @@
+// Module state and internal operations of the archive file system, shared by
+// its files. Not for callers outside archive/ (tests excepted).
+//
+// Directory records are referred to by position (index into a slot's
+// directory), never by address: a directory is reallocated when it grows
+// while handles and the enumeration cursor still refer to its records.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/archive.h"
+
+// ---- Mount table -------------------------------------------------------------
+
+constexpr uint32_t SLOT_MOUNTED = 0x80000000u;
+constexpr uint32_t SLOT_DIRTY = 0x00000001u;
+
+struct ArchiveSlot {
+    int os_handle;        // the archive file, owned; -1 when free
+    int first_drive;      // lowest drive character served (0..255)
+    int last_drive;       // highest drive character served
+    int entry_count;      // records in use in directory, free ones included
+    int packed_dir_size;  // header copy; nonzero: written back packed
+    int dir_offset;       // absolute file position of the directory; moves
+                          // forward as entry data is appended
+    uint32_t flags;       // SLOT_MOUNTED | SLOT_DIRTY; no other bits
+    int capacity;         // records directory has room for (>= entry_count)
+    int base_offset;      // file offset of the archive's first byte
+    PakEntry *directory;  // owned; capacity records, entry_count in use
+    int32_t *sorted_index;  // owned; entry_count positions ordered by
+                            // name_order, or null (dropped on any change)
+    uint32_t serial;      // changes with every mount of this slot, so that
+                          // handles and cursors can tell a remount apart
+};
+
+struct MountTable {
+    ArchiveSlot slots[VFS_MAX_SLOTS];
+    int mount_count;       // 1 + highest mounted slot index; 0 when none.
+                           // Slots at or above it are free.
+    bool handles_cleared;  // the first mount of a run clears the handle table
+    uint32_t next_serial;  // source of ArchiveSlot::serial
+};
+extern MountTable g_mount;
+
+int slot_alloc();
+void index_drop(int slot);
+int name_order(const char *a, const char *b);
+// The slot's directory as a PakEntry array; null when the slot is not mounted.
+PakEntry *slot_entry(int slot, int position);
+
+// ---- Names and lookup ----------------------------------------------------------
+
+struct FindCursor {
+    int slot;          // -1 when none
+    uint32_t serial;   // the slot's serial when the cursor was saved
+    int entry;         // position of the last match in the slot's directory
+    int remaining;     // entries still unvisited, this one included
+};
+
+struct LookupState {
+    int find_mode;             // -1 disk enumeration (start), 1 archive
+                               // enumeration, 0 while an enumeration lookup runs
+    int last_match_slot;       // slot of the last successful lookup
+    FindCursor find_cursor;
+    char find_pattern[260];    // pattern of the current enumeration
+    int find_prefix_len;       // characters cut from each result's name
+};
+extern LookupState g_lookup;
+
+int slot_for_name(const char *name);
+const char *strip_drive(const char *name);
+// Position of the entry in slot g_lookup.last_match_slot, or -1.
+int entry_lookup(const char *name, int continue_search);
+int wild_match(const char *pattern, const char *name_field, int limit);
+int binary_search(const void *key, int count, int (*compare)(const void *key, int i, void *context),
+                  void *context);
+
+// ---- Virtual file handles ------------------------------------------------------
+
+struct VfsOpenFile {
+    int size;         // current length of the entry
+    int data_offset;  // absolute file position of its first byte; 0: free record
+    int position;     // offset of the next read or write, 0..size
+    bool changed;     // written (or edited); becomes the slot's dirty bit at close
+    int entry;        // position of the entry in the slot's directory
+    int slot;         // slot index of the archive
+    uint32_t serial;  // the slot's serial when bound; a mismatch means the
+                      // archive is gone and the handle is dead
+};
+
+struct HandleTable {
+    VfsOpenFile files[VFS_MAX_HANDLES];
+    int open_count;
+};
+extern HandleTable g_handles;
+
+int handle_alloc();
+int handle_bind(int record, const char *name);
+int handle_flush(int record);
+// The record behind an archive handle that is bound to a live mount, or null.
+VfsOpenFile *handle_record(int handle);

@@ -1,0 +1,12 @@
+# zlib: Debian's zlib1g-dev natively, libz-mingw-w64-dev (static) for Windows.
+if(WIN32)
+  find_library(KORIN_ZLIB NAMES libz.a z REQUIRED)
+  find_path(KORIN_ZLIB_INCLUDE zlib.h REQUIRED)
+  add_library(korin_zlib INTERFACE)
+  target_link_libraries(korin_zlib INTERFACE ${KORIN_ZLIB})
+  target_include_directories(korin_zlib INTERFACE ${KORIN_ZLIB_INCLUDE})
+else()
+  find_package(ZLIB REQUIRED)
+  add_library(korin_zlib INTERFACE)
+  target_link_libraries(korin_zlib INTERFACE ZLIB::ZLIB)
+endif()

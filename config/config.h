@@ -1,0 +1,49 @@
+// The configuration reader: INI-style files with sections, keys, comments and
+// the directives "define" and "include", loaded into one module-wide store and
+// looked up by section and key. Files are read through the virtual files, so a
+// configuration file may also be an entry of a mounted archive.
+//
+// Unlike the rest of the system the reader answers 1 or 0, and its handles are
+// 0 when nothing was found.
+#pragma once
+
+#include <cstdint>
+
+enum CfgToken {
+    CFG_END = 0,
+    CFG_SECTION = 1,
+    CFG_KEY = 2,
+    CFG_DIRECTIVE = 3,
+};
+
+// ---- Loading (load.cpp) ----------------------------------------------------------
+
+int32_t cfg_load(const char *path);
+void cfg_free();
+void cfg_set_include_folder(const char *folder);
+int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_out,
+                   int32_t *value_out, const char *base);
+
+// ---- Lookup (lookup.cpp) -----------------------------------------------------------
+
+int32_t cfg_find_section(const char *name, int32_t n);
+int32_t cfg_find_next_section(const char *name, int32_t section);
+const char *cfg_get_string(const char *key, int32_t n, int32_t section, char *dest);
+int cfg_get_int(const char *key, int32_t n, int32_t section, int32_t *out);
+int cfg_value_to_int(const char *text, int32_t *out);
+int cfg_find_macro(char *dest, const char *name);
+int32_t cfg_next_section(int32_t section, char *name_dest);
+int32_t cfg_next_key(int32_t handle, char *name_dest, char *value_dest);
+int32_t cfg_count_sections(const char *name, int32_t section);
+int32_t cfg_count_keys(const char *name, int32_t section);
+
+// ---- Numbers (number.cpp) ------------------------------------------------------------
+
+int parse_int(const char *text, int32_t *out);
+void format_int(uint32_t value, char *dest, int32_t base, int32_t width, int fill);
+int32_t int_sqrt(int32_t x);
+
+// ---- Tests ----------------------------------------------------------------------------
+
+// cfg_free, and both folders emptied.
+void cfg_reset();

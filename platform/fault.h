@@ -1,0 +1,27 @@
+// Test-only fault injection: makes the n-th allocation, disk create, disk
+// write or disk rename fail, once or from that point on, so that tests can
+// prove that no failure loses data. Only the platform_faults library variant
+// (linked by tests) consults it; product builds link the plain variant, where
+// these points cost nothing.
+#pragma once
+
+enum : unsigned {
+    FAULT_ALLOC = 1u << 0,   // mem_alloc, mem_realloc
+    FAULT_CREATE = 1u << 1,  // disk_create (and so disk_force_create)
+    FAULT_WRITE = 1u << 2,   // disk_write
+    FAULT_RENAME = 1u << 3,  // disk_rename
+    FAULT_ALL = FAULT_ALLOC | FAULT_CREATE | FAULT_WRITE | FAULT_RENAME,
+};
+
+// Counts the points of the given kinds from now on; the nth of them (1-based)
+// fails, and with sticky every later one too. nth = 0 only counts.
+void fault_arm(unsigned kinds, long nth, bool sticky);
+// Stops failing and counting; the count stays readable.
+void fault_disarm();
+// Points of the armed kinds passed since fault_arm.
+long fault_points();
+// Failures injected since fault_arm.
+long fault_injected();
+
+// Used by the platform implementations: true when this point must fail.
+bool fault_hit(unsigned kind);

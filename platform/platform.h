@@ -1,0 +1,113 @@
+// The operating-system boundary: disk files and folders, the disk search,
+// the heap, path strings and the few user-interface calls the tools share.
+// Implemented once in platform/win32 and once in platform/posix; nothing above
+// this folder includes a system header.
+//
+// Results: 0 for success and -1 for failure unless an entry says otherwise.
+// Byte movers (disk_read, disk_write) return the count moved, 0 on failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- Disk files -----------------------------------------------------------
+
+// Open modes: only the low four bits count. 1 write, 2 read and write (both
+// unshared); anything else reads and lets others read too.
+enum {
+    DISK_READ = 0,
+    DISK_WRITE = 1,
+    DISK_READ_WRITE = 2,
+};
+
+// Create attributes, the system's own values; other bits are ignored.
+enum {
+    DISK_ATTR_NORMAL = 0,
+    DISK_ATTR_READONLY = 1,
+    DISK_ATTR_HIDDEN = 2,
+    DISK_ATTR_SYSTEM = 4,
+};
+
+// Seek origins, passed to the system unchanged.
+enum {
+    DISK_SEEK_SET = 0,
+    DISK_SEEK_CUR = 1,
+    DISK_SEEK_END = 2,
+};
+
+// Attribute bits reported by the disk search (and accepted as its mask).
+enum : uint32_t {
+    FILE_ATTR_READONLY = 0x01,
+    FILE_ATTR_HIDDEN = 0x02,
+    FILE_ATTR_SYSTEM = 0x04,
+    FILE_ATTR_DIRECTORY = 0x10,
+    FILE_ATTR_ARCHIVE = 0x20,
+    FILE_ATTR_NORMAL = 0x80,
+};
+
+constexpr uint32_t DISK_FAILED = 0xFFFFFFFFu;  // disk_seek and disk_size failure
+
+int disk_open(const char *name, int mode);        // handle, or -1
+int disk_create(const char *name, int attributes);  // creates or truncates; handle, or -1
+int disk_read(int handle, void *buffer, int count);
+int disk_write(int handle, const void *buffer, int count);
+int disk_close(int handle);  // -1 is refused without a system call
+uint32_t disk_seek(int handle, int32_t distance, int origin);  // new position, or DISK_FAILED
+uint32_t disk_size(int handle);                                 // low 32 bits, or DISK_FAILED
+int disk_delete(const char *name);
+int disk_rename(const char *old_name, const char *new_name);  // fails when new_name exists
+int disk_mkdir(const char *path);
+int disk_rmdir(const char *path);
+int disk_force_delete(const char *name);  // resets attributes to normal first
+int disk_force_create(const char *name, int attributes);
+
+// Additions beyond the plain file calls, for callers that must not lose data:
+// flushes a file's written bytes to the disk.
+int disk_flush(int handle);
+// Sets a file's attributes (FILE_ATTR_* bits; 0x80 alone means normal).
+int disk_set_attributes(const char *name, uint32_t attributes);
+
+// The single disk search. A mask of exactly 0x80 is widened to 0xA0; an entry
+// is reported when its attributes share a bit with the mask. name_out holds
+// at least 260 bytes and is emptied first.
+int disk_find_first(const char *pattern, uint32_t mask, char *name_out);
+int disk_find_next(char *name_out);
+
+// ---- Memory -----------------------------------------------------------------
+
+void *mem_alloc(size_t size);
+void *mem_realloc(void *block, size_t size);  // old block stays valid on failure
+void mem_free(void *block);
+
+// ---- Paths ------------------------------------------------------------------
+// Only ':' and '\' separate components. Builds for a double-byte code page
+// step over a lead byte 0x81-0xFE and its trail byte as one character, so a
+// trail byte 0x5C is not taken for a backslash.
+
+// 2 when p starts a double-byte character (lead byte followed by a trail
+// byte) in a double-byte build, 0 at the terminator, else 1.
+int path_char_len(const char *p);
+
+char *path_dir(char *dest, const char *source);  // dest, or null for an empty source
+int path_file(char *dest, const char *source);   // bytes copied, terminator included
+int path_ext(char *dest, const char *source);    // extension length + 1, or 0
+int path_add_slash(char *path);                  // always 0
+
+// 1 when this build reads names in a double-byte code page (chosen at link
+// time by platform_cp_dbcs or platform_cp_sbcs).
+extern const int path_dbcs;
+
+// ---- Process ----------------------------------------------------------------
+
+// n = 0: the running executable's path (at most 259 bytes + terminator).
+// Otherwise the n-th space-separated word of the command line, one leading
+// '/' or '-' dropped; empty when there is none.
+void cmdline_arg(const char *command_line, int n, char *dest);
+
+// The drive-strip switch that archive lookups consult (0 off).
+void vfs_set_drive_strip(int value);
+int vfs_drive_strip();
+
+// Restores the layer's module state (disk search, drive-strip switch) to its
+// start-up values. For tests.
+void platform_reset();
