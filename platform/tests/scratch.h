@@ -4,13 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/support/archive_builder.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,47 +18,27 @@ namespace fs = std::filesystem;
 
 class Scratch : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        platform_reset();
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() /
-               ("korin_" + std::string(info->name()) + "_" + std::to_string(stamp));
-        fs::create_directories(dir_);
-    }
-
-    void TearDown() override
-    {
-        platform_reset();
-        std::error_code ec;
-        for (const auto &entry : fs::recursive_directory_iterator(dir_, ec))
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir_, ec);
-    }
+    void SetUp() override { platform_reset(); }
+    void TearDown() override { platform_reset(); }
 
     // The name the layer is given: the folder, a backslash, the file.
-    std::string at(const std::string &name) const { return dir_.string() + "\\" + name; }
-
-    fs::path host(const std::string &name) const { return dir_ / name; }
-
-    void put(const std::string &name, const std::string &content) const
+    std::string at(const std::string &name) const { return dir_.path().string() + "\\" + name; }
+    fs::path host(const std::string &name) const { return dir_.path() / name; }
+    void put(const std::string &name, const std::string &text) const
     {
-        std::ofstream(host(name), std::ios::binary) << content;
+        dir_.write(name, testpak::bytes_of(text));
     }
-
     std::string get(const std::string &name) const
     {
-        std::ifstream in(host(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        const auto bytes = testpak::read_file(host(name));
+        return {bytes.begin(), bytes.end()};
     }
-
     bool read_only(const std::string &name) const
     {
         return (fs::status(host(name)).permissions() & fs::perms::owner_write) == fs::perms::none;
     }
 
-    fs::path dir_;
+    testpak::TempDir dir_;
 };
 
 // Wine differs from Windows where it maps attributes onto POSIX permissions.
@@ -80,10 +58,10 @@ inline bool read_only_is_enforced(const fs::path &probe)
 {
     if (!running_under_wine()) return true;
     std::ofstream(probe) << "x";
-    fs::permissions(probe, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
+    const auto write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(probe, write, fs::perm_options::remove);
     const bool refused = !std::ofstream(probe, std::ios::app).is_open();
-    fs::permissions(probe, fs::perms::owner_write, fs::perm_options::add);
+    fs::permissions(probe, write, fs::perm_options::add);
     fs::remove(probe);
     return refused;
 }

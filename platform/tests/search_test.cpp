@@ -34,16 +34,12 @@ TEST_F(Search, WildcardsIgnoreCaseOfLetters)
         const char *pattern;
         Names expected;
     } rows[] = {
-        {"*.txt", {"a.txt", "B.TXT"}},
-        {"*.TxT", {"a.txt", "B.TXT"}},
-        {"?.txt", {"a.txt", "B.TXT"}},
-        {"A*", {"a.txt", "ab", "abc.t"}},
-        {"README", {"readme"}},
+        {"*.txt", {"a.txt", "B.TXT"}}, {"*.TxT", {"a.txt", "B.TXT"}}, {"?.txt", {"a.txt", "B.TXT"}},
+        {"A*", {"a.txt", "ab", "abc.t"}}, {"*T", {"a.txt", "B.TXT", "abc.t"}},
         {"*.*", {"a.txt", "B.TXT", "readme", "x.tar.gz", "ab", "abc.t"}},
         {"*", {"a.txt", "B.TXT", "readme", "x.tar.gz", "ab", "abc.t"}},
-        {"x.*.gz", {"x.tar.gz"}},
-        {"*b*.t", {"abc.t"}},
-        {"nothing*", {}},
+        {"README", {"readme"}}, {"x.*.gz", {"x.tar.gz"}}, {"*b*.t", {"abc.t"}}, {"ab.*", {"ab"}},
+        {"a.*", {"a.txt"}}, {"?b", {"ab"}}, {"nothing*", {}},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.pattern);
@@ -92,15 +88,18 @@ TEST_F(Search, EndedOrMissingSearchReportsNothing)
     EXPECT_EQ(disk_find_next(name), -1);
     EXPECT_EQ(disk_find_next(name), -1);
 
-    // A new search replaces one still running; a reset ends it.
+    // A new search replaces one still running; a reset ends it (and turns the
+    // drive-strip switch off).
     put("g", "");
     EXPECT_EQ(disk_find_first(at("*").c_str(), FILE_ATTR_NORMAL, name), 0);
     EXPECT_EQ(disk_find_first(at("g").c_str(), FILE_ATTR_NORMAL, name), 0);
     EXPECT_STREQ(name, "g");
     EXPECT_EQ(disk_find_next(name), -1);
     EXPECT_EQ(disk_find_first(at("*").c_str(), FILE_ATTR_NORMAL, name), 0);
+    vfs_set_drive_strip(1);
     platform_reset();
     EXPECT_EQ(disk_find_next(name), -1);
+    EXPECT_EQ(vfs_drive_strip(), 0);
 }
 
 }  // namespace

@@ -9,17 +9,19 @@ namespace {
 HANDLE to_system(int handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
 
 // Moves a handle off the values archive handles use; -1 when that fails.
+// Each duplicate gets a value of its own while the ones before it are held.
 int from_system(HANDLE h)
 {
-    if (h == INVALID_HANDLE_VALUE) return -1;
-    const intptr_t value = reinterpret_cast<intptr_t>(h);
-    if (!handle_is_reserved(value)) return static_cast<int>(value);
-    // The duplicate gets another value while the original is still held.
-    HANDLE copy = INVALID_HANDLE_VALUE;
+    HANDLE held[RESERVED_HANDLE_LAST - RESERVED_HANDLE_FIRST + 1];
+    int count = 0;
     const HANDLE self = GetCurrentProcess();
-    const BOOL ok = DuplicateHandle(self, h, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
-    CloseHandle(h);
-    return ok ? from_system(copy) : -1;
+    while (h != INVALID_HANDLE_VALUE && handle_is_reserved(reinterpret_cast<intptr_t>(h))) {
+        held[count++] = h;
+        if (!DuplicateHandle(self, h, self, &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            h = INVALID_HANDLE_VALUE;
+    }
+    while (count > 0) CloseHandle(held[--count]);
+    return h == INVALID_HANDLE_VALUE ? -1 : static_cast<int>(reinterpret_cast<intptr_t>(h));
 }
 
 }  // namespace
