@@ -10,13 +10,36 @@
 
 #include "archive/archive.h"
 
+// Runs a clean-up when the scope ends, unless dismissed: every early return
+// of a failing function releases what it took.
+template <class F>
+class ScopeGuard {
+public:
+    explicit ScopeGuard(F f) : f_(f) {}
+    ~ScopeGuard()
+    {
+        if (active_) f_();
+    }
+    ScopeGuard(const ScopeGuard &) = delete;
+    ScopeGuard &operator=(const ScopeGuard &) = delete;
+    void dismiss() { active_ = false; }
+
+private:
+    F f_;
+    bool active_ = true;
+};
+
+// Positions and sizes inside archive files are kept in ints: a mount refuses
+// any archive whose offsets would not fit, and writes stop short of it.
+constexpr int64_t ARCHIVE_LIMIT = 0x7FFFFFFF;
+
 // ---- Mount table -------------------------------------------------------------
 
 constexpr uint32_t SLOT_MOUNTED = 0x80000000u;
 constexpr uint32_t SLOT_DIRTY = 0x00000001u;
 
 struct ArchiveSlot {
-    int os_handle;        // the archive file, owned; -1 when free
+    int os_handle;        // the archive file, owned while mounted
     int first_drive;      // lowest drive character served (0..255)
     int last_drive;       // highest drive character served
     int entry_count;      // records in use in directory, free ones included
@@ -44,9 +67,14 @@ extern MountTable g_mount;
 
 int slot_alloc();
 void index_drop(int slot);
+// Compares names byte by byte as unsigned, 'A'-'Z' taken as 'a'-'z'.
 int name_order(const char *a, const char *b);
-// The slot's directory as a PakEntry array; null when the slot is not mounted.
+// The record at position (0 <= position < capacity) of a mounted slot's
+// directory; null when the slot is not mounted or the position is outside.
 PakEntry *slot_entry(int slot, int position);
+// The slot when it is mounted and still the mount that serial names (0 skips
+// the serial test); null otherwise.
+ArchiveSlot *slot_live(int slot, uint32_t serial);
 
 // ---- Names and lookup ----------------------------------------------------------
 
@@ -67,10 +95,14 @@ struct LookupState {
 };
 extern LookupState g_lookup;
 
+// Highest mounted slot whose drive range holds the name's first byte, or -1.
 int slot_for_name(const char *name);
+// The part of name compared with entry names (a pointer into name).
 const char *strip_drive(const char *name);
 // Position of the entry in slot g_lookup.last_match_slot, or -1.
 int entry_lookup(const char *name, int continue_search);
+// 0 when the pattern matches the name field (reading at most limit bytes of
+// it), -1 otherwise.
 int wild_match(const char *pattern, const char *name_field, int limit);
 int binary_search(const void *key, int count, int (*compare)(const void *key, int i, void *context),
                   void *context);
@@ -94,8 +126,10 @@ struct HandleTable {
 };
 extern HandleTable g_handles;
 
-int handle_alloc();
+int handle_alloc();  // lowest free record, or -1
+// Binds a record to the entry that an exact lookup of name finds.
 int handle_bind(int record, const char *name);
+// Turns the record's changed flag into its slot's dirty bit.
 int handle_flush(int record);
 // The record behind an archive handle that is bound to a live mount, or null.
 VfsOpenFile *handle_record(int handle);

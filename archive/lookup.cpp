@@ -1,1 +1,140 @@
-// (to be written)
+// Names: routing by drive character, the drive prefix, and finding entries
+// by binary search over a slot's sorted index or by a wildcard scan from the
+// end of its directory.
+#include <algorithm>
+
+#include "archive/internal.h"
+#include "platform/platform.h"
+
+LookupState g_lookup = {-1, 0, {-1, 0, 0, 0}, {}, 0};
+
+namespace {
+
+int upper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+struct IndexSearch {
+    const char *key;
+    const ArchiveSlot *slot;
+};
+
+int compare_indexed(const void *key, int i, void *context)
+{
+    const auto *search = static_cast<const IndexSearch *>(context);
+    return name_order(static_cast<const char *>(key), search->slot->directory[search->slot->sorted_index[i]].name);
+}
+
+}  // namespace
+
+int slot_for_name(const char *name)
+{
+    if (!name) return -1;
+    const int c = static_cast<uint8_t>(name[0]);
+    for (int i = g_mount.mount_count - 1; i >= 0; --i) {
+        const ArchiveSlot &s = g_mount.slots[i];
+        if ((s.flags & SLOT_MOUNTED) && s.first_drive <= c && c <= s.last_drive) return i;
+    }
+    return -1;
+}
+
+const char *strip_drive(const char *name)
+{
+    if (!vfs_drive_strip() || name[0] == 0 || name[1] != ':' || name[2] == 0) return name;
+    return name[2] == '\\' ? name + 3 : name + 2;
+}
+
+int entry_lookup(const char *name, int continue_search)
+{
+    const int c = static_cast<uint8_t>(name[0]);
+    const char *key = strip_drive(name);
+    int slot = g_mount.mount_count - 1;
+    int next = -1;  // position to scan from in slot; -1: start the slot afresh
+    if (continue_search) {
+        const FindCursor &cursor = g_lookup.find_cursor;
+        // The cursor dies with its mount; a grown directory only adds
+        // records above it.
+        if (!slot_live(cursor.slot, cursor.serial)) return -1;
+        slot = cursor.slot;
+        next = cursor.entry - 1;
+        if (next < 0) {
+            --slot;
+            next = -1;
+        }
+    }
+    for (; slot >= 0; --slot, next = -1) {
+        const ArchiveSlot &s = g_mount.slots[slot];
+        if (next < 0) {
+            if (!(s.flags & SLOT_MOUNTED) || c < s.first_drive || c > s.last_drive || s.entry_count == 0) continue;
+            if (g_lookup.find_mode != 0 && s.sorted_index) {
+                IndexSearch search = {key, &s};
+                const int i = binary_search(key, s.entry_count, compare_indexed, &search);
+                if (i >= 0 && s.directory[s.sorted_index[i]].data_offset != 0) {
+                    g_lookup.last_match_slot = slot;
+                    return s.sorted_index[i];
+                }
+                continue;
+            }
+            next = s.entry_count - 1;
+        }
+        for (int pos = next; pos >= 0; --pos) {
+            const PakEntry &e = s.directory[pos];
+            if (e.data_offset == 0 || wild_match(key, e.name, PAK_NAME_SIZE) != 0) continue;
+            g_lookup.last_match_slot = slot;
+            if (g_lookup.find_mode == 0) g_lookup.find_cursor = {slot, s.serial, pos, pos + 1};
+            return pos;
+        }
+    }
+    return -1;
+}
+
+int wild_match(const char *pattern, const char *name_field, int limit)
+{
+    const auto *p = reinterpret_cast<const uint8_t *>(pattern);
+    const auto *s = reinterpret_cast<const uint8_t *>(name_field);
+    int n = limit;
+    bool star_done = false;  // a star has consumed the name up to a '.'
+    for (;;) {
+        if (*p == '*') {
+            if (star_done) return 0;
+            // Pattern bytes between the star and the next '.' are ignored.
+            while (*p && *p != '.') ++p;
+            if (!*p) return 0;
+            ++p;
+            for (;;) {
+                const uint8_t c = *s++;
+                if (c == 0 || --n == 0) return 0;
+                if (c == '\\') return -1;
+                if (c == '.') break;
+            }
+            star_done = true;
+            continue;
+        }
+        if (upper(*p) == upper(*s)) {
+            if (*p == 0) return 0;
+        } else if (*p != '?') {
+            return -1;
+        }
+        ++p;
+        ++s;
+        if (--n == 0) return 0;
+    }
+}
+
+int binary_search(const void *key, int count, int (*compare)(const void *key, int i, void *context), void *context)
+{
+    if (count <= 0) return -1;
+    int lo = 0, hi = count, i = count / 2;
+    for (int round = 0; round < 200; ++round) {
+        const int order = compare(key, i, context);
+        if (order == 0) return i;
+        if (order > 0) {
+            lo = i;
+            i += std::max((hi - i) / 2, 1);
+            if (i >= hi) return -1;
+        } else {
+            hi = i;
+            i -= std::max((i - lo) / 2, 1);
+            if (i < lo) return -1;
+        }
+    }
+    return -1;
+}

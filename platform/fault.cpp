@@ -1,1 +1,38 @@
-// (to be written)
+// Fault injection for tests: counts the fault points of the armed kinds and
+// makes the chosen one (and with sticky every later one) fail.
+#include "platform/fault.h"
+
+namespace {
+
+struct FaultState {
+    unsigned kinds = 0;   // kinds being counted; 0 when disarmed
+    long nth = 0;         // 1-based point that fails; 0 only counts
+    bool sticky = false;  // points after nth fail too
+    long points = 0;      // points of the armed kinds since fault_arm
+    long injected = 0;    // failures injected since fault_arm
+};
+
+FaultState fault;
+
+}  // namespace
+
+void fault_arm(unsigned kinds, long nth, bool sticky)
+{
+    fault = FaultState{kinds, nth < 0 ? 0 : nth, sticky, 0, 0};
+}
+
+void fault_disarm() { fault.kinds = 0; }
+
+long fault_points() { return fault.points; }
+
+long fault_injected() { return fault.injected; }
+
+bool fault_hit(unsigned kind)
+{
+    if (!(kind & fault.kinds)) return false;
+    ++fault.points;
+    const bool fail =
+        fault.nth > 0 && (fault.points == fault.nth || (fault.sticky && fault.points > fault.nth));
+    if (fail) ++fault.injected;
+    return fail;
+}

@@ -47,6 +47,10 @@ enum : uint32_t {
 
 constexpr uint32_t DISK_FAILED = 0xFFFFFFFFu;  // disk_seek and disk_size failure
 
+// Handles are never 20000 to 20009 (the archive handles). A handle that may
+// write shares its file with no other handle, a reading one with readers only,
+// and an open file can be neither deleted nor renamed. A file made read-only
+// can be neither opened for writing, overwritten nor deleted.
 int disk_open(const char *name, int mode);        // handle, or -1
 int disk_create(const char *name, int attributes);  // creates or truncates; handle, or -1
 int disk_read(int handle, void *buffer, int count);
@@ -99,7 +103,8 @@ extern const int path_dbcs;
 
 // ---- Process ----------------------------------------------------------------
 
-// n = 0: the running executable's path (at most 259 bytes + terminator).
+// n = 0: the running executable's path (at most 259 bytes with the
+// terminator; empty when it is longer or unknown).
 // Otherwise the n-th space-separated word of the command line, one leading
 // '/' or '-' dropped; empty when there is none.
 void cmdline_arg(const char *command_line, int n, char *dest);

@@ -1,1 +1,157 @@
-// (to be written)
+// The single disk search over a folder listing, with the rules FindFirstFileA
+// applies: wildcards only in the last component, letters A-Z matched without
+// regard to case, "." and ".." listed first, and the attributes Windows
+// would report.
+#include <dirent.h>
+#include <fcntl.h>
+
+#include <cstring>
+
+#include "platform/internal.h"
+#include "platform/platform.h"
+#include "platform/posix/native.h"
+
+namespace {
+
+constexpr size_t NAME_MAX_BYTES = 260;  // the name buffer callers provide
+
+struct DiskSearch {
+    DIR *dir = nullptr;             // open folder listing, or null: no search open
+    uint32_t mask = 0;              // a reported entry shares a bit with it
+    char wildcard[NAME_MAX_BYTES];  // the pattern's last component
+    int dots_offered = 0;           // 0 to 2: "." and ".." go first, as on Windows
+};
+
+DiskSearch search;
+
+void close_search()
+{
+    if (search.dir) closedir(search.dir);
+    search.dir = nullptr;
+}
+
+char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// '*' takes any run of characters and '?' one; once the name is used up, the
+// pattern's remaining dots and stars match nothing, so "*.*" takes names
+// without a dot too. A double-byte character is one character, compared
+// exactly.
+bool wild_match(const char *pattern, const char *name)
+{
+    const char *star = nullptr;   // pattern just after the last '*'
+    const char *resume = nullptr;  // where that '*' would take one more character
+    while (*name) {
+        if (*pattern == '*') {
+            star = ++pattern;
+            resume = name;
+            continue;
+        }
+        const int n = path_char_len(name);
+        const int p = path_char_len(pattern);
+        const bool same = *pattern == '?' ||
+                          (p == n && (n == 1 ? fold(*pattern) == fold(*name)
+                                             : std::memcmp(pattern, name, 2) == 0));
+        if (*pattern && same) {
+            pattern += *pattern == '?' ? 1 : p;
+            name += n;
+            continue;
+        }
+        if (!star) return false;
+        pattern = star;
+        resume += path_char_len(resume);
+        name = resume;
+    }
+    while (*pattern == '*' || *pattern == '.') ++pattern;
+    return !*pattern;
+}
+
+uint32_t attributes_of(const struct stat &st)
+{
+    const uint32_t read_only = is_read_only(st) ? FILE_ATTR_READONLY : 0u;
+    if (S_ISDIR(st.st_mode)) return FILE_ATTR_DIRECTORY | read_only;
+    return read_only ? read_only : FILE_ATTR_ARCHIVE;
+}
+
+// The next listed entry whose name fits the wildcard; false at the end.
+bool next_entry(const char **name, uint32_t *attributes)
+{
+    for (;;) {
+        const char *candidate = nullptr;
+        if (search.dots_offered < 2) {
+            candidate = search.dots_offered++ == 0 ? "." : "..";
+        } else {
+            const dirent *entry = readdir(search.dir);
+            if (!entry) return false;
+            candidate = entry->d_name;
+            if (!std::strcmp(candidate, ".") || !std::strcmp(candidate, "..")) continue;
+        }
+        struct stat st;
+        if (std::strlen(candidate) >= NAME_MAX_BYTES || !wild_match(search.wildcard, candidate) ||
+            fstatat(dirfd(search.dir), candidate, &st, 0) != 0)
+            continue;  // also a link to nowhere
+        *name = candidate;
+        *attributes = attributes_of(st);
+        return true;
+    }
+}
+
+// Opens the listing of the pattern's folder; false when there is none.
+bool open_search(const char *pattern)
+{
+    const char *last = pattern;  // the last component starts here
+    for (const char *p = pattern; *p; p += path_char_len(p))
+        if (*p == '\\' || *p == '/') last = p + 1;
+    const size_t wildcard_length = std::strlen(last);
+    if (wildcard_length == 0 || wildcard_length >= NAME_MAX_BYTES) return false;
+    std::memcpy(search.wildcard, last, wildcard_length + 1);
+
+    char folder[PATH_MAX];
+    const size_t folder_length = static_cast<size_t>(last - pattern);
+    if (folder_length >= sizeof folder) return false;
+    std::memcpy(folder, pattern, folder_length);
+    folder[folder_length] = 0;
+    const NativeName path(folder_length ? folder : ".");
+    search.dir = path.ok ? opendir(path.path) : nullptr;
+    search.dots_offered = 0;
+    return search.dir != nullptr;
+}
+
+// Copies the next entry that shares a bit with the mask; closes the search at
+// the end.
+int take_next(char *name_out)
+{
+    const char *name = nullptr;
+    uint32_t attributes = 0;
+    while (next_entry(&name, &attributes)) {
+        if (attributes & search.mask) {
+            std::strcpy(name_out, name);
+            return 0;
+        }
+    }
+    close_search();
+    return -1;
+}
+
+}  // namespace
+
+int disk_find_first(const char *pattern, uint32_t mask, char *name_out)
+{
+    name_out[0] = 0;
+    close_search();
+    search.mask = mask == FILE_ATTR_NORMAL ? (FILE_ATTR_NORMAL | FILE_ATTR_ARCHIVE) : mask;
+    if (!open_search(pattern)) return -1;
+    return take_next(name_out);
+}
+
+int disk_find_next(char *name_out)
+{
+    name_out[0] = 0;
+    if (!search.dir) return -1;
+    return take_next(name_out);
+}
+
+void disk_find_reset()
+{
+    close_search();
+    search.mask = 0;
+}

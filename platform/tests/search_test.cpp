@@ -1,0 +1,105 @@
+#include <set>
+#include <vector>
+
+#include "platform/tests/scratch.h"
+
+namespace {
+
+class Search : public Scratch {
+protected:
+    // Every name the search reports, in order; the search has ended after it.
+    std::vector<std::string> list(const std::string &pattern, uint32_t mask)
+    {
+        std::vector<std::string> names;
+        char name[260];
+        for (int r = disk_find_first(at(pattern).c_str(), mask, name); r == 0; r = disk_find_next(name))
+            names.push_back(name);
+        EXPECT_STREQ(name, "");
+        return names;
+    }
+
+    std::set<std::string> set_of(const std::string &pattern, uint32_t mask)
+    {
+        const auto names = list(pattern, mask);
+        return {names.begin(), names.end()};
+    }
+};
+
+using Names = std::set<std::string>;
+
+TEST_F(Search, WildcardsIgnoreCaseOfLetters)
+{
+    for (const char *name : {"a.txt", "B.TXT", "readme", "x.tar.gz", "ab", "abc.t"}) put(name, "");
+    const struct {
+        const char *pattern;
+        Names expected;
+    } rows[] = {
+        {"*.txt", {"a.txt", "B.TXT"}}, {"*.TxT", {"a.txt", "B.TXT"}}, {"?.txt", {"a.txt", "B.TXT"}},
+        {"A*", {"a.txt", "ab", "abc.t"}}, {"*T", {"a.txt", "B.TXT", "abc.t"}},
+        {"*.*", {"a.txt", "B.TXT", "readme", "x.tar.gz", "ab", "abc.t"}},
+        {"*", {"a.txt", "B.TXT", "readme", "x.tar.gz", "ab", "abc.t"}},
+        {"README", {"readme"}}, {"x.*.gz", {"x.tar.gz"}}, {"*b*.t", {"abc.t"}}, {"ab.*", {"ab"}},
+        {"a.*", {"a.txt"}}, {"?b", {"ab"}}, {"nothing*", {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.pattern);
+        EXPECT_EQ(set_of(row.pattern, FILE_ATTR_NORMAL), row.expected);
+    }
+}
+
+// An entry is reported when its attributes share a bit with the mask.
+TEST_F(Search, MaskSharesABitWithTheEntry)
+{
+    put("plain", "");
+    put("locked", "");
+    ASSERT_EQ(disk_set_attributes(at("locked").c_str(), FILE_ATTR_READONLY), 0);
+    fs::create_directory(host("sub"));
+    // Windows and the POSIX layer report a file made read-only as 0x01 alone;
+    // Wine keeps its archive bit.
+    const Names archived = running_under_wine() ? Names{"plain", "locked"} : Names{"plain"};
+    const struct {
+        uint32_t mask;
+        Names expected;
+    } rows[] = {
+        {FILE_ATTR_NORMAL, archived},
+        {FILE_ATTR_ARCHIVE, archived},
+        {FILE_ATTR_READONLY, {"locked"}},
+        {FILE_ATTR_DIRECTORY, {".", "..", "sub"}},
+        {FILE_ATTR_DIRECTORY | FILE_ATTR_ARCHIVE | FILE_ATTR_READONLY,
+         {".", "..", "sub", "plain", "locked"}},
+        {0, {}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.mask);
+        EXPECT_EQ(set_of("*", row.mask), row.expected);
+    }
+    EXPECT_EQ(list("*", FILE_ATTR_DIRECTORY).front(), ".");
+}
+
+TEST_F(Search, EndedOrMissingSearchReportsNothing)
+{
+    put("f", "");
+    char name[260] = "junk";
+    EXPECT_EQ(disk_find_next(name), -1);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(disk_find_first(at("missing\\*").c_str(), FILE_ATTR_NORMAL, name), -1);
+    EXPECT_EQ(disk_find_first(at("f").c_str(), FILE_ATTR_NORMAL, name), 0);
+    EXPECT_STREQ(name, "f");
+    EXPECT_EQ(disk_find_next(name), -1);
+    EXPECT_EQ(disk_find_next(name), -1);
+
+    // A new search replaces one still running; a reset ends it (and turns the
+    // drive-strip switch off).
+    put("g", "");
+    EXPECT_EQ(disk_find_first(at("*").c_str(), FILE_ATTR_NORMAL, name), 0);
+    EXPECT_EQ(disk_find_first(at("g").c_str(), FILE_ATTR_NORMAL, name), 0);
+    EXPECT_STREQ(name, "g");
+    EXPECT_EQ(disk_find_next(name), -1);
+    EXPECT_EQ(disk_find_first(at("*").c_str(), FILE_ATTR_NORMAL, name), 0);
+    vfs_set_drive_strip(1);
+    platform_reset();
+    EXPECT_EQ(disk_find_next(name), -1);
+    EXPECT_EQ(vfs_drive_strip(), 0);
+}
+
+}  // namespace
