@@ -423,8 +423,10 @@ int32_t cfg_load(const char *path)
     g_cfg.text_size = start + length;
 
     parse_entries(start, length);
-    if (g_cfg.include_size > g_cfg.include_parsed)
-        parse_macros(g_cfg.include_parsed, g_cfg.include_size - g_cfg.include_parsed);
+    // Macros come from the included text this load added. An include store
+    // released and grown again during the load starts over after its NUL.
+    const int32_t from = g_cfg.include_parsed > 0 ? g_cfg.include_parsed : 1;
+    if (g_cfg.include_size > from) parse_macros(from, g_cfg.include_size - from);
     g_cfg.include_parsed = g_cfg.include_size;
     return 1;
 }

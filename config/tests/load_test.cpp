@@ -132,7 +132,9 @@ TEST_F(LoadedText, HandlesThatNameNoRecordFindNothing)
     char buf[16] = "x";
     int32_t out = 7;
     for (const int32_t bad : {0, -1, 3, 4, 1000, INT32_MIN, INT32_MAX}) {
-        if (bad != 0) EXPECT_EQ(cfg_find_next_section(nullptr, bad), 0) << bad;
+        if (bad != 0) {
+            EXPECT_EQ(cfg_find_next_section(nullptr, bad), 0) << bad;
+        }
         EXPECT_EQ(cfg_get_string(nullptr, 1, bad, buf), nullptr) << bad;
         EXPECT_EQ(cfg_get_int(nullptr, 1, bad, &out), 0) << bad;
         EXPECT_EQ(cfg_next_section(bad, buf), 0) << bad;
@@ -307,10 +309,11 @@ TEST_F(Includes, IncludesFollowTheFolderOfEachLoadedFile)
 
 TEST_F(ConfigTest, AConfigurationFileMayBeAnArchiveEntry)
 {
+    // Entries are named with their drive, as the lookup compares whole names.
     testpak::Archive archive;
     archive.entries = {
-        testpak::raw_entry("game.ini", "[INI]\r\nGAMEDIR=D:\\Korin\r\n#include consts.ini\r\nLEVEL=TOP\r\n"),
-        testpak::raw_entry("consts.ini", "TOP=42\r\n"),
+        testpak::raw_entry("#:\\game.ini", "[INI]\r\nGAMEDIR=D:\\Korin\r\n#include consts.ini\r\nLEVEL=TOP\r\n"),
+        testpak::raw_entry("#:\\consts.ini", "TOP=42\r\n"),
     };
     const std::string pak = dir_.write("config.pak", testpak::build(archive));
     ASSERT_GE(vfs_mount(pak.c_str(), 0), 0);
