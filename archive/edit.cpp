@@ -166,7 +166,7 @@ int path_set_ext(char *path, const char *extension)
 int vfs_make_backup(const char *name, const char *extension)
 {
     const size_t cut = extension_cut(name);
-    if (cut + std::strlen(extension) >= BACKUP_WORK) return -1;
+    if (std::strlen(name) >= BACKUP_WORK || cut + std::strlen(extension) >= BACKUP_WORK) return -1;
     char backup[BACKUP_WORK];
     std::memcpy(backup, name, cut);
     std::strcpy(backup + cut, extension);
