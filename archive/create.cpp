@@ -12,14 +12,13 @@
 #include <cstring>
 
 #include "archive/internal.h"
-#include "archive/scope.h"
 #include "platform/platform.h"
 
 int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_value, int packed)
 {
     const int file = disk_create(path, DISK_ATTR_NORMAL);
     if (file == -1) return -1;
-    ScopeExit close_file([&] { disk_close(file); });
+    ScopeGuard close_file([&] { disk_close(file); });
 
     PakHeader header{};
     header.magic = PAK_MAGIC;
@@ -33,7 +32,7 @@ int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_
 
     char *space = static_cast<char *>(mem_alloc(PAK_EMPTY_DIR_SIZE));
     if (!space) return -1;
-    ScopeExit free_space([&] { mem_free(space); });
+    ScopeGuard free_space([&] { mem_free(space); });
     std::memset(space, 0, PAK_EMPTY_DIR_SIZE);
 
     int length = PAK_EMPTY_DIR_SIZE;
@@ -49,7 +48,10 @@ int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_
     // packed form is never read back while the archive is empty.
     if (disk_write(file, space, length) != length) return -1;
 
-    close_file.run();
+    free_space.dismiss();
+    mem_free(space);
+    close_file.dismiss();
+    disk_close(file);
     return vfs_mount(path, DISK_READ_WRITE);
 }
 

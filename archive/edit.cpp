@@ -25,10 +25,15 @@ void release_edit(int record)
     g_handles.files[record].data_offset = 0;
 }
 
+// Lookups take a name as a pattern once a directory has changed: an edit
+// must not fall on whichever entry a wildcard happens to match, nor store one.
+bool has_wildcard(const char *name) { return std::strpbrk(name, "*?") != nullptr; }
+
 // Takes a record and binds it to the entry of name; -1 when none is free or
 // no entry holds the name (the record then stays free).
 int bind_edit(const char *name)
 {
+    if (has_wildcard(strip_drive(name))) return -1;
     const int record = handle_alloc();
     if (record == -1) return -1;
     if (handle_bind(record, name) != 0) {
@@ -77,7 +82,7 @@ int vfs_delete(const char *name)
 int vfs_rename(const char *name, const char *new_name)
 {
     if (slot_for_name(name) == -1) return disk_rename(name, new_name);
-    if (!new_name[0]) return -1;
+    if (!new_name[0] || has_wildcard(new_name)) return -1;
 
     // The directory part comes from the name as the caller wrote it.
     const char *key = strip_drive(name);
@@ -120,16 +125,16 @@ int vfs_add(const char *name, int attributes)
 
     const char *key = strip_drive(name);
     const size_t key_length = std::strlen(key);
-    if (key_length >= PAK_NAME_SIZE) return -1;
+    if (key_length >= PAK_NAME_SIZE || has_wildcard(key)) return -1;
     const int record = handle_alloc();
     if (record == -1) return -1;
 
     ArchiveSlot &slot = g_mount.slots[target];
     if (slot.entry_count >= slot.capacity) {
         constexpr int growth = 64;
-        if (slot.capacity > INT32_MAX / PAK_ENTRY_SIZE - growth) return -1;
-        const size_t bytes = static_cast<size_t>(slot.capacity + growth) * PAK_ENTRY_SIZE;
-        void *grown = mem_realloc(slot.directory, bytes);
+        const int64_t bytes = (static_cast<int64_t>(slot.capacity) + growth) * PAK_ENTRY_SIZE;
+        if (bytes > ARCHIVE_LIMIT) return -1;
+        void *grown = mem_realloc(slot.directory, static_cast<size_t>(bytes));
         if (!grown) return -1;
         slot.directory = static_cast<PakEntry *>(grown);
         slot.capacity += growth;

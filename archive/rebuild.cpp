@@ -21,7 +21,6 @@
 #include <cstring>
 
 #include "archive/internal.h"
-#include "archive/scope.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,8 +28,7 @@ namespace {
 constexpr int COPY_CHUNK = 64000;  // every read and write is at most this long
 constexpr int BACKUP_WORK = 128;   // backup names: at most 127 bytes
 constexpr int PATH_WORK = 260;     // any other name: at most 259 bytes
-// Offsets are 32-bit fields, but seeks and slots take them as signed ints.
-constexpr uint32_t OFFSET_LIMIT = 0x7FFFFFFFu;
+constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(ARCHIVE_LIMIT);
 const char BACKUP_EXT[] = ".BAK";
 const char FRESH_SUFFIX[] = ".tmp";  // the new file while it is being built
 const char ASIDE_SUFFIX[] = ".old";  // the old target while the new one moves in
@@ -53,12 +51,12 @@ int copy_file(const char *from, const char *to, char *buffer)
 {
     const int in = disk_open(from, DISK_READ);
     if (in == -1) return -1;
-    ScopeExit close_in([&] { disk_close(in); });
+    ScopeGuard close_in([&] { disk_close(in); });
     const uint32_t size = disk_size(in);
     if (size == DISK_FAILED) return -1;
     const int out = disk_create(to, DISK_ATTR_NORMAL);
     if (out == -1) return -1;
-    ScopeExit drop_out([&] {
+    ScopeGuard drop_out([&] {
         disk_close(out);
         disk_delete(to);
     });
@@ -107,7 +105,7 @@ int read_header(const char *path, PakHeader *header)
 int pak_compact(const char *path)
 {
     vfs_unmount_all();
-    ScopeExit unmount([] { vfs_unmount_all(); });
+    ScopeGuard unmount([] { vfs_unmount_all(); });
 
     if (std::strlen(path) >= BACKUP_WORK) return -1;
     char backup[BACKUP_WORK + sizeof BACKUP_EXT];
@@ -129,11 +127,11 @@ int pak_compact(const char *path)
 
     char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
     if (!buffer) return -1;
-    ScopeExit free_buffer([&] { mem_free(buffer); });
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
 
     const int out = disk_create(fresh, DISK_ATTR_NORMAL);
     if (out == -1) return -1;
-    ScopeExit drop_out([&] {
+    ScopeGuard drop_out([&] {
         disk_close(out);
         disk_delete(fresh);
     });
@@ -142,7 +140,7 @@ int pak_compact(const char *path)
     const int count = old.entry_count;
     PakEntry *kept = static_cast<PakEntry *>(mem_alloc(static_cast<size_t>(count > 0 ? count : 1) * PAK_ENTRY_SIZE));
     if (!kept) return -1;
-    ScopeExit free_kept([&] { mem_free(kept); });
+    ScopeGuard free_kept([&] { mem_free(kept); });
 
     uint32_t w = PAK_HEADER_SIZE;
     int k = 0;
@@ -177,7 +175,7 @@ int pak_compact(const char *path)
         const int capacity = 2 * dir_bytes + 64;
         char *scratch = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
         if (!scratch) return -1;
-        ScopeExit free_scratch([&] { mem_free(scratch); });
+        ScopeGuard free_scratch([&] { mem_free(scratch); });
         const int c = block_pack(scratch, kept, dir_bytes, capacity);
         if (c == 0 || static_cast<uint32_t>(c) > OFFSET_LIMIT - w) return -1;
         if (disk_write(out, scratch, c) != c) return -1;
@@ -196,7 +194,8 @@ int pak_compact(const char *path)
     }
 
     // The original is closed before it is renamed.
-    unmount.run();
+    unmount.dismiss();
+    vfs_unmount_all();
     disk_delete(backup);
     return put_in_place(path, fresh, backup, true, buffer);
 }
@@ -210,16 +209,16 @@ int pak_attach(const char *target, const char *archive)
 
     char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
     if (!buffer) return -1;
-    ScopeExit free_buffer([&] { mem_free(buffer); });
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
 
     // Opened for writing although only read: a target that cannot be
     // written is refused.
     const int old = disk_open(target, DISK_READ_WRITE);
     if (old == -1) return -1;
-    ScopeExit close_old([&] { disk_close(old); });
+    ScopeGuard close_old([&] { disk_close(old); });
     const int in = disk_open(archive, DISK_READ);
     if (in == -1) return -1;
-    ScopeExit close_in([&] { disk_close(in); });
+    ScopeGuard close_in([&] { disk_close(in); });
 
     const uint32_t t = disk_size(old);
     const uint32_t s = disk_size(in);
@@ -228,7 +227,7 @@ int pak_attach(const char *target, const char *archive)
 
     const int out = disk_create(fresh, DISK_ATTR_NORMAL);
     if (out == -1) return -1;
-    ScopeExit drop_out([&] {
+    ScopeGuard drop_out([&] {
         disk_close(out);
         disk_delete(fresh);
     });
@@ -241,8 +240,10 @@ int pak_attach(const char *target, const char *archive)
         disk_delete(fresh);
         return -1;
     }
-    close_old.run();
-    close_in.run();
+    close_old.dismiss();
+    disk_close(old);
+    close_in.dismiss();
+    disk_close(in);
 
     // A leftover of an interrupted attach would block the rename.
     disk_delete(aside);
