@@ -1,5 +1,3 @@
-#include <filesystem>
-
 #include "archive/tests/fixture.h"
 
 namespace {
@@ -13,21 +11,6 @@ pk::Archive two_entries()
     pk::Archive a;
     a.entries = {pk::raw_entry("#:\\SIXTY", k60), pk::raw_entry("#:\\FIVE", "fives")};
     return a;
-}
-
-TEST_F(Handles, DiskFilesPassThrough)
-{
-    ASSERT_EQ(mount(two_entries()), 0);
-    const std::string path = tmp.write("disk.txt", pk::bytes_of("on disk"));
-    const int h = vfs_open(path.c_str(), 0);
-    ASSERT_NE(h, -1);
-    EXPECT_FALSE(h >= VFS_HANDLE_BASE && h < VFS_HANDLE_BASE + VFS_MAX_HANDLES);
-    EXPECT_EQ(vfs_size(h), 7);
-    char buf[8] = {};
-    EXPECT_EQ(vfs_read(h, buf, 7), 7);
-    EXPECT_STREQ(buf, "on disk");
-    EXPECT_EQ(vfs_close(h), 0);
-    EXPECT_EQ(vfs_open_count(), 0);
 }
 
 TEST_F(Handles, NumberingAndLimits)
