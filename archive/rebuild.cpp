@@ -172,7 +172,9 @@ int pak_compact(const char *path)
     } else {
         // Room for what deflate adds to incompressible input, and for the
         // packed form of an empty directory.
-        const int capacity = 2 * dir_bytes + 64;
+        const int64_t room = 2 * static_cast<int64_t>(dir_bytes) + 64;
+        if (room > ARCHIVE_LIMIT) return -1;
+        const int capacity = static_cast<int>(room);
         char *scratch = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
         if (!scratch) return -1;
         ScopeGuard free_scratch([&] { mem_free(scratch); });
