@@ -143,7 +143,10 @@ struct FaultCase {
 std::string keys(int count)
 {
     std::string out;
-    for (int i = 0; i < count; ++i) out += "K" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    for (int i = 0; i < count; ++i) {
+        const std::string n = std::to_string(i);
+        out.append("K").append(n).append("=").append(n).append("\r\n");
+    }
     return out;
 }
 
