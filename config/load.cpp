@@ -10,24 +10,11 @@
 #include "config/config.h"
 #include "config/store.h"
 #include "platform/platform.h"
+#include "platform/scope_guard.h"
 
 CfgStore g_cfg;
 
 namespace {
-
-// A virtual file that is closed on every way out.
-struct VfsFile {
-    int handle;
-    explicit VfsFile(int h) : handle(h) {}
-    ~VfsFile() { close(); }
-    VfsFile(const VfsFile &) = delete;
-    VfsFile &operator=(const VfsFile &) = delete;
-    void close()
-    {
-        if (handle != -1) vfs_close(handle);
-        handle = -1;
-    }
-};
 
 // ---- Tokenizer ---------------------------------------------------------------
 
@@ -323,16 +310,17 @@ int open_include(const char *name)
 // the main text is parsed. A file that is not found is skipped.
 void read_include(const char *name)
 {
-    VfsFile file(open_include(name));
-    if (file.handle == -1) return;
-    const int32_t n = vfs_size(file.handle);
+    const int file = open_include(name);
+    if (file == -1) return;
+    ScopeGuard close_file([&] { vfs_close(file); });
+    const int32_t n = vfs_size(file);
     if (!store_fits(g_cfg.include_size, n)) return;
     const int32_t start = store_grow(&g_cfg.include, g_cfg.include_size, n);
     if (start < 0) {
         release_include();
         return;
     }
-    g_cfg.include_size = start + store_read(file.handle, g_cfg.include + start, n);
+    g_cfg.include_size = start + store_read(file, g_cfg.include + start, n);
 }
 
 // Keys that come before any section header while the entry table is empty
@@ -407,19 +395,22 @@ void parse_macros(int32_t start, int32_t length)
 int32_t cfg_load(const char *path)
 {
     set_config_folder(path);
-    VfsFile file(open_config(path));
-    if (file.handle == -1) return 0;
+    const int file = open_config(path);
+    if (file == -1) return 0;
+    ScopeGuard close_file([&] { vfs_close(file); });
 
     // A size the store cannot hold is refused like a file that is not there.
-    const int32_t n = vfs_size(file.handle);
+    const int32_t n = vfs_size(file);
     if (!store_fits(g_cfg.text_size, n)) return 0;
     const int32_t start = store_grow(&g_cfg.text, g_cfg.text_size, n);
     if (start < 0) {
         release_text();
         return 0;
     }
-    const int32_t length = store_read(file.handle, g_cfg.text + start, n);
-    file.close();
+    const int32_t length = store_read(file, g_cfg.text + start, n);
+    // Closed before parsing: includes take handles of their own.
+    close_file.dismiss();
+    vfs_close(file);
     g_cfg.text_size = start + length;
 
     parse_entries(start, length);
