@@ -84,6 +84,7 @@ int pak_attach(const char *target, const char *archive);
 
 // ---- Tests ---------------------------------------------------------------------
 
-// Closes and releases everything the subsystem holds and restores its
-// start-up state (mount table, handle table, enumeration state).
+// Closes and releases everything the subsystem holds, without writing any
+// directory back, and restores its start-up state (mount table, handle
+// table, enumeration state).
 void archive_reset();
