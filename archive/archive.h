@@ -37,17 +37,27 @@ int pak_write_directory(int slot);
 
 // ---- Virtual files (handle.cpp) ----------------------------------------------
 
+// A name whose first byte an archive serves is an entry, anything else a
+// disk file. An archive handle stays valid while its directory grows and
+// fails (0 from read and write, -1 from size and seek) once its archive is
+// unmounted; close it all the same.
 int vfs_open(const char *name, int mode);
+// Archive side: appends a new empty entry (replacing a live one of the same
+// name); names of 40 or more characters, or holding '*' or '?', are refused.
 int vfs_create(const char *name, int attributes);
 int vfs_close(int handle);
 int vfs_read(int handle, void *buffer, int count);
+// Archive side: data goes where the directory stands, so only the newest
+// entry of an archive, written at its end, takes bytes; other writes return 0.
 int vfs_write(int handle, const void *buffer, int count);
 int vfs_size(int handle);
 int vfs_seek(int handle, int distance, int origin);
 int vfs_open_count();
 
 // ---- Enumeration (find.cpp) --------------------------------------------------
-// out receives at least 260 bytes.
+// out receives at least 260 bytes. One enumeration at a time; it ends with
+// its archive's unmount. A pattern, or a full name from the _path forms, that
+// would not fit 260 bytes gives -1.
 
 int vfs_find_first(const char *pattern, uint32_t mask, char *out);
 int vfs_find_next(char *out);
@@ -74,6 +84,7 @@ int pak_attach(const char *target, const char *archive);
 
 // ---- Tests ---------------------------------------------------------------------
 
-// Closes and releases everything the subsystem holds and restores its
-// start-up state (mount table, handle table, enumeration state).
+// Closes and releases everything the subsystem holds, without writing any
+// directory back, and restores its start-up state (mount table, handle
+// table, enumeration state).
 void archive_reset();

@@ -159,7 +159,8 @@ int vfs_write(int handle, const void *buffer, int count)
     // Data is appended where the directory stands, which then moves behind
     // it: only the newest entry, written at its end, can take more bytes
     // without overwriting the entries that follow it.
-    if (f->entry != s.entry_count - 1 || e.data_offset == 0 || f->data_offset + f->position != s.dir_offset)
+    if (f->entry != s.entry_count - 1 || e.data_offset == 0 || f->position != f->size ||
+        f->data_offset + f->position != s.dir_offset)
         return 0;
     if (static_cast<int64_t>(s.dir_offset) + count > ARCHIVE_LIMIT) return 0;
     if (!seek_record(*f, s)) return 0;

@@ -9,25 +9,7 @@
 #include <cstdint>
 
 #include "archive/archive.h"
-
-// Runs a clean-up when the scope ends, unless dismissed: every early return
-// of a failing function releases what it took.
-template <class F>
-class ScopeGuard {
-public:
-    explicit ScopeGuard(F f) : f_(f) {}
-    ~ScopeGuard()
-    {
-        if (active_) f_();
-    }
-    ScopeGuard(const ScopeGuard &) = delete;
-    ScopeGuard &operator=(const ScopeGuard &) = delete;
-    void dismiss() { active_ = false; }
-
-private:
-    F f_;
-    bool active_ = true;
-};
+#include "platform/scope_guard.h"
 
 // Positions and sizes inside archive files are kept in ints: a mount refuses
 // any archive whose offsets would not fit, and writes stop short of it.

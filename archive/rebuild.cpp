@@ -1,1 +1,255 @@
-// (to be written)
+// Whole-file operations: rebuilding a stand-alone archive without the data of
+// its freed records, and appending an archive to another file.
+//
+// Both build their result in a new file beside the one they change and put
+// it in place only when it is complete, so that a failure at any step leaves
+// the old file as it was, under its own name.
+//
+// A rebuilt archive:
+//   off   size  content
+//    0     24   PakHeader as before, with the new entry_count, dir_offset
+//               and (packed) packed_dir_size
+//   24      …   the live entries' data, in directory order, back to back
+//    W      …   the directory: k records plain, the packed form of them, or
+//               4096 zero bytes (plain, no live entries) so that it mounts
+//
+// An appended archive (the target afterwards):
+//   off   size  content
+//    0      T   the target's old content
+//    T      S   the archive file, unchanged
+//   T+S     4   trailer: T as a little-endian u32
+#include <cstring>
+
+#include "archive/internal.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int COPY_CHUNK = 64000;  // every read and write is at most this long
+constexpr int BACKUP_WORK = 128;   // backup names: at most 127 bytes
+constexpr int PATH_WORK = 260;     // any other name: at most 259 bytes
+constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(ARCHIVE_LIMIT);
+const char BACKUP_EXT[] = ".BAK";
+const char FRESH_SUFFIX[] = ".tmp";  // the new file while it is being built
+const char ASIDE_SUFFIX[] = ".old";  // the old target while the new one moves in
+
+// Copies count bytes from the current position of one file to that of
+// another, each piece read and written in full.
+int copy_bytes(int from, int to, uint32_t count, char *buffer)
+{
+    while (count > 0) {
+        const int n = count < static_cast<uint32_t>(COPY_CHUNK) ? static_cast<int>(count) : COPY_CHUNK;
+        if (disk_read(from, buffer, n) != n) return -1;
+        if (disk_write(to, buffer, n) != n) return -1;
+        count -= static_cast<uint32_t>(n);
+    }
+    return 0;
+}
+
+// Last resort when a file cannot be renamed back: its content, copied.
+int copy_file(const char *from, const char *to, char *buffer)
+{
+    const int in = disk_open(from, DISK_READ);
+    if (in == -1) return -1;
+    ScopeGuard close_in([&] { disk_close(in); });
+    const uint32_t size = disk_size(in);
+    if (size == DISK_FAILED) return -1;
+    const int out = disk_create(to, DISK_ATTR_NORMAL);
+    if (out == -1) return -1;
+    ScopeGuard drop_out([&] {
+        disk_close(out);
+        disk_delete(to);
+    });
+    if (copy_bytes(in, out, size, buffer) != 0 || disk_flush(out) != 0) return -1;
+    drop_out.dismiss();
+    return disk_close(out) == 0 ? 0 : -1;
+}
+
+// Puts the complete file fresh in place of path, whose old content moves to
+// aside (which must not exist). On failure fresh is gone and path holds its
+// old content again, renamed back or else copied back (aside then stays only
+// when keep_aside asks for it).
+int put_in_place(const char *path, const char *fresh, const char *aside, bool keep_aside, char *buffer)
+{
+    if (disk_rename(path, aside) != 0) {
+        disk_delete(fresh);
+        return -1;
+    }
+    if (disk_rename(fresh, path) == 0) return 0;
+    if (disk_rename(aside, path) != 0 && copy_file(aside, path, buffer) == 0 && !keep_aside) disk_delete(aside);
+    disk_delete(fresh);
+    return -1;
+}
+
+// name followed by suffix, in a buffer of PATH_WORK bytes; -1 when too long.
+int name_with_suffix(char *out, const char *name, const char *suffix)
+{
+    const size_t n = std::strlen(name);
+    if (n + std::strlen(suffix) >= PATH_WORK) return -1;
+    std::memcpy(out, name, n);
+    std::strcpy(out + n, suffix);
+    return 0;
+}
+
+int read_header(const char *path, PakHeader *header)
+{
+    const int file = disk_open(path, DISK_READ);
+    if (file == -1) return -1;
+    const int got = disk_read(file, header, PAK_HEADER_SIZE);
+    disk_close(file);
+    return got == PAK_HEADER_SIZE ? 0 : -1;
+}
+
+}  // namespace
+
+int pak_compact(const char *path)
+{
+    vfs_unmount_all();
+    ScopeGuard unmount([] { vfs_unmount_all(); });
+
+    if (std::strlen(path) >= BACKUP_WORK) return -1;
+    char backup[BACKUP_WORK + sizeof BACKUP_EXT];
+    std::strcpy(backup, path);
+    path_set_ext(backup, BACKUP_EXT);
+    if (std::strlen(backup) >= BACKUP_WORK) return -1;
+    // An archive that carries the backup's name would be deleted to make
+    // room for its own backup.
+    if (name_order(path, backup) == 0) return -1;
+    char fresh[PATH_WORK];
+    if (name_with_suffix(fresh, path, FRESH_SUFFIX) != 0) return -1;
+
+    PakHeader header;
+    if (read_header(path, &header) != 0 || header.magic != PAK_MAGIC) return -1;
+    const int source = vfs_mount(path, DISK_READ);
+    if (source == -1) return -1;
+    const ArchiveSlot &old = g_mount.slots[source];
+    if (old.base_offset != 0) return -1;  // only stand-alone archives
+
+    char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
+    if (!buffer) return -1;
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
+
+    const int out = disk_create(fresh, DISK_ATTR_NORMAL);
+    if (out == -1) return -1;
+    ScopeGuard drop_out([&] {
+        disk_close(out);
+        disk_delete(fresh);
+    });
+    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
+
+    const int count = old.entry_count;
+    PakEntry *kept = static_cast<PakEntry *>(mem_alloc(static_cast<size_t>(count > 0 ? count : 1) * PAK_ENTRY_SIZE));
+    if (!kept) return -1;
+    ScopeGuard free_kept([&] { mem_free(kept); });
+
+    uint32_t w = PAK_HEADER_SIZE;
+    int k = 0;
+    for (int i = 0; i < count; ++i) {
+        const PakEntry &entry = old.directory[i];
+        if (entry.data_offset == 0) continue;
+        if (entry.stored_size > OFFSET_LIMIT - w || entry.data_offset > OFFSET_LIMIT) return -1;
+        if (disk_seek(old.os_handle, static_cast<int32_t>(entry.data_offset), DISK_SEEK_SET) != entry.data_offset)
+            return -1;
+        if (copy_bytes(old.os_handle, out, entry.stored_size, buffer) != 0) return -1;
+        kept[k] = entry;
+        kept[k].data_offset = w;
+        w += entry.stored_size;
+        ++k;
+    }
+
+    const int dir_bytes = k * PAK_ENTRY_SIZE;
+    if (header.packed_dir_size == 0) {
+        // An empty plain archive mounts only with its 4096 bytes of space.
+        const char *dir = reinterpret_cast<const char *>(kept);
+        int length = dir_bytes;
+        if (k == 0) {
+            std::memset(buffer, 0, PAK_EMPTY_DIR_SIZE);
+            dir = buffer;
+            length = PAK_EMPTY_DIR_SIZE;
+        }
+        if (static_cast<uint32_t>(length) > OFFSET_LIMIT - w) return -1;
+        if (disk_write(out, dir, length) != length) return -1;
+    } else {
+        // Room for what deflate adds to incompressible input, and for the
+        // packed form of an empty directory.
+        const int64_t room = 2 * static_cast<int64_t>(dir_bytes) + 64;
+        if (room > ARCHIVE_LIMIT) return -1;
+        const int capacity = static_cast<int>(room);
+        char *scratch = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
+        if (!scratch) return -1;
+        ScopeGuard free_scratch([&] { mem_free(scratch); });
+        const int c = block_pack(scratch, kept, dir_bytes, capacity);
+        if (c == 0 || static_cast<uint32_t>(c) > OFFSET_LIMIT - w) return -1;
+        if (disk_write(out, scratch, c) != c) return -1;
+        header.packed_dir_size = static_cast<uint32_t>(c);
+    }
+
+    header.entry_count = static_cast<uint32_t>(k);
+    header.dir_offset = w;
+    if (disk_seek(out, 0, DISK_SEEK_SET) != 0) return -1;
+    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
+    if (disk_flush(out) != 0) return -1;
+    drop_out.dismiss();
+    if (disk_close(out) != 0) {
+        disk_delete(fresh);
+        return -1;
+    }
+
+    // The original is closed before it is renamed.
+    unmount.dismiss();
+    vfs_unmount_all();
+    disk_delete(backup);
+    return put_in_place(path, fresh, backup, true, buffer);
+}
+
+int pak_attach(const char *target, const char *archive)
+{
+    char fresh[PATH_WORK];
+    char aside[PATH_WORK];
+    if (name_with_suffix(fresh, target, FRESH_SUFFIX) != 0 || name_with_suffix(aside, target, ASIDE_SUFFIX) != 0)
+        return -1;
+
+    char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
+    if (!buffer) return -1;
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
+
+    // Opened for writing although only read: a target that cannot be
+    // written is refused.
+    const int old = disk_open(target, DISK_READ_WRITE);
+    if (old == -1) return -1;
+    ScopeGuard close_old([&] { disk_close(old); });
+    const int in = disk_open(archive, DISK_READ);
+    if (in == -1) return -1;
+    ScopeGuard close_in([&] { disk_close(in); });
+
+    const uint32_t t = disk_size(old);
+    const uint32_t s = disk_size(in);
+    if (t == DISK_FAILED || s == DISK_FAILED) return -1;
+    if (t > OFFSET_LIMIT || s > OFFSET_LIMIT - t || PAK_TRAILER_SIZE > OFFSET_LIMIT - t - s) return -1;
+
+    const int out = disk_create(fresh, DISK_ATTR_NORMAL);
+    if (out == -1) return -1;
+    ScopeGuard drop_out([&] {
+        disk_close(out);
+        disk_delete(fresh);
+    });
+    if (disk_seek(old, 0, DISK_SEEK_SET) != 0 || copy_bytes(old, out, t, buffer) != 0) return -1;
+    if (copy_bytes(in, out, s, buffer) != 0) return -1;
+    if (disk_write(out, &t, PAK_TRAILER_SIZE) != PAK_TRAILER_SIZE) return -1;
+    if (disk_flush(out) != 0) return -1;
+    drop_out.dismiss();
+    if (disk_close(out) != 0) {
+        disk_delete(fresh);
+        return -1;
+    }
+    close_old.dismiss();
+    disk_close(old);
+    close_in.dismiss();
+    disk_close(in);
+
+    // A leftover of an interrupted attach would block the rename.
+    disk_delete(aside);
+    if (put_in_place(target, fresh, aside, false, buffer) != 0) return -1;
+    disk_delete(aside);
+    return 0;
+}

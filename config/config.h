@@ -37,6 +37,15 @@ int32_t cfg_next_key(int32_t handle, char *name_dest, char *value_dest);
 int32_t cfg_count_sections(const char *name, int32_t section);
 int32_t cfg_count_keys(const char *name, int32_t section);
 
+// In-place access for callers that cannot size a copy's buffer (a tool printing
+// whatever a file holds): the name and the value ("" for none) of a section or
+// key record, or null for a handle that names none; and the macros in
+// definition order, starting with handle 0. Addresses are valid until the next
+// cfg_load or cfg_free.
+const char *cfg_entry_name(int32_t handle);
+const char *cfg_entry_value(int32_t handle);
+int32_t cfg_next_macro(int32_t handle, const char **name, const char **value);
+
 // ---- Numbers (number.cpp) ------------------------------------------------------------
 
 int parse_int(const char *text, int32_t *out);

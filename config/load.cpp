@@ -1,1 +1,449 @@
-// (to be written)
+// Loading: the tokenizer, the configuration and include files, the entry and
+// macro tables, and what happens when memory runs out.
+//
+// Names and values are ended in place with NUL bytes and never copied; a load
+// is one growth of the text store and one read.
+#include <cstdint>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "config/config.h"
+#include "config/store.h"
+#include "platform/platform.h"
+#include "platform/scope_guard.h"
+
+CfgStore g_cfg;
+
+namespace {
+
+// ---- Tokenizer ---------------------------------------------------------------
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_comment(const char *p) { return *p == ';' || (p[0] == '/' && p[1] == '/'); }
+// Ends a name: a blank, '=', a comment or CR.
+bool ends_name(const char *p) { return is_blank(*p) || *p == '=' || *p == '\r' || is_comment(p); }
+// Ends a value: a comment or CR. An LF is an ordinary byte here.
+bool ends_value(const char *p) { return *p == '\r' || is_comment(p); }
+
+// One past the LF that ends the line p stands in.
+char *past_line(char *p)
+{
+    while (*p != '\n') ++p;
+    return p + 1;
+}
+
+// Reads a key line from its first byte; the result is past its line.
+char *read_key_line(char *line, const char *base, int32_t *name_out, int32_t *value_out)
+{
+    char *p = line;
+    while (!ends_name(p)) ++p;
+    const bool separator = is_blank(*p) || *p == '=';
+    *name_out = static_cast<int32_t>(line - base);
+    *value_out = 0;
+    if (!separator) {  // a comment or CR right after the name: no value
+        *p = 0;
+        return past_line(p + 1);
+    }
+    *p++ = 0;
+    while (is_blank(*p) || *p == '=') ++p;
+    if (ends_value(p)) return past_line(p);
+
+    char *value = p;
+    char *last = p;  // last byte that is not a blank
+    for (; !ends_value(p); ++p)
+        if (!is_blank(*p)) last = p;
+    last[1] = 0;
+    *value_out = static_cast<int32_t>(value - base);
+    return past_line(last + 1);
+}
+
+// True when the six bytes at p spell "define" in any letter case. Stops at
+// the first difference, so it never runs past a line's CR.
+bool is_define(const char *p)
+{
+    const char *word = "define";
+    for (int i = 0; i < 6; ++i) {
+        char c = p[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Scanning inside a token relies on the CR LF that ends every stored text and
+// never looks at length; only the search for a token's start is bounded.
+int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_out,
+                   int32_t *value_out, const char *base)
+{
+    int32_t pos = *position;
+    for (;;) {
+        if (pos >= length) return CFG_END;
+        const char c = text[pos++];
+        if (pos >= length) return CFG_END;
+        if (is_blank(c) || c == '\r' || c == '\n') continue;
+
+        char *start = text + pos - 1;
+        if (is_comment(start)) {
+            while (text[pos++] != '\n')
+                if (pos >= length) return CFG_END;
+            continue;
+        }
+
+        char *next;
+        int token;
+        if (c == '[') {
+            char *p = start + 1;
+            while (*p != ']' && *p != '=' && *p != '\r' && !is_comment(p)) ++p;
+            *p = 0;
+            *name_out = static_cast<int32_t>(start + 1 - base);
+            *value_out = 0;
+            next = past_line(p + 1);
+            token = CFG_SECTION;
+        } else if (c == '#' && is_define(start + 1)) {
+            // "#define NAME VALUE" is the key line "NAME VALUE"; anything
+            // glued to the word is passed over with it.
+            char *p = start + 1;
+            while (!is_blank(*p) && *p != '=' && *p != ';' && *p != '\r' && *p != '\n') ++p;
+            while (is_blank(*p)) ++p;
+            if (*p == '\r' || *p == '\n') {
+                pos = static_cast<int32_t>(past_line(p) - text);
+                continue;
+            }
+            next = read_key_line(p, base, name_out, value_out);
+            token = CFG_KEY;
+        } else if (c == '#') {
+            next = read_key_line(start + 1, base, name_out, value_out);
+            token = CFG_DIRECTIVE;
+        } else {
+            next = read_key_line(start, base, name_out, value_out);
+            token = CFG_KEY;
+        }
+        *position = static_cast<int32_t>(next - text);
+        return token;
+    }
+}
+
+// ---- Stores and tables -----------------------------------------------------------
+
+namespace {
+
+// Makes room at the end of a store for a text of n bytes and its CR LF: one
+// allocation. Returns where the text goes, or -1 when the allocation fails
+// (the store is then as it was). The caller has checked that the sizes fit.
+int32_t store_grow(char **buffer, int32_t size, int32_t n)
+{
+    const int32_t start = size ? size : 1;  // a new store begins with its NUL
+    const size_t total = static_cast<size_t>(start) + static_cast<size_t>(n) + 2;
+    char *grown = static_cast<char *>(size ? mem_realloc(*buffer, total) : mem_alloc(total));
+    if (!grown) return -1;
+    grown[0] = 0;
+    *buffer = grown;
+    return start;
+}
+
+// True when a text of n bytes and its CR LF can follow size bytes of a store.
+bool store_fits(int32_t size, int32_t n)
+{
+    return n >= 0 && n <= INT32_MAX - 3 - size;
+}
+
+// Reads the n-byte file into the store at start and ends it with CR LF;
+// returns the length of the stored text. A short read keeps what was read.
+int32_t store_read(int handle, char *at, int32_t n)
+{
+    int32_t got = n ? vfs_read(handle, at, n) : 0;
+    if (got < 0 || got > n) got = 0;
+    at[got] = '\r';
+    at[got + 1] = '\n';
+    return got + 2;
+}
+
+void release_entries()
+{
+    mem_free(g_cfg.entries);
+    g_cfg.entries = nullptr;
+    g_cfg.entry_capacity = 0;
+    g_cfg.entry_count = 0;
+    g_cfg.last_section = 0;
+}
+
+void release_macros()
+{
+    mem_free(g_cfg.macros);
+    g_cfg.macros = nullptr;
+    g_cfg.macro_capacity = 0;
+    g_cfg.macro_count = 0;
+    g_cfg.last_macro = 0;
+}
+
+// Records refer to the text by offset: with the text gone they go too.
+void release_text()
+{
+    mem_free(g_cfg.text);
+    g_cfg.text = nullptr;
+    g_cfg.text_size = 0;
+    release_entries();
+}
+
+void release_include()
+{
+    mem_free(g_cfg.include);
+    g_cfg.include = nullptr;
+    g_cfg.include_size = 0;
+    g_cfg.include_parsed = 0;
+    release_macros();
+}
+
+// Capacity for `need` records, or false with the table released. Tables grow
+// by 60 records, or by half their capacity once that is more, so that a large
+// file costs a logarithmic number of moves instead of a quadratic amount of
+// copying.
+template <typename Record>
+bool reserve(Record **table, int32_t *capacity, int32_t need, void (*release)())
+{
+    if (need <= *capacity) return true;
+    int32_t step = *capacity / 2 / CFG_GROWTH * CFG_GROWTH;
+    if (step < CFG_GROWTH) step = CFG_GROWTH;
+    const int32_t limit = static_cast<int32_t>(INT32_MAX / sizeof(Record));
+    if (*capacity > limit - step) {
+        release();
+        return false;
+    }
+    const size_t bytes = static_cast<size_t>(*capacity + step) * sizeof(Record);
+    void *grown = *capacity ? mem_realloc(*table, bytes) : mem_alloc(bytes);
+    if (!grown) {
+        release();
+        return false;
+    }
+    *table = static_cast<Record *>(grown);
+    *capacity += step;
+    return true;
+}
+
+bool reserve_entries(int32_t need)
+{
+    return reserve(&g_cfg.entries, &g_cfg.entry_capacity, need, release_entries);
+}
+
+bool reserve_macros(int32_t need)
+{
+    return reserve(&g_cfg.macros, &g_cfg.macro_capacity, need, release_macros);
+}
+
+// ---- Paths -------------------------------------------------------------------------
+
+// Joins folder, a backslash unless folder is empty or ends in one, and name in
+// the path scratch. False when the result would not fit in its 127 characters.
+bool join_path(const char *folder, const char *name)
+{
+    const size_t folder_len = std::strlen(folder);
+    if (folder_len + 1 + std::strlen(name) >= sizeof g_cfg.scratch) return false;
+    std::memcpy(g_cfg.scratch, folder, folder_len + 1);
+    path_add_slash(g_cfg.scratch);
+    std::strcat(g_cfg.scratch, name);
+    return true;
+}
+
+// Bytes of path up to and including its last ':' or '\', as path_dir keeps.
+size_t dir_length(const char *path)
+{
+    size_t keep = 0;
+    for (const char *p = path; *p; p += path_char_len(p))
+        if (*p == ':' || *p == '\\') keep = static_cast<size_t>(p - path) + 1;
+    return keep;
+}
+
+// The folder that include files and the second open attempt are relative to:
+// the folder part of path when it is absolute, else the current directory
+// joined with it. A folder that would not fit in 127 characters is left empty
+// rather than cut.
+void set_config_folder(const char *path)
+{
+    char *folder = g_cfg.config_folder;
+    const size_t cap = sizeof g_cfg.config_folder;
+    folder[0] = 0;
+    const size_t part = dir_length(path);
+    if (part >= cap) return;
+    if ((part >= 2 && path[1] == ':') || (part >= 1 && path[0] == '\\')) {
+        std::memcpy(folder, path, part);
+        folder[part] = 0;
+        return;
+    }
+    if (disk_current_dir(folder, static_cast<int>(cap)) != 0) {
+        folder[0] = 0;
+        return;
+    }
+    const size_t cwd_len = std::strlen(folder);
+    if (cwd_len + 1 + part >= cap) {
+        folder[0] = 0;
+        return;
+    }
+    path_add_slash(folder);
+    const size_t len = std::strlen(folder);
+    std::memcpy(folder + len, path, part);
+    folder[len + part] = 0;
+}
+
+int open_config(const char *path)
+{
+    const int handle = vfs_open(path, 0);
+    if (handle != -1 || !g_cfg.config_folder[0]) return handle;
+    return join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : -1;
+}
+
+// As given, beside the configuration file, then in the include folder.
+int open_include(const char *name)
+{
+    int handle = vfs_open(name, 0);
+    if (handle == -1 && g_cfg.config_folder[0] && join_path(g_cfg.config_folder, name))
+        handle = vfs_open(g_cfg.scratch, 0);
+    if (handle == -1 && g_cfg.include_folder[0] && join_path(g_cfg.include_folder, name))
+        handle = vfs_open(g_cfg.scratch, 0);
+    return handle;
+}
+
+// ---- Parsing ---------------------------------------------------------------------
+
+// Appends an included file to the include store; its macros are made after
+// the main text is parsed. A file that is not found is skipped.
+void read_include(const char *name)
+{
+    const int file = open_include(name);
+    if (file == -1) return;
+    ScopeGuard close_file([&] { vfs_close(file); });
+    const int32_t n = vfs_size(file);
+    if (!store_fits(g_cfg.include_size, n)) return;
+    const int32_t start = store_grow(&g_cfg.include, g_cfg.include_size, n);
+    if (start < 0) {
+        release_include();
+        return;
+    }
+    g_cfg.include_size = start + store_read(file, g_cfg.include + start, n);
+}
+
+// Keys that come before any section header while the entry table is empty
+// (the opening keys of the first file) are gathered under a nameless section
+// at record 0, so that the section chain always starts with a section and a
+// lookup by a section's name never lands on a key.
+void parse_entries(int32_t start, int32_t length)
+{
+    int32_t i = g_cfg.entry_count;
+    int32_t current = i > 0 ? g_cfg.last_section : 0;
+    int32_t position = 0;
+    for (;;) {
+        if (!reserve_entries(i + 1)) return;
+        int32_t name = 0;
+        int32_t value = 0;
+        const int token =
+            cfg_next_token(g_cfg.text + start, &position, length, &name, &value, g_cfg.text);
+        if (token == CFG_END) break;
+        if (token == CFG_DIRECTIVE) {
+            if (value && cfg_name_equal(g_cfg.text + name, "include"))
+                read_include(g_cfg.text + value);
+            continue;
+        }
+        if (token == CFG_KEY && i == 0) {
+            g_cfg.entries[0] = CfgEntry{};
+            g_cfg.entry_count = i = 1;
+            current = 0;
+            if (!reserve_entries(i + 1)) return;
+        }
+        CfgEntry &entry = g_cfg.entries[i];
+        entry = CfgEntry{};
+        entry.name = name;
+        if (token == CFG_SECTION) {
+            if (i > 0) g_cfg.entries[current].next_section = i;
+            current = i;
+        } else {
+            g_cfg.entries[i - 1].next_key = i;
+            entry.value = value;
+        }
+        g_cfg.entry_count = ++i;
+    }
+    g_cfg.last_section = current;
+}
+
+// Every key line and #define of an included text defines a macro, whatever
+// section it stands in; sections and directives (includes too) are ignored.
+void parse_macros(int32_t start, int32_t length)
+{
+    int32_t i = g_cfg.macro_count;
+    int32_t previous = i > 0 ? g_cfg.last_macro : 0;
+    int32_t position = 0;
+    for (;;) {
+        if (!reserve_macros(i + 1)) return;
+        int32_t name = 0;
+        int32_t value = 0;
+        const int token =
+            cfg_next_token(g_cfg.include + start, &position, length, &name, &value, g_cfg.include);
+        if (token == CFG_END) break;
+        if (token != CFG_KEY) continue;
+        if (i > 0) g_cfg.macros[previous].next = i;
+        g_cfg.macros[i] = CfgMacro{name, value, 0};
+        previous = i;
+        g_cfg.macro_count = ++i;
+    }
+    g_cfg.last_macro = previous;
+}
+
+}  // namespace
+
+// ---- Loading -------------------------------------------------------------------------
+
+int32_t cfg_load(const char *path)
+{
+    set_config_folder(path);
+    const int file = open_config(path);
+    if (file == -1) return 0;
+    ScopeGuard close_file([&] { vfs_close(file); });
+
+    // A size the store cannot hold is refused like a file that is not there.
+    const int32_t n = vfs_size(file);
+    if (!store_fits(g_cfg.text_size, n)) return 0;
+    const int32_t start = store_grow(&g_cfg.text, g_cfg.text_size, n);
+    if (start < 0) {
+        release_text();
+        return 0;
+    }
+    const int32_t length = store_read(file, g_cfg.text + start, n);
+    // Closed before parsing: includes take handles of their own.
+    close_file.dismiss();
+    vfs_close(file);
+    g_cfg.text_size = start + length;
+
+    parse_entries(start, length);
+    // Macros come from the included text this load added. An include store
+    // released and grown again during the load starts over after its NUL.
+    const int32_t from = g_cfg.include_parsed > 0 ? g_cfg.include_parsed : 1;
+    if (g_cfg.include_size > from) parse_macros(from, g_cfg.include_size - from);
+    g_cfg.include_parsed = g_cfg.include_size;
+    return 1;
+}
+
+void cfg_free()
+{
+    release_text();
+    release_include();
+}
+
+// A folder too long for the field is not cut (that would name another
+// folder); the include folder is emptied instead.
+void cfg_set_include_folder(const char *folder)
+{
+    const size_t n = std::strlen(folder);
+    if (n >= sizeof g_cfg.include_folder) {
+        g_cfg.include_folder[0] = 0;
+        return;
+    }
+    std::memcpy(g_cfg.include_folder, folder, n + 1);
+}
+
+void cfg_reset()
+{
+    cfg_free();
+    g_cfg.config_folder[0] = 0;
+    g_cfg.include_folder[0] = 0;
+    g_cfg.scratch[0] = 0;
+}

@@ -1,6 +1,8 @@
 // Shared by the two implementations of the platform layer; not for callers.
 #pragma once
 
+#include "platform/scope_guard.h"
+
 #if KORIN_FAULTS
 #include "platform/fault.h"
 // A fault point: true when a test has armed this kind to fail here.
@@ -26,21 +28,3 @@ inline bool handle_is_reserved(long long h)
     return h >= RESERVED_HANDLE_FIRST && h <= RESERVED_HANDLE_LAST;
 }
 
-// Runs a clean-up when the scope ends, unless dismissed: every early return
-// of a failing function releases what it took.
-template <class F>
-class ScopeGuard {
-public:
-    explicit ScopeGuard(F f) : f_(f) {}
-    ~ScopeGuard()
-    {
-        if (active_) f_();
-    }
-    ScopeGuard(const ScopeGuard &) = delete;
-    ScopeGuard &operator=(const ScopeGuard &) = delete;
-    void dismiss() { active_ = false; }
-
-private:
-    F f_;
-    bool active_ = true;
-};

@@ -103,6 +103,10 @@ extern const int path_dbcs;
 
 // ---- Process ----------------------------------------------------------------
 
+// The current directory, as the system names it, into dest of size bytes.
+// 0, or -1 with dest empty when it cannot be had whole.
+int disk_current_dir(char *dest, int size);
+
 // n = 0: the running executable's path (at most 259 bytes with the
 // terminator; empty when it is longer or unknown).
 // Otherwise the n-th space-separated word of the command line, one leading

@@ -1,5 +1,3 @@
-#include <filesystem>
-
 #include "archive/tests/fixture.h"
 
 namespace {
@@ -13,21 +11,6 @@ pk::Archive two_entries()
     pk::Archive a;
     a.entries = {pk::raw_entry("#:\\SIXTY", k60), pk::raw_entry("#:\\FIVE", "fives")};
     return a;
-}
-
-TEST_F(Handles, DiskFilesPassThrough)
-{
-    ASSERT_EQ(mount(two_entries()), 0);
-    const std::string path = tmp.write("disk.txt", pk::bytes_of("on disk"));
-    const int h = vfs_open(path.c_str(), 0);
-    ASSERT_NE(h, -1);
-    EXPECT_FALSE(h >= VFS_HANDLE_BASE && h < VFS_HANDLE_BASE + VFS_MAX_HANDLES);
-    EXPECT_EQ(vfs_size(h), 7);
-    char buf[8] = {};
-    EXPECT_EQ(vfs_read(h, buf, 7), 7);
-    EXPECT_STREQ(buf, "on disk");
-    EXPECT_EQ(vfs_close(h), 0);
-    EXPECT_EQ(vfs_open_count(), 0);
 }
 
 TEST_F(Handles, NumberingAndLimits)
@@ -118,6 +101,7 @@ TEST_F(Handles, WritesThatWouldOverwriteOtherDataAreRefused)
     const int older = vfs_create("#:\\OLDER", 0);
     ASSERT_EQ(vfs_write(older, "old", 3), 3);
     const int newer = vfs_create("#:\\NEWER", 0);
+    EXPECT_EQ(vfs_write(older, "xyz", 3), 0) << "not the newest entry, though at the directory";
     ASSERT_EQ(vfs_write(newer, "new", 3), 3);
     const int first = vfs_open("#:\\SIXTY", 0);
     const int dir = slot(0).dir_offset;
@@ -148,6 +132,8 @@ TEST_F(Handles, HandlesSurviveGrowthAndDieWithTheirArchive)
     char buf[8] = {};
     EXPECT_EQ(vfs_read(h, buf, 8), 5);
     EXPECT_STREQ(buf, "fives");
+    const int written = vfs_create("#:\\W", 0);
+    EXPECT_EQ(vfs_write(written, "w", 1), 1);
 
     vfs_unmount(0);
     ASSERT_EQ(vfs_mount(path.c_str(), 2), 0) << "the same slot, another mount";
@@ -156,8 +142,9 @@ TEST_F(Handles, HandlesSurviveGrowthAndDieWithTheirArchive)
     EXPECT_EQ(vfs_size(h), -1);
     EXPECT_EQ(vfs_seek(h, 0, 0), -1);
     EXPECT_EQ(vfs_close(h), 0);
+    EXPECT_EQ(vfs_close(written), 0);
     EXPECT_EQ(vfs_open_count(), 0);
-    EXPECT_EQ(slot(0).flags, SLOT_MOUNTED) << "a dead handle marks nothing dirty";
+    EXPECT_EQ(slot(0).flags, SLOT_MOUNTED) << "a dead handle marks the new mount nothing";
 }
 
 TEST_F(Handles, FailedGrowthKeepsTheDirectoryAsItWas)

@@ -35,6 +35,9 @@ TEST(WildMatch, Rules)
         EXPECT_EQ(match(c.pattern, c.name), c.matches ? 0 : -1) << c.pattern << " / " << c.name;
     EXPECT_EQ(match("AB?", "AB", 'X'), -1) << "'?' reads the bytes behind the terminator";
     EXPECT_EQ(match((name39 + "?MORE").c_str(), name39.c_str()), 0) << "40 name bytes consumed is a match";
+    const std::vector<char> full(40, 'A');  // a field without a terminator is read no further
+    EXPECT_EQ(wild_match("*.TXT", full.data(), 40), 0);
+    EXPECT_EQ(wild_match(std::string(41, 'A').c_str(), full.data(), 40), 0);
 }
 
 int g_comparisons;
@@ -95,7 +98,8 @@ TEST_F(Lookup, LastMountedArchiveWinsAndEarlierOnesStillServe)
     pk::Archive first, second;
     first.first_drive = first.last_drive = second.first_drive = '@';
     second.last_drive = 'A';
-    first.entries = {pk::raw_entry("Update07.txt", "first"), pk::raw_entry("Only.txt", "only")};
+    first.entries = {pk::raw_entry("Update07.txt", "first"), pk::raw_entry("Only.txt", "only"),
+                     pk::free_entry("Freed.txt")};
     second.entries = {pk::raw_entry("Update07.txt", "second")};
     ASSERT_EQ(mount(first, "1.pak"), 0);
     ASSERT_EQ(mount(second, "2.pak"), 1);
@@ -104,7 +108,17 @@ TEST_F(Lookup, LastMountedArchiveWinsAndEarlierOnesStillServe)
     EXPECT_EQ(read_all("@:\\Only.txt"), "only");
     EXPECT_EQ(read_all("A:\\Only.txt"), "<none>") << "only the second archive serves 'A'";
     EXPECT_EQ(read_all("@:\\Missing.txt"), "<none>");
+    EXPECT_EQ(read_all("@:\\"), "<none>") << "the empty name of a free record is not found";
     EXPECT_EQ(vfs_open("@:\\Missing.txt", 0), -1) << "never tried on disk";
+}
+
+TEST_F(Lookup, NameFillingItsWholeFieldIsCutTo39Characters)
+{
+    pk::Archive a;
+    a.entries = {pk::raw_entry("#:\\" + std::string(37, 'X'), "full")};  // no terminator in the field
+    ASSERT_EQ(mount(a), 0);
+    EXPECT_EQ(read_all("#:\\" + std::string(40, 'X')), "<none>");
+    EXPECT_EQ(read_all("#:\\" + std::string(36, 'X')), "full");
 }
 
 TEST_F(Lookup, ExactLookupsWithAndWithoutTheIndex)
