@@ -19,7 +19,7 @@ int main(int argc, char **argv)
         const std::filesystem::path p(argv[i]);
         if (std::filesystem::is_directory(p)) {
             for (const auto &e : std::filesystem::directory_iterator(p))
-                if (e.is_regular_file()) inputs.push_back(e.path());
+                if (e.is_regular_file() && e.path().filename() != ".keep") inputs.push_back(e.path());
         } else if (std::filesystem::exists(p)) {
             inputs.push_back(p);
         }
@@ -28,7 +28,9 @@ int main(int argc, char **argv)
     for (const auto &p : inputs) {
         std::ifstream in(p, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        // libFuzzer never passes a null pointer, not even for empty input.
+        static const uint8_t none = 0;
+        LLVMFuzzerTestOneInput(bytes.empty() ? &none : bytes.data(), bytes.size());
     }
     std::printf("replayed %zu inputs\n", inputs.size());
     return 0;
