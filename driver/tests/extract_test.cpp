@@ -5,6 +5,7 @@
 #include "archive/archive.h"
 #include "driver/tests/game_fixture.h"
 #include "driver/update.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -58,7 +59,9 @@ TEST_F(ExtractTest, DestinationHoldsTheWholeFileOrNothing)
         EXPECT_EQ(vfs_open_count(), 0);
         vfs_unmount_all();
         ASSERT_EQ(std::filesystem::exists(dest), c.dest != MISSING);
-        if (c.dest != MISSING) EXPECT_EQ(testpak::read_file(dest), c.dest == WHOLE ? data : Bytes{});
+        if (c.dest != MISSING) {
+            EXPECT_EQ(testpak::read_file(dest), c.dest == WHOLE ? data : Bytes{});
+        }
     }
 }
 

@@ -52,7 +52,7 @@ TEST_F(FaultSweep, EveryFailedStepLeavesTheGameWholeOrUpdated)
             for (const bool sticky : {false, true}) {
                 SCOPED_TRACE(testing::Message() << k.name << " " << nth << (sticky ? " and on" : " once"));
                 GameFolder game;
-                const long blocks = mem_blocks_held();
+                const long blocks = fault_blocks_held();
                 fault_arm(k.kind, nth, sticky);
                 const uint32_t flags = game.run();
                 const long injected = fault_injected();
@@ -66,7 +66,7 @@ TEST_F(FaultSweep, EveryFailedStepLeavesTheGameWholeOrUpdated)
                     EXPECT_EQ(after, before) << "failed run changed the folder";
                 }
                 expect_nothing_held();
-                EXPECT_EQ(mem_blocks_held(), blocks) << "heap block left behind";
+                EXPECT_EQ(fault_blocks_held(), blocks) << "heap block left behind";
                 ++swept;
             }
         }

@@ -46,10 +46,11 @@ void run_cases(const std::vector<Case> &cases)
         GameFolder game(setup);
         const Snapshot before = game.contents();
         EXPECT_EQ(game.run(), c.flags);
-        if (c.flags == UF_DONE)
+        if (c.flags == UF_DONE) {
             expect_updated(game, before);
-        else
+        } else {
             EXPECT_EQ(game.contents(), before) << "the game folder was touched";
+        }
         expect_nothing_held();
     }
 }
