@@ -56,8 +56,9 @@ constexpr int PATH_SIZE = REPLACE_PATH_SIZE;
 // terminated within its buffer) yields false, and the file counts as missing.
 bool game_path(char *dest, const char *name)
 {
-    const size_t n = strnlen(game_dir, sizeof game_dir);
-    if (n == sizeof game_dir || n + 1 + std::strlen(name) >= PATH_SIZE) {
+    const void *end = std::memchr(game_dir, 0, sizeof game_dir);
+    const size_t n = end ? static_cast<size_t>(static_cast<const char *>(end) - game_dir) : sizeof game_dir;
+    if (!end || n + 1 + std::strlen(name) >= PATH_SIZE) {
         dest[0] = 0;
         return false;
     }
