@@ -3,14 +3,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "archive/archive.h"
 #include "archive/internal.h"
 #include "driver/edition.h"
 #include "driver/update.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 
-// The edition these tests are linked with; only its size matters here.
 const EditionTexts edition = {
     "TEST", 936, 0x12E67196u, "Korin III test", "?", "OK", "Cancel", "browse", "wrong folder",
     "done", "already", "newer", "wrong version", "game damaged", "payload damaged", "failed",
@@ -37,25 +35,16 @@ Bytes install_list(const std::vector<std::string> &names, size_t head_size)
     Bytes out = pattern_bytes(head_size, 3);
     put_u32(out, 768, static_cast<uint32_t>(head_size));
     put_u32(out, 772, static_cast<uint32_t>(names.size()));
-    for (const std::string &name : names) {
-        out.insert(out.end(), name.begin(), name.end());
-        out.push_back(0);
-    }
+    for (const std::string &name : names) out.insert(out.end(), name.c_str(), name.c_str() + name.size() + 1);
     return out;
 }
-
-int32_t list_count(const Bytes &list) { return static_cast<int32_t>(get_u32(list, 772)); }
-uint32_t list_offset(const Bytes &list) { return get_u32(list, 768); }
 
 std::vector<std::string> listed_names(const Bytes &list)
 {
     std::vector<std::string> names;
-    size_t at = list_offset(list);
-    for (int32_t i = 0; i < list_count(list) && at < list.size(); ++i) {
-        const std::string name(reinterpret_cast<const char *>(list.data() + at));
-        names.push_back(name);
-        at += name.size() + 1;
-    }
+    size_t at = get_u32(list, 768);
+    for (uint32_t i = 0; i < get_u32(list, 772) && at < list.size(); ++i, at += names.back().size() + 1)
+        names.emplace_back(reinterpret_cast<const char *>(list.data() + at));
     return names;
 }
 
@@ -79,24 +68,11 @@ Snapshot snapshot(const std::string &folder)
 {
     Snapshot out;
     for (const fs::directory_entry &e : fs::directory_iterator(folder)) {
-        const std::string name = e.path().filename().string();
-        const uintmax_t size = fs::file_size(e.path());
-        out[name] = size > (16u << 20) ? bytes_of("size " + std::to_string(size)) : read_file(e.path());
+        const uintmax_t size = e.file_size();
+        out[e.path().filename().string()] =
+            size > (16u << 20) ? bytes_of("size " + std::to_string(size)) : read_file(e.path());
     }
     return out;
-}
-
-void make_sized_file(const std::string &path, uint32_t size)
-{
-    const int h = disk_create(path.c_str(), DISK_ATTR_NORMAL);
-    ASSERT_NE(h, -1) << path;
-    if (size > 0) {
-        const char last = 0;
-        ASSERT_EQ(disk_seek(h, static_cast<int32_t>(size - 1), DISK_SEEK_SET), size - 1);
-        ASSERT_EQ(disk_write(h, &last, 1), 1);
-    }
-    ASSERT_EQ(disk_close(h), 0);
-    ASSERT_EQ(fs::file_size(path), size);
 }
 
 void set_read_only(const std::string &path, bool read_only)
@@ -108,6 +84,19 @@ void set_read_only(const std::string &path, bool read_only)
 bool is_read_only(const std::string &path)
 {
     return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+// Sizes near the real "Korin3.PAK" cost one written byte: the rest is a hole.
+static void make_sized_file(const std::string &path, uint32_t size)
+{
+    const int h = disk_create(path.c_str(), DISK_ATTR_NORMAL);
+    const char last = 0;
+    if (size > 0) {
+        ASSERT_EQ(disk_seek(h, static_cast<int32_t>(size - 1), DISK_SEEK_SET), size - 1);
+        ASSERT_EQ(disk_write(h, &last, 1), 1);
+    }
+    ASSERT_EQ(disk_close(h), 0);
+    ASSERT_EQ(fs::file_size(path), size);
 }
 
 GameFolder::GameFolder(const GameSetup &setup)
@@ -144,9 +133,7 @@ void DriverTest::SetUp()
 void DriverTest::TearDown()
 {
     fault_disarm();
-    archive_reset();
-    update_reset();
-    platform_reset();
+    SetUp();
 }
 
 void expect_nothing_held()
