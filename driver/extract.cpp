@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "driver/scope.h"
+#include "platform/scope_guard.h"
 #include "driver/update.h"
 #include "platform/platform.h"
 
@@ -21,17 +21,16 @@ int extract_file(const char *dest, const char *src)
 {
     const int in = vfs_open(src, DISK_READ);
     if (in == -1) return -1;
-    Defer close_in([&] { vfs_close(in); });
+    ScopeGuard close_in([&] { vfs_close(in); });
     const int out = vfs_create(dest, DISK_ATTR_NORMAL);
     if (out == -1) return -1;
-    bool closed_out = false;
-    Defer close_out([&] { if (!closed_out) vfs_close(out); });
+    ScopeGuard close_out([&] { vfs_close(out); });
 
     const int stored = vfs_size(in);
     if (stored < static_cast<int>(sizeof(PackedBlockHead))) return -1;
     char *block = static_cast<char *>(mem_alloc(static_cast<size_t>(stored)));
     if (!block) return -1;
-    Defer release_block([&] { mem_free(block); });
+    ScopeGuard release_block([&] { mem_free(block); });
     if (vfs_read(in, block, stored) != stored) return -1;
 
     PackedBlockHead head;
@@ -41,7 +40,7 @@ int extract_file(const char *dest, const char *src)
     const int size = static_cast<int>(head.unpacked_size);
     char *data = static_cast<char *>(mem_alloc(size ? static_cast<size_t>(size) : 1));
     if (!data) return -1;
-    Defer release_data([&] { mem_free(data); });
+    ScopeGuard release_data([&] { mem_free(data); });
     // A stream that does not unpack to exactly its declared size is damaged;
     // nothing of it reaches the file.
     if (block_unpack(data, block + sizeof head, static_cast<int>(head.packed_size), size) != size)
@@ -49,7 +48,7 @@ int extract_file(const char *dest, const char *src)
 
     if (vfs_write(out, data, size) != size) return -1;
     if (!is_archive_handle(out) && disk_flush(out) != 0) return -1;
-    closed_out = true;
+    close_out.dismiss();
     return vfs_close(out) == 0 ? 0 : -1;
 }
 

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "driver/replace.h"
-#include "driver/scope.h"
+#include "platform/scope_guard.h"
 #include "driver/update.h"
 #include "platform/platform.h"
 
@@ -55,16 +55,15 @@ void register_update_pak(const char *path)
 
     const int h = disk_open(path, DISK_READ);
     if (h == -1) return;
-    bool closed = false;
-    Defer close_list([&] { if (!closed) disk_close(h); });
+    ScopeGuard close_list([&] { disk_close(h); });
     const uint32_t size = disk_size(h);
     if (size == DISK_FAILED || size < LIST_HEAD_SIZE || size > 0x7FFFFFFFu - INSTALL_SLACK) return;
     const int s = static_cast<int>(size);
     char *buffer = static_cast<char *>(mem_alloc(size + INSTALL_SLACK));
     if (!buffer) return;
-    Defer release([&] { mem_free(buffer); });
+    ScopeGuard release([&] { mem_free(buffer); });
     if (disk_read(h, buffer, s) != s) return;
-    closed = true;
+    close_list.dismiss();
     disk_close(h);
 
     uint32_t old_offset;

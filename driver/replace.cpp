@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "driver/scope.h"
+#include "platform/scope_guard.h"
 #include "platform/platform.h"
 
 // target with the extension of its file-name part replaced by ext (three
@@ -64,12 +64,12 @@ static int copy_file(const char *from, const char *to)
 {
     const int in = disk_open(from, DISK_READ);
     if (in == -1) return -1;
-    Defer close_in([&] { disk_close(in); });
+    ScopeGuard close_in([&] { disk_close(in); });
     const uint32_t size = disk_size(in);
     if (size == DISK_FAILED || size > 0x7FFFFFFFu) return -1;
     void *buffer = mem_alloc(size ? size : 1);
     if (!buffer) return -1;
-    Defer release([&] { mem_free(buffer); });
+    ScopeGuard release([&] { mem_free(buffer); });
     const int n = static_cast<int>(size);
     if (disk_read(in, buffer, n) != n) return -1;
 

@@ -9,7 +9,7 @@
 #include "archive/archive.h"
 #include "driver/edition.h"
 #include "driver/replace.h"
-#include "driver/scope.h"
+#include "platform/scope_guard.h"
 #include "platform/platform.h"
 
 // ---- Module state ---------------------------------------------------------------
@@ -119,7 +119,7 @@ bool install_payload(bool fits)
         update_flags |= UF_PAYLOAD_DAMAGED;
         return false;
     }
-    Defer unmount([] { vfs_unmount_all(); });
+    ScopeGuard unmount([] { vfs_unmount_all(); });
     if (!fits) return false;
 
     Replacement files[PAYLOAD_COUNT];
@@ -128,14 +128,15 @@ bool install_payload(bool fits)
         if (!game_path(target, PAYLOAD[i].game_name) || replace_init(&files[i], target) != 0)
             return false;
     }
-    bool staged = false;
-    Defer discard([&] { if (!staged) for (Replacement &file : files) replace_discard(&file); });
+    ScopeGuard discard([&] {
+        for (Replacement &file : files) replace_discard(&file);
+    });
     for (int i = 0; i < PAYLOAD_COUNT; ++i) {
         // A staged file left by an interrupted run is ours and stale.
         disk_force_delete(files[i].staged);
         if (extract_file(files[i].staged, PAYLOAD[i].entry) != 0) return false;
     }
-    staged = true;
+    discard.dismiss();
 
     for (int i = 0; i < PAYLOAD_COUNT; ++i) {
         if (replace_put(&files[i]) != 0) {
