@@ -25,7 +25,28 @@ extern UpdateFlags update_flags;
 extern char game_dir[260];   // the game folder; "_A_A_A_" until found
 extern char self_path[260];  // the running executable, holder of the payload
 
+// Checks the game folder and, when the update fits, puts the payload's
+// "Korin3.EXE" and "Update.PAK" in place together (both or neither) and lists
+// "Update.PAK" in "INSTALL.DAT". The outcome is update_flags.
 void update_run();
+// Unpacks the PackedBlock stored under src into the file dest. 0 when dest
+// holds the whole unpacked file, written and flushed; -1 otherwise, with dest
+// left empty when it could be created (never zero-filled).
 int extract_file(const char *dest, const char *src);
+// Adds "Update.PAK" to the installation list at path unless it is listed
+// already. The list is rewritten through a temporary file, so a failure leaves
+// the old one whole; a damaged list is left alone.
 void register_update_pak(const char *path);
+// 1 when at least one name matched pattern and every match was extracted to
+// the same name with its first character replaced by '@'; 0 otherwise.
 int extract_all(const char *pattern);
+
+// ---- Tests ----------------------------------------------------------------------
+
+// Makes update_run take its payload from path instead of the running
+// executable; null goes back to the executable. -1 when path does not fit
+// self_path (nothing changes then).
+int update_set_payload(const char *path);
+// Restores the driver's module state to its start-up values: update_flags 0,
+// game_dir the placeholder, self_path empty, no payload override.
+void update_reset();

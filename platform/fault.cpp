@@ -13,6 +13,7 @@ struct FaultState {
 };
 
 FaultState fault;
+long blocks_held = 0;  // mem_alloc/mem_realloc blocks not yet freed
 
 }  // namespace
 
@@ -36,3 +37,7 @@ bool fault_hit(unsigned kind)
     if (fail) ++fault.injected;
     return fail;
 }
+
+long fault_blocks_held() { return blocks_held; }
+
+void fault_count_block(long delta) { blocks_held += delta; }

@@ -23,5 +23,12 @@ long fault_points();
 // Failures injected since fault_arm.
 long fault_injected();
 
+// Heap blocks taken with mem_alloc or mem_realloc and not yet given back,
+// so that a test can tell that an operation released all it took. Counted
+// whether armed or not.
+long fault_blocks_held();
+
 // Used by the platform implementations: true when this point must fail.
 bool fault_hit(unsigned kind);
+// Used by the platform implementations: a block was taken (+1) or freed (-1).
+void fault_count_block(long delta);

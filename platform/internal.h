@@ -7,8 +7,10 @@
 #include "platform/fault.h"
 // A fault point: true when a test has armed this kind to fail here.
 #define PLATFORM_FAULT(kind) fault_hit(kind)
+#define PLATFORM_COUNT_BLOCK(delta) fault_count_block(delta)
 #else
 #define PLATFORM_FAULT(kind) false
+#define PLATFORM_COUNT_BLOCK(delta) ((void)0)
 #endif
 
 // Closes a disk search left open and forgets its mask (search.cpp).

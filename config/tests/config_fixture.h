@@ -1,49 +1,35 @@
-// Shared fixture of the loading and lookup tests: a fresh store, a temporary
-// folder that is also the current directory, and the store written out the
-// way cfgtool prints it.
+// Fixture of the reader's tests: a fresh store and a temporary folder that is
+// also the current directory; the store written out as cfgtool prints it.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "archive/archive.h"
 #include "config/config.h"
+#include "config/store.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
 
-// Makes a folder the current directory for as long as it lives.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::filesystem::path &folder) : saved_(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(folder);
-    }
-    ~CurrentFolder() { std::filesystem::current_path(saved_); }
-
-private:
-    std::filesystem::path saved_;
-};
-
 class ConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    ConfigTest() { std::filesystem::current_path(dir_.path()); }
+    ~ConfigTest() override { std::filesystem::current_path(saved_); }
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset()
     {
         fault_disarm();
         cfg_reset();
         archive_reset();
         platform_reset();
     }
-    void TearDown() override
-    {
-        fault_disarm();
-        cfg_reset();
-        archive_reset();
-    }
 
-    // Writes a file below the folder; '/' in name makes subfolders.
+    // Writes a file below the folder ('/' makes subfolders); its path.
     std::string write(const std::string &name, const std::string &text) const
     {
         const std::filesystem::path path = dir_.path() / name;
@@ -51,37 +37,26 @@ protected:
         testpak::write_file(path, testpak::bytes_of(text));
         return path.string();
     }
-
-    // Writes name and loads it by that relative name.
-    int32_t load(const std::string &name, const std::string &text)
+    // Writes the file and loads it by its relative name, in the '\' form.
+    int32_t load(std::string name, const std::string &text)
     {
         write(name, text);
-        return cfg_load(windows_name(name).c_str());
+        for (char &c : name) c = c == '/' ? '\\' : c;
+        return cfg_load(name.c_str());
     }
 
-    static std::string windows_name(std::string name)
-    {
-        for (char &c : name)
-            if (c == '/') c = '\\';
-        return name;
-    }
-
-    // Every section as [name] and each of its keys as name=value beneath it,
-    // in chain order, one per line.
+    // [section] lines with their name=value keys beneath, in chain order.
     static std::string dump()
     {
         std::string out;
-        if (!cfg_entry_name(1)) return out;
-        for (int32_t section = 1; section; section = cfg_next_section(section, nullptr)) {
-            out += '[' + std::string(cfg_entry_name(section)) + "]\n";
-            for (int32_t key = cfg_next_key(section, nullptr, nullptr); key;
-                 key = cfg_next_key(key, nullptr, nullptr))
-                out += std::string(cfg_entry_name(key)) + '=' + cfg_entry_value(key) + '\n';
+        for (int32_t s = cfg_entry_name(1) ? 1 : 0; s; s = cfg_next_section(s, nullptr)) {
+            out += '[' + std::string(cfg_entry_name(s)) + "]\n";
+            for (int32_t k = cfg_next_key(s, nullptr, nullptr); k; k = cfg_next_key(k, nullptr, nullptr))
+                out += std::string(cfg_entry_name(k)) + '=' + cfg_entry_value(k) + '\n';
         }
         return out;
     }
-
-    // Every macro as name=value, one per line, in definition order.
+    // name=value lines of the macros, in definition order.
     static std::string macros()
     {
         std::string out;
@@ -93,5 +68,5 @@ protected:
     }
 
     testpak::TempDir dir_;
-    CurrentFolder in_folder_{dir_.path()};
+    std::filesystem::path saved_ = std::filesystem::current_path();
 };

@@ -7,7 +7,9 @@
 void *mem_alloc(size_t size)
 {
     if (PLATFORM_FAULT(FAULT_ALLOC)) return nullptr;
-    return std::malloc(size);
+    void *block = std::malloc(size);
+    if (block) PLATFORM_COUNT_BLOCK(1);
+    return block;
 }
 
 void *mem_realloc(void *block, size_t size)
@@ -15,7 +17,13 @@ void *mem_realloc(void *block, size_t size)
     if (PLATFORM_FAULT(FAULT_ALLOC)) return nullptr;
     // realloc(block, 0) may free the block and return null, which a caller
     // takes for a failure that left the block valid; keep one byte instead.
-    return std::realloc(block, size ? size : 1);
+    void *moved = std::realloc(block, size ? size : 1);
+    if (moved && !block) PLATFORM_COUNT_BLOCK(1);
+    return moved;
 }
 
-void mem_free(void *block) { std::free(block); }
+void mem_free(void *block)
+{
+    if (block) PLATFORM_COUNT_BLOCK(-1);
+    std::free(block);
+}

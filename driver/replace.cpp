@@ -1,0 +1,128 @@
+#include "driver/replace.h"
+
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+
+// target with the extension of its file-name part replaced by ext (three
+// letters), or with "." ext appended when it has none.
+static int sibling_name(char *dest, const char *target, const char *ext)
+{
+    const size_t n = std::strlen(target);
+    if (n + 5 > REPLACE_PATH_SIZE) return -1;
+    size_t file = 0;
+    for (size_t i = 0; target[i];) {
+        if (target[i] == ':' || target[i] == '\\' || target[i] == '/') file = i + 1;
+        const int len = path_char_len(target + i);
+        i += static_cast<size_t>(len);
+    }
+    size_t dot = n;
+    for (size_t i = file; target[i]; i += static_cast<size_t>(path_char_len(target + i)))
+        if (target[i] == '.') dot = i;
+    std::memcpy(dest, target, dot);
+    dest[dot] = '.';
+    std::memcpy(dest + dot + 1, ext, 4);
+    return 0;
+}
+
+static bool same_name(const char *a, const char *b)
+{
+    for (;; ++a, ++b) {
+        char x = *a, y = *b;
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (!x) return true;
+    }
+}
+
+int replace_init(Replacement *r, const char *target)
+{
+    r->moved_aside = false;
+    r->placed = false;
+    if (std::strlen(target) >= REPLACE_PATH_SIZE) return -1;
+    std::strcpy(r->target, target);
+    if (sibling_name(r->staged, target, "NEW") != 0 || sibling_name(r->aside, target, "OLD") != 0)
+        return -1;
+    // A target that already carries a sibling's extension would be its own
+    // scratch file.
+    if (same_name(r->staged, target) || same_name(r->aside, target)) return -1;
+    return 0;
+}
+
+int file_opens(const char *name)
+{
+    const int h = disk_open(name, DISK_READ);
+    if (h == -1) return 0;
+    disk_close(h);
+    return 1;
+}
+
+// Copies a whole file; a partial copy is removed again.
+static int copy_file(const char *from, const char *to)
+{
+    const int in = disk_open(from, DISK_READ);
+    if (in == -1) return -1;
+    ScopeGuard close_in([&] { disk_close(in); });
+    const uint32_t size = disk_size(in);
+    if (size == DISK_FAILED || size > 0x7FFFFFFFu) return -1;
+    void *buffer = mem_alloc(size ? size : 1);
+    if (!buffer) return -1;
+    ScopeGuard release([&] { mem_free(buffer); });
+    const int n = static_cast<int>(size);
+    if (disk_read(in, buffer, n) != n) return -1;
+
+    const int out = disk_create(to, DISK_ATTR_NORMAL);
+    if (out == -1) return -1;
+    const bool written = disk_write(out, buffer, n) == n && disk_flush(out) == 0;
+    if (disk_close(out) != 0 || !written) {
+        disk_delete(to);
+        return -1;
+    }
+    return 0;
+}
+
+int replace_put(Replacement *r)
+{
+    if (disk_rename(r->target, r->aside) == 0) {
+        r->moved_aside = true;
+    } else if (file_opens(r->target)) {
+        // The aside name may hold a leftover of an earlier run, older than the
+        // file now in place; and some systems refuse to rename a read-only
+        // file.
+        disk_force_delete(r->aside);
+        disk_set_attributes(r->target, FILE_ATTR_NORMAL);
+        if (disk_rename(r->target, r->aside) != 0) return -1;
+        r->moved_aside = true;
+    }
+    if (disk_rename(r->staged, r->target) != 0) return -1;
+    r->placed = true;
+    return 0;
+}
+
+void replace_undo(Replacement *r)
+{
+    if (r->placed) {
+        disk_force_delete(r->target);
+        r->placed = false;
+    }
+    if (r->moved_aside) {
+        if (disk_rename(r->aside, r->target) == 0) {
+            r->moved_aside = false;
+        } else if (copy_file(r->aside, r->target) == 0) {
+            disk_force_delete(r->aside);
+            r->moved_aside = false;
+        }
+        // Otherwise the old file stays under the aside name: kept, not lost.
+    }
+    disk_force_delete(r->staged);
+}
+
+void replace_commit(Replacement *r)
+{
+    if (r->moved_aside) disk_force_delete(r->aside);
+    r->moved_aside = false;
+}
+
+void replace_discard(Replacement *r) { disk_force_delete(r->staged); }
