@@ -3,11 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <string>
 
 #include "config/config.h"
+#include "tests/support/archive_builder.h"
 #include "driver/win32/app.h"
 
 namespace {
@@ -16,54 +17,26 @@ const char PLACEHOLDER[] = "_A_A_A_";
 
 class GameFolder : public ::testing::Test {
 protected:
-    std::string root;  // a fresh folder below the temporary folder
+    testpak::TempDir temp;
+    const std::string root = temp.path().string();
 
     void SetUp() override
     {
         cfg_reset();
         std::strcpy(game_dir, PLACEHOLDER);
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        static int made = 0;
-        root = std::string(temp) + "korin_gf_" + std::to_string(GetCurrentProcessId()) + "_" +
-               std::to_string(++made);
-        ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr)) << root;
-    }
-    void TearDown() override { remove_tree(root); }
-
-    static void remove_tree(const std::string &folder)
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = found.cFileName;
-                if (name == "." || name == "..") continue;
-                const std::string path = folder + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) remove_tree(path);
-                else DeleteFileA(path.c_str());
-            } while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryA(folder.c_str());
     }
 
     // A folder below root whose path has exactly `length` bytes.
-    std::string folder_of_length(size_t length)
+    std::string folder_of_length(size_t length) const
     {
         const std::string folder = root + "\\" + std::string(length - root.size() - 1, 'w');
-        EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) ||
-                    GetLastError() == ERROR_ALREADY_EXISTS)
-            << folder;
+        std::filesystem::create_directory(folder);
         return folder;
     }
 
     static void write_file(const std::string &path, const std::string &content)
     {
-        FILE *f = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(f, nullptr) << path;
-        std::fwrite(content.data(), 1, content.size(), f);
-        std::fclose(f);
+        testpak::write_file(path, testpak::bytes_of(content));
     }
 };
 
