@@ -11,22 +11,17 @@
 namespace {
 
 // All three editions, from the initializers their programs are built with.
-const EditionTexts v106c_texts =
+const EditionTexts v106c =
 #include "v106c.inc"
     ;
-const EditionTexts v106_texts =
+const EditionTexts v106 =
 #include "v106.inc"
     ;
-const EditionTexts v21_texts =
+const EditionTexts v21 =
 #include "v21.inc"
     ;
 
-const struct Edition {
-    const char *id;
-    const EditionTexts *texts;
-} EDITIONS[] = {{"v106c", &v106c_texts}, {"v106", &v106_texts}, {"v21", &v21_texts}};
-
-const struct Field {
+const struct {
     const char *key;
     const char *EditionTexts::*text;
 } TEXTS[] = {
@@ -46,8 +41,8 @@ const struct Field {
     {"msg_failed", &EditionTexts::msg_failed},
 };
 
-// key -> value of a text table (key, tab, value; a line led by a tab goes on
-// after a line feed; '#' starts a comment line), in whatever encoding.
+// key -> value of a text table in whatever encoding: key, tab, value; a line
+// led by a tab goes on after a line feed; '#' starts a comment line.
 std::map<std::string, std::string> read_table(const std::string &path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -58,61 +53,47 @@ std::map<std::string, std::string> read_table(const std::string &path)
         if (line.empty() || line[0] == '#') continue;
         if (line[0] == '\t') {
             table[key] += "\n" + line.substr(1);
-            continue;
+        } else {
+            key = line.substr(0, line.find('\t'));
+            table[key] = line.substr(key.size() + 1);
         }
-        const size_t tab = line.find('\t');
-        key = line.substr(0, tab);
-        table[key] = line.substr(tab + 1);
     }
     return table;
 }
 
-std::wstring to_wide(int code_page, const std::string &text)
+std::wstring decoded(int code_page, const std::string &text)
 {
-    const int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
-                                      static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                        wide.data(), n);
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                                    static_cast<int>(text.size()), wide.data(), wide.size()));
     return wide;
 }
 
-TEST(EditionTexts, EveryTextIsStoredAsIconvConvertsIt)
+TEST(EditionTexts, EveryTextIsStoredAsIconvConvertsItAndWindowsReadsItBack)
 {
-    for (const Edition &e : EDITIONS) {
-        const auto expected = read_table(std::string(KORIN_CONVERTED "/") + e.id + ".converted");
-        // Every table entry is a field: two numbers and the texts.
-        EXPECT_EQ(expected.size(), std::size(TEXTS) + 2) << e.id;
-        for (const Field &f : TEXTS) {
-            ASSERT_TRUE(expected.count(f.key)) << e.id << " has no " << f.key;
-            const char *stored = e.texts->*f.text;
-            ASSERT_NE(stored, nullptr) << e.id << " " << f.key;
-            EXPECT_EQ(std::string(stored), expected.at(f.key)) << e.id << " " << f.key;
-        }
-    }
-}
-
-TEST(EditionTexts, WindowsReadsEveryTextBackInTheEditionsCodePage)
-{
-    for (const Edition &e : EDITIONS) {
-        const auto written = read_table(std::string(KORIN_TABLES "/") + e.id + ".txt");
-        for (const Field &f : TEXTS) {
-            const std::wstring shown = to_wide(e.texts->code_page, e.texts->*f.text);
-            EXPECT_FALSE(shown.empty()) << e.id << " " << f.key;
-            EXPECT_TRUE(shown == to_wide(CP_UTF8, written.at(f.key))) << e.id << " " << f.key;
+    for (const auto &[id, texts] : {std::pair{"v106c", &v106c}, {"v106", &v106}, {"v21", &v21}}) {
+        const auto converted = read_table(std::string(KORIN_CONVERTED "/") + id + ".converted");
+        const auto written = read_table(std::string(KORIN_TABLES "/") + id + ".txt");
+        EXPECT_EQ(converted.size(), std::size(TEXTS) + 2) << id;  // the texts and two numbers
+        for (const auto &t : TEXTS) {
+            ASSERT_TRUE(converted.count(t.key) && texts->*t.text) << id << " " << t.key;
+            const std::string stored = texts->*t.text;
+            EXPECT_EQ(stored, converted.at(t.key)) << id << " " << t.key;
+            const std::wstring shown = decoded(texts->code_page, stored);
+            EXPECT_TRUE(!shown.empty() && shown == decoded(CP_UTF8, written.at(t.key)))
+                << id << " " << t.key << " in code page " << texts->code_page;
         }
     }
 }
 
 TEST(EditionTexts, TraditionalEditionsDifferOnlyInNameTitleAndVersion)
 {
-    for (const Field &f : TEXTS) {
-        const std::string a = v106_texts.*f.text, b = v21_texts.*f.text;
-        if (f.text == &EditionTexts::name || f.text == &EditionTexts::title) EXPECT_NE(a, b) << f.key;
-        else EXPECT_EQ(a, b) << f.key;
+    for (const auto &t : TEXTS) {
+        const bool own = t.text == &EditionTexts::name || t.text == &EditionTexts::title;
+        EXPECT_EQ(std::string(v106.*t.text) == v21.*t.text, !own) << t.key;
     }
-    EXPECT_EQ(v106_texts.code_page, v21_texts.code_page);
-    EXPECT_NE(v106_texts.expected_pak_size, v21_texts.expected_pak_size);
+    EXPECT_EQ(v106.code_page, v21.code_page);
+    EXPECT_NE(v106.expected_pak_size, v21.expected_pak_size);
 }
 
 }  // namespace

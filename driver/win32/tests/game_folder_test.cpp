@@ -1,15 +1,13 @@
 // Where the game folder comes from, and values that do not fit its buffers.
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "config/config.h"
-#include "tests/support/archive_builder.h"
 #include "driver/win32/app.h"
+#include "tests/support/archive_builder.h"
 
 namespace {
 
@@ -23,9 +21,8 @@ protected:
     void SetUp() override
     {
         cfg_reset();
-        std::strcpy(game_dir, PLACEHOLDER);
+        update_reset();
     }
-
     // A folder below root whose path has exactly `length` bytes.
     std::string folder_of_length(size_t length) const
     {
@@ -33,88 +30,69 @@ protected:
         std::filesystem::create_directory(folder);
         return folder;
     }
-
-    static void write_file(const std::string &path, const std::string &content)
+    // game_dir after reading the configuration of that Windows folder.
+    static std::string configured(const std::string &windows_dir)
     {
-        testpak::write_file(path, testpak::bytes_of(content));
+        update_reset();
+        game_dir_read_config(windows_dir.c_str());
+        return game_dir;
+    }
+    static void write(const std::string &path, const std::string &text)
+    {
+        testpak::write_file(path, testpak::bytes_of(text));
     }
 };
 
 TEST_F(GameFolder, ConfiguredFolderIsTheFirstGamedirOfTheFirstIniSection)
 {
     const struct {
-        const char *config;  // null: no file
+        const char *config;
         const char *game_dir;
     } cases[] = {
-        {"[INI]\r\nGAMEDIR=C:\\Games\\K3\r\n", "C:\\Games\\K3"},
         {"[ini]\r\ngamedir = D:\\K3\\\r\n", "D:\\K3\\"},
         {"[INI]\r\nGAMEDIR=first\r\nGAMEDIR=second\r\n[INI]\r\nGAMEDIR=third\r\n", "first"},
         {"[INI]\r\nOTHER=x\r\n[INI]\r\nGAMEDIR=later\r\n", PLACEHOLDER},
         {"[Game]\r\nGAMEDIR=C:\\K3\r\n", PLACEHOLDER},
-        {"", PLACEHOLDER},
-        {nullptr, PLACEHOLDER},
     };
+    EXPECT_EQ(configured(root), PLACEHOLDER);  // no KORIN3.INI
     for (const auto &c : cases) {
-        std::strcpy(game_dir, PLACEHOLDER);
-        DeleteFileA((root + "\\KORIN3.INI").c_str());
-        if (c.config) write_file(root + "\\KORIN3.INI", c.config);
-        game_dir_read_config(root.c_str());
-        EXPECT_STREQ(game_dir, c.game_dir) << (c.config ? c.config : "(no file)");
+        write(root + "\\KORIN3.INI", c.config);
+        EXPECT_EQ(configured(root), c.game_dir) << c.config;
     }
 }
 
 TEST_F(GameFolder, GamedirThatDoesNotFitIsRefusedWhole)
 {
-    for (size_t length : {259u, 260u, 261u, 4000u}) {
-        std::strcpy(game_dir, PLACEHOLDER);
+    for (size_t length : {259u, 260u, 4000u}) {
         const std::string value(length, 'g');
-        write_file(root + "\\KORIN3.INI", "[INI]\r\nGAMEDIR=" + value + "\r\n");
-        game_dir_read_config(root.c_str());
-        EXPECT_STREQ(game_dir, length <= 259 ? value.c_str() : PLACEHOLDER) << length;
+        write(root + "\\KORIN3.INI", "[INI]\r\nGAMEDIR=" + value + "\r\n");
+        EXPECT_EQ(configured(root), length <= 259 ? value : PLACEHOLDER) << length;
     }
 }
 
 TEST_F(GameFolder, WindowsFolderWhoseConfigPathDoesNotFitIsNotRead)
 {
-    // The configuration path (folder, backslash, KORIN3.INI) must fit 128 bytes.
-    const struct {
-        size_t length;        // of the folder without a trailing backslash
-        bool trailing_slash;  // given with one
-        bool read;
-    } cases[] = {
-        {116, false, true},
-        {117, false, false},
-        {116, true, true},  // 117 bytes, ending in a backslash
-        {117, true, false},
-    };
-    for (const auto &c : cases) {
-        const std::string folder = folder_of_length(c.length);
-        write_file(folder + "\\KORIN3.INI", "[INI]\r\nGAMEDIR=found\r\n");
-        std::strcpy(game_dir, PLACEHOLDER);
-        game_dir_read_config((folder + (c.trailing_slash ? "\\" : "")).c_str());
-        EXPECT_STREQ(game_dir, c.read ? "found" : PLACEHOLDER) << c.length << c.trailing_slash;
-    }
-    std::strcpy(game_dir, PLACEHOLDER);
-    game_dir_read_config(std::string(5000, 'w').c_str());
-    EXPECT_STREQ(game_dir, PLACEHOLDER);
+    // Folder, backslash and "KORIN3.INI" must fit in 128 bytes.
+    const std::string fits = folder_of_length(116), too_long = folder_of_length(117);
+    for (const std::string &folder : {fits, too_long})
+        write(folder + "\\KORIN3.INI", "[INI]\r\nGAMEDIR=found\r\n");
+    EXPECT_EQ(configured(fits), "found");
+    EXPECT_EQ(configured(fits + "\\"), "found");  // 117 bytes, the backslash already there
+    EXPECT_EQ(configured(too_long), PLACEHOLDER);
+    EXPECT_EQ(configured(too_long + "\\"), PLACEHOLDER);
+    EXPECT_EQ(configured(std::string(5000, 'w')), PLACEHOLDER);
 }
 
 TEST_F(GameFolder, FolderWhoseExePathDoesNotFitCountsAsWithoutTheGame)
 {
     // A 248-byte folder leaves room for "\Korin3.EXE" in 260 bytes.
     const std::string folder = folder_of_length(248);
-    write_file(folder + "\\Korin3.EXE", "MZ");
-    const struct {
-        std::string given;
-        int has_exe;
-    } cases[] = {
-        {folder, 1},
-        {folder + "\\", 1},    // 249 bytes, but the backslash is already there
-        {folder + "\\.", 0},   // the same folder, 250 bytes
-        {folder + std::string(4000, '\\'), 0},
-        {root, 0},             // fits, and holds no game
-    };
-    for (const auto &c : cases) EXPECT_EQ(game_dir_has_exe(c.given.c_str()), c.has_exe) << c.given.size();
+    write(folder + "\\Korin3.EXE", "MZ");
+    EXPECT_EQ(game_dir_has_exe(folder.c_str()), 1);
+    EXPECT_EQ(game_dir_has_exe((folder + "\\").c_str()), 1);   // 249 bytes, ends in a backslash
+    EXPECT_EQ(game_dir_has_exe((folder + "\\.").c_str()), 0);  // the same folder, 250 bytes
+    EXPECT_EQ(game_dir_has_exe((folder + std::string(4000, '\\')).c_str()), 0);
+    EXPECT_EQ(game_dir_has_exe(root.c_str()), 0);  // fits, and holds no game
 }
 
 }  // namespace

