@@ -1,0 +1,74 @@
+// The confirmation dialog and the folder browser.
+#include <shlobj.h>
+
+#include "driver/win32/app.h"
+
+static void centre_on_screen(HWND dialog)
+{
+    RECT r;
+    GetWindowRect(dialog, &r);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2;
+    SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// Asks until game_dir holds the game; false when the user cancelled the
+// browser. The browser and the warning belong to the main window, so the
+// dialog is disabled meanwhile: a second OK or a Cancel pressed behind the
+// browser would otherwise run the update twice, or after the user cancelled.
+static bool choose_game_dir(HWND dialog)
+{
+    EnableWindow(dialog, FALSE);
+    bool chosen = false;
+    while (ui_browse_folder(main_wnd, game_dir, edition.browse_prompt)) {
+        if (game_dir_has_exe(game_dir)) {
+            chosen = true;
+            break;
+        }
+        MessageBoxA(main_wnd, edition.wrong_folder, edition.title, MB_OK);
+    }
+    EnableWindow(dialog, TRUE);
+    if (!chosen) SetForegroundWindow(dialog);
+    return chosen;
+}
+
+INT_PTR CALLBACK confirm_dlg_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        centre_on_screen(dialog);
+        SetWindowTextA(dialog, edition.title);
+        SetDlgItemTextA(dialog, IDC_QUESTION, edition.question);
+        SetDlgItemTextA(dialog, IDOK, edition.ok);
+        SetDlgItemTextA(dialog, IDCANCEL, edition.cancel);
+        return TRUE;  // the system puts the focus on the default button
+    }
+    if (message != WM_COMMAND) return FALSE;
+    if (wparam == IDCANCEL) {
+        EndDialog(dialog, 1);
+        return TRUE;
+    }
+    if (wparam == IDOK) {
+        if (!game_dir_has_exe(game_dir) && !choose_game_dir(dialog)) return FALSE;
+        update_run();
+        EndDialog(dialog, 1);
+    }
+    return FALSE;
+}
+
+int ui_browse_folder(HWND owner, char *path, const char *prompt)
+{
+    BROWSEINFOA info = {};
+    info.hwndOwner = owner;
+    info.pszDisplayName = path;
+    info.lpszTitle = prompt;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST items = SHBrowseForFolderA(&info);
+    if (!items) return 0;
+    const int found = SHGetPathFromIDListA(items, path);
+    IMalloc *allocator;
+    if (SUCCEEDED(CoGetMalloc(MEMCTX_TASK, &allocator))) {
+        allocator->Free(items);
+        allocator->Release();
+    }
+    return found;
+}

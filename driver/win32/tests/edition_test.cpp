@@ -1,0 +1,99 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "driver/edition.h"
+
+namespace {
+
+// All three editions, from the initializers their programs are built with.
+const EditionTexts v106c =
+#include "v106c.inc"
+    ;
+const EditionTexts v106 =
+#include "v106.inc"
+    ;
+const EditionTexts v21 =
+#include "v21.inc"
+    ;
+
+const struct {
+    const char *key;
+    const char *EditionTexts::*text;
+} TEXTS[] = {
+    {"name", &EditionTexts::name},
+    {"title", &EditionTexts::title},
+    {"question", &EditionTexts::question},
+    {"ok", &EditionTexts::ok},
+    {"cancel", &EditionTexts::cancel},
+    {"browse_prompt", &EditionTexts::browse_prompt},
+    {"wrong_folder", &EditionTexts::wrong_folder},
+    {"msg_done", &EditionTexts::msg_done},
+    {"msg_already_applied", &EditionTexts::msg_already_applied},
+    {"msg_newer_installed", &EditionTexts::msg_newer_installed},
+    {"msg_wrong_version", &EditionTexts::msg_wrong_version},
+    {"msg_game_damaged", &EditionTexts::msg_game_damaged},
+    {"msg_payload_damaged", &EditionTexts::msg_payload_damaged},
+    {"msg_failed", &EditionTexts::msg_failed},
+};
+
+// key -> value of a text table in whatever encoding: key, tab, value; a line
+// led by a tab goes on after a line feed; '#' starts a comment line.
+std::map<std::string, std::string> read_table(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_TRUE(file) << path;
+    std::map<std::string, std::string> table;
+    std::string line, key;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '\t') {
+            table[key] += "\n" + line.substr(1);
+        } else {
+            key = line.substr(0, line.find('\t'));
+            table[key] = line.substr(key.size() + 1);
+        }
+    }
+    return table;
+}
+
+std::wstring decoded(int code_page, const std::string &text)
+{
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                                    static_cast<int>(text.size()), wide.data(), wide.size()));
+    return wide;
+}
+
+TEST(EditionTexts, EveryTextIsStoredAsIconvConvertsItAndWindowsReadsItBack)
+{
+    for (const auto &[id, texts] : {std::pair{"v106c", &v106c}, {"v106", &v106}, {"v21", &v21}}) {
+        const auto converted = read_table(std::string(KORIN_CONVERTED "/") + id + ".converted");
+        const auto written = read_table(std::string(KORIN_TABLES "/") + id + ".txt");
+        EXPECT_EQ(converted.size(), std::size(TEXTS) + 2) << id;  // the texts and two numbers
+        for (const auto &t : TEXTS) {
+            ASSERT_TRUE(converted.count(t.key) && texts->*t.text) << id << " " << t.key;
+            const std::string stored = texts->*t.text;
+            EXPECT_EQ(stored, converted.at(t.key)) << id << " " << t.key;
+            const std::wstring shown = decoded(texts->code_page, stored);
+            EXPECT_TRUE(!shown.empty() && shown == decoded(CP_UTF8, written.at(t.key)))
+                << id << " " << t.key << " in code page " << texts->code_page;
+        }
+    }
+}
+
+TEST(EditionTexts, TraditionalEditionsDifferOnlyInNameTitleAndVersion)
+{
+    for (const auto &t : TEXTS) {
+        const bool own = t.text == &EditionTexts::name || t.text == &EditionTexts::title;
+        EXPECT_EQ(std::string(v106.*t.text) == v21.*t.text, !own) << t.key;
+    }
+    EXPECT_EQ(v106.code_page, v21.code_page);
+    EXPECT_NE(v106.expected_pak_size, v21.expected_pak_size);
+}
+
+}  // namespace

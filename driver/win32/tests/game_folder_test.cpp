@@ -1,0 +1,98 @@
+// Where the game folder comes from, and values that do not fit its buffers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "config/config.h"
+#include "driver/win32/app.h"
+#include "tests/support/archive_builder.h"
+
+namespace {
+
+const char PLACEHOLDER[] = "_A_A_A_";
+
+class GameFolder : public ::testing::Test {
+protected:
+    testpak::TempDir temp;
+    const std::string root = temp.path().string();
+
+    void SetUp() override
+    {
+        cfg_reset();
+        update_reset();
+    }
+    // A folder below root whose path has exactly `length` bytes.
+    std::string folder_of_length(size_t length) const
+    {
+        const std::string folder = root + "\\" + std::string(length - root.size() - 1, 'w');
+        std::filesystem::create_directory(folder);
+        return folder;
+    }
+    // game_dir after reading the configuration of that Windows folder.
+    static std::string configured(const std::string &windows_dir)
+    {
+        update_reset();
+        game_dir_read_config(windows_dir.c_str());
+        return game_dir;
+    }
+    static void write(const std::string &path, const std::string &text)
+    {
+        testpak::write_file(path, testpak::bytes_of(text));
+    }
+};
+
+TEST_F(GameFolder, ConfiguredFolderIsTheFirstGamedirOfTheFirstIniSection)
+{
+    const struct {
+        const char *config;
+        const char *game_dir;
+    } cases[] = {
+        {"[ini]\r\ngamedir = D:\\K3\\\r\n", "D:\\K3\\"},
+        {"[INI]\r\nGAMEDIR=first\r\nGAMEDIR=second\r\n[INI]\r\nGAMEDIR=third\r\n", "first"},
+        {"[INI]\r\nOTHER=x\r\n[INI]\r\nGAMEDIR=later\r\n", PLACEHOLDER},
+        {"[Game]\r\nGAMEDIR=C:\\K3\r\n", PLACEHOLDER},
+    };
+    EXPECT_EQ(configured(root), PLACEHOLDER);  // no KORIN3.INI
+    for (const auto &c : cases) {
+        write(root + "\\KORIN3.INI", c.config);
+        EXPECT_EQ(configured(root), c.game_dir) << c.config;
+    }
+}
+
+TEST_F(GameFolder, GamedirThatDoesNotFitIsRefusedWhole)
+{
+    for (size_t length : {259u, 260u, 4000u}) {
+        const std::string value(length, 'g');
+        write(root + "\\KORIN3.INI", "[INI]\r\nGAMEDIR=" + value + "\r\n");
+        EXPECT_EQ(configured(root), length <= 259 ? value : PLACEHOLDER) << length;
+    }
+}
+
+TEST_F(GameFolder, WindowsFolderWhoseConfigPathDoesNotFitIsNotRead)
+{
+    // Folder, backslash and "KORIN3.INI" must fit in 128 bytes.
+    const std::string fits = folder_of_length(116), too_long = folder_of_length(117);
+    for (const std::string &folder : {fits, too_long})
+        write(folder + "\\KORIN3.INI", "[INI]\r\nGAMEDIR=found\r\n");
+    EXPECT_EQ(configured(fits), "found");
+    EXPECT_EQ(configured(fits + "\\"), "found");  // 117 bytes, the backslash already there
+    EXPECT_EQ(configured(too_long), PLACEHOLDER);
+    EXPECT_EQ(configured(too_long + "\\"), PLACEHOLDER);
+    EXPECT_EQ(configured(std::string(5000, 'w')), PLACEHOLDER);
+}
+
+TEST_F(GameFolder, FolderWhoseExePathDoesNotFitCountsAsWithoutTheGame)
+{
+    // A 248-byte folder leaves room for "\Korin3.EXE" in 260 bytes.
+    const std::string folder = folder_of_length(248);
+    write(folder + "\\Korin3.EXE", "MZ");
+    EXPECT_EQ(game_dir_has_exe(folder.c_str()), 1);
+    EXPECT_EQ(game_dir_has_exe((folder + "\\").c_str()), 1);   // 249 bytes, ends in a backslash
+    EXPECT_EQ(game_dir_has_exe((folder + "\\.").c_str()), 0);  // the same folder, 250 bytes
+    EXPECT_EQ(game_dir_has_exe((folder + std::string(4000, '\\')).c_str()), 0);
+    EXPECT_EQ(game_dir_has_exe(root.c_str()), 0);  // fits, and holds no game
+}
+
+}  // namespace
