@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,73 +76,6 @@ inline Bytes disk_bytes(const std::string &path)
     while ((n = disk_read(file, buffer, sizeof buffer)) > 0) out.insert(out.end(), buffer, buffer + n);
     disk_close(file);
     return out;
-}
-
-// An archive as the format describes it, read without the code under test.
-struct Record {
-    uint32_t stored_size, data_offset;
-    std::string name;
-    Bytes data;  // the stored bytes (live records only)
-};
-struct Parsed {
-    bool ok = false;
-    uint32_t entry_count = 0, dir_offset = 0, user_value = 0, packed_dir_size = 0;
-    uint8_t first_drive = 0, last_drive = 0;
-    size_t dir_end = 0;  // archive offset behind the directory
-    std::vector<Record> records;
-    std::vector<std::string> live() const
-    {
-        std::vector<std::string> names;
-        for (const Record &r : records)
-            if (r.data_offset) names.push_back(r.name);
-        return names;
-    }
-};
-
-inline Parsed parse(const Bytes &file, size_t base = 0)
-{
-    using testpak::get_u32;
-    Parsed p;
-    if (file.size() < base + 24 || get_u32(file, base) != 0x534B4150u) return p;
-    const Bytes a(file.begin() + static_cast<long>(base), file.end());
-    p.entry_count = get_u32(a, 4);
-    p.dir_offset = get_u32(a, 8);
-    p.first_drive = a[12];
-    p.last_drive = a[13];
-    p.user_value = get_u32(a, 16);
-    p.packed_dir_size = get_u32(a, 20);
-    const size_t n = static_cast<size_t>(p.entry_count) * 64;
-    Bytes dir;
-    if (p.entry_count == 0) {
-        p.ok = true;
-        return p;
-    }
-    if (p.packed_dir_size == 0) {
-        if (p.dir_offset + n > a.size()) return p;
-        dir.assign(a.begin() + p.dir_offset, a.begin() + static_cast<long>(p.dir_offset + n));
-        p.dir_end = p.dir_offset + n;
-    } else {
-        if (p.dir_offset + p.packed_dir_size > a.size()) return p;
-        const Bytes packed(a.begin() + p.dir_offset, a.begin() + p.dir_offset + p.packed_dir_size);
-        auto plain = testpak::unmask_and_inflate(packed, n);
-        if (!plain) return p;
-        dir = *plain;
-        p.dir_end = p.dir_offset + p.packed_dir_size;
-    }
-    for (size_t i = 0; i < p.entry_count; ++i) {
-        Record r;
-        r.stored_size = get_u32(dir, i * 64);
-        r.data_offset = get_u32(dir, i * 64 + 4);
-        const char *name = reinterpret_cast<const char *>(dir.data() + i * 64 + 24);
-        r.name.assign(name, strnlen(name, 40));
-        if (r.data_offset) {
-            if (static_cast<size_t>(r.data_offset) + r.stored_size > a.size()) return p;
-            r.data.assign(a.begin() + r.data_offset, a.begin() + r.data_offset + r.stored_size);
-        }
-        p.records.push_back(r);
-    }
-    p.ok = true;
-    return p;
 }
 
 }  // namespace pakt

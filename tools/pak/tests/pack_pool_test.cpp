@@ -61,11 +61,4 @@ TEST(PackPipeline, AFailedConsumeStopsTheRun)
     }
 }
 
-TEST(PackPipeline, NoItemsIsSuccess)
-{
-    PipelineRun r;
-    EXPECT_EQ(pipeline_run(0, 4, 8, work, consume, &r), 0);
-    EXPECT_TRUE(r.order.empty());
-}
-
 }  // namespace

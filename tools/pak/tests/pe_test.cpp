@@ -56,7 +56,6 @@ TEST(AttachTarget, AnAttachedArchiveIsRecognised)
         int has;
     } cases[] = {
         {"attached", appended(exe, archive), 1},
-        {"plain program", exe, 0},
         {"trailer pointing elsewhere", appended(exe, archive, 10), 0},
         {"trailer beyond the file", appended(exe, archive, 0xFFFFFFF0u), 0},
         {"tiny", Bytes{1, 2, 3}, 0},

@@ -1,6 +1,7 @@
 // pak info, list, extract, cat and verify on archives written by an
 // independent writer: both forms, plain and packed directories, free
 // records, names with and without drive prefixes, non-ASCII names.
+#include <cstring>
 #include <filesystem>
 
 #include "tools/pak/tests/harness.h"
@@ -60,44 +61,47 @@ TEST_F(Read, ListGivesLiveNamesInDirectoryOrder)
     }
 }
 
-TEST_F(Read, LongListingGivesSizesAndOffsets)
+// One "-l" line: stored size, unpacked size ('-' when raw), offset, name.
+std::string long_line(size_t stored, const char *unpacked, size_t offset, const std::string &name)
 {
-    const Result r = pak({"list", "-l", make(forms[0])});
-    ASSERT_EQ(r.status, 0);
-    const Bytes block = packed_block(big);
-    char expected[200];
-    std::snprintf(expected, sizeof expected, "%10u %10s %10u  #:\\readme.txt\n%10zu %10u %10zu  #:\\data\\big.bin\n",
-                  static_cast<unsigned>(readme.size()), "-", 24u, block.size(), 70000u, 24 + readme.size());
-    EXPECT_EQ(r.out.substr(0, std::strlen(expected)), expected);
+    char line[160];
+    std::snprintf(line, sizeof line, "%10zu %10s %10zu  %s\n", stored, unpacked, offset, name.c_str());
+    return line;
 }
 
-TEST_F(Read, JsonListingGivesNonUtf8NamesInHex)
+TEST_F(Read, ListingAndInfoShowEveryField)
 {
-    const Result r = pak({"list", "--json", "-a", make(forms[1])});
-    ASSERT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("{\"index\":1,\"name\":\"#:\\\\data\\\\big.bin\",\"free\":false,\"stored_size\":"),
-              std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\"packed\":true,\"unpacked_size\":70000}"), std::string::npos);
-    EXPECT_NE(r.out.find("\"name_hex\":\"233a5ca7f3b7732e747874\""), std::string::npos);
-    EXPECT_NE(r.out.find("{\"index\":2,\"name\":\"\",\"free\":true"), std::string::npos);
-    EXPECT_EQ(r.out.back(), '\n');
-}
-
-TEST_F(Read, InfoGivesHeaderAndMountFacts)
-{
-    const Result plain = pak({"info", make(forms[0])});
-    ASSERT_EQ(plain.status, 0) << plain.err;
-    for (const char *line : {"form:             stand-alone\n", "base offset:      0 (0x0)\n",
-                             "entries:          5 (4 live, 1 free)\n", "directory:        plain\n",
-                             "drives:           '#' (0x23) to '#' (0x23)\n", "user value:       16909060 (0x01020304)\n"})
-        EXPECT_NE(plain.out.find(line), std::string::npos) << line << plain.out;
-
-    const Result json = pak({"info", "--json", make(forms[3])});
-    ASSERT_EQ(json.status, 0);
-    for (const char *field : {"\"form\":\"appended\"", "\"base_offset\":8704", "\"entry_count\":5", "\"live\":4",
-                              "\"free\":1", "\"first_drive\":64", "\"last_drive\":64", "\"user_value\":16909060"})
-        EXPECT_NE(json.out.find(field), std::string::npos) << field << json.out;
-    EXPECT_EQ(json.out.find("\"packed_dir_size\":0"), std::string::npos);
+    const size_t block = packed_block(big).size();
+    Layout packed;
+    build(sample(false, true), &packed);
+    const std::string packed_dir = "\"dir_offset\":" + std::to_string(packed.dir_offset) + ",\"first_drive\":64,\"last_drive\":64," +
+                                   "\"user_value\":16909060,\"packed_dir_size\":" + std::to_string(packed.dir_size) + "}\n";
+    const struct {
+        std::vector<std::string> args;
+        Form form;
+        std::vector<std::string> shows;
+    } cases[] = {
+        {{"list", "-l"}, forms[0],
+         {long_line(readme.size(), "-", 24, "#:\\readme.txt") + long_line(block, "70000", 24 + readme.size(), "#:\\data\\big.bin")}},
+        {{"list", "--json", "-a"}, forms[1],
+         {"{\"index\":1,\"name\":\"#:\\\\data\\\\big.bin\",\"free\":false,\"stored_size\":",
+          "\"packed\":true,\"unpacked_size\":70000}", "\"name_hex\":\"233a5ca7f3b7732e747874\"",
+          "{\"index\":2,\"name\":\"\",\"free\":true", "]}\n"}},
+        {{"info"}, forms[0],
+         {"form:             stand-alone\n", "base offset:      0 (0x0)\n", "entries:          5 (4 live, 1 free)\n",
+          "directory:        plain\n", "drives:           '#' (0x23) to '#' (0x23)\n",
+          "user value:       16909060 (0x01020304)\n"}},
+        {{"info", "--json"}, forms[3],
+         {"\"form\":\"appended\"", "\"base_offset\":8704", "\"entry_count\":5", "\"live\":4", "\"free\":1",
+          packed_dir}},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back(make(c.form));
+        const Result r = pak(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        for (const auto &text : c.shows) EXPECT_NE(r.out.find(text), std::string::npos) << text << "\nin\n" << r.out;
+    }
 }
 
 TEST_F(Read, ExtractUnpacksIntoFoldersAndDropsThePrefix)
