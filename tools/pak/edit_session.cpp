@@ -56,6 +56,12 @@ int edit_begin(EditSession *session, const char *path)
     ArchiveView view;
     if (view_open(&view, path) != 0) return -1;
     view_close(&view);
+    // Names reach the archive through its drive range; with none, the file
+    // system would send them to the disk instead.
+    if (view.facts.first_drive > view.facts.last_drive) {
+        out_error(path, "the archive serves no drive (its first drive lies above its last); it cannot be changed");
+        return -1;
+    }
 
     const size_t n = std::strlen(path);
     session->copy = static_cast<char *>(mem_alloc(n + sizeof COPY_SUFFIX));

@@ -23,7 +23,10 @@ enum ExtractName {
 // separator), and every byte '\' or '/' is also checked as if it were one, so
 // that a name is safe whatever code page the host reads it in.
 // out receives a terminated path on XN_OK; its content is unspecified
-// otherwise.
+// otherwise. On XN_OK the path is not empty, does not start with a
+// separator, holds no ':' and no part that is empty, ".", "..", ends in a
+// dot or a space, or names a device, in either reading of its bytes (the
+// properties a fuzzer can check).
 ExtractName extract_name_check(const char *name, int length, char separator, char *out, int out_size);
 const char *extract_name_reason(ExtractName verdict);
 

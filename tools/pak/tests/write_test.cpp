@@ -204,6 +204,19 @@ TEST_F(Write, DeleteAndRenameChangeOnlyTheDirectory)
     EXPECT_EQ(pak({"list", path}).out, "#:\\dir\\C.txt\n#:\\dir\\D.txt\n");
 }
 
+TEST_F(Write, AnArchiveServingNoDriveIsNotChanged)
+{
+    // Its names would be routed to the disk, where "Z:\\x" is a host file.
+    Archive a = described('Z', false, {raw_entry("x", "x")});
+    a.last_drive = 'A';
+    const std::string path = write("reversed.pak", build(a));
+    for (const Names &args : {Names{"add", path, write("x", bytes_of("y"))}, Names{"delete", path, "x"},
+                              Names{"rename", path, "x", "y"}}) {
+        EXPECT_NE(pak(args).err.find("serves no drive"), std::string::npos) << args[0];
+        EXPECT_EQ(read(path), build(a)) << args[0];
+    }
+}
+
 TEST_F(Write, CompactKeepsLiveEntriesAndABackup)
 {
     const Bytes big = pattern_bytes(150000, 3);  // copied in several pieces
