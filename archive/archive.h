@@ -82,6 +82,24 @@ int vfs_make_backup(const char *name, const char *extension);
 int pak_compact(const char *path);
 int pak_attach(const char *target, const char *archive);
 
+// ---- Inspection, for tools (inspect.cpp) -----------------------------------
+
+struct PakMountFacts {
+    int base_offset;      // file offset of the archive (0: stand-alone)
+    int dir_offset;       // archive offset of the directory
+    int entry_count;      // records, free ones included
+    int packed_dir_size;  // 0: plain directory
+    int first_drive;
+    int last_drive;
+};
+int vfs_mount_facts(int slot, PakMountFacts *out);
+// A copy of the record at position (0 <= position < entry_count), or -1.
+int vfs_entry_at(int slot, int position, PakEntry *out);
+// Opens the live record at position for reading, as vfs_open does for a name.
+int vfs_open_at(int slot, int position);
+// The archive's own wildcard rules: 0 when pattern matches name, else -1.
+int vfs_name_match(const char *pattern, const char *name);
+
 // ---- Tests ---------------------------------------------------------------------
 
 // Closes and releases everything the subsystem holds, without writing any

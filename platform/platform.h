@@ -77,6 +77,26 @@ int disk_set_attributes(const char *name, uint32_t attributes);
 int disk_find_first(const char *pattern, uint32_t mask, char *name_out);
 int disk_find_next(char *name_out);
 
+// Additions for the command-line tools, which must replace files safely and
+// refuse sizes the archive format cannot hold:
+// moves source over target in one step (target may exist); on failure both
+// stay as they were.
+int disk_replace(const char *source, const char *target);
+// The full size of a file on disk, beyond the low 32 bits; -1 when it cannot
+// be read.
+int64_t disk_file_size(const char *name);
+
+// ---- Console (command-line tools) ----------------------------------------------
+
+enum {
+    CONSOLE_OUT = 1,  // standard output
+    CONSOLE_ERR = 2,  // standard error
+};
+// Writes the bytes unchanged (no line-end translation). Result: bytes written.
+int console_write(int stream, const void *bytes, int count);
+// 1 when the stream is an interactive terminal, 0 for a pipe or a file.
+int console_is_terminal(int stream);
+
 // ---- Memory -----------------------------------------------------------------
 
 void *mem_alloc(size_t size);

@@ -1,0 +1,59 @@
+// Read access to a mounted archive by record position, for tools that show
+// or check every record (free ones included) rather than look names up.
+#include <cstring>
+
+#include "archive/internal.h"
+#include "platform/platform.h"
+
+int vfs_mount_facts(int slot, PakMountFacts *out)
+{
+    const ArchiveSlot *s = slot_live(slot, 0);
+    if (!s) return -1;
+    out->base_offset = s->base_offset;
+    out->dir_offset = s->dir_offset - s->base_offset;
+    out->entry_count = s->entry_count;
+    out->packed_dir_size = s->packed_dir_size;
+    out->first_drive = s->first_drive;
+    out->last_drive = s->last_drive;
+    return 0;
+}
+
+int vfs_entry_at(int slot, int position, PakEntry *out)
+{
+    const ArchiveSlot *s = slot_live(slot, 0);
+    if (!s || position < 0 || position >= s->entry_count) return -1;
+    *out = s->directory[position];
+    return 0;
+}
+
+int vfs_open_at(int slot, int position)
+{
+    const ArchiveSlot *s = slot_live(slot, 0);
+    if (!s || position < 0 || position >= s->entry_count) return -1;
+    const PakEntry &e = s->directory[position];
+    if (e.data_offset == 0) return -1;
+    // As a lookup binds a record: an entry reaching past what an int
+    // position can address is not opened.
+    const int64_t start = static_cast<int64_t>(s->base_offset) + e.data_offset;
+    if (start + e.stored_size > ARCHIVE_LIMIT) return -1;
+    const int record = handle_alloc();
+    if (record < 0) return -1;
+    VfsOpenFile &f = g_handles.files[record];
+    f.size = static_cast<int>(e.stored_size);
+    f.data_offset = static_cast<int>(start);
+    f.position = 0;
+    f.changed = false;
+    f.entry = position;
+    f.slot = slot;
+    f.serial = s->serial;
+    ++g_handles.open_count;
+    return VFS_HANDLE_BASE + record;
+}
+
+int vfs_name_match(const char *pattern, const char *name)
+{
+    // wild_match reads up to 40 bytes of a name field; give it a whole one.
+    char field[PAK_NAME_SIZE] = {};
+    std::strncpy(field, name, PAK_NAME_SIZE - 1);
+    return wild_match(pattern, field, PAK_NAME_SIZE);
+}

@@ -1,0 +1,70 @@
+// Shared by the fuzz targets: a scratch folder per process and a way to put
+// the input into a file there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace fuzz {
+
+inline const std::filesystem::path &scratch()
+{
+    static const std::filesystem::path dir = [] {
+        std::error_code ec;
+        std::filesystem::path base = std::filesystem::exists("/dev/shm", ec)
+                                         ? std::filesystem::path("/dev/shm")
+                                         : std::filesystem::temp_directory_path();
+        auto d = base / ("korin-fuzz-" + std::to_string(std::rand()) + "-" +
+                         std::to_string(reinterpret_cast<uintptr_t>(&ec) & 0xFFFF));
+        std::filesystem::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+// The path as the system spells it (backslashes; the POSIX layer maps them).
+inline std::string system_path(const std::filesystem::path &p)
+{
+    std::string s = p.string();
+    for (char &c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
+
+inline std::string put_file(const char *name, const uint8_t *data, size_t size)
+{
+    const auto p = scratch() / name;
+    FILE *f = std::fopen(p.string().c_str(), "wb");
+    if (!f) std::abort();
+    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+    std::fclose(f);
+    return system_path(p);
+}
+
+inline std::string read_file(const std::filesystem::path &p)
+{
+    std::string s;
+    FILE *f = std::fopen(p.string().c_str(), "rb");
+    if (!f) return s;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+    return s;
+}
+
+// Fails the run loudly: libFuzzer and the replay driver both report an abort.
+#define FUZZ_CHECK(cond)                                                     \
+    do {                                                                     \
+        if (!(cond)) {                                                       \
+            std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #cond,   \
+                         __FILE__, __LINE__);                                \
+            std::abort();                                                    \
+        }                                                                    \
+    } while (0)
+
+}  // namespace fuzz

@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Writes the small seed corpora of the fuzz targets (run once; the output is
+committed). Archives are made byte by byte here, independently of the code
+under test."""
+import os, struct, zlib
+
+here = os.path.dirname(os.path.abspath(__file__))
+
+def put(target, name, data):
+    d = os.path.join(here, 'corpus', target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, name), 'wb') as f:
+        f.write(data)
+
+def masked(data):
+    s = bytearray(zlib.compress(data, 6))
+    s[0] ^= 0x3D
+    return bytes(s)
+
+def block(data):
+    s = masked(data)
+    return struct.pack('<II', len(data), len(s)) + s
+
+def archive(entries, first=ord('#'), last=ord('#'), packed=False, free=()):
+    body = b''
+    records = b''
+    for i, (name, data) in enumerate(entries):
+        off = 0 if i in free else 24 + len(body)
+        records += struct.pack('<II16x40s', len(data), off, name)
+        body += data
+    d = masked(records) if packed else records
+    head = struct.pack('<4sIIBBHII', b'PAKS', len(entries), 24 + len(body), first, last, 0, 0,
+                       len(d) if packed else 0)
+    return head + body + d
+
+# Packed blocks: the first two bytes are the capacity / 16.
+put('block', 'text', b'\x10\x00' + masked(b'hello, hello, hello\r\n' * 8))
+put('block', 'empty', b'\x01\x00' + masked(b''))
+put('block', 'raw', b'\x00\x01' + bytes(range(256)))
+
+# Mount: first byte bit 0 = appended form, bit 1 = drive-strip switch.
+entries = [(b'#:\\Korin3.EXE', block(b'MZ' + b'\0' * 200)), (b'#:\\Update.PAK', block(b'PAKS' + b'\0' * 60))]
+put('mount', 'plain', b'\x00' + archive(entries))
+put('mount', 'packed', b'\x00' + archive(entries, packed=True))
+put('mount', 'free', b'\x00' + archive(entries + [(b'#:\\old.txt', b'x')], free=(2,)))
+put('mount', 'markers', b'\x02' + archive([(b'Update06.txt', b'6'), (b'Update07.txt', b'7')], ord('@'), ord('@')) + b'*.txt')
+stub = b'MZ' + b'\0' * 510
+put('mount', 'appended', b'\x01' + stub + archive(entries, packed=True) + struct.pack('<I', len(stub)))
+put('mount', 'empty', b'\x00' + struct.pack('<4sIIBBHII', b'PAKS', 0, 24, 35, 35, 0, 0, 0) + b'\0' * 4096)
+
+# Configuration: main text, then 0xFF, then the include.
+put('config', 'game', b'[INI]\r\nGAMEDIR=C:\\Games\\K3\r\n; comment\r\n[Other] x\r\nA = B  ; c\r\nN=MAX\r\n'
+    b'\xff#define MAX 99\r\nHEX=0x1F\r\n')
+put('config', 'odd', b'key before\r\n[unterminated\r\n=X\r\n#define  A=1\r\n//c\r\nLF only\nline\n\xffM -5\r\n')
+
+# Installation lists.
+put('install_list', 'empty-776', b'\0' * 768 + struct.pack('<Ii', 776, 0))
+put('install_list', 'two-788', b'\0' * 768 + struct.pack('<Ii', 776, 2) + b'A.PAK\0B.PAK\0')
+put('install_list', 'has-update', b'\0' * 768 + struct.pack('<Ii', 776, 1) + b'UPDATE.PAK\0')
+
+# Text routines: 40-byte name field, then a pattern / number.
+put('text', 'star', b'README.TXT'.ljust(40, b'\0') + b'*.TXT')
+put('text', 'number', b'a.b.c'.ljust(40, b'\0') + b'-0x1F')

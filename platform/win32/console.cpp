@@ -1,0 +1,30 @@
+// Standard output and error for the command-line tools. WriteFile on the
+// standard handles moves bytes unchanged, so "pak cat" output stays binary.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+static HANDLE std_handle(int stream)
+{
+    return GetStdHandle(stream == CONSOLE_ERR ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+}
+
+int console_write(int stream, const void *bytes, int count)
+{
+    const HANDLE h = std_handle(stream);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return 0;
+    const char *p = static_cast<const char *>(bytes);
+    int done = 0;
+    while (done < count) {
+        DWORD n = 0;
+        if (!WriteFile(h, p + done, static_cast<DWORD>(count - done), &n, nullptr) || n == 0) break;
+        done += static_cast<int>(n);
+    }
+    return done;
+}
+
+int console_is_terminal(int stream)
+{
+    const HANDLE h = std_handle(stream);
+    return h != INVALID_HANDLE_VALUE && h != nullptr && GetFileType(h) == FILE_TYPE_CHAR ? 1 : 0;
+}

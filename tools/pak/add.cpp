@@ -1,0 +1,157 @@
+// pak add: host files as entries, packed on N threads and appended by this
+// one in the order given.
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/edit_session.h"
+#include "tools/pak/names.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pack_pool.h"
+#include "tools/pak/pak.h"
+#include "tools/pak/view.h"
+
+namespace {
+
+constexpr int WRITE_CHUNK = 1 << 20;
+
+struct AddRun {
+    EditSession *session;
+    PackItem *items;
+    const char **names;  // stored name of each item
+    bool keep_old;
+    int count;
+    bool reported;  // a consume said why it failed
+};
+
+void work(int index, void *context) { pack_item(&static_cast<AddRun *>(context)->items[index]); }
+
+// Appends item index as a new entry through the archive file system.
+int consume(int index, void *context)
+{
+    AddRun *run = static_cast<AddRun *>(context);
+    PackItem &item = run->items[index];
+    run->reported = true;  // every failure below says why
+    ScopeGuard release([&] {
+        mem_free(item.data);
+        item.data = nullptr;
+    });
+    if (item.error != PACK_OK) {
+        out_error(item.path, "%s; %s is unchanged", pack_error_text(item.error), run->session->path);
+        return -1;
+    }
+    char routed[PAK_NAME_SIZE + 4];
+    int strip = 0;
+    const PakMountFacts &f = run->session->facts;
+    if (archive_route_name(run->names[index], f.first_drive, f.last_drive, routed, sizeof routed, &strip) != 0) {
+        out_error(run->names[index], "the name is too long");
+        return -1;
+    }
+    vfs_set_drive_strip(strip);
+    const int h = run->keep_old ? vfs_add(routed, DISK_ATTR_NORMAL) : vfs_create(routed, DISK_ATTR_NORMAL);
+    vfs_set_drive_strip(0);
+    if (h < 0) {
+        out_error(item.path, "cannot add an entry named %s; %s is unchanged", run->names[index], run->session->path);
+        return -1;
+    }
+    int done = 0;
+    while (done < item.length) {
+        const int piece = item.length - done < WRITE_CHUNK ? item.length - done : WRITE_CHUNK;
+        const int n = vfs_write(h, item.data + done, piece);
+        if (n != piece) break;
+        done += n;
+    }
+    vfs_close(h);
+    if (done != item.length) {
+        out_error(item.path, "cannot write the entry; %s is unchanged", run->session->path);
+        return -1;
+    }
+    progress_update("add", index + 1, run->count);
+    run->reported = false;
+    return 0;
+}
+
+// Checks every file and name before the archive is touched.
+int check_files(const PakArgs &args, PackItem *items, const char **names, int count, long long *total)
+{
+    *total = 0;
+    for (int i = 0; i < count; ++i) {
+        PackItem &item = items[i];
+        item.path = args.positional[1 + i];
+        item.store = args.present[OPT_STORE];
+        item.size = disk_file_size(item.path);
+        names[i] = args.present[OPT_AS] ? args.value[OPT_AS] : host_base_name(item.path);
+        if (item.size < 0) {
+            out_error(item.path, "cannot read the file");
+            return -1;
+        }
+        if (!stored_name_ok(names[i])) {
+            out_error(names[i], "a stored name has 1 to %d characters", PAK_NAME_SIZE - 1);
+            return -1;
+        }
+        if (std::strpbrk(names[i], "*?")) {
+            out_error(names[i], "a stored name cannot hold '*' or '?'");
+            return -1;
+        }
+        const long long stored = item.store ? item.size : packed_bound(item.size);
+        if (stored > PAK_SIZE_LIMIT) {
+            out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size,
+                      item.store ? PAK_SIZE_LIMIT : PAK_SIZE_LIMIT - packed_bound(0));
+            return -1;
+        }
+        *total += stored;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int cmd_add(const PakArgs &args)
+{
+    const int count = args.positional_count - 1;
+    int jobs = 1;
+    if (args.present[OPT_JOBS] && cli_parse_jobs(args.value[OPT_JOBS], &jobs) != 0)
+        return usage_error(CMD_ADD, "-j takes a number of threads from 1 to 64");
+    if (args.present[OPT_AS] && count != 1) return usage_error(CMD_ADD, "--as names one file only");
+
+    PackItem *items = static_cast<PackItem *>(mem_alloc(sizeof(PackItem) * static_cast<size_t>(count)));
+    if (items) std::memset(items, 0, sizeof(PackItem) * static_cast<size_t>(count));
+    const char **names = static_cast<const char **>(mem_alloc(sizeof(char *) * static_cast<size_t>(count)));
+    ScopeGuard release([&] {
+        for (int i = 0; items && i < count; ++i) mem_free(items[i].data);
+        mem_free(items);
+        mem_free(names);
+    });
+    if (!items || !names) {
+        out_error("add", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    long long total = 0;
+    if (check_files(args, items, names, count, &total) != 0) return PAK_EXIT_FAILED;
+
+    // Everything the archive would hold afterwards, at worst: what it holds,
+    // the new data, and a directory with the new records.
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    const long long records = static_cast<long long>(view.facts.entry_count + count) * PAK_ENTRY_SIZE;
+    const long long after = view.facts.dir_offset + total + packed_bound(records);
+    view_close(&view);
+    if (after > PAK_SIZE_LIMIT) {
+        out_error(args.positional[0], "the files do not fit: the archive would exceed %lld bytes; it is unchanged",
+                  PAK_SIZE_LIMIT);
+        return PAK_EXIT_FAILED;
+    }
+
+    EditSession session;
+    if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard abandon([&] { edit_abandon(&session); });
+    AddRun run{&session, items, names, args.present[OPT_KEEP_OLD], count, false};
+    const int result = pipeline_run(count, jobs, jobs * 2, work, consume, &run);
+    progress_end();
+    if (result != 0) {
+        if (!run.reported) out_error(session.path, "not enough memory; it is unchanged");
+        return PAK_EXIT_FAILED;
+    }
+    abandon.dismiss();
+    return edit_commit(&session) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
+}

@@ -1,0 +1,236 @@
+#include "tools/pak/cli.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct OptionSpec {
+    PakOption id;
+    char short_name;  // 0: none
+    const char *long_name;
+    bool takes_value;
+};
+
+const OptionSpec option_table[OPT_COUNT] = {
+    {OPT_HELP, 'h', "help", false},
+    {OPT_LONG, 'l', "long", false},
+    {OPT_ALL, 'a', "all", false},
+    {OPT_JSON, 0, "json", false},
+    {OPT_DIR, 'C', "directory", true},
+    {OPT_RAW, 0, "raw", false},
+    {OPT_DRIVES, 0, "drives", true},
+    {OPT_PACKED_DIR, 0, "packed-dir", false},
+    {OPT_USER_VALUE, 0, "user-value", true},
+    {OPT_AS, 0, "as", true},
+    {OPT_STORE, 0, "store", false},
+    {OPT_KEEP_OLD, 0, "keep-old", false},
+    {OPT_JOBS, 'j', "jobs", true},
+};
+
+constexpr uint32_t bit(PakOption o) { return 1u << o; }
+
+const CommandSpec command_table[] = {
+    {CMD_INFO, "info", bit(OPT_JSON), 1, 1},
+    {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON), 1, 1},
+    {CMD_EXTRACT, "extract", bit(OPT_DIR) | bit(OPT_RAW), 1, -1},
+    {CMD_CAT, "cat", 0, 2, 2},
+    {CMD_VERIFY, "verify", 0, 1, 1},
+    {CMD_CREATE, "create", bit(OPT_DRIVES) | bit(OPT_PACKED_DIR) | bit(OPT_USER_VALUE), 1, 1},
+    {CMD_ADD, "add", bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS), 2, -1},
+    {CMD_DELETE, "delete", 0, 2, -1},
+    {CMD_RENAME, "rename", 0, 3, 3},
+    {CMD_COMPACT, "compact", 0, 1, 1},
+    {CMD_ATTACH, "attach", 0, 2, 2},
+};
+
+const OptionSpec *find_long(const char *name, size_t length)
+{
+    for (const OptionSpec &o : option_table)
+        if (std::strlen(o.long_name) == length && std::memcmp(o.long_name, name, length) == 0)
+            return &o;
+    return nullptr;
+}
+
+const OptionSpec *find_short(char c)
+{
+    for (const OptionSpec &o : option_table)
+        if (o.short_name == c) return &o;
+    return nullptr;
+}
+
+struct Parser {
+    int argc;
+    char **argv;
+    int next;  // index of the next argument to read
+    PakArgs *out;
+    char *error;
+    int error_size;
+
+    int fail(const char *format, const char *detail)
+    {
+        std::snprintf(error, static_cast<size_t>(error_size), format, detail);
+        return -1;
+    }
+
+    // Records option o; value is its inline argument ("--as=x", "-j4"), or
+    // null to take the next argument when it needs one.
+    int take(const OptionSpec &o, const char *value, const char *spelling)
+    {
+        const CommandSpec *spec = cli_command_spec(out->command);
+        if (o.id != OPT_HELP && (!spec || !(spec->options & bit(o.id))))
+            return fail("option %s does not apply to this command", spelling);
+        if (o.takes_value) {
+            if (!value) {
+                if (next >= argc) return fail("option %s needs a value", spelling);
+                value = argv[next++];
+            }
+        } else if (value) {
+            return fail("option %s takes no value", spelling);
+        }
+        out->present[o.id] = true;
+        out->value[o.id] = value;
+        return 0;
+    }
+
+    int long_option(const char *arg)
+    {
+        const char *name = arg + 2;
+        const char *equals = std::strchr(name, '=');
+        const size_t length = equals ? static_cast<size_t>(equals - name) : std::strlen(name);
+        const OptionSpec *o = find_long(name, length);
+        if (!o) return fail("unknown option %s", arg);
+        return take(*o, equals ? equals + 1 : nullptr, arg);
+    }
+
+    // "-la", "-j4", "-C dir", "-Cdir"
+    int short_options(const char *arg)
+    {
+        for (const char *p = arg + 1; *p; ++p) {
+            const OptionSpec *o = find_short(*p);
+            char spelling[3] = {'-', *p, 0};
+            if (!o) return fail("unknown option %s", spelling);
+            if (o->takes_value) return take(*o, p[1] ? p + 1 : nullptr, spelling);
+            if (take(*o, nullptr, spelling) != 0) return -1;
+        }
+        return 0;
+    }
+};
+
+}  // namespace
+
+const CommandSpec *cli_command(const char *name)
+{
+    for (const CommandSpec &c : command_table)
+        if (std::strcmp(c.name, name) == 0) return &c;
+    return nullptr;
+}
+
+const CommandSpec *cli_command_spec(PakCommand id)
+{
+    for (const CommandSpec &c : command_table)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out, char *error,
+              int error_size)
+{
+    std::memset(out, 0, sizeof *out);
+    out->positional = positional_space;
+    error[0] = 0;
+    Parser p{argc, argv, 1, out, error, error_size};
+
+    if (argc < 2) return p.fail("%s", "no command given");
+    const char *first = argv[1];
+    if (std::strcmp(first, "help") == 0) {
+        // "pak help" and "pak help COMMAND" mean "--help".
+        out->present[OPT_HELP] = true;
+        if (argc > 2) {
+            const CommandSpec *c = cli_command(argv[2]);
+            if (!c) return p.fail("unknown command '%s'", argv[2]);
+            out->command = c->id;
+        }
+        return 0;
+    }
+    if (first[0] == '-') {
+        if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
+            out->present[OPT_HELP] = true;
+            return 0;
+        }
+        return p.fail("expected a command before %s", first);
+    }
+    const CommandSpec *command = cli_command(first);
+    if (!command) return p.fail("unknown command '%s'", first);
+    out->command = command->id;
+
+    p.next = 2;
+    bool operands_only = false;
+    while (p.next < argc) {
+        const char *arg = argv[p.next++];
+        if (!operands_only && std::strcmp(arg, "--") == 0) {
+            operands_only = true;
+        } else if (!operands_only && arg[0] == '-' && arg[1] == '-') {
+            if (p.long_option(arg) != 0) return -1;
+        } else if (!operands_only && arg[0] == '-' && arg[1] != 0) {
+            if (p.short_options(arg) != 0) return -1;
+        } else {
+            out->positional[out->positional_count++] = arg;
+        }
+    }
+    if (out->present[OPT_HELP]) return 0;
+
+    const int n = out->positional_count;
+    if (n < command->min_positional)
+        return p.fail("%s", "missing operand");
+    if (command->max_positional >= 0 && n > command->max_positional)
+        return p.fail("%s", "too many operands");
+    return 0;
+}
+
+int cli_parse_u32(const char *text, uint32_t *value)
+{
+    int base = 10;
+    const char *p = text;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+    if (!*p) return -1;
+    uint64_t v = 0;
+    for (; *p; ++p) {
+        int digit;
+        if (*p >= '0' && *p <= '9') digit = *p - '0';
+        else if (base == 16 && *p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
+        else if (base == 16 && *p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
+        else return -1;
+        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+        if (v > 0xFFFFFFFFu) return -1;
+    }
+    *value = static_cast<uint32_t>(v);
+    return 0;
+}
+
+int cli_parse_drives(const char *text, int *first, int *last)
+{
+    const size_t n = std::strlen(text);
+    const auto byte = [](char c) { return static_cast<int>(static_cast<unsigned char>(c)); };
+    if (n == 1) {
+        *first = *last = byte(text[0]);
+        return 0;
+    }
+    if (n == 3 && text[1] == '-' && byte(text[0]) <= byte(text[2])) {
+        *first = byte(text[0]);
+        *last = byte(text[2]);
+        return 0;
+    }
+    return -1;
+}
+
+int cli_parse_jobs(const char *text, int *jobs)
+{
+    uint32_t v = 0;
+    if (cli_parse_u32(text, &v) != 0 || v < 1 || v > CLI_MAX_JOBS) return -1;
+    *jobs = static_cast<int>(v);
+    return 0;
+}

@@ -1,0 +1,229 @@
+// The commands that only read an archive: info, list, cat and verify.
+// (extract lives in extract.cpp.)
+#include <cstdio>
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/json.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+#include "tools/pak/view.h"
+
+namespace {
+
+void put_stdout(const char *text, int length, void *) { out_write(CONSOLE_OUT, text, length); }
+
+int name_length(const PakEntry &e) { return static_cast<int>(std::strlen(e.name)); }
+
+// Form and size facts of a live record: whether it is a packed block, and
+// its unpacked size then.
+struct EntryForm {
+    bool packed;
+    uint32_t unpacked_size;
+};
+
+EntryForm entry_form(const ArchiveView &view, int position, const PakEntry &e)
+{
+    unsigned char head[10];
+    const int n = e.data_offset ? view_read_head(&view, position, head, sizeof head) : -1;
+    EntryForm f{false, 0};
+    if (n == static_cast<int>(sizeof head) && looks_packed(head, e.stored_size)) {
+        f.packed = true;
+        f.unpacked_size = packed_unpacked_size(head);
+    }
+    return f;
+}
+
+const char *form_text(const ArchiveView &view) { return view.appended ? "appended" : "stand-alone"; }
+
+void print_drive(const char *label, int c)
+{
+    if (c >= 0x21 && c < 0x7F) out_printf(CONSOLE_OUT, "%s'%c' (0x%02X)", label, c, c);
+    else out_printf(CONSOLE_OUT, "%s0x%02X", label, c);
+}
+
+}  // namespace
+
+int cmd_info(const PakArgs &args)
+{
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard close([&] { view_close(&view); });
+    const PakMountFacts &f = view.facts;
+    const int live = view_live_count(&view);
+
+    if (args.present[OPT_JSON]) {
+        JsonWriter w;
+        json_init(&w, put_stdout, nullptr);
+        json_open(&w, nullptr, '{');
+        json_bytes(&w, "archive", view.path, static_cast<int>(std::strlen(view.path)));
+        json_text(&w, "form", form_text(view));
+        json_number(&w, "base_offset", static_cast<uint32_t>(f.base_offset));
+        json_number(&w, "entry_count", static_cast<uint32_t>(f.entry_count));
+        json_number(&w, "live", static_cast<uint32_t>(live));
+        json_number(&w, "free", static_cast<uint32_t>(f.entry_count - live));
+        json_number(&w, "dir_offset", static_cast<uint32_t>(f.dir_offset));
+        json_number(&w, "first_drive", static_cast<uint32_t>(f.first_drive));
+        json_number(&w, "last_drive", static_cast<uint32_t>(f.last_drive));
+        json_number(&w, "user_value", view.header.user_value);
+        json_number(&w, "packed_dir_size", view.header.packed_dir_size);
+        json_close(&w, '}');
+        out_write(CONSOLE_OUT, "\n", 1);
+        return PAK_EXIT_OK;
+    }
+
+    out_printf(CONSOLE_OUT, "archive:          %s\n", view.path);
+    out_printf(CONSOLE_OUT, "form:             %s\n", form_text(view));
+    out_printf(CONSOLE_OUT, "base offset:      %d (0x%X)\n", f.base_offset, static_cast<unsigned>(f.base_offset));
+    out_printf(CONSOLE_OUT, "entries:          %d (%d live, %d free)\n", f.entry_count, live, f.entry_count - live);
+    out_printf(CONSOLE_OUT, "directory offset: %d (0x%X)\n", f.dir_offset, static_cast<unsigned>(f.dir_offset));
+    if (view.header.packed_dir_size)
+        out_printf(CONSOLE_OUT, "directory:        packed, %u bytes\n", view.header.packed_dir_size);
+    else
+        out_printf(CONSOLE_OUT, "directory:        plain\n");
+    print_drive("drives:           ", f.first_drive);
+    print_drive(" to ", f.last_drive);
+    out_printf(CONSOLE_OUT, "\nuser value:       %u (0x%08X)\n", view.header.user_value, view.header.user_value);
+    return PAK_EXIT_OK;
+}
+
+int cmd_list(const PakArgs &args)
+{
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard close([&] { view_close(&view); });
+    const bool all = args.present[OPT_ALL];
+    const bool json = args.present[OPT_JSON];
+    const bool long_form = args.present[OPT_LONG];
+
+    JsonWriter w;
+    if (json) {
+        json_init(&w, put_stdout, nullptr);
+        json_open(&w, nullptr, '{');
+        json_bytes(&w, "archive", view.path, static_cast<int>(std::strlen(view.path)));
+        json_open(&w, "entries", '[');
+    }
+    for (int i = 0; i < view.facts.entry_count; ++i) {
+        const PakEntry e = view_entry(&view, i);
+        const bool free_record = e.data_offset == 0;
+        if (free_record && !all) continue;
+        const EntryForm form = (json || long_form) && !free_record ? entry_form(view, i, e) : EntryForm{false, 0};
+        if (json) {
+            json_open(&w, nullptr, '{');
+            json_number(&w, "index", static_cast<uint32_t>(i));
+            json_bytes(&w, "name", e.name, name_length(e));
+            json_bool(&w, "free", free_record);
+            json_number(&w, "stored_size", e.stored_size);
+            json_number(&w, "data_offset", e.data_offset);
+            json_bool(&w, "packed", form.packed);
+            if (form.packed) json_number(&w, "unpacked_size", form.unpacked_size);
+            json_close(&w, '}');
+            continue;
+        }
+        if (long_form) {
+            char unpacked[16] = "-";
+            if (form.packed) std::snprintf(unpacked, sizeof unpacked, "%u", form.unpacked_size);
+            out_printf(CONSOLE_OUT, "%10u %10s %10u  ", e.stored_size, unpacked, e.data_offset);
+        }
+        if (free_record) out_write(CONSOLE_OUT, e.name[0] ? "[free] " : "[free]", e.name[0] ? 7 : 6);
+        out_name(CONSOLE_OUT, e.name);
+        out_write(CONSOLE_OUT, "\n", 1);
+    }
+    if (json) {
+        json_close(&w, ']');
+        json_close(&w, '}');
+        out_write(CONSOLE_OUT, "\n", 1);
+    }
+    return PAK_EXIT_OK;
+}
+
+int cmd_cat(const PakArgs &args)
+{
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard close([&] { view_close(&view); });
+    const char *name = args.positional[1];
+
+    // The newest live entry of that name, as a lookup finds it.
+    int found = -1;
+    for (int i = view.facts.entry_count - 1; i >= 0 && found < 0; --i) {
+        const PakEntry e = view_entry(&view, i);
+        if (e.data_offset != 0 && entry_has_name(e.name, name)) found = i;
+    }
+    if (found < 0) {
+        out_error(name, "no such entry in %s", view.path);
+        return PAK_EXIT_FAILED;
+    }
+    char *data = nullptr;
+    int length = 0;
+    const char *reason = nullptr;
+    if (view_read_entry(&view, found, &data, &length, &reason) != 0) {
+        out_error(name, "%s", reason);
+        return PAK_EXIT_FAILED;
+    }
+    ScopeGuard free_data([&] { mem_free(data); });
+    if (looks_packed(reinterpret_cast<unsigned char *>(data), static_cast<uint32_t>(length))) {
+        char *plain = nullptr;
+        int plain_length = 0;
+        if (unpack_entry(data, length, &plain, &plain_length, &reason) != 0) {
+            out_error(name, "%s", reason);
+            return PAK_EXIT_FAILED;
+        }
+        mem_free(data);
+        data = plain;
+        length = plain_length;
+    }
+    out_write(CONSOLE_OUT, data, length);
+    return PAK_EXIT_OK;
+}
+
+int cmd_verify(const PakArgs &args)
+{
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard close([&] { view_close(&view); });
+    const PakMountFacts &f = view.facts;
+    // The directory's own bytes; entries must not overlap it or the header.
+    const int64_t dir_start = f.dir_offset;
+    const int64_t dir_end = dir_start + (view.header.packed_dir_size ? view.header.packed_dir_size
+                                                                     : static_cast<int64_t>(f.entry_count) * PAK_ENTRY_SIZE);
+    const int64_t archive_bytes = view.file_size - f.base_offset - (view.appended ? PAK_TRAILER_SIZE : 0);
+
+    const int live = view_live_count(&view);
+    int bad = 0, checked = 0;
+    for (int i = 0; i < f.entry_count; ++i) {
+        const PakEntry e = view_entry(&view, i);
+        if (e.data_offset == 0) continue;
+        ++checked;
+        progress_update("verify", checked, live);
+        const int64_t start = e.data_offset, end = start + e.stored_size;
+        const char *reason = nullptr;
+        if (start < PAK_HEADER_SIZE) reason = "its data overlaps the header";
+        else if (end > archive_bytes) reason = "its data runs past the end of the archive";
+        else if (start < dir_end && end > dir_start && e.stored_size > 0) reason = "its data overlaps the directory";
+        char *data = nullptr;
+        int length = 0;
+        if (!reason && view_read_entry(&view, i, &data, &length, &reason) == 0) {
+            if (looks_packed(reinterpret_cast<unsigned char *>(data), static_cast<uint32_t>(length))) {
+                char *plain = nullptr;
+                int plain_length = 0;
+                if (unpack_entry(data, length, &plain, &plain_length, &reason) == 0) mem_free(plain);
+            }
+            mem_free(data);
+        }
+        if (reason) {
+            ++bad;
+            out_printf(CONSOLE_ERR, "pak: %s: ", view.path);
+            out_name(CONSOLE_ERR, e.name);
+            out_printf(CONSOLE_ERR, ": %s\n", reason);
+        }
+    }
+    progress_end();
+    if (bad) {
+        out_error(view.path, "%d of %d entries are bad", bad, checked);
+        return PAK_EXIT_FAILED;
+    }
+    out_printf(CONSOLE_OUT, "%s: ok, %d entries\n", view.path, checked);
+    return PAK_EXIT_OK;
+}

@@ -1,0 +1,279 @@
+// The commands that make or change archives: create, delete, rename,
+// compact and attach. (add lives in add.cpp.)
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/cli.h"
+#include "tools/pak/edit_session.h"
+#include "tools/pak/names.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+#include "tools/pak/pe.h"
+#include "tools/pak/view.h"
+
+namespace {
+
+// Live records of the slot whose stored name is exactly `stored` (ASCII
+// case ignored).
+int live_named(int slot, const char *stored)
+{
+    PakMountFacts f;
+    if (vfs_mount_facts(slot, &f) != 0) return 0;
+    int n = 0;
+    for (int i = 0; i < f.entry_count; ++i) {
+        PakEntry e;
+        if (vfs_entry_at(slot, i, &e) == 0 && e.data_offset != 0 && names_equal(e.name, stored)) ++n;
+    }
+    return n;
+}
+
+// The newest live record that has `name` (with or without drive prefix);
+// its stored name goes to stored. -1 when there is none.
+int find_live(int slot, const char *name, char *stored)
+{
+    PakMountFacts f;
+    if (vfs_mount_facts(slot, &f) != 0) return -1;
+    for (int i = f.entry_count - 1; i >= 0; --i) {
+        PakEntry e;
+        if (vfs_entry_at(slot, i, &e) != 0 || e.data_offset == 0) continue;
+        e.name[PAK_NAME_SIZE - 1] = 0;
+        if (entry_has_name(e.name, name)) {
+            std::memcpy(stored, e.name, PAK_NAME_SIZE);
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Runs a name operation of the archive file system on a stored name: with
+// the name routed to the archive and the drive-strip switch set for it.
+struct Routed {
+    char name[PAK_NAME_SIZE + 4];
+    int strip;
+};
+
+bool route(const EditSession &s, const char *stored, Routed *r)
+{
+    return archive_route_name(stored, s.facts.first_drive, s.facts.last_drive, r->name, sizeof r->name, &r->strip) == 0;
+}
+
+struct FileContext {
+    int file;
+};
+
+int read_at(uint32_t offset, void *buffer, int n, void *context)
+{
+    const int file = static_cast<FileContext *>(context)->file;
+    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
+    return disk_read(file, buffer, n) == n ? 0 : -1;
+}
+
+}  // namespace
+
+int cmd_create(const PakArgs &args)
+{
+    const char *path = args.positional[0];
+    int first = '#', last = '#';
+    uint32_t user_value = 0;
+    if (args.present[OPT_DRIVES] && cli_parse_drives(args.value[OPT_DRIVES], &first, &last) != 0)
+        return usage_error(CMD_CREATE, "--drives takes one character, or two joined by '-' in order");
+    if (args.present[OPT_USER_VALUE] && cli_parse_u32(args.value[OPT_USER_VALUE], &user_value) != 0)
+        return usage_error(CMD_CREATE, "--user-value takes a number from 0 to 4294967295");
+    if (ends_with_exe(path)) {
+        out_error(path, "a name ending in .exe is read as a program with an attached archive; choose another name");
+        return PAK_EXIT_FAILED;
+    }
+    const int probe = disk_open(path, DISK_READ);
+    if (probe != -1) {
+        disk_close(probe);
+        out_error(path, "already exists");
+        return PAK_EXIT_FAILED;
+    }
+    const int slot = pak_create(path, first, last, user_value, args.present[OPT_PACKED_DIR] ? 1 : 0);
+    if (slot < 0) {
+        disk_delete(path);
+        out_error(path, "cannot create the archive");
+        return PAK_EXIT_FAILED;
+    }
+    vfs_unmount(slot);
+    return PAK_EXIT_OK;
+}
+
+int cmd_delete(const PakArgs &args)
+{
+    EditSession s;
+    if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard abandon([&] { edit_abandon(&s); });
+    for (int k = 1; k < args.positional_count; ++k) {
+        const char *name = args.positional[k];
+        char stored[PAK_NAME_SIZE];
+        if (find_live(s.slot, name, stored) < 0) {
+            out_error(name, "no such entry in %s; nothing deleted", s.path);
+            return PAK_EXIT_FAILED;
+        }
+        // Every live entry of the name, the newest first.
+        while (find_live(s.slot, name, stored) >= 0) {
+            Routed r;
+            const int before = live_named(s.slot, stored);
+            int deleted = -1;
+            if (route(s, stored, &r)) {
+                vfs_set_drive_strip(r.strip);
+                deleted = vfs_delete(r.name);
+                vfs_set_drive_strip(0);
+            }
+            if (deleted != 0 || live_named(s.slot, stored) != before - 1) {
+                out_error(name, "cannot delete the entry; nothing deleted");
+                return PAK_EXIT_FAILED;
+            }
+        }
+    }
+    abandon.dismiss();
+    return edit_commit(&s) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
+}
+
+int cmd_rename(const PakArgs &args)
+{
+    const char *name = args.positional[1];
+    const char *new_name = args.positional[2];
+    EditSession s;
+    if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard abandon([&] { edit_abandon(&s); });
+
+    char stored[PAK_NAME_SIZE];
+    if (find_live(s.slot, name, stored) < 0) {
+        out_error(name, "no such entry in %s", s.path);
+        return PAK_EXIT_FAILED;
+    }
+    // The folder part stays: NEWNAME is a file name, or a full name in the
+    // same folder (with or without the drive prefix).
+    char old_dir[PAK_NAME_SIZE], new_dir[256], file[256];
+    path_dir(old_dir, stored);
+    if (std::strlen(new_name) >= sizeof file) {
+        out_error(new_name, "the new name is too long");
+        return PAK_EXIT_FAILED;
+    }
+    path_dir(new_dir, new_name);
+    path_file(file, new_name);
+    if (new_dir[0] && !entry_has_name(old_dir, new_dir)) {
+        out_error(new_name, "rename keeps the entry in its folder; give a file name");
+        return PAK_EXIT_FAILED;
+    }
+    if (!file[0] || std::strpbrk(file, "*?")) {
+        out_error(new_name, "not a file name (empty, or with '*' or '?')");
+        return PAK_EXIT_FAILED;
+    }
+    char full[PAK_NAME_SIZE * 2 + 256];
+    std::strcpy(full, old_dir);
+    std::strcat(full, file);
+    if (!stored_name_ok(full)) {
+        out_error(new_name, "the new name would exceed 39 characters");
+        return PAK_EXIT_FAILED;
+    }
+    // Another live entry of the new name would make two.
+    if (!names_equal(full, stored) && live_named(s.slot, full) > 0) {
+        out_error(new_name, "an entry of that name exists in %s", s.path);
+        return PAK_EXIT_FAILED;
+    }
+    Routed r;
+    if (!route(s, stored, &r)) {
+        out_error(name, "cannot rename the entry");
+        return PAK_EXIT_FAILED;
+    }
+    vfs_set_drive_strip(r.strip);
+    const int renamed = vfs_rename(r.name, file);
+    vfs_set_drive_strip(0);
+    if (renamed != 0 || live_named(s.slot, full) == 0) {
+        out_error(name, "cannot rename the entry");
+        return PAK_EXIT_FAILED;
+    }
+    abandon.dismiss();
+    return edit_commit(&s) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
+}
+
+int cmd_compact(const PakArgs &args)
+{
+    const char *path = args.positional[0];
+    if (ends_with_exe(path)) {
+        out_error(path, "an archive attached to a program cannot be rebuilt; compact the stand-alone archive and attach it again");
+        return PAK_EXIT_FAILED;
+    }
+    ArchiveView view;
+    if (view_open(&view, path) != 0) return PAK_EXIT_FAILED;
+    const int live = view_live_count(&view);
+    const int64_t before = view.file_size;
+    view_close(&view);
+
+    // The backup takes the name with its extension changed to .BAK; a name
+    // whose last dot stands in a folder name would put it in another folder.
+    const char *last_dot = std::strrchr(path, '.');
+    const char *file_part = host_base_name(path);
+    if (!last_dot || last_dot < file_part) {
+        out_error(path, "the archive's name has no extension, so it has no backup name; rename it first");
+        return PAK_EXIT_FAILED;
+    }
+    const size_t stem = static_cast<size_t>(last_dot - path);
+    char *backup = static_cast<char *>(mem_alloc(stem + 5));
+    if (!backup) {
+        out_error(path, "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    ScopeGuard free_backup([&] { mem_free(backup); });
+    std::memcpy(backup, path, stem);
+    std::memcpy(backup + stem, ".BAK", 5);
+    if (names_equal(backup, path)) {
+        out_error(path, "the archive already has its backup's name (.BAK); rename it first");
+        return PAK_EXIT_FAILED;
+    }
+    if (pak_compact(path) != 0) {
+        out_error(path, "cannot rebuild the archive; it is unchanged");
+        return PAK_EXIT_FAILED;
+    }
+    out_printf(CONSOLE_OUT, "%s: %d entries, %lld -> %lld bytes; the previous archive is %s\n", path, live,
+               static_cast<long long>(before), static_cast<long long>(disk_file_size(path)), backup);
+    return PAK_EXIT_OK;
+}
+
+int cmd_attach(const PakArgs &args)
+{
+    const char *target = args.positional[0];
+    const char *archive = args.positional[1];
+    ArchiveView view;
+    if (view_open(&view, archive) != 0) return PAK_EXIT_FAILED;
+    const bool appended = view.appended;
+    view_close(&view);
+    if (appended) {
+        out_error(archive, "is attached to a program itself; attach a stand-alone archive");
+        return PAK_EXIT_FAILED;
+    }
+
+    const int64_t t = disk_file_size(target), a = disk_file_size(archive);
+    FileContext ctx{disk_open(target, DISK_READ)};
+    if (t < 0 || ctx.file == -1) {
+        disk_close(ctx.file);
+        out_error(target, "cannot open the file");
+        return PAK_EXIT_FAILED;
+    }
+    const int signed_pe = pe_is_signed(read_at, &ctx);
+    const int has_archive = t <= PAK_SIZE_LIMIT && has_appended_archive(read_at, &ctx, static_cast<uint32_t>(t));
+    disk_close(ctx.file);
+    if (signed_pe) {
+        out_error(target, "is already signed; attach the archive first and sign last");
+        return PAK_EXIT_FAILED;
+    }
+    if (has_archive) {
+        out_error(target, "already carries an archive; attach to the program as it was linked");
+        return PAK_EXIT_FAILED;
+    }
+    if (t + a + PAK_TRAILER_SIZE > PAK_SIZE_LIMIT) {
+        out_error(target, "the result would exceed %lld bytes", PAK_SIZE_LIMIT);
+        return PAK_EXIT_FAILED;
+    }
+    if (pak_attach(target, archive) != 0) {
+        out_error(target, "cannot append the archive; the file is unchanged");
+        return PAK_EXIT_FAILED;
+    }
+    if (!ends_with_exe(target))
+        out_error(target, "note: only a file whose name ends in .exe mounts its attached archive");
+    return PAK_EXIT_OK;
+}

@@ -1,0 +1,127 @@
+#include "tools/pak/edit_session.h"
+
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/names.h"
+#include "tools/pak/output.h"
+#include "tools/pak/view.h"
+
+namespace {
+
+const char COPY_SUFFIX[] = ".pak-new";
+constexpr int COPY_CHUNK = 1 << 16;
+
+int copy_file(const char *from, const char *to)
+{
+    char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
+    if (!buffer) return -1;
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
+    const int in = disk_open(from, DISK_READ);
+    if (in == -1) return -1;
+    ScopeGuard close_in([&] { disk_close(in); });
+    const int out = disk_create(to, DISK_ATTR_NORMAL);
+    if (out == -1) return -1;
+    ScopeGuard close_out([&] { disk_close(out); });
+    for (;;) {
+        const int n = disk_read(in, buffer, COPY_CHUNK);
+        if (n <= 0) break;
+        if (disk_write(out, buffer, n) != n) return -1;
+    }
+    if (disk_flush(out) != 0) return -1;
+    close_out.dismiss();
+    return disk_close(out);
+}
+
+int flush_file(const char *path)
+{
+    const int file = disk_open(path, DISK_READ_WRITE);
+    if (file == -1) return -1;
+    const int flushed = disk_flush(file);
+    return disk_close(file) == 0 && flushed == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int edit_begin(EditSession *session, const char *path)
+{
+    std::memset(session, 0, sizeof *session);
+    session->path = path;
+    session->slot = -1;
+    if (ends_with_exe(path)) {
+        out_error(path, "an archive attached to a program cannot be changed; change the stand-alone archive and attach it again");
+        return -1;
+    }
+    ArchiveView view;
+    if (view_open(&view, path) != 0) return -1;
+    view_close(&view);
+    // Names reach the archive through its drive range; with none, the file
+    // system would send them to the disk instead.
+    if (view.facts.first_drive > view.facts.last_drive) {
+        out_error(path, "the archive serves no drive (its first drive lies above its last); it cannot be changed");
+        return -1;
+    }
+
+    const size_t n = std::strlen(path);
+    session->copy = static_cast<char *>(mem_alloc(n + sizeof COPY_SUFFIX));
+    if (!session->copy) {
+        out_error(path, "not enough memory");
+        return -1;
+    }
+    std::memcpy(session->copy, path, n);
+    std::memcpy(session->copy + n, COPY_SUFFIX, sizeof COPY_SUFFIX);
+    if (copy_file(path, session->copy) != 0) {
+        out_error(session->copy, "cannot write the working copy");
+        edit_abandon(session);
+        return -1;
+    }
+    session->slot = vfs_mount(session->copy, DISK_READ_WRITE);
+    if (session->slot < 0) {
+        out_error(session->copy, "cannot open the working copy for writing");
+        edit_abandon(session);
+        return -1;
+    }
+    vfs_mount_facts(session->slot, &session->facts);
+    return 0;
+}
+
+int edit_commit(EditSession *session)
+{
+    const int written = pak_write_directory(session->slot);
+    vfs_unmount(session->slot);
+    session->slot = -1;
+    if (written != 0) {
+        out_error(session->copy, "cannot write the directory; %s is unchanged", session->path);
+        edit_abandon(session);
+        return -1;
+    }
+    const int check = vfs_mount(session->copy, DISK_READ);
+    vfs_unmount(check);
+    if (check < 0 || flush_file(session->copy) != 0) {
+        out_error(session->copy, "the changed archive does not read back; %s is unchanged", session->path);
+        edit_abandon(session);
+        return -1;
+    }
+    if (disk_replace(session->copy, session->path) != 0) {
+        out_error(session->path, "cannot replace the archive (is it open elsewhere?); it is unchanged");
+        edit_abandon(session);
+        return -1;
+    }
+    mem_free(session->copy);
+    session->copy = nullptr;
+    return 0;
+}
+
+void edit_abandon(EditSession *session)
+{
+    if (session->slot >= 0) vfs_unmount(session->slot);
+    session->slot = -1;
+    if (session->copy) {
+        // Unmounting wrote a changed directory back into the copy; it goes
+        // all the same.
+        disk_delete(session->copy);
+        mem_free(session->copy);
+        session->copy = nullptr;
+    }
+}

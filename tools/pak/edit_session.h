@@ -1,0 +1,29 @@
+// How pak changes an archive without ever leaving it unreadable: the
+// archive is copied to a file beside it ("<archive>.pak-new"), the copy is
+// mounted and changed through the archive file system, its directory written
+// back and the result mounted again to check it, and only then does the copy
+// replace the archive in one step. Any failure removes the copy and leaves
+// the archive as it was.
+#pragma once
+
+#include "archive/archive.h"
+
+struct EditSession {
+    const char *path;     // the archive
+    char *copy;           // the copy's path (mem_alloc), null when none
+    int slot;             // the copy, mounted for writing; -1 when not
+    PakMountFacts facts;  // of the copy as mounted
+};
+
+// The largest file the archive file system can address: its offsets are
+// signed 32-bit values.
+constexpr long long PAK_SIZE_LIMIT = 0x7FFFFFFF;
+
+// Refuses an archive attached to a program (those are read-only) and one
+// that does not mount; copies and mounts it. Errors are reported.
+int edit_begin(EditSession *session, const char *path);
+// Puts the changed copy in place of the archive. Errors are reported; the
+// archive is then unchanged.
+int edit_commit(EditSession *session);
+// Drops the copy; the archive stays as it was.
+void edit_abandon(EditSession *session);

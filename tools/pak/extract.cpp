@@ -1,0 +1,148 @@
+// pak extract: entries to files under a folder, never outside it.
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/names.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+#include "tools/pak/view.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr char HOST_SEPARATOR = '\\';
+#else
+constexpr char HOST_SEPARATOR = '/';
+#endif
+
+void report(const ArchiveView &view, const char *name, const char *reason)
+{
+    out_printf(CONSOLE_ERR, "pak: %s: ", view.path);
+    out_name(CONSOLE_ERR, name);
+    out_printf(CONSOLE_ERR, ": %s\n", reason);
+}
+
+// Writes the whole buffer to a new file at path; a file that cannot be
+// written in full is removed again.
+int write_file(const char *path, const char *data, int length)
+{
+    const int file = disk_create(path, DISK_ATTR_NORMAL);
+    if (file == -1) return -1;
+    int done = 0;
+    while (done < length) {
+        const int n = disk_write(file, data + done, length - done);
+        if (n <= 0) break;
+        done += n;
+    }
+    if (disk_close(file) != 0 || done != length) {
+        disk_delete(path);
+        return -1;
+    }
+    return 0;
+}
+
+// Creates the folders on the way to the file at path, from the part after
+// `root` characters on.
+void make_parents(char *path, size_t root)
+{
+    for (size_t i = root + 1; path[i]; ++i) {
+        if (path[i] != HOST_SEPARATOR) continue;
+        path[i] = 0;
+        disk_mkdir(path);  // an existing folder is no obstacle
+        path[i] = HOST_SEPARATOR;
+    }
+}
+
+// The stored bytes of the record, unpacked unless raw. Result 0, or -1 with
+// the reason.
+int entry_content(const ArchiveView &view, int position, bool raw, char **data, int *length, const char **reason)
+{
+    if (view_read_entry(&view, position, data, length, reason) != 0) return -1;
+    if (raw || !looks_packed(reinterpret_cast<unsigned char *>(*data), static_cast<uint32_t>(*length))) return 0;
+    char *plain = nullptr;
+    int plain_length = 0;
+    const int r = unpack_entry(*data, *length, &plain, &plain_length, reason);
+    mem_free(*data);
+    *data = plain;
+    *length = plain_length;
+    return r;
+}
+
+}  // namespace
+
+int cmd_extract(const PakArgs &args)
+{
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard close([&] { view_close(&view); });
+    const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : ".";
+    const char *const *patterns = args.positional + 1;
+    const int pattern_count = args.positional_count - 1;
+    const bool raw = args.present[OPT_RAW];
+
+    disk_mkdir(dir);  // -C names a folder that need not exist yet
+    const size_t root = std::strlen(dir);
+    const size_t room = root + 2 + PAK_NAME_SIZE * 2;
+    char *path = static_cast<char *>(mem_alloc(room));
+    bool *pattern_used = static_cast<bool *>(mem_alloc(static_cast<size_t>(pattern_count) + 1));
+    ScopeGuard release([&] {
+        mem_free(path);
+        mem_free(pattern_used);
+    });
+    if (!path || !pattern_used) {
+        out_error("extract", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    std::memset(pattern_used, 0, static_cast<size_t>(pattern_count) + 1);
+    std::memcpy(path, dir, root);
+    path[root] = HOST_SEPARATOR;
+
+    const int total = view.facts.entry_count;
+    bool failed = false;
+    for (int i = 0; i < total; ++i) {
+        progress_update("extract", i + 1, total);
+        const PakEntry e = view_entry(&view, i);
+        if (e.data_offset == 0) continue;
+        bool wanted = pattern_count == 0;
+        for (int p = 0; p < pattern_count; ++p) {
+            if (entry_matches(patterns[p], e.name)) {
+                wanted = true;
+                pattern_used[p] = true;
+            }
+        }
+        if (!wanted) continue;
+
+        char *target = path + root + 1;
+        const ExtractName verdict =
+            extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, static_cast<int>(room - root - 1));
+        if (verdict != XN_OK) {
+            report(view, e.name, extract_name_reason(verdict));
+            failed = true;
+            continue;
+        }
+        char *data = nullptr;
+        int length = 0;
+        const char *reason = nullptr;
+        if (entry_content(view, i, raw, &data, &length, &reason) != 0) {
+            report(view, e.name, reason);
+            failed = true;
+            continue;
+        }
+        make_parents(path, root);
+        const int written = write_file(path, data, length);
+        mem_free(data);
+        if (written != 0) {
+            out_error(path, "cannot write the file");
+            failed = true;
+        }
+    }
+    progress_end();
+    for (int p = 0; p < pattern_count; ++p) {
+        if (!pattern_used[p]) {
+            out_error(patterns[p], "no entry matches in %s", view.path);
+            failed = true;
+        }
+    }
+    return failed ? PAK_EXIT_FAILED : PAK_EXIT_OK;
+}

@@ -1,0 +1,186 @@
+#include <cstring>
+
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+
+namespace {
+
+const char overview[] =
+    "Usage: pak COMMAND ARCHIVE [OPERAND...] [OPTION...]\n"
+    "\n"
+    "Builds, inspects and edits PAK archives, stand-alone (.pak) or attached\n"
+    "to a program (.exe).\n"
+    "\n"
+    "Reading:\n"
+    "  info      the header and how the archive mounts\n"
+    "  list      the entries' names, sizes and offsets\n"
+    "  extract   entries to files\n"
+    "  cat       one entry to standard output\n"
+    "  verify    checks the header, directory and every entry\n"
+    "Changing:\n"
+    "  create    a new, empty archive\n"
+    "  add       files as entries\n"
+    "  delete    entries\n"
+    "  rename    an entry\n"
+    "  compact   rebuilds the archive without the space of freed entries\n"
+    "  attach    appends an archive to a program\n"
+    "\n"
+    "An archive is changed only when the whole command succeeds: a failure\n"
+    "leaves it as it was.\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n"
+    "'pak COMMAND --help' explains a command, with an example.\n"
+    "\n"
+    "Example:\n"
+    "  pak create data.pak --drives @ && pak add data.pak readme.txt && pak list data.pak -l\n";
+
+struct HelpPage {
+    PakCommand command;
+    const char *text;
+};
+
+const HelpPage pages[] = {
+    {CMD_INFO,
+     "Usage: pak info ARCHIVE [--json]\n"
+     "\n"
+     "Shows the header and how the archive mounts: its form (stand-alone, or\n"
+     "attached to a program) and base offset, the entries (live and free), the\n"
+     "directory's offset and form, the drive range and the user value.\n"
+     "\n"
+     "  --json   one JSON object instead of text\n"
+     "\n"
+     "Example:\n"
+     "  pak info upd106.exe\n"},
+    {CMD_LIST,
+     "Usage: pak list ARCHIVE [-l] [-a] [--json]\n"
+     "\n"
+     "Lists the live entries, one name per line, in directory order.\n"
+     "\n"
+     "  -l, --long   also the stored size, the unpacked size of an entry\n"
+     "               stored as a packed block ('-' for one stored raw), and\n"
+     "               the data offset: STORED UNPACKED OFFSET NAME\n"
+     "  -a, --all    also the free records (deleted or replaced), as \"[free]\"\n"
+     "  --json       one JSON object; a name that is not UTF-8 is given as\n"
+     "               \"name_hex\", its bytes in hex\n"
+     "\n"
+     "Example:\n"
+     "  pak list Update.PAK -l\n"},
+    {CMD_EXTRACT,
+     "Usage: pak extract ARCHIVE [PATTERN...] [-C DIR] [--raw]\n"
+     "\n"
+     "Writes every live entry that matches a pattern (all of them when none\n"
+     "is given) to a file under DIR. Patterns follow the archive's wildcard\n"
+     "rules ('*' and '?'), against the name with or without its drive prefix.\n"
+     "An entry stored as a packed block is unpacked. The drive prefix (\"#:\\\")\n"
+     "is dropped and '\\' becomes a folder separator. A name that would land\n"
+     "outside DIR (absolute, drive-qualified, '..', a device name) is refused\n"
+     "and reported, and the others are still extracted. A damaged packed\n"
+     "block is reported and leaves no file.\n"
+     "\n"
+     "  -C DIR   the folder to extract to (default: the current folder)\n"
+     "  --raw    write every entry as stored, packed blocks included\n"
+     "\n"
+     "Example:\n"
+     "  pak extract upd106.exe \"*.EXE\" -C out\n"},
+    {CMD_CAT,
+     "Usage: pak cat ARCHIVE NAME\n"
+     "\n"
+     "Writes one entry to standard output, unpacked when it is stored as a\n"
+     "packed block. NAME may be given with or without the drive prefix; with\n"
+     "several live entries of that name, the newest is taken.\n"
+     "\n"
+     "Example:\n"
+     "  pak cat Update.PAK Update06.txt\n"},
+    {CMD_VERIFY,
+     "Usage: pak verify ARCHIVE\n"
+     "\n"
+     "Checks the header and the directory, the bounds of every entry's data,\n"
+     "and that every packed block unpacks to its unpacked size. Names each bad\n"
+     "entry; exits with 1 when there is one.\n"
+     "\n"
+     "Example:\n"
+     "  pak verify upd21.exe\n"},
+    {CMD_CREATE,
+     "Usage: pak create ARCHIVE [--drives FIRST[-LAST]] [--packed-dir] [--user-value N]\n"
+     "\n"
+     "Creates a new, empty stand-alone archive. An existing file is not\n"
+     "replaced.\n"
+     "\n"
+     "  --drives FIRST[-LAST]   the drive characters it serves (default '#')\n"
+     "  --packed-dir            store the directory packed\n"
+     "  --user-value N          the header's user value, decimal or 0x-hex\n"
+     "                          (default 0)\n"
+     "\n"
+     "Example:\n"
+     "  pak create Update.PAK --drives @ --user-value 0\n"},
+    {CMD_ADD,
+     "Usage: pak add ARCHIVE FILE... [--as NAME] [--store] [--keep-old] [-j N]\n"
+     "\n"
+     "Adds each file as an entry named by its file name, stored as a packed\n"
+     "block. A live entry of the same name is replaced. Files too large for\n"
+     "the archive are refused before anything is written.\n"
+     "\n"
+     "  --as NAME     the stored name, exactly (one file only); give the\n"
+     "                drive prefix when the archive's names carry one\n"
+     "  --store       store the files raw instead of packed\n"
+     "  --keep-old    add beside a live entry of the same name\n"
+     "  -j N          pack on N threads; the archive is the same as with 1\n"
+     "\n"
+     "Example:\n"
+     "  pak add payload.pak Korin3.EXE --as \"#:\\Korin3.EXE\"\n"},
+    {CMD_DELETE,
+     "Usage: pak delete ARCHIVE NAME...\n"
+     "\n"
+     "Frees every live entry of each name. The data stays in the file until\n"
+     "'pak compact'. A name that no live entry has is an error, and then\n"
+     "nothing is deleted.\n"
+     "\n"
+     "Example:\n"
+     "  pak delete Update.PAK Update07.txt\n"},
+    {CMD_RENAME,
+     "Usage: pak rename ARCHIVE NAME NEWNAME\n"
+     "\n"
+     "Gives the entry NAME a new last part: NEWNAME is a file name, or a full\n"
+     "name in the same folder as NAME. Refused when another live entry has\n"
+     "the new name, or when it exceeds 39 characters.\n"
+     "\n"
+     "Example:\n"
+     "  pak rename Update.PAK Update06.txt Update06.old\n"},
+    {CMD_COMPACT,
+     "Usage: pak compact ARCHIVE\n"
+     "\n"
+     "Rebuilds a stand-alone archive with its live entries only, giving back\n"
+     "the space of freed ones. The archive as it was stays beside it under its\n"
+     "name with the extension .BAK.\n"
+     "\n"
+     "Example:\n"
+     "  pak compact Update.PAK\n"},
+    {CMD_ATTACH,
+     "Usage: pak attach TARGET ARCHIVE\n"
+     "\n"
+     "Appends ARCHIVE to the program TARGET, followed by a 4-byte trailer that\n"
+     "holds where the archive starts, so that TARGET (named .exe) mounts it.\n"
+     "Refused for a target that is already signed (attach first, sign last)\n"
+     "or already carries an archive.\n"
+     "\n"
+     "Example:\n"
+     "  pak attach upd106.exe payload.pak\n"},
+};
+
+}  // namespace
+
+void print_help(PakCommand command)
+{
+    const char *text = overview;
+    for (const HelpPage &p : pages)
+        if (p.command == command) text = p.text;
+    out_write(CONSOLE_OUT, text, static_cast<int>(std::strlen(text)));
+}
+
+int usage_error(PakCommand command, const char *reason)
+{
+    const CommandSpec *spec = cli_command_spec(command);
+    out_error(spec ? spec->name : "usage", "%s", reason);
+    if (spec) out_printf(CONSOLE_ERR, "Try 'pak %s --help'.\n", spec->name);
+    else out_printf(CONSOLE_ERR, "Try 'pak --help'.\n");
+    return PAK_EXIT_USAGE;
+}

@@ -1,0 +1,184 @@
+#include "tools/pak/names.h"
+
+#include <cstring>
+
+#include "archive/format.h"
+#include "platform/platform.h"
+
+namespace {
+
+bool is_sep(char c) { return c == '\\' || c == '/'; }
+
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows opens these as devices whatever extension follows, and trims
+// trailing spaces before it looks ("CON .txt" is the console too).
+bool is_device(const char *part, int n)
+{
+    int base = 0;
+    while (base < n && part[base] != '.') ++base;
+    while (base > 0 && part[base - 1] == ' ') --base;
+    static const char *const plain[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    for (const char *d : plain) {
+        const int len = static_cast<int>(std::strlen(d));
+        if (base != len) continue;
+        int i = 0;
+        while (i < len && upper(part[i]) == d[i]) ++i;
+        if (i == len) return true;
+    }
+    // COM0-9 and LPT0-9, with the superscript digits 1-3 of code page 1252.
+    if (base == 4) {
+        const char a = upper(part[0]), b = upper(part[1]), c = upper(part[2]);
+        const unsigned char d = static_cast<unsigned char>(part[3]);
+        const bool com = a == 'C' && b == 'O' && c == 'M';
+        const bool lpt = a == 'L' && b == 'P' && c == 'T';
+        if ((com || lpt) && ((d >= '0' && d <= '9') || d == 0xB9 || d == 0xB2 || d == 0xB3)) return true;
+    }
+    return false;
+}
+
+ExtractName check_part(const char *part, int n)
+{
+    if (n == 0) return XN_EMPTY_PART;
+    const char last = part[n - 1];
+    if (last == '.' || last == ' ') return XN_DOTS;
+    if (is_device(part, n)) return XN_DEVICE;
+    return XN_OK;
+}
+
+// Every byte '\' or '/' taken as a separator, as a single-byte host sees it.
+ExtractName check_bytewise(const char *s, int n)
+{
+    int start = 0;
+    for (int i = 0; i <= n; ++i) {
+        if (i < n && !is_sep(s[i])) continue;
+        const ExtractName v = check_part(s + start, i - start);
+        if (v != XN_OK) return v;
+        start = i + 1;
+    }
+    return XN_OK;
+}
+
+}  // namespace
+
+ExtractName extract_name_check(const char *name, int length, char separator, char *out, int out_size)
+{
+    // A terminated copy: directory records need not hold a terminator.
+    char s[PAK_NAME_SIZE * 4 + 1];
+    int n = 0;
+    while (n < length && n < static_cast<int>(sizeof s) - 1 && name[n]) ++n;
+    if (n < length && name[n] && n == static_cast<int>(sizeof s) - 1) return XN_TOO_LONG;
+    std::memcpy(s, name, static_cast<size_t>(n));
+    s[n] = 0;
+
+    const char *p = s;
+    if (n >= 2 && s[1] == ':') {
+        p += 2;
+        if (*p == '\\') ++p;
+    }
+    const int rest = n - static_cast<int>(p - s);
+    if (rest == 0) return XN_EMPTY;
+    if (is_sep(p[0])) return XN_ABSOLUTE;
+
+    for (const char *q = p; *q; ++q) {
+        const unsigned char c = static_cast<unsigned char>(*q);
+        if (c == ':') return XN_DRIVE;
+    }
+    const ExtractName bytewise = check_bytewise(p, rest);
+
+    // The parts as the build reads them, copied out with the host separator.
+    int k = 0;
+    const char *part = p;
+    for (const char *q = p;; q += path_char_len(q)) {
+        const int step = path_char_len(q);
+        const bool end = step == 0;
+        if (step == 1) {
+            const unsigned char c = static_cast<unsigned char>(*q);
+            if (c < 0x20 || std::strchr("<>\"|?*", c)) return XN_BAD_CHAR;
+        }
+        if (!end && !(step == 1 && is_sep(*q))) continue;
+        const int len = static_cast<int>(q - part);
+        const ExtractName v = check_part(part, len);
+        if (v != XN_OK) return v;
+        if (k + len + 2 > out_size) return XN_TOO_LONG;
+        if (k > 0) out[k++] = separator;
+        std::memcpy(out + k, part, static_cast<size_t>(len));
+        k += len;
+        if (end) break;
+        part = q + 1;
+    }
+    if (bytewise != XN_OK) return bytewise;
+    out[k] = 0;
+    return XN_OK;
+}
+
+const char *extract_name_reason(ExtractName verdict)
+{
+    switch (verdict) {
+    case XN_OK: return "ok";
+    case XN_EMPTY: return "the name is empty";
+    case XN_TOO_LONG: return "the name is too long";
+    case XN_ABSOLUTE: return "an absolute name would land outside the folder";
+    case XN_DRIVE: return "a drive-qualified name would land outside the folder";
+    case XN_DOTS: return "a '.' or '..' part (or one ending in a dot or space) would land outside the folder";
+    case XN_EMPTY_PART: return "the name has an empty part";
+    case XN_DEVICE: return "the name is a Windows device name";
+    case XN_BAD_CHAR: return "the name holds a character that file names cannot";
+    }
+    return "bad name";
+}
+
+int archive_route_name(const char *stored, int first_drive, int last_drive, char *out, int out_size,
+                       int *strip)
+{
+    const int c = static_cast<unsigned char>(stored[0]);
+    const size_t n = std::strlen(stored);
+    if (c >= first_drive && c <= last_drive && n > 0) {
+        if (n + 1 > static_cast<size_t>(out_size)) return -1;
+        std::memcpy(out, stored, n + 1);
+        *strip = 0;
+        return 0;
+    }
+    if (n + 4 > static_cast<size_t>(out_size)) return -1;
+    out[0] = static_cast<char>(first_drive);
+    out[1] = ':';
+    out[2] = '\\';
+    std::memcpy(out + 3, stored, n + 1);
+    *strip = 1;
+    return 0;
+}
+
+const char *host_base_name(const char *path)
+{
+    const char *base = path;
+    for (const char *p = path; *p; p += path_char_len(p)) {
+#ifdef _WIN32
+        if (*p == '/' || (*p == '\\' && path_char_len(p) == 1) || *p == ':') base = p + 1;
+#else
+        if (*p == '/') base = p + 1;
+#endif
+    }
+    return base;
+}
+
+bool ends_with_exe(const char *path)
+{
+    const size_t n = std::strlen(path);
+    if (n < 5) return false;
+    const char *e = path + n - 4;
+    return e[0] == '.' && (e[1] | 0x20) == 'e' && (e[2] | 0x20) == 'x' && (e[3] | 0x20) == 'e';
+}
+
+bool stored_name_ok(const char *name)
+{
+    const size_t n = std::strlen(name);
+    return n >= 1 && n <= PAK_NAME_SIZE - 1;
+}
+
+bool names_equal(const char *a, const char *b)
+{
+    for (;; ++a, ++b) {
+        if (upper(*a) != upper(*b)) return false;
+        if (!*a) return true;
+    }
+}

@@ -1,0 +1,54 @@
+// Entry names as the pak tool meets them: turning an entry's name into a path
+// under the extraction folder (refusing names that would land outside it),
+// addressing a stored name through the archive file system, and the default
+// stored name of a host file.
+#pragma once
+
+enum ExtractName {
+    XN_OK,
+    XN_EMPTY,      // nothing left after the drive prefix
+    XN_TOO_LONG,   // the path does not fit the output buffer
+    XN_ABSOLUTE,   // starts with a separator
+    XN_DRIVE,      // a ':' after the drive prefix (drive-qualified, or a stream)
+    XN_DOTS,       // a part ".", "..", or ending in a dot or space
+    XN_EMPTY_PART, // two separators in a row, or one at the end
+    XN_DEVICE,     // a Windows device name (CON, NUL, COM1, ...)
+    XN_BAD_CHAR,   // a control character or one of < > " | ? *
+};
+
+// Turns the entry name (its first `length` bytes, or up to a zero byte
+// before that) into a relative host path: a drive prefix such as "#:\" is
+// dropped, and '\' and '/' separate parts, joined in out by `separator`.
+// Names are read with the build's double-byte rule (a trail byte 0x5C is no
+// separator), and every byte '\' or '/' is also checked as if it were one, so
+// that a name is safe whatever code page the host reads it in.
+// out receives a terminated path on XN_OK; its content is unspecified
+// otherwise. On XN_OK the path is not empty, does not start with a
+// separator, holds no ':' and no part that is empty, ".", "..", ends in a
+// dot or a space, or names a device, in either reading of its bytes (the
+// properties a fuzzer can check).
+ExtractName extract_name_check(const char *name, int length, char separator, char *out, int out_size);
+const char *extract_name_reason(ExtractName verdict);
+
+// The name under which the archive file system reaches the stored name in an
+// archive serving first..last, and whether the drive-strip switch must be on
+// for it: a name that starts with a served drive character is used as it is
+// (switch off); any other is given the prefix "<first>:\" (switch on), which
+// lookups strip again. Result 0, or -1 when out is too small.
+int archive_route_name(const char *stored, int first_drive, int last_drive, char *out, int out_size,
+                       int *strip);
+
+// The file-name part of a host path: after the last '/', and on Windows also
+// after the last '\' (read with the double-byte rule).
+const char *host_base_name(const char *path);
+
+// True when the path ends in ".exe" (any case) after at least one character:
+// the archive file system reads such a file as a program with an attached
+// archive, read-only.
+bool ends_with_exe(const char *path);
+
+// True when the name is 1 to 39 bytes, what a directory record holds.
+bool stored_name_ok(const char *name);
+
+// Case-insensitive (ASCII letters only) equality, as lookups compare names.
+bool names_equal(const char *a, const char *b);

@@ -1,0 +1,146 @@
+#include "tools/pak/output.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int PROGRESS_WIDTH = 72;
+
+struct OutputState {
+    OutSink sink;        // null: the console
+    void *context;       // handed to sink
+    char pending[4096];  // standard output not yet written
+    int pending_length;  // 0..sizeof pending
+    bool progress_shown; // a progress line stands on the terminal
+};
+OutputState g_out;
+
+void emit(int stream, const void *bytes, int count)
+{
+    if (g_out.sink) g_out.sink(stream, bytes, count, g_out.context);
+    else console_write(stream, bytes, count);
+}
+
+void clear_progress()
+{
+    if (!g_out.progress_shown) return;
+    g_out.progress_shown = false;
+    // Spaces rather than terminal escapes: old Windows consoles print those.
+    char erase[PROGRESS_WIDTH + 2];
+    erase[0] = '\r';
+    std::memset(erase + 1, ' ', PROGRESS_WIDTH);
+    erase[PROGRESS_WIDTH + 1] = '\r';
+    emit(CONSOLE_ERR, erase, static_cast<int>(sizeof erase));
+}
+
+void vprint(int stream, const char *format, va_list args)
+{
+    char small[512];
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0) return;
+    if (static_cast<size_t>(n) < sizeof small) {
+        out_write(stream, small, n);
+        return;
+    }
+    char *big = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
+    if (!big) {
+        out_write(stream, small, static_cast<int>(sizeof small - 1));
+        return;
+    }
+    std::vsnprintf(big, static_cast<size_t>(n) + 1, format, args);
+    out_write(stream, big, n);
+    mem_free(big);
+}
+
+}  // namespace
+
+void out_write(int stream, const void *bytes, int count)
+{
+    if (stream != CONSOLE_OUT) {
+        // Errors appear after the results printed before them.
+        out_flush();
+        clear_progress();
+        emit(stream, bytes, count);
+        return;
+    }
+    clear_progress();
+    const char *p = static_cast<const char *>(bytes);
+    while (count > 0) {
+        const int room = static_cast<int>(sizeof g_out.pending) - g_out.pending_length;
+        const int n = count < room ? count : room;
+        std::memcpy(g_out.pending + g_out.pending_length, p, static_cast<size_t>(n));
+        g_out.pending_length += n;
+        p += n;
+        count -= n;
+        if (g_out.pending_length == static_cast<int>(sizeof g_out.pending)) out_flush();
+    }
+}
+
+void out_printf(int stream, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vprint(stream, format, args);
+    va_end(args);
+}
+
+void out_error(const char *what, const char *format, ...)
+{
+    out_printf(CONSOLE_ERR, "pak: %s: ", what);
+    va_list args;
+    va_start(args, format);
+    vprint(CONSOLE_ERR, format, args);
+    va_end(args);
+    out_write(CONSOLE_ERR, "\n", 1);
+}
+
+void out_name(int stream, const char *name)
+{
+    const char *run = name;
+    for (const char *p = name;; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && c != 0x7F) continue;
+        out_write(stream, run, static_cast<int>(p - run));
+        if (c == 0) return;
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        out_write(stream, escaped, 4);
+        run = p + 1;
+    }
+}
+
+void out_flush()
+{
+    if (g_out.pending_length > 0) emit(CONSOLE_OUT, g_out.pending, g_out.pending_length);
+    g_out.pending_length = 0;
+}
+
+void out_set_sink(OutSink sink, void *context)
+{
+    out_flush();
+    g_out.sink = sink;
+    g_out.context = context;
+    g_out.progress_shown = false;
+}
+
+void progress_update(const char *label, long done, long total)
+{
+    if (g_out.sink || !console_is_terminal(CONSOLE_ERR)) return;
+    out_flush();
+    char text[PROGRESS_WIDTH + 1];
+    std::snprintf(text, sizeof text, "%s: %ld/%ld", label, done, total);
+    char line[PROGRESS_WIDTH + 2];
+    std::snprintf(line, sizeof line, "\r%-*s", PROGRESS_WIDTH, text);
+    emit(CONSOLE_ERR, line, static_cast<int>(std::strlen(line)));
+    g_out.progress_shown = true;
+}
+
+void progress_end()
+{
+    clear_progress();
+}

@@ -1,0 +1,180 @@
+#include "tools/pak/pack_pool.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "archive/archive.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Shared between the workers and the consumer; guarded by `lock`.
+struct Pipeline {
+    int count;
+    int window;
+    PipelineWork work;
+    void *context;
+    std::mutex lock;
+    std::condition_variable changed;
+    int next;         // next index to hand to a worker
+    int consumed;     // indexes below it are consumed; workers stay below consumed + window
+    bool stop;        // a consume failed: start nothing more
+    bool *done;       // done[i]: work(i) has finished
+};
+
+void worker(Pipeline *p)
+{
+    std::unique_lock<std::mutex> guard(p->lock);
+    for (;;) {
+        p->changed.wait(guard, [p] { return p->stop || p->next >= p->count || p->next < p->consumed + p->window; });
+        if (p->stop || p->next >= p->count) return;
+        const int index = p->next++;
+        guard.unlock();
+        p->work(index, p->context);
+        guard.lock();
+        p->done[index] = true;
+        p->changed.notify_all();
+    }
+}
+
+}  // namespace
+
+int pipeline_run(int count, int threads, int window, PipelineWork work, PipelineConsume consume,
+                 void *context)
+{
+    if (threads <= 1 || count <= 1) {
+        for (int i = 0; i < count; ++i) {
+            work(i, context);
+            if (consume(i, context) != 0) return -1;
+        }
+        return 0;
+    }
+    if (window < threads) window = threads;
+    if (threads > count) threads = count;
+
+    Pipeline p{count, window, work, context, {}, {}, 0, 0, false, nullptr};
+    p.done = static_cast<bool *>(mem_alloc(static_cast<size_t>(count)));
+    if (!p.done) return -1;
+    std::memset(p.done, 0, static_cast<size_t>(count));
+
+    std::thread *pool = static_cast<std::thread *>(mem_alloc(sizeof(std::thread) * static_cast<size_t>(threads)));
+    if (!pool) {
+        mem_free(p.done);
+        return -1;
+    }
+    for (int t = 0; t < threads; ++t) new (&pool[t]) std::thread(worker, &p);
+
+    int result = 0;
+    for (int i = 0; i < count; ++i) {
+        {
+            std::unique_lock<std::mutex> guard(p.lock);
+            p.changed.wait(guard, [&p, i] { return p.done[i]; });
+        }
+        const int r = consume(i, context);
+        std::lock_guard<std::mutex> guard(p.lock);
+        if (r != 0) {
+            p.stop = true;
+            result = -1;
+        } else {
+            p.consumed = i + 1;
+        }
+        p.changed.notify_all();
+        if (r != 0) break;
+    }
+    for (int t = 0; t < threads; ++t) {
+        pool[t].join();
+        pool[t].~thread();
+    }
+    mem_free(pool);
+    mem_free(p.done);
+    return result;
+}
+
+long long packed_bound(long long n)
+{
+    // zlib's deflateBound for the default settings, with room to spare, plus
+    // the two size words.
+    return n + (n >> 12) + (n >> 14) + (n >> 25) + 13 + 64 + 8;
+}
+
+void pack_item(PackItem *item)
+{
+    item->data = nullptr;
+    item->length = 0;
+    item->error = PACK_OK;
+
+    const int fd = disk_open(item->path, DISK_READ);
+    if (fd == -1) {
+        item->error = PACK_ERR_OPEN;
+        return;
+    }
+    const uint32_t size = disk_size(fd);
+    if (size == DISK_FAILED || static_cast<long long>(size) != item->size) {
+        disk_close(fd);
+        item->error = PACK_ERR_SIZE;
+        return;
+    }
+    const int n = static_cast<int>(size);
+    char *raw = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
+    if (!raw) {
+        disk_close(fd);
+        item->error = PACK_ERR_MEMORY;
+        return;
+    }
+    int got = 0;
+    while (got < n) {
+        const int r = disk_read(fd, raw + got, n - got);
+        if (r <= 0) break;
+        got += r;
+    }
+    // One byte more must not come: the file grew since it was checked.
+    char extra;
+    const bool grew = got == n && disk_read(fd, &extra, 1) > 0;
+    disk_close(fd);
+    if (got != n || grew) {
+        mem_free(raw);
+        item->error = got != n ? PACK_ERR_READ : PACK_ERR_SIZE;
+        return;
+    }
+    if (item->store) {
+        item->data = raw;
+        item->length = n;
+        return;
+    }
+
+    const long long bound = packed_bound(n);
+    char *block = static_cast<char *>(mem_alloc(static_cast<size_t>(bound)));
+    if (!block) {
+        mem_free(raw);
+        item->error = PACK_ERR_MEMORY;
+        return;
+    }
+    const int capacity = static_cast<int>(bound - 8);
+    const int packed = block_pack(block + 8, raw, n, capacity);
+    mem_free(raw);
+    if (packed <= 0) {
+        mem_free(block);
+        item->error = PACK_ERR_PACK;
+        return;
+    }
+    PackedBlockHead head{static_cast<uint32_t>(n), static_cast<uint32_t>(packed)};
+    std::memcpy(block, &head, sizeof head);
+    item->data = block;
+    item->length = packed + 8;
+}
+
+const char *pack_error_text(PackError error)
+{
+    switch (error) {
+    case PACK_OK: return "ok";
+    case PACK_ERR_OPEN: return "cannot open the file";
+    case PACK_ERR_READ: return "cannot read the file";
+    case PACK_ERR_MEMORY: return "not enough memory";
+    case PACK_ERR_PACK: return "packing failed";
+    case PACK_ERR_SIZE: return "the file changed while it was read";
+    }
+    return "failed";
+}

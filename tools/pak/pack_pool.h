@@ -1,0 +1,46 @@
+// The pipeline behind "pak add -j N": N threads prepare items (read a file and
+// pack it) while the calling thread takes the finished items strictly in
+// their order, so the archive comes out the same whatever N is.
+#pragma once
+
+// Prepares item `index` on a worker thread. Must not touch the archive file
+// system (its state belongs to the calling thread).
+typedef void (*PipelineWork)(int index, void *context);
+// Takes item `index` on the calling thread, in index order; -1 stops the run.
+typedef int (*PipelineConsume)(int index, void *context);
+
+// Runs work for every index 0..count-1 and consume for each in order. With
+// threads = 1 everything runs on the calling thread and no thread is started.
+// At most `window` items are prepared ahead of the one being consumed (it
+// bounds the memory held). After a consume returns -1 no further item is
+// started or consumed; items already started finish their work.
+// Result: 0 when every item was consumed, else -1.
+int pipeline_run(int count, int threads, int window, PipelineWork work, PipelineConsume consume,
+                 void *context);
+
+enum PackError {
+    PACK_OK,
+    PACK_ERR_OPEN,    // cannot open the file
+    PACK_ERR_READ,    // read fell short
+    PACK_ERR_MEMORY,  // no memory for the file or its packed form
+    PACK_ERR_PACK,    // the packer failed
+    PACK_ERR_SIZE,    // the file changed size since it was checked
+};
+
+// One host file made ready to store.
+struct PackItem {
+    const char *path;  // host file
+    bool store;        // keep it raw instead of a packed block
+    long long size;    // its size, checked before the run
+    // Filled by pack_item:
+    char *data;        // what the entry will hold (mem_alloc'd), or null
+    int length;        // bytes in data
+    PackError error;
+};
+
+// Reads item->path and forms what its entry stores: the raw bytes, or a
+// packed block (unpacked size, packed size, then the masked stream).
+void pack_item(PackItem *item);
+const char *pack_error_text(PackError error);
+// The largest packed block a file of n bytes can need.
+long long packed_bound(long long n);

@@ -1,0 +1,48 @@
+#include "archive/archive.h"
+#include "platform/platform.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+
+namespace {
+
+typedef int (*CommandFunction)(const PakArgs &args);
+
+const CommandFunction commands[CMD_COUNT] = {
+    nullptr,  // CMD_NONE
+    cmd_info, cmd_list, cmd_extract, cmd_cat, cmd_verify, cmd_create,
+    cmd_add,  cmd_delete, cmd_rename, cmd_compact, cmd_attach,
+};
+
+int run(int argc, char **argv)
+{
+    const char **positional = static_cast<const char **>(mem_alloc(sizeof(char *) * static_cast<size_t>(argc + 1)));
+    if (!positional) {
+        out_error("pak", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    PakArgs args;
+    char error[256];
+    int status;
+    if (cli_parse(argc, argv, positional, &args, error, sizeof error) != 0) {
+        status = usage_error(args.command, error);
+    } else if (args.present[OPT_HELP]) {
+        print_help(args.command);
+        status = PAK_EXIT_OK;
+    } else {
+        status = commands[args.command](args);
+    }
+    mem_free(positional);
+    return status;
+}
+
+}  // namespace
+
+int pak_main(int argc, char **argv)
+{
+    const int status = run(argc, argv);
+    progress_end();
+    out_flush();
+    vfs_unmount_all();
+    vfs_set_drive_strip(0);
+    return status;
+}

@@ -1,0 +1,53 @@
+// An archive opened by pak for reading: mounted read-only through the archive
+// file system, with its header and the facts of the mount, and the stored
+// data of its records read by position.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/archive.h"
+
+struct ArchiveView {
+    const char *path;
+    int slot;               // mounted slot, -1 when closed
+    PakMountFacts facts;
+    PakHeader header;       // as stored at the archive's start
+    bool appended;          // found behind a program, with a trailer
+    int64_t file_size;      // of the whole file
+};
+
+// Mounts path read-only. On failure says why ("pak: <path>: <reason>") and
+// returns -1 with nothing mounted.
+int view_open(ArchiveView *view, const char *path);
+void view_close(ArchiveView *view);
+
+// The record at position; its name is always terminated.
+PakEntry view_entry(const ArchiveView *view, int position);
+// Live records (data_offset not 0).
+int view_live_count(const ArchiveView *view);
+
+// Reads the first n bytes stored for a live record (fewer when it is
+// shorter). Result: bytes read, or -1.
+int view_read_head(const ArchiveView *view, int position, void *buffer, int n);
+
+// The stored bytes of a live record in a new block (mem_alloc; at least one
+// byte even for an empty record). Result 0, or -1 with the reason.
+int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason);
+
+// True when stored bytes of this length are a packed block: the stored size
+// is 8 plus its packed size, and the stream, unmasked, starts with a valid
+// zlib header. head holds the first min(length, 10) bytes.
+bool looks_packed(const unsigned char *head, uint32_t length);
+// The unpacked size of a packed block from its first 4 bytes.
+uint32_t packed_unpacked_size(const unsigned char *head);
+
+// Unpacks a packed block into a new block of exactly its unpacked size.
+// Result 0, or -1 with the reason (the block is damaged).
+int unpack_entry(const char *data, int length, char **out, int *out_length, const char **reason);
+
+// Whether the stored name matches a pattern by the archive's wildcard rules,
+// as written or without its drive prefix ("#:\").
+bool entry_matches(const char *pattern, const char *name);
+// Whether the stored name is `name` (ASCII case ignored), as written or
+// without its drive prefix.
+bool entry_has_name(const char *stored, const char *name);
