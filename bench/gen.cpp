@@ -316,9 +316,8 @@ int make_update(const std::string &dir, double kilobytes)
     Random r(4);
     const size_t size = static_cast<size_t>(kilobytes * 1024.0);
     const std::string pak = dir + "/payload.pak";
-    if (pak_create(pak.c_str(), '#', '#', 0, 1) != 0) bench::fail("cannot create", pak.c_str());
-    const int slot = vfs_mount(pak.c_str(), DISK_READ_WRITE);
-    if (slot < 0) bench::fail("cannot mount", pak.c_str());
+    const int slot = pak_create(pak.c_str(), '#', '#', 0, 1);  // mounted for writing
+    if (slot < 0) bench::fail("cannot create", pak.c_str());
     for (const char *name : {"Korin3.EXE", "Update.PAK"}) {
         const std::string data = game_file(r, size);
         bench::write_file((dir + "/" + name).c_str(), data.data(), data.size());

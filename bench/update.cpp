@@ -34,8 +34,7 @@ void game_folder(const std::string &dir)
     bench::write_file((dir + "/Korin3.EXE").c_str(), old_exe.data(), old_exe.size());
     // The game's own update archive, serving '@', without markers.
     const std::string old_pak = dir + "/Update.PAK";
-    if (pak_create(old_pak.c_str(), '@', '@', 0, 0) != 0) bench::fail("cannot create", old_pak.c_str());
-    const int slot = vfs_mount(old_pak.c_str(), DISK_READ_WRITE);
+    const int slot = pak_create(old_pak.c_str(), '@', '@', 0, 0);  // mounted for writing
     const int h = slot < 0 ? -1 : vfs_create("Map01.dat", DISK_ATTR_NORMAL);
     if (h < 0 || vfs_write(h, "map", 3) != 3) bench::fail("cannot fill", old_pak.c_str());
     vfs_close(h);
