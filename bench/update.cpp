@@ -35,7 +35,10 @@ void game_folder(const std::string &dir)
     // The game's own update archive, serving '@', without markers.
     const std::string old_pak = dir + "/Update.PAK";
     const int slot = pak_create(old_pak.c_str(), '@', '@', 0, 0);  // mounted for writing
-    const int h = slot < 0 ? -1 : vfs_create("Map01.dat", DISK_ATTR_NORMAL);
+    // The game's archive names its entries without the drive prefix.
+    vfs_set_drive_strip(1);
+    const int h = slot < 0 ? -1 : vfs_create("@:\\Map01.dat", DISK_ATTR_NORMAL);
+    vfs_set_drive_strip(0);
     if (h < 0 || vfs_write(h, "map", 3) != 3) bench::fail("cannot fill", old_pak.c_str());
     vfs_close(h);
     vfs_unmount_all();
