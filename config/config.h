@@ -18,13 +18,18 @@ enum CfgToken {
 
 // ---- Loading (load.cpp) ----------------------------------------------------------
 
+// Appends a file to the store: 1, or 0 when it opens nowhere or cannot be held.
 int32_t cfg_load(const char *path);
 void cfg_free();
 void cfg_set_include_folder(const char *folder);
+// The text must end in CR LF, as every stored text does: scanning inside a
+// token relies on it.
 int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_out,
                    int32_t *value_out, const char *base);
 
 // ---- Lookup (lookup.cpp) -----------------------------------------------------------
+// Handles are a record's position + 1, 0 for none. Destinations have no size
+// argument (the caller makes room for the longest value) and may be null.
 
 int32_t cfg_find_section(const char *name, int32_t n);
 int32_t cfg_find_next_section(const char *name, int32_t section);

@@ -56,6 +56,44 @@ TEST_F(Syntax, TokenizerReportsOffsetsFromBaseAndStopsAtLength)
     EXPECT_EQ(position, 10);
 }
 
+// Lengths 1 to 40 put the end of a name or value at every place of the
+// blocks that the scans test at once; single slashes inside stay.
+TEST_F(Syntax, NamesAndValuesOfAnyLengthEndAlike)
+{
+    const struct {
+        const char *separator;
+        const char *ending;
+    } forms[] = {{"=", ""}, {" = ", "   "}, {"\t", " ; note"}, {"==", "// note"}, {" ", "\t\t"}};
+    std::string text = "[S]\r\n", expected = "[S]\n";
+    for (int n = 1; n <= 40; ++n) {
+        std::string name(static_cast<size_t>(n), 'k'), value(static_cast<size_t>(n), 'v');
+        name[static_cast<size_t>(n) / 2] = '/';
+        if (n >= 2) value[static_cast<size_t>(n) - 2] = '/';
+        for (const auto &f : forms) {
+            text += name + f.separator + value + f.ending + "\r\n";
+            expected += name + '=' + value + '\n';
+        }
+        std::string cut(static_cast<size_t>(n) + 4, 'c');
+        cut.replace(static_cast<size_t>(n), 2, "//");
+        text += "CUT=" + cut + "\r\n";
+        expected += "CUT=" + cut.substr(0, static_cast<size_t>(n)) + '\n';
+    }
+    ASSERT_EQ(load("long.ini", text), 1);
+    EXPECT_EQ(dump(), expected);
+}
+
+// Only a token's start is bounded by the length; the token itself is read
+// up to its CR.
+TEST_F(Syntax, TokenStartedBeforeLengthIsReadWhole)
+{
+    char store[] = "\0KEY = a value longer than the length given\r\n";
+    int32_t position = 0, name = -1, value = -1;
+    EXPECT_EQ(cfg_next_token(store + 1, &position, 6, &name, &value, store), CFG_KEY);
+    EXPECT_STREQ(store + name, "KEY");
+    EXPECT_STREQ(store + value, "a value longer than the length given");
+    EXPECT_EQ(cfg_next_token(store + 1, &position, 6, &name, &value, store), CFG_END);
+}
+
 TEST_F(Syntax, LookupsFindByOccurrenceAndAsciiCaseOnly)
 {
     load("dup.ini", "[INI]\r\nPATH=a\r\nPATH=b\r\nEMPTY\r\n[\xa4\x40]\r\n[ini]\r\nPATH=c\r\n");

@@ -83,6 +83,8 @@ ExtractName extract_name_check(const char *name, int length, char separator, cha
     for (const char *q = p; *q; ++q) {
         const unsigned char c = static_cast<unsigned char>(*q);
         if (c == ':') return XN_DRIVE;
+        // Every byte: a bogus trail byte must not smuggle a control byte in.
+        if (c < 0x20) return XN_BAD_CHAR;
     }
     const ExtractName bytewise = check_bytewise(p, rest);
 
