@@ -86,14 +86,4 @@ TEST(EditionTexts, EveryTextIsStoredAsIconvConvertsItAndWindowsReadsItBack)
     }
 }
 
-TEST(EditionTexts, TraditionalEditionsDifferOnlyInNameTitleAndVersion)
-{
-    for (const auto &t : TEXTS) {
-        const bool own = t.text == &EditionTexts::name || t.text == &EditionTexts::title;
-        EXPECT_EQ(std::string(v106.*t.text) == v21.*t.text, !own) << t.key;
-    }
-    EXPECT_EQ(v106.code_page, v21.code_page);
-    EXPECT_NE(v106.expected_pak_size, v21.expected_pak_size);
-}
-
 }  // namespace

@@ -7,27 +7,17 @@
 #include "archive/archive.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/program.h"
 
 namespace {
 
 using namespace testpak;
 
-// A path of the build tree as this system names it.
-std::string built(std::string path)
-{
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a Unix path handed through Wine
-    for (char &c : path)
-        if (c == '/') c = '\\';
-#endif
-    return path;
-}
-
 TEST(Payload, HasTheLayoutTheUpdateProgramReads)
 {
-    const Bytes program = read_file(built(PAYLOAD_PROGRAM));
-    const Bytes update = read_file(built(PAYLOAD_UPDATE_PAK));
-    const std::string path = built(std::string(PAYLOAD_DIR) + "/payload_sample.exe");
+    const Bytes program = read_file(host_path(PAYLOAD_PROGRAM));
+    const Bytes update = read_file(host_path(PAYLOAD_UPDATE_PAK));
+    const std::string path = host_path(std::string(PAYLOAD_DIR) + "/payload_sample.exe");
 
     // '#' only, user value 0, a packed directory; both files as packed
     // blocks directly behind the header, in this order; the directory last;
@@ -51,8 +41,8 @@ TEST(Payload, HasTheLayoutTheUpdateProgramReads)
 
 TEST(Payload, SameInputsGiveTheSameBytes)
 {
-    EXPECT_EQ(read_file(built(std::string(PAYLOAD_DIR) + "/payload_sample.exe")),
-              read_file(built(std::string(PAYLOAD_DIR) + "/payload_again.exe")));
+    EXPECT_EQ(read_file(host_path(std::string(PAYLOAD_DIR) + "/payload_sample.exe")),
+              read_file(host_path(std::string(PAYLOAD_DIR) + "/payload_again.exe")));
 }
 
 }  // namespace
