@@ -8,17 +8,14 @@ namespace {
 std::string repeat(const std::string &part, size_t times)
 {
     std::string out;
-    for (size_t i = 0; i < times; ++i) out += part;
+    while (times--) out += part;
     return out;
 }
 
 std::string keys(int count)
 {
     std::string out;
-    for (int i = 0; i < count; ++i) {
-        const std::string n = std::to_string(i);
-        out.append("K").append(n).append("=").append(n).append("\r\n");
-    }
+    for (int i = 0; i < count; ++i) out += "K" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
     return out;
 }
 
@@ -36,8 +33,7 @@ int walk_all()
         for (int32_t k = cfg_next_key(s, nullptr, nullptr); k; k = cfg_next_key(k, nullptr, nullptr), ++visited)
             EXPECT_TRUE(inside(cfg_entry_value(k), g_cfg.text, g_cfg.text_size));
     }
-    const char *name = nullptr;
-    const char *value = nullptr;
+    const char *name = nullptr, *value = nullptr;
     for (int32_t m = cfg_next_macro(0, &name, &value); m; m = cfg_next_macro(m, &name, &value))
         EXPECT_TRUE(inside(name, g_cfg.include, g_cfg.include_size) && inside(value, g_cfg.include, g_cfg.include_size));
     return visited;
@@ -59,7 +55,6 @@ TEST_F(Hostile, FilesLoadWithoutReadingOutsideTheStore)
         {"NUL bytes inside names and values", std::string("[S\0T]\r\nA\0B=x\0y\r\n\0\0\0=\0\r\n", 23)},
         {"a huge line", std::string(3 * 1024 * 1024, 'x')},
         {"a huge value", "[S]\r\nK=" + std::string(2 * 1024 * 1024, 'v') + "   "},
-        {"brackets only", std::string(100000, '[')},
         {"defines without line ends", repeat("#define", 10000)},
         {"bare CR lines", repeat("[S]\rK=V\r", 10000)},
         {"last byte starts a token", "[S]\r\nA=1 /"},

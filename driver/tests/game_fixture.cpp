@@ -4,7 +4,6 @@
 #include <filesystem>
 
 #include "archive/internal.h"
-#include "driver/edition.h"
 #include "driver/update.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
@@ -18,8 +17,6 @@ namespace gamefix {
 
 namespace fs = std::filesystem;
 using namespace testpak;
-
-uint32_t expected_pak_size() { return edition.expected_pak_size; }
 
 Bytes game_update_pak(const std::vector<std::string> &names, uint8_t first, uint8_t last)
 {
@@ -37,15 +34,6 @@ Bytes install_list(const std::vector<std::string> &names, size_t head_size)
     put_u32(out, 772, static_cast<uint32_t>(names.size()));
     for (const std::string &name : names) out.insert(out.end(), name.c_str(), name.c_str() + name.size() + 1);
     return out;
-}
-
-std::vector<std::string> listed_names(const Bytes &list)
-{
-    std::vector<std::string> names;
-    size_t at = get_u32(list, 768);
-    for (uint32_t i = 0; i < get_u32(list, 772) && at < list.size(); ++i, at += names.back().size() + 1)
-        names.emplace_back(reinterpret_cast<const char *>(list.data() + at));
-    return names;
 }
 
 Bytes new_exe() { return pattern_bytes(50000, 7); }
@@ -67,11 +55,9 @@ std::vector<Entry> good_payload_entries()
 Snapshot snapshot(const std::string &folder)
 {
     Snapshot out;
-    for (const fs::directory_entry &e : fs::directory_iterator(folder)) {
-        const uintmax_t size = e.file_size();
+    for (const fs::directory_entry &e : fs::directory_iterator(folder))
         out[e.path().filename().string()] =
-            size > (16u << 20) ? bytes_of("size " + std::to_string(size)) : read_file(e.path());
-    }
+            e.file_size() > (16u << 20) ? bytes_of("size " + std::to_string(e.file_size())) : read_file(e.path());
     return out;
 }
 
@@ -81,37 +67,21 @@ void set_read_only(const std::string &path, bool read_only)
                     read_only ? fs::perm_options::remove : fs::perm_options::add);
 }
 
-bool is_read_only(const std::string &path)
+GameFolder::GameFolder(const GameSetup &setup) : game_(temp_.file("game"))
 {
-    return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
-}
-
-// Sizes near the real "Korin3.PAK" cost one written byte: the rest is a hole.
-static void make_sized_file(const std::string &path, uint32_t size)
-{
-    const int h = disk_create(path.c_str(), DISK_ATTR_NORMAL);
-    const char last = 0;
-    if (size > 0) {
-        ASSERT_EQ(disk_seek(h, static_cast<int32_t>(size - 1), DISK_SEEK_SET), size - 1);
-        ASSERT_EQ(disk_write(h, &last, 1), 1);
-    }
-    ASSERT_EQ(disk_close(h), 0);
-    ASSERT_EQ(fs::file_size(path), size);
-}
-
-GameFolder::GameFolder(const GameSetup &setup)
-{
-    game_ = temp_.file("game");
     fs::create_directory(game_);
-    if (setup.pak_size) make_sized_file(file("Korin3.PAK"), *setup.pak_size);
+    if (setup.pak_size) {  // one written byte, the rest a hole
+        const int h = disk_create(file("Korin3.PAK").c_str(), DISK_ATTR_NORMAL);
+        disk_seek(h, static_cast<int32_t>(*setup.pak_size - 1), DISK_SEEK_SET);
+        EXPECT_EQ(disk_write(h, "", 1), 1);
+        disk_close(h);
+    }
     if (setup.exe) write_file(file("Korin3.EXE"), *setup.exe);
     if (setup.update_pak) write_file(file("Update.PAK"), *setup.update_pak);
     if (setup.install) write_file(file("INSTALL.DAT"), *setup.install);
     payload_ = setup.write_payload ? temp_.write(setup.payload_name, setup.payload_bytes)
                                    : temp_.file(setup.payload_name);
 }
-
-std::string GameFolder::file(const std::string &name) const { return (fs::path(game_) / name).string(); }
 
 uint32_t GameFolder::run() const
 {
@@ -123,17 +93,29 @@ uint32_t GameFolder::run() const
     return update_flags;
 }
 
-void DriverTest::SetUp()
+void DriverTest::SetUp() { platform_reset(), archive_reset(), update_reset(); }
+void DriverTest::TearDown() { fault_disarm(), SetUp(); }
+
+Outcomes clean_outcomes()
 {
-    platform_reset();
-    archive_reset();
-    update_reset();
+    GameFolder game;
+    Outcomes o;
+    o.before = game.contents();
+    EXPECT_EQ(game.run(), UF_DONE);
+    o.updated = o.updated_but_list = game.contents();
+    o.updated_but_list["INSTALL.DAT"] = o.before["INSTALL.DAT"];
+    return o;
 }
 
-void DriverTest::TearDown()
+void expect_whole_or_updated(uint32_t flags, const Outcomes &o, const Snapshot &after)
 {
-    fault_disarm();
-    SetUp();
+    if (flags == UF_DONE) {
+        EXPECT_TRUE(after == o.updated || after == o.updated_but_list) << "half updated";
+    } else {
+        EXPECT_TRUE(flags == UF_FAILED || flags == UF_PAYLOAD_DAMAGED) << flags;
+        EXPECT_EQ(after, o.before) << "a failed run changed the folder";
+    }
+    expect_nothing_held();
 }
 
 void expect_nothing_held()

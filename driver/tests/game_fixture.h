@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/edition.h"
 #include "tests/support/archive_builder.h"
 
 namespace gamefix {
@@ -15,27 +16,21 @@ namespace gamefix {
 using testpak::Bytes;
 using testpak::Entry;
 
-uint32_t expected_pak_size();  // of the edition the tests link
 // The game's own "Update.PAK": entries named without drive prefix.
 Bytes game_update_pak(const std::vector<std::string> &names, uint8_t first = '@', uint8_t last = '@');
-// "INSTALL.DAT": head_size bytes of header, then the names.
 Bytes install_list(const std::vector<std::string> &names, size_t head_size = 776);
-std::vector<std::string> listed_names(const Bytes &list);  // as the game reads them
-
 Bytes new_exe();
 Bytes new_update_pak();  // carries "Update06.txt"
 Bytes payload(const std::vector<Entry> &entries);  // appended to a stand-in executable
 std::vector<Entry> good_payload_entries();
 
-// Every file's bytes (a large file's by its size alone).
-using Snapshot = std::map<std::string, Bytes>;
+using Snapshot = std::map<std::string, Bytes>;  // a large file by its size alone
 Snapshot snapshot(const std::string &folder);
 void set_read_only(const std::string &path, bool read_only);
-bool is_read_only(const std::string &path);
 
-// By default a game that the update fits.
+// By default a game that the update fits. A folder runs the update on itself.
 struct GameSetup {
-    std::optional<uint32_t> pak_size = expected_pak_size();
+    std::optional<uint32_t> pak_size = edition.expected_pak_size;
     std::optional<Bytes> exe = testpak::bytes_of("old game executable");
     std::optional<Bytes> update_pak = game_update_pak({"Map01.dat"});
     std::optional<Bytes> install = install_list({"Korin3.PAK"});
@@ -44,27 +39,29 @@ struct GameSetup {
     bool write_payload = true;
 };
 
-class GameFolder {
-public:
+struct GameFolder {
     explicit GameFolder(const GameSetup &setup = GameSetup());
-    std::string dir() const { return game_; }
-    std::string file(const std::string &name) const;
+    std::string file(const std::string &name) const { return (std::filesystem::path(game_) / name).string(); }
     std::string payload_path() const { return payload_; }
     Snapshot contents() const { return snapshot(game_); }
-    uint32_t run() const;  // update_run on this folder and payload; update_flags
+    uint32_t run() const;  // update_flags
 
-private:
     testpak::TempDir temp_;
     std::string game_, payload_;
 };
 
-class DriverTest : public ::testing::Test {
-protected:
+struct DriverTest : ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 };
 
-// No handle, mount or strip switch outlives a run.
+// What a clean run makes of a fresh game folder; a run that met an obstacle
+// must leave one of these, with flags to match, and nothing held.
+struct Outcomes {
+    Snapshot before, updated, updated_but_list;
+};
+Outcomes clean_outcomes();
+void expect_whole_or_updated(uint32_t flags, const Outcomes &o, const Snapshot &after);
 void expect_nothing_held();
 
 }  // namespace gamefix

@@ -1,16 +1,19 @@
-// The update where the disk works against it: game files that another
-// program holds open, and a disk that fills up. The game is left whole or
-// updated, the flags say which, and once the obstacle is gone the update
-// goes through.
+// The update where the disk works against it: every allocation, create, write
+// and rename failed in turn, once and from that point on; game files another
+// program holds open; a disk that fills up. The game is left whole or
+// updated, the flags say which, and once the obstacle is gone it goes through.
+// "From that point on" holds per kind: a disk that refuses renames still
+// writes (the old file is copied back) and one that refuses writes still
+// renames.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <string>
 
 #include "driver/tests/game_fixture.h"
 #include "driver/update.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/support/small_disk.h"
 
@@ -20,31 +23,36 @@ using namespace gamefix;
 
 using HostileDisk = DriverTest;
 
-// What a clean run makes of a fresh game folder.
-struct Outcomes {
-    Snapshot before, updated, updated_but_list;
-};
-
-Outcomes clean_outcomes()
+TEST_F(HostileDisk, EveryFailedStepLeavesTheGameWholeOrUpdated)
 {
-    Outcomes o;
-    GameFolder game;
-    o.before = game.contents();
-    EXPECT_EQ(game.run(), UF_DONE);
-    o.updated = o.updated_but_list = game.contents();
-    o.updated_but_list["INSTALL.DAT"] = o.before["INSTALL.DAT"];
-    return o;
-}
-
-void expect_whole_or_updated(uint32_t flags, const Outcomes &o, const Snapshot &after)
-{
-    if (flags == UF_DONE) {
-        EXPECT_TRUE(after == o.updated || after == o.updated_but_list) << "half updated";
-    } else {
-        EXPECT_EQ(flags, UF_FAILED);
-        EXPECT_EQ(after, o.before) << "a failed run changed the folder";
+    const Outcomes o = clean_outcomes();
+    long swept = 0;
+    for (const unsigned kind : {FAULT_ALLOC, FAULT_CREATE, FAULT_WRITE, FAULT_RENAME}) {
+        long points;
+        {
+            GameFolder game;
+            fault_arm(kind, 0, false);
+            game.run();
+            points = fault_points();
+            fault_disarm();
+        }
+        EXPECT_GT(points, 0) << kind;
+        for (long nth = 1; nth <= points; ++nth) {
+            for (const bool sticky : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "kind " << kind << " step " << nth << (sticky ? " and on" : " once"));
+                GameFolder game;
+                const long blocks = fault_blocks_held();
+                fault_arm(kind, nth, sticky);
+                const uint32_t flags = game.run();
+                EXPECT_GE(fault_injected(), 1);
+                fault_disarm();
+                expect_whole_or_updated(flags, o, game.contents());
+                EXPECT_EQ(fault_blocks_held(), blocks) << "heap block left behind";
+                ++swept;
+            }
+        }
     }
-    expect_nothing_held();
+    std::printf("fault sweep: %ld points, each failed once and from there on\n", swept / 2);
 }
 
 TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
@@ -79,32 +87,21 @@ TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
     }
 }
 
-#ifndef _WIN32
-// The game's temporary folder made on the small disk.
-std::unique_ptr<GameFolder> game_on(const testpak::SmallDisk &disk)
-{
-    const char *was = std::getenv("TMPDIR");
-    const std::string saved = was ? was : "";
-    setenv("TMPDIR", disk.root().c_str(), 1);
-    auto game = std::make_unique<GameFolder>();
-    if (was) setenv("TMPDIR", saved.c_str(), 1);
-    else unsetenv("TMPDIR");
-    return game;
-}
-#endif
-
 TEST_F(HostileDisk, AFullDiskFailsTheUpdateWholeAtEveryFillLevel)
 {
     testpak::SmallDisk disk;
     if (!disk.ready()) GTEST_SKIP() << testpak::SmallDisk::why();
 #ifndef _WIN32
     const Outcomes o = clean_outcomes();
+    const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     // From a full disk up, a page more each time, until the update fits.
     uintmax_t leave = 0;
     for (;; leave += 4096) {
         SCOPED_TRACE(testing::Message() << leave << " bytes free");
         disk.fill_leaving(UINTMAX_MAX);
-        const auto game = game_on(disk);
+        setenv("TMPDIR", disk.root().c_str(), 1);  // the game folder on the small disk
+        const auto game = std::make_unique<GameFolder>();
+        saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
         disk.fill_leaving(leave);
         const uint32_t flags = game->run();
         expect_whole_or_updated(flags, o, game->contents());

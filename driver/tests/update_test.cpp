@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "driver/tests/game_fixture.h"
@@ -13,16 +14,37 @@ using testpak::put_u32;
 
 using UpdateTest = DriverTest;
 
-// Both new files in place, "Update.PAK" listed last, nothing else changed.
+const char *const GAME_FILES[] = {"Korin3.EXE", "Update.PAK", "INSTALL.DAT"};
+
+std::vector<std::string> listed_names(const Bytes &list)
+{
+    std::vector<std::string> names;
+    size_t at = testpak::get_u32(list, 768);
+    for (uint32_t i = 0; i < testpak::get_u32(list, 772) && at < list.size(); ++i, at += names.back().size() + 1)
+        names.emplace_back(reinterpret_cast<const char *>(list.data() + at));
+    return names;
+}
+
+bool writable(const std::string &path)
+{
+    return (std::filesystem::status(path).permissions() & std::filesystem::perms::owner_write) !=
+           std::filesystem::perms::none;
+}
+
+// Both new files in place and writable, "Update.PAK" listed last unless the
+// list held it already, nothing else changed or left behind.
 void expect_updated(const GameFolder &game, Snapshot before)
 {
     Snapshot after = game.contents();
     EXPECT_EQ(after["Korin3.EXE"], new_exe());
     EXPECT_EQ(after["Update.PAK"], new_update_pak());
-    if (before.count("INSTALL.DAT")) {
+    if (before.count("INSTALL.DAT") && listed_names(before["INSTALL.DAT"]).back() == "UPDATE.PAK") {
+        EXPECT_EQ(after["INSTALL.DAT"], before["INSTALL.DAT"]);
+    } else if (before.count("INSTALL.DAT")) {
         EXPECT_EQ(listed_names(after["INSTALL.DAT"]).back(), "Update.PAK");
     }
-    for (const char *changed : {"Korin3.EXE", "Update.PAK", "INSTALL.DAT"}) {
+    for (const char *changed : GAME_FILES) {
+        EXPECT_TRUE(!after.count(changed) || writable(game.file(changed))) << changed;
         before.erase(changed);
         after.erase(changed);
     }
@@ -33,6 +55,7 @@ struct Case {
     const char *behaviour;
     std::function<void(GameSetup &)> setup;
     uint32_t flags;
+    std::function<void(const GameFolder &)> prepare = nullptr;  // after the snapshot
 };
 
 void run_cases(const std::vector<Case> &cases)
@@ -43,12 +66,10 @@ void run_cases(const std::vector<Case> &cases)
         c.setup(setup);
         GameFolder game(setup);
         const Snapshot before = game.contents();
+        if (c.prepare) c.prepare(game);
         EXPECT_EQ(game.run(), c.flags);
-        if (c.flags == UF_DONE) {
-            expect_updated(game, before);
-        } else {
-            EXPECT_EQ(game.contents(), before) << "the game folder was touched";
-        }
+        if (c.flags == UF_DONE) expect_updated(game, before);
+        else EXPECT_EQ(game.contents(), before) << "the game folder was touched";
         expect_nothing_held();
     }
 }
@@ -60,34 +81,39 @@ std::function<void(GameSetup &)> game_archive(std::vector<std::string> names, ui
 
 TEST_F(UpdateTest, ChecksDecideAndAnyFindingLeavesTheFolderUntouched)
 {
-    const uint32_t size = expected_pak_size();
+    const uint32_t size = edition.expected_pak_size;
+    const auto same = [](GameSetup &) {};
     run_cases({
-        {"fitting game is updated", [](GameSetup &) {}, UF_DONE},
+        {"fitting game is updated", same, UF_DONE},
         {"no Update.PAK: nothing to probe", [](GameSetup &s) { s.update_pak.reset(); }, UF_DONE},
         {"Update.PAK that is no archive", [](GameSetup &s) { s.update_pak = testpak::bytes_of("text"); }, UF_DONE},
         {"Korin3.PAK one byte longer", [&](GameSetup &s) { s.pak_size = size + 1; }, UF_WRONG_VERSION},
         {"Korin3.PAK one byte shorter", [&](GameSetup &s) { s.pak_size = size - 1; }, UF_WRONG_VERSION},
         {"Korin3.PAK missing counts as size 0", [](GameSetup &s) { s.pak_size.reset(); }, UF_WRONG_VERSION},
         {"without Korin3.EXE no check is made",
-         [&](GameSetup &s) {
-             s.exe.reset();
-             s.pak_size = size + 1;
-             s.update_pak = game_update_pak({"Update07.txt"});
-         },
+         [&](GameSetup &s) { s.exe.reset(), s.pak_size = size + 1, s.update_pak = game_update_pak({"Update07.txt"}); },
          UF_DONE},
         {"Update07.txt marks a newer update", game_archive({"Map01.dat", "Update07.txt"}), UF_NEWER_INSTALLED},
         {"Update06.txt marks this update applied", game_archive({"Update06.txt"}), UF_ALREADY_APPLIED},
         {"markers in any letter case", game_archive({"update07.TXT"}), UF_NEWER_INSTALLED},
-        {"Update06 in capitals", game_archive({"UPDATE06.TXT"}), UF_ALREADY_APPLIED},
         {"a marker in an archive serving only '#'", game_archive({"Update07.txt"}, '#', '#'), UF_DONE},
         {"an archive whose range covers '@'", game_archive({"Update06.txt"}, '!', 'Z'), UF_ALREADY_APPLIED},
         {"both markers: the newer alone", game_archive({"Update06.txt", "Update07.txt"}), UF_NEWER_INSTALLED},
         {"marker and wrong size both count",
-         [&](GameSetup &s) {
-             s.update_pak = game_update_pak({"Update07.txt"});
-             s.pak_size = size + 1;
-         },
+         [&](GameSetup &s) { s.update_pak = game_update_pak({"Update07.txt"}), s.pak_size = size + 1; },
          UF_NEWER_INSTALLED | UF_WRONG_VERSION},
+        {"read-only game files are replaced", same, UF_DONE,
+         [](const GameFolder &g) { for (const char *f : GAME_FILES) set_read_only(g.file(f), true); }},
+        {"a list holding UPDATE.PAK keeps its bytes but not read-only",
+         [](GameSetup &s) { s.install = install_list({"A.PAK", "UPDATE.PAK"}); }, UF_DONE,
+         [](const GameFolder &g) { set_read_only(g.file("INSTALL.DAT"), true); }},
+        {"a missing install list is not created", [](GameSetup &s) { s.install.reset(); }, UF_DONE},
+        {"leftovers of an interrupted run do not block it", same, UF_DONE,
+         [](const GameFolder &g) {
+             testpak::write_file(g.file("Korin3.OLD"), testpak::bytes_of("older executable"));
+             testpak::write_file(g.file("Update.NEW"), testpak::bytes_of("half an archive"));
+             set_read_only(g.file("Update.NEW"), true);
+         }},
     });
 }
 
@@ -124,48 +150,7 @@ TEST_F(UpdateTest, BadPayloadLeavesBothGameFilesAsTheyWere)
     });
 }
 
-TEST_F(UpdateTest, ReadOnlyGameFilesAreReplaced)
-{
-    GameFolder game;
-    const Snapshot before = game.contents();
-    for (const char *name : {"Korin3.EXE", "Update.PAK", "INSTALL.DAT"}) set_read_only(game.file(name), true);
-    EXPECT_EQ(game.run(), UF_DONE);
-    expect_updated(game, before);
-    for (const char *name : {"Korin3.EXE", "Update.PAK", "INSTALL.DAT"}) EXPECT_FALSE(is_read_only(game.file(name)));
-}
-
-TEST_F(UpdateTest, ListAlreadyHoldingUpdatePakKeepsItsBytesButNotReadOnly)
-{
-    GameSetup setup;
-    setup.install = install_list({"A.PAK", "UPDATE.PAK"});
-    GameFolder game(setup);
-    set_read_only(game.file("INSTALL.DAT"), true);
-    EXPECT_EQ(game.run(), UF_DONE);
-    EXPECT_EQ(game.contents()["INSTALL.DAT"], *setup.install);
-    EXPECT_FALSE(is_read_only(game.file("INSTALL.DAT")));
-}
-
-TEST_F(UpdateTest, MissingInstallListIsNotCreated)
-{
-    GameSetup setup;
-    setup.install.reset();
-    GameFolder game(setup);
-    EXPECT_EQ(game.run(), UF_DONE);
-    EXPECT_FALSE(game.contents().count("INSTALL.DAT"));
-}
-
-TEST_F(UpdateTest, LeftoversOfAnInterruptedRunDoNotBlockTheUpdate)
-{
-    GameFolder game;
-    const Snapshot before = game.contents();
-    testpak::write_file(game.file("Korin3.OLD"), testpak::bytes_of("older executable"));
-    testpak::write_file(game.file("Update.NEW"), testpak::bytes_of("half an archive"));
-    set_read_only(game.file("Update.NEW"), true);
-    EXPECT_EQ(game.run(), UF_DONE);
-    expect_updated(game, before);
-}
-
-TEST_F(UpdateTest, GameFolderThatFitsNoBufferCountsAsMissing)
+TEST_F(UpdateTest, GameFolderThatFitsNoBufferCountsAsMissingAfterThePayloadCheck)
 {
     GameFolder game;
     update_set_payload(game.payload_path().c_str());

@@ -21,25 +21,16 @@ const EditionTexts v21 =
 #include "v21.inc"
     ;
 
+#define TEXT(member) {#member, &EditionTexts::member}
 const struct {
     const char *key;
     const char *EditionTexts::*text;
 } TEXTS[] = {
-    {"name", &EditionTexts::name},
-    {"title", &EditionTexts::title},
-    {"question", &EditionTexts::question},
-    {"ok", &EditionTexts::ok},
-    {"cancel", &EditionTexts::cancel},
-    {"browse_prompt", &EditionTexts::browse_prompt},
-    {"wrong_folder", &EditionTexts::wrong_folder},
-    {"msg_done", &EditionTexts::msg_done},
-    {"msg_already_applied", &EditionTexts::msg_already_applied},
-    {"msg_newer_installed", &EditionTexts::msg_newer_installed},
-    {"msg_wrong_version", &EditionTexts::msg_wrong_version},
-    {"msg_game_damaged", &EditionTexts::msg_game_damaged},
-    {"msg_payload_damaged", &EditionTexts::msg_payload_damaged},
-    {"msg_failed", &EditionTexts::msg_failed},
+    TEXT(name), TEXT(title), TEXT(question), TEXT(ok), TEXT(cancel), TEXT(browse_prompt), TEXT(wrong_folder),
+    TEXT(msg_done), TEXT(msg_already_applied), TEXT(msg_newer_installed), TEXT(msg_wrong_version),
+    TEXT(msg_game_damaged), TEXT(msg_payload_damaged), TEXT(msg_failed),
 };
+#undef TEXT
 
 // key -> value of a text table in whatever encoding: key, tab, value; a line
 // led by a tab goes on after a line feed; '#' starts a comment line.
