@@ -12,9 +12,6 @@
 #include <memory>
 
 #include "driver/tests/game_fixture.h"
-#include "driver/update.h"
-#include "platform/fault.h"
-#include "platform/platform.h"
 #include "tests/support/small_disk.h"
 
 namespace {
@@ -25,7 +22,7 @@ using HostileDisk = DriverTest;
 
 TEST_F(HostileDisk, EveryFailedStepLeavesTheGameWholeOrUpdated)
 {
-    const Outcomes o = clean_outcomes();
+    const Outcomes o;
     long swept = 0;
     for (const unsigned kind : {FAULT_ALLOC, FAULT_CREATE, FAULT_WRITE, FAULT_RENAME}) {
         long points;
@@ -46,7 +43,7 @@ TEST_F(HostileDisk, EveryFailedStepLeavesTheGameWholeOrUpdated)
                 const uint32_t flags = game.run();
                 EXPECT_GE(fault_injected(), 1);
                 fault_disarm();
-                expect_whole_or_updated(flags, o, game.contents());
+                o.expect_whole_or_updated(flags, game.contents());
                 EXPECT_EQ(fault_blocks_held(), blocks) << "heap block left behind";
                 ++swept;
             }
@@ -57,7 +54,7 @@ TEST_F(HostileDisk, EveryFailedStepLeavesTheGameWholeOrUpdated)
 
 TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
 {
-    const Outcomes o = clean_outcomes();
+    const Outcomes o;
     const struct {
         const char *name;
         int mode;        // how the other program holds it
@@ -79,7 +76,7 @@ TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
         const uint32_t flags = game.run();
         EXPECT_EQ(flags, h.flags);
         disk_close(held);
-        expect_whole_or_updated(flags, o, game.contents());
+        o.expect_whole_or_updated(flags, game.contents());
         if (flags != UF_DONE) {
             EXPECT_EQ(game.run(), UF_DONE) << "refused once free";
             EXPECT_EQ(game.contents(), o.updated);
@@ -89,10 +86,10 @@ TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
 
 TEST_F(HostileDisk, AFullDiskFailsTheUpdateWholeAtEveryFillLevel)
 {
-    testpak::SmallDisk disk;
-    if (!disk.ready()) GTEST_SKIP() << testpak::SmallDisk::why();
+    SmallDisk disk;
+    if (!disk.ready()) GTEST_SKIP() << SmallDisk::why();
 #ifndef _WIN32
-    const Outcomes o = clean_outcomes();
+    const Outcomes o;
     const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     // From a full disk up, a page more each time, until the update fits.
     uintmax_t leave = 0;
@@ -104,7 +101,7 @@ TEST_F(HostileDisk, AFullDiskFailsTheUpdateWholeAtEveryFillLevel)
         saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
         disk.fill_leaving(leave);
         const uint32_t flags = game->run();
-        expect_whole_or_updated(flags, o, game->contents());
+        o.expect_whole_or_updated(flags, game->contents());
         if (flags == UF_DONE || leave > (1u << 20)) break;
     }
     std::printf("update on a full disk: %ju fill levels failed cleanly\n", leave / 4096);
