@@ -2,26 +2,19 @@
 
 #include <commctrl.h>
 
-#include <cstring>
 #include <vector>
 
 namespace e2e {
 
 namespace {
 
-constexpr DWORD POLL_MS = 30;
-constexpr int MESSAGE_TEXT_ID = 0xFFFF;  // the text of a message box
-
-BOOL CALLBACK collect(HWND window, LPARAM list)
-{
-    reinterpret_cast<std::vector<HWND> *>(list)->push_back(window);
-    return TRUE;
-}
+constexpr DWORD TIMEOUT_MS = 30000;
 
 std::vector<HWND> top_windows(DWORD pid)
 {
     std::vector<HWND> all, mine;
-    EnumWindows(collect, reinterpret_cast<LPARAM>(&all));
+    EnumWindows([](HWND w, LPARAM list) CALLBACK -> BOOL { return reinterpret_cast<std::vector<HWND> *>(list)->push_back(w), TRUE; },
+                reinterpret_cast<LPARAM>(&all));
     for (HWND w : all) {
         DWORD owner = 0;
         GetWindowThreadProcessId(w, &owner);
@@ -40,29 +33,23 @@ std::string class_of(HWND window)
 bool is_kind(HWND window, Shown kind)
 {
     if (class_of(window) != "#32770") return false;
+    HWND text = GetDlgItem(window, 0xFFFF);
     switch (kind) {
-    case Shown::confirm:
-        return GetDlgItem(window, 1000) != nullptr;
-    case Shown::box: {
-        HWND text = GetDlgItem(window, MESSAGE_TEXT_ID);
-        return text && class_of(text) == "Static" && !GetDlgItem(window, 1000);
-    }
-    case Shown::browser:
-        return FindWindowExA(window, nullptr, "SysTreeView32", nullptr) != nullptr;
+    case Shown::confirm: return GetDlgItem(window, 1000) != nullptr;
+    case Shown::box: return text && class_of(text) == "Static" && !GetDlgItem(window, 1000);
+    case Shown::browser: return FindWindowExA(window, nullptr, "SysTreeView32", nullptr) != nullptr;
     }
     return false;
 }
 
 // Polls `ready` until it holds, the process ends or the time runs out.
 template <class Ready>
-bool poll(HANDLE process, DWORD timeout_ms, Ready ready)
+bool poll(HANDLE process, Ready ready)
 {
-    const DWORD start = GetTickCount();
-    for (;;) {
+    for (const DWORD start = GetTickCount();; Sleep(30)) {
         if (ready()) return true;
         if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return ready();
-        if (GetTickCount() - start > timeout_ms) return false;
-        Sleep(POLL_MS);
+        if (GetTickCount() - start > TIMEOUT_MS) return false;
     }
 }
 
@@ -73,8 +60,7 @@ Program::Program(const std::string &exe)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string command = "\"" + exe + "\"";
-    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process_))
+    if (!CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
         process_ = {};
 }
 
@@ -89,47 +75,51 @@ Program::~Program()
     CloseHandle(process_.hProcess);
 }
 
-HWND Program::find(Shown kind, HWND except) const
+HWND Program::wait_for(Shown kind) const
 {
-    for (HWND w : top_windows(pid()))
-        if (w != except && is_kind(w, kind)) return w;
-    return nullptr;
-}
-
-HWND Program::wait_for(Shown kind, DWORD timeout_ms) const
-{
-    if (!started()) return nullptr;
     HWND found = nullptr;
-    poll(process_.hProcess, timeout_ms, [&] { return (found = find(kind, nullptr)) != nullptr; });
+    if (started())
+        poll(process_.hProcess, [&] {
+            for (HWND w : top_windows(process_.dwProcessId))
+                if (is_kind(w, kind)) return (found = w) != nullptr;
+            return false;
+        });
     return found;
 }
 
-bool Program::wait_gone(HWND window, DWORD timeout_ms) const
+bool Program::wait_gone(HWND window) const
 {
-    return poll(process_.hProcess, timeout_ms, [&] { return !IsWindow(window) || !IsWindowVisible(window); });
+    return poll(process_.hProcess, [&] { return !IsWindow(window) || !IsWindowVisible(window); });
 }
 
-bool Program::ends_showing_nothing(DWORD *code, HWND except, DWORD timeout_ms) const
+bool Program::ends_showing_nothing(DWORD *code, HWND except) const
 {
-    *code = STILL_ACTIVE;
-    if (!started()) return false;
     bool showed = false;
-    const bool ended = poll(process_.hProcess, timeout_ms, [&] {
-        for (HWND w : top_windows(pid()))
-            if (w != except && class_of(w) == "#32770") showed = true;
+    const bool ended = started() && poll(process_.hProcess, [&] {
+        for (HWND w : top_windows(process_.dwProcessId)) showed |= w != except && class_of(w) == "#32770";
         return showed || WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
     });
-    GetExitCodeProcess(process_.hProcess, code);
+    *code = STILL_ACTIVE;
+    if (started()) GetExitCodeProcess(process_.hProcess, code);
     return ended && !showed;
 }
 
-bool Program::wait_end(DWORD *code, DWORD timeout_ms) const
+bool Program::wait_end(DWORD *code) const
 {
     *code = STILL_ACTIVE;
-    if (!started()) return false;
-    const bool ended = WaitForSingleObject(process_.hProcess, timeout_ms) == WAIT_OBJECT_0;
-    GetExitCodeProcess(process_.hProcess, code);
+    const bool ended = started() && WaitForSingleObject(process_.hProcess, TIMEOUT_MS) == WAIT_OBJECT_0;
+    if (started()) GetExitCodeProcess(process_.hProcess, code);
     return ended;
+}
+
+std::string utf8(const std::string &text)
+{
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), static_cast<int>(wide.size())));
+    std::string out(wide.size() * 3, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), static_cast<int>(out.size()),
+                                   nullptr, nullptr));
+    return out;
 }
 
 std::string window_text(HWND window)
@@ -148,44 +138,36 @@ std::string item_text(HWND dialog, int id)
 
 bool has_static_text(HWND dialog, const std::string &text)
 {
-    struct Search {
-        const std::string *text;
-        bool found;
-    } search{&text, false};
+    std::pair<const std::string *, bool> search{&text, false};
     EnumChildWindows(
         dialog,
         [](HWND child, LPARAM data) CALLBACK -> BOOL {
-            auto *s = reinterpret_cast<Search *>(data);
-            if (class_of(child) == "Static" && item_text(GetParent(child), GetDlgCtrlID(child)) == *s->text)
-                s->found = true;
-            return !s->found;
+            auto *s = reinterpret_cast<std::pair<const std::string *, bool> *>(data);
+            s->second = class_of(child) == "Static" && item_text(GetParent(child), GetDlgCtrlID(child)) == *s->first;
+            return !s->second;
         },
         reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return search.second;
 }
 
 bool choose_top_folder(HWND browser)
 {
     HWND tree = FindWindowExA(browser, nullptr, "SysTreeView32", nullptr);
-    if (!tree) return false;
     // Item handles are opaque values here; the tree only hands them back.
-    const LRESULT top = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    const LRESULT top = tree ? SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0) : 0;
     return top && SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, top);
 }
 
 void click(HWND dialog, int id)
 {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
 void press_key(HWND dialog, WPARAM key)
 {
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof gui;
-    HWND target = dialog;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) && gui.hwndFocus)
-        target = gui.hwndFocus;
+    HWND target = GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui) && gui.hwndFocus ? gui.hwndFocus : dialog;
     const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), 0);
     PostMessageA(target, WM_KEYDOWN, key, 1 | (scan << 16));
     PostMessageA(target, WM_KEYUP, key, 1 | (scan << 16) | 0xC0000000u);

@@ -17,29 +17,16 @@ const char *const OLD_LIST[] = {"Korin3.PAK", "Music.PAK"};
 
 struct Handle {
     HANDLE h;
-    ~Handle()
-    {
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
+    ~Handle() { h != INVALID_HANDLE_VALUE && CloseHandle(h); }
 };
 
 std::string in(const std::string &folder, const std::string &name) { return folder + "\\" + name; }
 
-bool same_name(const char *a, const char *b) { return lstrcmpiA(a, b) == 0; }
-
-// bytes[at, at + n) when it lies inside bytes.
-std::optional<Bytes> slice(const Bytes &bytes, uint64_t at, uint64_t n)
+std::string ini_path()
 {
-    if (at > bytes.size() || n > bytes.size() - at) return std::nullopt;
-    return Bytes(bytes.begin() + static_cast<ptrdiff_t>(at), bytes.begin() + static_cast<ptrdiff_t>(at + n));
-}
-
-std::optional<Bytes> unpack_block(const Bytes &block)
-{
-    if (block.size() < 8) return std::nullopt;
-    const auto stream = slice(block, 8, get_u32(block, 4));
-    if (!stream) return std::nullopt;
-    return testpak::unmask_and_inflate(*stream, get_u32(block, 0));
+    char windows[MAX_PATH] = "";
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return in(windows, "KORIN3.INI");
 }
 
 }  // namespace
@@ -50,8 +37,7 @@ std::optional<Bytes> read_file(const std::string &path)
     if (f.h == INVALID_HANDLE_VALUE) return std::nullopt;
     Bytes bytes(GetFileSize(f.h, nullptr));
     DWORD got = 0;
-    if (!bytes.empty() && (!ReadFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-                           got != bytes.size()))
+    if (!bytes.empty() && (!ReadFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) || got != bytes.size()))
         return std::nullopt;
     return bytes;
 }
@@ -61,15 +47,7 @@ bool write_file(const std::string &path, const Bytes &bytes)
     Handle f{CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     DWORD put = 0;
     return f.h != INVALID_HANDLE_VALUE &&
-           (bytes.empty() || (WriteFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
-                              put == bytes.size()));
-}
-
-std::optional<uint64_t> file_size(const std::string &path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+           (bytes.empty() || (WriteFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size()));
 }
 
 std::vector<std::string> folder_names(const std::string &folder)
@@ -77,34 +55,22 @@ std::vector<std::string> folder_names(const std::string &folder)
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(in(folder, "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, ".."))
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        if (std::strcmp(found.cFileName, ".") && std::strcmp(found.cFileName, "..")) names.push_back(found.cFileName);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 bool remove_tree(const std::string &folder)
 {
-    const DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
     for (const std::string &name : folder_names(folder)) {
         const std::string path = in(folder, name);
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
-            remove_tree(path);
-        else
-            DeleteFileA(path.c_str());
+        (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? remove_tree(path) : DeleteFileA(path.c_str());
     }
     return RemoveDirectoryA(folder.c_str()) != 0;
-}
-
-bool copy_file(const std::string &from, const std::string &to)
-{
-    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
 Bytes initial_install_dat()
@@ -120,84 +86,40 @@ Bytes initial_install_dat()
 bool make_game(const std::string &folder, const GameSpec &spec)
 {
     if (!CreateDirectoryA(folder.c_str(), nullptr)) return false;
-
-    // Sparse: the size is set without writing the bytes.
     Handle pak{CreateFileA(in(folder, "Korin3.PAK").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)};
-    if (pak.h == INVALID_HANDLE_VALUE || SetFilePointer(pak.h, static_cast<LONG>(spec.pak_size), nullptr,
-                                                        FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+    if (pak.h == INVALID_HANDLE_VALUE || SetFilePointer(pak.h, static_cast<LONG>(spec.pak_size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
         !SetEndOfFile(pak.h))
         return false;
-
     testpak::Archive update;
     update.first_drive = update.last_drive = '@';
     update.entries.push_back(testpak::raw_entry("Music01.ogg", testpak::pattern_bytes(300, 3)));
     for (const std::string &marker : spec.markers) update.entries.push_back(testpak::raw_entry(marker, "marker"));
-
-    return write_file(in(folder, "Korin3.EXE"), testpak::fake_exe(5000)) &&
-           write_file(in(folder, "Update.PAK"), testpak::build(update)) &&
+    return write_file(in(folder, "Korin3.EXE"), testpak::fake_exe(5000)) && write_file(in(folder, "Update.PAK"), testpak::build(update)) &&
            write_file(in(folder, "INSTALL.DAT"), initial_install_dat());
 }
 
 Snapshot snapshot(const std::string &folder)
 {
+    WIN32_FILE_ATTRIBUTE_DATA pak;
+    std::optional<uint64_t> pak_size;
+    if (GetFileAttributesExA(in(folder, "Korin3.PAK").c_str(), GetFileExInfoStandard, &pak))
+        pak_size = (uint64_t{pak.nFileSizeHigh} << 32) | pak.nFileSizeLow;
     return {folder_names(folder), read_file(in(folder, "Korin3.EXE")), read_file(in(folder, "Update.PAK")),
-            read_file(in(folder, "INSTALL.DAT")), file_size(in(folder, "Korin3.PAK"))};
+            read_file(in(folder, "INSTALL.DAT")), pak_size};
 }
 
 std::optional<std::vector<std::string>> install_list(const Bytes &dat)
 {
     if (dat.size() < LIST_FIELDS + 8) return std::nullopt;
     size_t at = get_u32(dat, LIST_FIELDS);
-    const int32_t count = static_cast<int32_t>(get_u32(dat, LIST_FIELDS + 4));
     std::vector<std::string> names;
-    for (int32_t i = 0; i < count; ++i) {
+    for (int32_t i = 0, count = static_cast<int32_t>(get_u32(dat, LIST_FIELDS + 4)); i < count; ++i) {
         const auto end = std::find(dat.begin() + static_cast<ptrdiff_t>(std::min(at, dat.size())), dat.end(), 0);
         if (end == dat.end()) return std::nullopt;
         names.emplace_back(dat.begin() + static_cast<ptrdiff_t>(at), end);
         at = static_cast<size_t>(end - dat.begin()) + 1;
     }
     return names;
-}
-
-// Header fields: "PAKS", entry_count, dir_offset, drives, user value,
-// packed_dir_size; records of 64 bytes with stored_size, data_offset and the
-// name at 24. The deliverable ends with the archive's file offset.
-std::optional<Payload> read_payload(const std::string &deliverable)
-{
-    const auto file = read_file(deliverable);
-    if (!file || file->size() < 4) return std::nullopt;
-    const uint32_t base = get_u32(*file, file->size() - 4);
-    const auto archive = slice(*file, base, file->size() - 4 - std::min<uint64_t>(base, file->size() - 4));
-    if (!archive || archive->size() < 24 || std::memcmp(archive->data(), "PAKS", 4)) return std::nullopt;
-
-    const uint32_t count = get_u32(*archive, 4), dir_offset = get_u32(*archive, 8);
-    const uint32_t packed_dir = get_u32(*archive, 20);
-    std::optional<Bytes> dir = packed_dir ? slice(*archive, dir_offset, packed_dir)
-                                          : slice(*archive, dir_offset, uint64_t{count} * 64);
-    if (dir && packed_dir) dir = testpak::unmask_and_inflate(*dir, size_t{count} * 64);
-    if (!dir) return std::nullopt;
-
-    std::optional<Bytes> exe, pak;
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t record = size_t{i} * 64;
-        const uint32_t data_offset = get_u32(*dir, record + 4);
-        char name[41] = {};
-        std::memcpy(name, dir->data() + record + 24, 40);
-        if (!data_offset) continue;
-        const auto block = slice(*archive, data_offset, get_u32(*dir, record));
-        if (!block) return std::nullopt;
-        if (same_name(name, "#:\\Korin3.EXE")) exe = unpack_block(*block);
-        if (same_name(name, "#:\\Update.PAK")) pak = unpack_block(*block);
-    }
-    if (!exe || !pak) return std::nullopt;
-    return Payload{*exe, *pak};
-}
-
-static std::string ini_path()
-{
-    char windows[MAX_PATH] = "";
-    GetWindowsDirectoryA(windows, sizeof windows);
-    return in(windows, "KORIN3.INI");
 }
 
 bool write_ini(const std::string &game_folder)

@@ -1,17 +1,20 @@
-// Game folders as an installed game leaves them, the configuration file that
-// names one, and what a deliverable carries, read without the code under
-// test. Every path is a byte string in this process's code page and goes to
-// the ANSI file calls, as the update program's own paths do.
+// The editions under test, and game folders as an installed game leaves them.
+// Every path and text is a byte string in this process's code page and goes
+// to the ANSI calls, as the update program's own do. An edition's texts come
+// from its own table, converted to its code page by iconv, so no expected
+// text is typed twice.
 //
 // INSTALL.DAT, as written here and read back (little-endian):
-//   0    768  not interpreted (filled with a pattern, so changes show)
+//   0    768  not interpreted (a pattern, so changes show)
 //   768  4    list_offset
 //   772  4    list_count
 //   list_offset  list_count zero-terminated names
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,26 +24,40 @@ namespace e2e {
 
 using testpak::Bytes;
 
+// Bytes in an edition's code page; printed as UTF-8 when a check fails.
+struct Text {
+    std::string bytes;
+    bool operator==(const Text &) const = default;
+};
+void PrintTo(const Text &text, std::ostream *out);
+
+struct Edition {
+    std::string id, deliverable, signed_copy;
+    std::string payload;  // a folder with the two files the deliverable installs
+    int code_page = 0;
+    uint32_t pak_size = 0;  // the size of Korin3.PAK it accepts
+    std::map<std::string, std::string> table;
+    Text text(const std::string &key) const;  // a missing key fails the test
+};
+void PrintTo(const Edition *edition, std::ostream *out);
+
+// Every edition given, and those of this process's code page, whose texts can be checked here.
+const std::vector<Edition> &all_editions();
+std::vector<const Edition *> testable_editions();
+
 std::optional<Bytes> read_file(const std::string &path);
 bool write_file(const std::string &path, const Bytes &bytes);
-// Size of the file, or nullopt when it does not exist.
-std::optional<uint64_t> file_size(const std::string &path);
-// The names in a folder, sorted, without "." and "..".
-std::vector<std::string> folder_names(const std::string &folder);
-// Removes a folder with everything in it; true when it is gone.
-bool remove_tree(const std::string &folder);
-bool copy_file(const std::string &from, const std::string &to);
+std::vector<std::string> folder_names(const std::string &folder);  // sorted
+bool remove_tree(const std::string &folder);                       // true when it is gone
 
-// A game folder's four files; Korin3.PAK has pak_size bytes, written as a
-// sparse file (the real one is hundreds of megabytes).
+// The four files; Korin3.PAK sparse with pak_size bytes, Update.PAK holding the markers.
 struct GameSpec {
     uint32_t pak_size = 0;
-    std::vector<std::string> markers;  // entries of the game's Update.PAK
+    std::vector<std::string> markers;
 };
 bool make_game(const std::string &folder, const GameSpec &spec);
 
-// What a test compares before and after a run: the files' bytes (only the
-// size of Korin3.PAK) and the folder's names, so stray files show too.
+// The files' bytes (only the size of Korin3.PAK) and the folder's names, so stray files show.
 struct Snapshot {
     std::vector<std::string> names;
     std::optional<Bytes> korin3_exe, update_pak, install_dat;
@@ -49,18 +66,8 @@ struct Snapshot {
 };
 Snapshot snapshot(const std::string &folder);
 
-// The names listed in an INSTALL.DAT; nullopt when the layout does not hold.
 std::optional<std::vector<std::string>> install_list(const Bytes &install_dat);
-// The INSTALL.DAT that make_game writes.
 Bytes initial_install_dat();
-
-// The two files a deliverable would install, unpacked from the archive
-// behind its trailer.
-struct Payload {
-    Bytes korin3_exe;
-    Bytes update_pak;
-};
-std::optional<Payload> read_payload(const std::string &deliverable);
 
 // KORIN3.INI in the Windows folder, naming the game folder.
 bool write_ini(const std::string &game_folder);

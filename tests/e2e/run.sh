@@ -8,6 +8,7 @@
 # the others as "another edition"). Before Wine starts, each deliverable's
 # texts are converted from its UTF-8 table with iconv, and a copy is signed
 # with a throw-away certificate; `pak attach` must refuse that signed copy.
+# The payload is unpacked with pak for the driver to compare the update with.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 code_page=$1 work=$2 driver=$3 pak=$4
@@ -47,7 +48,9 @@ while (($#)); do
   cmp -s "$signed" "$work/attach-target.exe" || fail "pak attach changed the signed $signed"
   echo "e2e: $id signed; pak attach refuses the signed copy"
 
-  args+=(--edition "$id" "$(winpath "$deliverable")" "$(winpath "$work/$id.texts")" "$(winpath "$signed")")
+  "$pak" extract "$deliverable" -C "$work/$id.payload" >/dev/null || fail "cannot unpack $deliverable"
+  args+=(--edition "$id" "$(winpath "$deliverable")" "$(winpath "$work/$id.texts")" "$(winpath "$signed")"
+         "$(winpath "$work/$id.payload")")
 done
 
 # A prefix of its own: the tests write KORIN3.INI into its Windows folder.

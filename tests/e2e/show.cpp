@@ -40,36 +40,25 @@ void chunk(Bytes &png, const char *type, const Bytes &data)
     put_be32(png, static_cast<uint32_t>(crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
 }
 
-// rgb: height rows of width pixels, 3 bytes each, top row first. Stored
-// with a palette when it has 256 colours or fewer, as a dialog does.
+// rgb: height rows of width pixels, 3 bytes each, top row first; with a
+// palette when it has 256 colours or fewer, as a dialog does.
 bool write_png(const std::string &path, int width, int height, const Bytes &rgb)
 {
     std::map<uint32_t, unsigned char> index;
-    Bytes palette;
-    for (size_t i = 0; i < rgb.size() && index.size() <= 256; i += 3) {
-        const uint32_t colour = rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2];
-        if (index.count(colour)) continue;
-        index.emplace(colour, static_cast<unsigned char>(index.size()));
-        palette.insert(palette.end(), {rgb[i], rgb[i + 1], rgb[i + 2]});
-    }
+    Bytes palette, rows;
+    for (size_t i = 0; i < rgb.size() && index.size() <= 256; i += 3)
+        if (index.emplace(rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2], static_cast<unsigned char>(index.size())).second)
+            palette.insert(palette.end(), {rgb[i], rgb[i + 1], rgb[i + 2]});
     const bool indexed = index.size() <= 256;
-
-    Bytes rows;
     for (size_t i = 0; i < rgb.size(); i += 3) {
         if (i % (static_cast<size_t>(width) * 3) == 0) rows.push_back(0);  // filter: none
-        if (indexed)
-            rows.push_back(index[rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]]);
-        else
-            rows.insert(rows.end(), {rgb[i], rgb[i + 1], rgb[i + 2]});
+        if (indexed) rows.push_back(index[rgb[i] << 16 | rgb[i + 1] << 8 | rgb[i + 2]]);
+        else rows.insert(rows.end(), {rgb[i], rgb[i + 1], rgb[i + 2]});
     }
     uLongf packed_size = compressBound(static_cast<uLong>(rows.size()));
-    Bytes packed(packed_size);
-    if (compress2(packed.data(), &packed_size, rows.data(), static_cast<uLong>(rows.size()), 9) != Z_OK)
-        return false;
+    Bytes packed(packed_size), png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, header;
+    if (compress2(packed.data(), &packed_size, rows.data(), static_cast<uLong>(rows.size()), 9) != Z_OK) return false;
     packed.resize(packed_size);
-
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    Bytes header;
     put_be32(header, static_cast<uint32_t>(width));
     put_be32(header, static_cast<uint32_t>(height));
     header.insert(header.end(), {8, static_cast<unsigned char>(indexed ? 3 : 2), 0, 0, 0});
@@ -77,11 +66,9 @@ bool write_png(const std::string &path, int width, int height, const Bytes &rgb)
     if (indexed) chunk(png, "PLTE", palette);
     chunk(png, "IDAT", packed);
     chunk(png, "IEND", {});
-
     FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    return std::fclose(file) == 0 && written;
+    const bool written = file && std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    return file && std::fclose(file) == 0 && written;
 }
 
 // The window as it stands on the screen, frame and caption included.
@@ -118,17 +105,6 @@ bool save_picture(HWND window, const std::string &path)
     return write_png(path, width, height, rgb);
 }
 
-std::string utf8(const std::string &text)
-{
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                    static_cast<int>(wide.size())));
-    std::string out(wide.size() * 3, '\0');
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
-                                   static_cast<int>(out.size()), nullptr, nullptr));
-    return out;
-}
-
 int fail(const char *what)
 {
     std::fprintf(stderr, "e2e_show: %s\n", what);
@@ -149,13 +125,13 @@ int main(int argc, char **argv)
     HWND dialog = program.wait_for(e2e::Shown::confirm);
     if (!dialog) return fail("no confirmation dialog");
     if (!save_picture(dialog, prefix + "-confirm.png")) return fail("no picture of the dialog");
-    std::printf("dialog: %s\n", utf8(e2e::window_text(dialog)).c_str());
+    std::printf("dialog: %s\n", e2e::utf8(e2e::window_text(dialog)).c_str());
 
     e2e::click(dialog, IDOK);
     HWND box = program.wait_for(e2e::Shown::box);
     if (!box) return fail("no message after OK");
     if (!save_picture(box, prefix + "-result.png")) return fail("no picture of the message");
-    std::printf("message: %s\n", utf8(e2e::item_text(box, 0xFFFF)).c_str());
+    std::printf("message: %s\n", e2e::utf8(e2e::item_text(box, 0xFFFF)).c_str());
 
     e2e::click(box, IDOK);
     DWORD code;

@@ -1,212 +1,149 @@
 // The deliverables as a player meets them: started, their dialog read and
 // answered, their one message read and dismissed, the game folder examined.
-// Every run also checks the dialog's texts and place and the exit code 0.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "tests/e2e/desktop.h"
-#include "tests/e2e/editions.h"
 #include "tests/e2e/game.h"
 
 namespace e2e {
 namespace {
 
-const std::string ROOT = "C:\\K3e2e";
+const std::string ROOT = "C:\\K3e2e", GAME = ROOT + "\\Game";
 constexpr int MESSAGE_TEXT_ID = 0xFFFF;
 
-// Polls `done` for up to 30 s.
-template <class Done>
-bool eventually(Done done)
-{
-    for (int i = 0; i < 1000; ++i, Sleep(30))
-        if (done()) return true;
-    return false;
-}
-
+// The dialog's texts and place, and the one message box that follows the
+// confirmation: its caption and text, and the exit code.
 void expect_dialog(HWND dialog, const Edition &ed)
 {
+    for (const auto &[id, key] : {std::pair<int, const char *>{1000, "question"}, {IDOK, "ok"}, {IDCANCEL, "cancel"}})
+        EXPECT_EQ(Text{item_text(dialog, id)}, ed.text(key));
     EXPECT_EQ(Text{window_text(dialog)}, ed.text("title"));
-    EXPECT_EQ(Text{item_text(dialog, 1000)}, ed.text("question"));
-    EXPECT_EQ(Text{item_text(dialog, IDOK)}, ed.text("ok"));
-    EXPECT_EQ(Text{item_text(dialog, IDCANCEL)}, ed.text("cancel"));
     RECT r;
     GetWindowRect(dialog, &r);
     EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) / 2) << "not centred";
     EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) / 2) << "not centred";
 }
 
-// What a confirmed run showed: the one message box (empty when none) and
-// how the program ended.
-struct Outcome {
-    Text caption, message;
-    DWORD exit_code = STILL_ACTIVE;
-};
-
-enum class Confirm { ok_button, enter_key };
-
-Outcome confirm_run(const std::string &exe, const Edition &ed, Confirm how = Confirm::ok_button)
+void expect_message(const std::string &exe, const Edition &ed, const char *message, WPARAM key = 0)
 {
-    Outcome out;
     Program program(exe);
     HWND dialog = program.wait_for(Shown::confirm);
-    if (!dialog) {
-        ADD_FAILURE() << exe << ": no confirmation dialog";
-        return out;
-    }
+    ASSERT_TRUE(dialog) << exe << ": no confirmation dialog";
     expect_dialog(dialog, ed);
-    if (how == Confirm::ok_button)
-        click(dialog, IDOK);
-    else
-        press_key(dialog, VK_RETURN);
-    if (HWND box = program.wait_for(Shown::box)) {
-        out = {{window_text(box)}, {item_text(box, MESSAGE_TEXT_ID)}};
-        EXPECT_NE(GetDlgItem(box, IDOK), nullptr) << "the message box has no OK button";
-        click(box, IDOK);
-    }
-    EXPECT_TRUE(program.wait_end(&out.exit_code)) << exe << " did not end";
-    return out;
+    key ? press_key(dialog, key) : click(dialog, IDOK);
+    HWND box = program.wait_for(Shown::box);
+    ASSERT_TRUE(box) << "no message";
+    EXPECT_EQ(Text{window_text(box)}, ed.text("title"));
+    EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed.text(message));
+    click(box, IDOK);
+    DWORD code;
+    EXPECT_TRUE(program.wait_end(&code)) << exe << " did not end";
+    EXPECT_EQ(code, 0u);
 }
 
 class Deliverable : public testing::TestWithParam<const Edition *> {
 protected:
-    void SetUp() override
+    void SetUp() override { fresh_root(); }
+    void TearDown() override { remove_ini(), remove_tree(ROOT); }
+    void fresh_root()
     {
         remove_ini();
-        ASSERT_TRUE(remove_tree(ROOT));
-        ASSERT_TRUE(CreateDirectoryA(ROOT.c_str(), nullptr));
+        ASSERT_TRUE(remove_tree(ROOT) && CreateDirectoryA(ROOT.c_str(), nullptr));
     }
-    void TearDown() override
-    {
-        remove_ini();
-        remove_tree(ROOT);
-    }
-
     const Edition &ed() const { return *GetParam(); }
-    // A game folder the edition fits, named in KORIN3.INI.
-    void install_game(const std::string &folder, GameSpec spec)
+    // A game folder named in KORIN3.INI.
+    void install_game(const std::string &folder, int64_t size_change = 0, std::vector<std::string> markers = {})
     {
-        ASSERT_TRUE(make_game(folder, spec)) << folder;
+        ASSERT_TRUE(make_game(folder, {static_cast<uint32_t>(ed().pak_size + size_change), markers})) << folder;
         ASSERT_TRUE(write_ini(folder));
     }
-    GameSpec fitting() const { return {ed().pak_size, {}}; }
-
-    // The folder holds the payload's files, and the list names Update.PAK
-    // once behind the old names, its first 768 bytes kept.
+    // The payload's files, and Update.PAK listed once behind the old names with
+    // the first 768 bytes kept.
     void expect_updated(const std::string &folder)
     {
-        const auto payload = read_payload(ed().deliverable);
-        ASSERT_TRUE(payload) << "no payload in " << ed().deliverable;
         const Snapshot now = snapshot(folder);
         EXPECT_EQ(now.names, (std::vector<std::string>{"INSTALL.DAT", "Korin3.EXE", "Korin3.PAK", "Update.PAK"}));
-        EXPECT_TRUE(now.korin3_exe == payload->korin3_exe) << "Korin3.EXE is not the payload's";
-        EXPECT_TRUE(now.update_pak == payload->update_pak) << "Update.PAK is not the payload's";
+        for (const auto &[name, bytes] : {std::pair{"Korin3.EXE", now.korin3_exe}, {"Update.PAK", now.update_pak}})
+            EXPECT_TRUE(bytes && bytes == read_file(ed().payload + "\\" + name)) << name << " is not the payload's";
         ASSERT_TRUE(now.install_dat);
-        EXPECT_EQ(install_list(*now.install_dat),
-                  (std::vector<std::string>{"Korin3.PAK", "Music.PAK", "Update.PAK"}));
+        EXPECT_EQ(install_list(*now.install_dat), (std::vector<std::string>{"Korin3.PAK", "Music.PAK", "Update.PAK"}));
         const Bytes old = initial_install_dat();
-        EXPECT_TRUE(std::equal(old.begin(), old.begin() + 768, now.install_dat->begin()))
-            << "INSTALL.DAT lost its leading bytes";
+        EXPECT_TRUE(std::equal(old.begin(), old.begin() + 768, now.install_dat->begin())) << "INSTALL.DAT lost its head";
     }
 };
 
 TEST_P(Deliverable, UpdateIsAppliedAndASecondRunSaysItAlreadyWas)
 {
-    const std::string game = ROOT + "\\Game";
-    install_game(game, fitting());
-
-    const Outcome first = confirm_run(ed().deliverable, ed());
-    EXPECT_EQ(first.caption, ed().text("title"));
-    EXPECT_EQ(first.message, ed().text("msg_done"));
-    EXPECT_EQ(first.exit_code, 0u);
-    expect_updated(game);
-
-    const Snapshot updated = snapshot(game);
-    const Outcome second = confirm_run(ed().deliverable, ed(), Confirm::enter_key);
-    EXPECT_EQ(second.caption, ed().text("title"));
-    EXPECT_EQ(second.message, ed().text("msg_already_applied"));
-    EXPECT_EQ(second.exit_code, 0u);
-    EXPECT_TRUE(snapshot(game) == updated) << "a second run changed the game folder";
-}
-
-TEST_P(Deliverable, GameTheUpdateDoesNotFitIsLeftUntouched)
-{
-    struct Case {
-        const char *what;
-        int64_t size_change;
-        std::vector<std::string> markers;
-        const char *message;
-    };
-    const Case cases[] = {
-        {"a later update is installed", 0, {"Update07.txt"}, "msg_newer_installed"},
-        {"another game version", 1, {}, "msg_wrong_version"},
-        {"both: the later update is reported", -1, {"Update07.txt"}, "msg_newer_installed"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string game = ROOT + "\\" + std::to_string(&c - cases);
-        install_game(game, {static_cast<uint32_t>(ed().pak_size + c.size_change), c.markers});
-        const Snapshot before = snapshot(game);
-
-        const Outcome out = confirm_run(ed().deliverable, ed());
-        EXPECT_EQ(out.caption, ed().text("title"));
-        EXPECT_EQ(out.message, ed().text(c.message));
-        EXPECT_EQ(out.exit_code, 0u);
-        EXPECT_TRUE(snapshot(game) == before) << "the game folder changed";
+    // The last character of the second folder ends in 0x5C, the backslash's value.
+    const std::string trail_5c = ed().code_page == 950 ? "\xB9\x43\xC0\xB8\xA5\x5C" : "\xD3\xCE\xCF\xB7\xD5\x5C";
+    const std::pair<std::string, std::string> cases[] = {
+        {"Game", ed().deliverable}, {trail_5c, ed().deliverable}, {"Game", ed().signed_copy}};
+    for (const auto &[name, exe] : cases) {
+        SCOPED_TRACE(exe + " in " + name);
+        fresh_root();
+        install_game(ROOT + "\\" + name);
+        expect_message(exe, ed(), "msg_done");
+        expect_updated(ROOT + "\\" + name);
+        EXPECT_EQ(folder_names(ROOT), std::vector<std::string>{name}) << "files went beside the game folder";
+        const Snapshot updated = snapshot(ROOT + "\\" + name);
+        expect_message(exe, ed(), "msg_already_applied", VK_RETURN);
+        EXPECT_TRUE(snapshot(ROOT + "\\" + name) == updated) << "a second run changed the game folder";
     }
 }
 
-TEST_P(Deliverable, DamagedPayloadIsReportedAndTheGameLeftUntouched)
+TEST_P(Deliverable, RefusedOrFailedUpdateSaysWhyAndLeavesTheGameUntouched)
 {
-    const auto program = read_file(ed().deliverable);
-    ASSERT_TRUE(program);
-    struct Case {
+    const Bytes program = *read_file(ed().deliverable);
+    const struct {
         const char *what;
-        std::string copy;
+        int64_t size_change;
+        std::vector<std::string> markers;
+        std::string copy;  // the program run from a damaged copy
         Bytes bytes;
+        bool game_running;
+        const char *message;
+    } cases[] = {
+        {"a later update is installed", 0, {"Update07.txt"}, "", {}, false, "msg_newer_installed"},
+        {"another game version", 1, {}, "", {}, false, "msg_wrong_version"},
+        {"both: the later update is reported", -1, {"Update07.txt"}, "", {}, false, "msg_newer_installed"},
+        {"copied under a name not ending in .exe", 0, {}, "upd.bin", program, false, "msg_payload_damaged"},
+        {"trailer cut off", 0, {}, "upd_cut.exe", Bytes(program.begin(), program.end() - 4), false, "msg_payload_damaged"},
+        {"the game runs", 0, {}, "", {}, true, "msg_failed"},
     };
-    const Case cases[] = {
-        {"copied under a name not ending in .exe", ROOT + "\\upd.bin", *program},
-        {"trailer cut off", ROOT + "\\upd_cut.exe", Bytes(program->begin(), program->end() - 4)},
-    };
-    const std::string game = ROOT + "\\Game";
-    install_game(game, fitting());
-    const Snapshot before = snapshot(game);
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(write_file(c.copy, c.bytes));
-        const Outcome out = confirm_run(c.copy, ed());
-        EXPECT_EQ(out.message, ed().text("msg_payload_damaged"));
-        EXPECT_EQ(out.exit_code, 0u);
-        EXPECT_TRUE(snapshot(game) == before) << "the game folder changed";
+        fresh_root();
+        install_game(GAME, c.size_change, c.markers);
+        const Snapshot before = snapshot(GAME);
+        ASSERT_TRUE(c.copy.empty() || write_file(ROOT + "\\" + c.copy, c.bytes));
+        // As the running game holds it: open, shared with nobody.
+        HANDLE held = c.game_running ? CreateFileA((GAME + "\\Update.PAK").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                                     : nullptr;
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        expect_message(c.copy.empty() ? ed().deliverable : ROOT + "\\" + c.copy, ed(), c.message);
+        if (held) CloseHandle(held);
+        EXPECT_TRUE(snapshot(GAME) == before) << "the game folder changed";
     }
 }
 
 TEST_P(Deliverable, CancellingShowsNothingAndChangesNothing)
 {
-    struct Case {
-        const char *what;
-        void (*act)(HWND dialog);
-    };
-    const Case cases[] = {
-        {"Cancel button", [](HWND d) { click(d, IDCANCEL); }},
-        {"Esc key", [](HWND d) { press_key(d, VK_ESCAPE); }},
-        {"close box", [](HWND d) { close_box(d); }},
-    };
-    const std::string game = ROOT + "\\Game";
-    install_game(game, fitting());
-    const Snapshot before = snapshot(game);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
+    install_game(GAME);
+    const Snapshot before = snapshot(GAME);
+    for (const auto &[what, act] : {std::pair<const char *, void (*)(HWND)>{"Cancel button", [](HWND d) { click(d, IDCANCEL); }},
+                                    {"Esc key", [](HWND d) { press_key(d, VK_ESCAPE); }}, {"close box", close_box}}) {
+        SCOPED_TRACE(what);
         Program program(ed().deliverable);
         HWND dialog = program.wait_for(Shown::confirm);
         ASSERT_TRUE(dialog);
-        c.act(dialog);
+        act(dialog);
         DWORD code;
         EXPECT_TRUE(program.ends_showing_nothing(&code, dialog));
         EXPECT_EQ(code, 0u);
     }
-    EXPECT_TRUE(snapshot(game) == before) << "the game folder changed";
+    EXPECT_TRUE(snapshot(GAME) == before) << "the game folder changed";
 }
 
 TEST_P(Deliverable, WithoutIniOkAsksForTheFolderUntilCancelledAndTheDialogStays)
@@ -228,59 +165,17 @@ TEST_P(Deliverable, WithoutIniOkAsksForTheFolderUntilCancelledAndTheDialogStays)
     EXPECT_EQ(Text{item_text(warning, MESSAGE_TEXT_ID)}, ed().text("wrong_folder"));
     click(warning, IDOK);
     EXPECT_TRUE(program.wait_gone(warning));
-    browser = program.wait_for(Shown::browser);
-    ASSERT_TRUE(browser) << "the browser did not come back";
+    ASSERT_TRUE(browser = program.wait_for(Shown::browser)) << "the browser did not come back";
 
     click(browser, IDCANCEL);
     EXPECT_TRUE(program.wait_gone(browser));
-    EXPECT_TRUE(eventually([&] { return IsWindowVisible(dialog) && IsWindowEnabled(dialog); }))
-        << "the dialog did not stay open";
+    bool stays = false;
+    for (int i = 0; i < 1000 && !(stays = IsWindowVisible(dialog) && IsWindowEnabled(dialog)); ++i) Sleep(30);
+    EXPECT_TRUE(stays) << "the dialog did not stay open";
     click(dialog, IDCANCEL);
     DWORD code;
     EXPECT_TRUE(program.ends_showing_nothing(&code, dialog));
     EXPECT_EQ(code, 0u);
-}
-
-TEST_P(Deliverable, RunningGameMakesTheUpdateFailWithBothFilesKept)
-{
-    const std::string game = ROOT + "\\Game";
-    install_game(game, fitting());
-    const Snapshot before = snapshot(game);
-
-    // As the running game holds it: open, shared with nobody.
-    HANDLE held = CreateFileA((game + "\\Update.PAK").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    const Outcome out = confirm_run(ed().deliverable, ed());
-    CloseHandle(held);
-
-    EXPECT_EQ(out.message, ed().text("msg_failed"));
-    EXPECT_EQ(out.exit_code, 0u);
-    EXPECT_TRUE(snapshot(game) == before) << "the game folder changed";
-}
-
-TEST_P(Deliverable, FolderNameEndingInTrailByte5CIsFoundThroughIniAndUpdated)
-{
-    // The last character's second byte is 0x5C, the backslash's value.
-    const std::string name = ed().code_page == 950 ? "\xB9\x43\xC0\xB8\xA5\x5C"   // 遊戲功 in Big5
-                                                   : "\xD3\xCE\xCF\xB7\xD5\x5C";  // 游戏誠 in GBK
-    const std::string game = ROOT + "\\" + name;
-    install_game(game, fitting());
-
-    const Outcome out = confirm_run(ed().deliverable, ed());
-    EXPECT_EQ(out.message, ed().text("msg_done"));
-    EXPECT_EQ(out.exit_code, 0u);
-    expect_updated(game);
-    EXPECT_EQ(folder_names(ROOT), std::vector<std::string>{name}) << "files went beside the game folder";
-}
-
-TEST_P(Deliverable, SignedCopyStillUpdates)
-{
-    const std::string game = ROOT + "\\Game";
-    install_game(game, fitting());
-    const Outcome out = confirm_run(ed().signed_copy, ed());
-    EXPECT_EQ(out.message, ed().text("msg_done"));
-    EXPECT_EQ(out.exit_code, 0u);
-    expect_updated(game);
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, Deliverable, testing::ValuesIn(testable_editions()),
@@ -303,18 +198,15 @@ TEST(SingleCopy, SecondCopyOfAnEditionEndsSilentlyWhileAnotherEditionRuns)
         EXPECT_TRUE(again.ends_showing_nothing(&code)) << "a second copy of " << mine.id << " showed a window";
         EXPECT_EQ(code, 0u);
     }
-    {
-        Program another(other->deliverable);
-        HWND their = another.wait_for(Shown::confirm);
-        EXPECT_TRUE(their) << other->id << " took " << mine.id << " for a copy of itself";
-        click(their, IDCANCEL);
-        EXPECT_TRUE(another.ends_showing_nothing(&code, their));
+    Program another(other->deliverable);
+    HWND their = another.wait_for(Shown::confirm);
+    EXPECT_TRUE(their) << other->id << " took " << mine.id << " for a copy of itself";
+    for (const auto &[program, window] : {std::pair<const Program *, HWND>{&another, their}, {&first, dialog}}) {
+        EXPECT_TRUE(IsWindowVisible(window));
+        click(window, IDCANCEL);
+        EXPECT_TRUE(program->ends_showing_nothing(&code, window));
         EXPECT_EQ(code, 0u);
     }
-    EXPECT_TRUE(IsWindowVisible(dialog)) << "the first copy's dialog went away";
-    click(dialog, IDCANCEL);
-    EXPECT_TRUE(first.ends_showing_nothing(&code, dialog));
-    EXPECT_EQ(code, 0u);
 }
 
 }  // namespace
