@@ -15,13 +15,15 @@ using UpdateTest = DriverTest;
 
 const char *const GAME_FILES[] = {"Korin3.EXE", "Update.PAK", "INSTALL.DAT"};
 
-std::vector<std::string> listed_names(const Bytes &list)
+// The old bytes with the header pointing behind them, then the whole list
+// again with "Update.PAK" at its end.
+Bytes registered(Bytes list, std::vector<std::string> names)
 {
-    std::vector<std::string> names;
-    size_t at = get_u32(list, 768);
-    for (uint32_t i = 0; i < get_u32(list, 772) && at < list.size(); ++i, at += names.back().size() + 1)
-        names.emplace_back(reinterpret_cast<const char *>(list.data() + at));
-    return names;
+    names.push_back("Update.PAK");
+    put_u32(list, 768, static_cast<uint32_t>(list.size()));
+    put_u32(list, 772, static_cast<uint32_t>(names.size()));
+    for (const std::string &name : names) list.insert(list.end(), name.c_str(), name.c_str() + name.size() + 1);
+    return list;
 }
 
 bool writable(const std::string &path)
@@ -29,18 +31,16 @@ bool writable(const std::string &path)
     return (fs::status(path).permissions() & fs::perms::owner_write) != fs::perms::none;
 }
 
-// Both new files in place and writable, "Update.PAK" listed last unless the
-// list held it already, nothing else changed or left behind.
+// Both new files in place and writable, the usual list registered (any
+// other left alone), nothing else changed or left behind.
 void expect_updated(const GameFolder &game, Snapshot before)
 {
     Snapshot after = game.contents();
     EXPECT_EQ(after["Korin3.EXE"], new_exe());
     EXPECT_EQ(after["Update.PAK"], new_update_pak());
-    if (before.count("INSTALL.DAT") && listed_names(before["INSTALL.DAT"]).back() == "UPDATE.PAK") {
-        EXPECT_EQ(after["INSTALL.DAT"], before["INSTALL.DAT"]);
-    } else if (before.count("INSTALL.DAT")) {
-        EXPECT_EQ(listed_names(after["INSTALL.DAT"]).back(), "Update.PAK");
-    }
+    const Bytes usual = GameSetup().install.value();
+    const Bytes &list = before["INSTALL.DAT"];
+    EXPECT_EQ(after["INSTALL.DAT"], list == usual ? registered(usual, {"Korin3.PAK"}) : list);
     for (const char *changed : GAME_FILES) {
         EXPECT_TRUE(!after.count(changed) || writable(game.file(changed))) << changed;
         before.erase(changed);
@@ -151,17 +151,6 @@ TEST_F(UpdateTest, GameFolderThatFitsNoBufferCountsAsMissingAfterThePayloadCheck
     update_set_payload((game.payload_path + ".gone").c_str());
     update_run();
     EXPECT_EQ(update_flags, UF_PAYLOAD_DAMAGED);
-}
-
-// The old bytes with the header pointing behind them, then the whole list
-// again with "Update.PAK" at its end.
-Bytes registered(Bytes list, std::vector<std::string> names)
-{
-    names.push_back("Update.PAK");
-    put_u32(list, 768, static_cast<uint32_t>(list.size()));
-    put_u32(list, 772, static_cast<uint32_t>(names.size()));
-    for (const std::string &name : names) list.insert(list.end(), name.c_str(), name.c_str() + name.size() + 1);
-    return list;
 }
 
 Bytes set_u32(Bytes b, size_t at, uint32_t value) { return put_u32(b, at, value), b; }

@@ -21,16 +21,16 @@ const EditionTexts v21 =
 #include "v21.inc"
     ;
 
-#define TEXT(member) {#member, &EditionTexts::member}
+#define FIELD(member) {#member, &EditionTexts::member}
 const struct {
     const char *key;
     const char *EditionTexts::*text;
 } TEXTS[] = {
-    TEXT(name), TEXT(title), TEXT(question), TEXT(ok), TEXT(cancel), TEXT(browse_prompt), TEXT(wrong_folder),
-    TEXT(msg_done), TEXT(msg_already_applied), TEXT(msg_newer_installed), TEXT(msg_wrong_version),
-    TEXT(msg_game_damaged), TEXT(msg_payload_damaged), TEXT(msg_failed),
+    FIELD(name), FIELD(title), FIELD(question), FIELD(ok), FIELD(cancel), FIELD(browse_prompt), FIELD(wrong_folder),
+    FIELD(msg_done), FIELD(msg_already_applied), FIELD(msg_newer_installed), FIELD(msg_wrong_version),
+    FIELD(msg_game_damaged), FIELD(msg_payload_damaged), FIELD(msg_failed),
 };
-#undef TEXT
+#undef FIELD
 
 // key -> value of a text table in whatever encoding: key, tab, value; a line
 // led by a tab goes on after a line feed; '#' starts a comment line.
