@@ -41,12 +41,8 @@ int handle_alloc()
     return -1;
 }
 
-int handle_bind(int record, const char *name)
+int handle_place(int record, int slot, int pos)
 {
-    if (record < 0 || record >= VFS_MAX_HANDLES || !name) return -1;
-    const int pos = entry_lookup(name, 0);
-    if (pos < 0) return -1;
-    const int slot = g_lookup.last_match_slot;
     const ArchiveSlot &s = g_mount.slots[slot];
     const PakEntry &e = s.directory[pos];
     // An entry reaching past what an int position can address is not opened.
@@ -61,6 +57,14 @@ int handle_bind(int record, const char *name)
     f.slot = slot;
     f.serial = s.serial;
     return 0;
+}
+
+int handle_bind(int record, const char *name)
+{
+    if (record < 0 || record >= VFS_MAX_HANDLES || !name) return -1;
+    const int pos = entry_lookup(name, 0);
+    if (pos < 0) return -1;
+    return handle_place(record, g_lookup.last_match_slot, pos);
 }
 
 int handle_flush(int record)

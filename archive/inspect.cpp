@@ -32,20 +32,8 @@ int vfs_open_at(int slot, int position)
     if (!s || position < 0 || position >= s->entry_count) return -1;
     const PakEntry &e = s->directory[position];
     if (e.data_offset == 0) return -1;
-    // As a lookup binds a record: an entry reaching past what an int
-    // position can address is not opened.
-    const int64_t start = static_cast<int64_t>(s->base_offset) + e.data_offset;
-    if (start + e.stored_size > ARCHIVE_LIMIT) return -1;
     const int record = handle_alloc();
-    if (record < 0) return -1;
-    VfsOpenFile &f = g_handles.files[record];
-    f.size = static_cast<int>(e.stored_size);
-    f.data_offset = static_cast<int>(start);
-    f.position = 0;
-    f.changed = false;
-    f.entry = position;
-    f.slot = slot;
-    f.serial = s->serial;
+    if (record < 0 || handle_place(record, slot, position) != 0) return -1;
     ++g_handles.open_count;
     return VFS_HANDLE_BASE + record;
 }

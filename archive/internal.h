@@ -109,6 +109,9 @@ struct HandleTable {
 extern HandleTable g_handles;
 
 int handle_alloc();  // lowest free record, or -1
+// Binds a free record to the live entry at pos of a mounted slot; -1 when the
+// entry reaches past what an int position addresses.
+int handle_place(int record, int slot, int pos);
 // Binds a record to the entry that an exact lookup of name finds.
 int handle_bind(int record, const char *name);
 // Turns the record's changed flag into its slot's dirty bit.

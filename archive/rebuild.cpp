@@ -1,9 +1,12 @@
 // Whole-file operations: rebuilding a stand-alone archive without the data of
 // its freed records, and appending an archive to another file.
 //
-// Both build their result in a new file beside the one they change and put
-// it in place only when it is complete, so that a failure at any step leaves
-// the old file as it was, under its own name.
+// Both build their result in a new file beside the one they change and move
+// it over that file in one step only when it is complete, so that a failure
+// at any step leaves the old file as it was, under its own name. The backup
+// of a rebuilt archive is a copy for the same reason: a rename would leave
+// the archive's name empty for a moment, and if the way back failed too the
+// archive would be found only under the backup's name.
 //
 // A rebuilt archive:
 //   off   size  content
@@ -31,7 +34,6 @@ constexpr int PATH_WORK = 260;     // any other name: at most 259 bytes
 constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(ARCHIVE_LIMIT);
 const char BACKUP_EXT[] = ".BAK";
 const char FRESH_SUFFIX[] = ".tmp";  // the new file while it is being built
-const char ASIDE_SUFFIX[] = ".old";  // the old target while the new one moves in
 
 // Copies count bytes from the current position of one file to that of
 // another, each piece read and written in full.
@@ -46,7 +48,7 @@ int copy_bytes(int from, int to, uint32_t count, char *buffer)
     return 0;
 }
 
-// Last resort when a file cannot be renamed back: its content, copied.
+// A whole file copied to another name; nothing of the copy stays on failure.
 int copy_file(const char *from, const char *to, char *buffer)
 {
     const int in = disk_open(from, DISK_READ);
@@ -62,22 +64,8 @@ int copy_file(const char *from, const char *to, char *buffer)
     });
     if (copy_bytes(in, out, size, buffer) != 0 || disk_flush(out) != 0) return -1;
     drop_out.dismiss();
-    return disk_close(out) == 0 ? 0 : -1;
-}
-
-// Puts the complete file fresh in place of path, whose old content moves to
-// aside (which must not exist). On failure fresh is gone and path holds its
-// old content again, renamed back or else copied back (aside then stays only
-// when keep_aside asks for it).
-int put_in_place(const char *path, const char *fresh, const char *aside, bool keep_aside, char *buffer)
-{
-    if (disk_rename(path, aside) != 0) {
-        disk_delete(fresh);
-        return -1;
-    }
-    if (disk_rename(fresh, path) == 0) return 0;
-    if (disk_rename(aside, path) != 0 && copy_file(aside, path, buffer) == 0 && !keep_aside) disk_delete(aside);
-    disk_delete(fresh);
+    if (disk_close(out) == 0) return 0;
+    disk_delete(to);
     return -1;
 }
 
@@ -120,6 +108,11 @@ int pak_compact(const char *path)
 
     PakHeader header;
     if (read_header(path, &header) != 0 || header.magic != PAK_MAGIC) return -1;
+    // An archive that could not be replaced (read-only, or open elsewhere)
+    // is refused before any work.
+    const int probe = disk_open(path, DISK_READ_WRITE);
+    if (probe == -1) return -1;
+    disk_close(probe);
     const int source = vfs_mount(path, DISK_READ);
     if (source == -1) return -1;
     const ArchiveSlot &old = g_mount.slots[source];
@@ -195,19 +188,20 @@ int pak_compact(const char *path)
         return -1;
     }
 
-    // The original is closed before it is renamed.
+    // The original is closed before it is replaced.
     unmount.dismiss();
     vfs_unmount_all();
-    disk_delete(backup);
-    return put_in_place(path, fresh, backup, true, buffer);
+    if (copy_file(path, backup, buffer) != 0 || disk_replace(fresh, path) != 0) {
+        disk_delete(fresh);
+        return -1;
+    }
+    return 0;
 }
 
 int pak_attach(const char *target, const char *archive)
 {
     char fresh[PATH_WORK];
-    char aside[PATH_WORK];
-    if (name_with_suffix(fresh, target, FRESH_SUFFIX) != 0 || name_with_suffix(aside, target, ASIDE_SUFFIX) != 0)
-        return -1;
+    if (name_with_suffix(fresh, target, FRESH_SUFFIX) != 0) return -1;
 
     char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
     if (!buffer) return -1;
@@ -247,9 +241,9 @@ int pak_attach(const char *target, const char *archive)
     close_in.dismiss();
     disk_close(in);
 
-    // A leftover of an interrupted attach would block the rename.
-    disk_delete(aside);
-    if (put_in_place(target, fresh, aside, false, buffer) != 0) return -1;
-    disk_delete(aside);
+    if (disk_replace(fresh, target) != 0) {
+        disk_delete(fresh);
+        return -1;
+    }
     return 0;
 }

@@ -3,6 +3,7 @@
 //
 // Names and values are ended in place with NUL bytes and never copied; a load
 // is one growth of the text store and one read.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -12,6 +13,10 @@
 #include "platform/platform.h"
 #include "platform/scope_guard.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 CfgStore g_cfg;
 
 namespace {
@@ -20,10 +25,44 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_comment(const char *p) { return *p == ';' || (p[0] == '/' && p[1] == '/'); }
+
 // Ends a name: a blank, '=', a comment or CR.
 bool ends_name(const char *p) { return is_blank(*p) || *p == '=' || *p == '\r' || is_comment(p); }
 // Ends a value: a comment or CR. An LF is an ordinary byte here.
 bool ends_value(const char *p) { return *p == '\r' || is_comment(p); }
+
+// Scanning through names and values is where loading spends its time. Where
+// the processor has SSE2 (every x86-64), 16 bytes are tested at once while
+// they lie before `end` (the end of the text); the rest goes byte by byte up
+// to the CR that ends every stored text. A single '/' ends nothing.
+char *scan_to_end(char *p, const char *end, bool name)
+{
+    for (;;) {
+#if defined(__SSE2__)
+        while (end - p >= 16) {
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(w, _mm_set1_epi8(';')));
+            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8('/')));
+            if (name) {
+                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8(' ')));
+                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8('\t')));
+                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8('=')));
+            }
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+            if (mask) {
+                p += std::countr_zero(mask);
+                break;
+            }
+            p += 16;
+        }
+#else
+        (void)end;
+#endif
+        while (!(name ? ends_name(p) : ends_value(p)) && *p != '/') ++p;
+        if (*p != '/' || p[1] == '/') return p;
+        ++p;
+    }
+}
 
 // One past the LF that ends the line p stands in.
 char *past_line(char *p)
@@ -33,10 +72,9 @@ char *past_line(char *p)
 }
 
 // Reads a key line from its first byte; the result is past its line.
-char *read_key_line(char *line, const char *base, int32_t *name_out, int32_t *value_out)
+char *read_key_line(char *line, const char *end, const char *base, int32_t *name_out, int32_t *value_out)
 {
-    char *p = line;
-    while (!ends_name(p)) ++p;
+    char *p = scan_to_end(line, end, true);
     const bool separator = is_blank(*p) || *p == '=';
     *name_out = static_cast<int32_t>(line - base);
     *value_out = 0;
@@ -49,9 +87,9 @@ char *read_key_line(char *line, const char *base, int32_t *name_out, int32_t *va
     if (ends_value(p)) return past_line(p);
 
     char *value = p;
-    char *last = p;  // last byte that is not a blank
-    for (; !ends_value(p); ++p)
-        if (!is_blank(*p)) last = p;
+    p = scan_to_end(p, end, false);
+    char *last = p - 1;  // last byte that is not a blank; the value's first is none
+    while (is_blank(*last)) --last;
     last[1] = 0;
     *value_out = static_cast<int32_t>(value - base);
     return past_line(last + 1);
@@ -86,8 +124,9 @@ int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_
 
         char *start = text + pos - 1;
         if (is_comment(start)) {
-            while (text[pos++] != '\n')
-                if (pos >= length) return CFG_END;
+            const void *lf = std::memchr(text + pos, '\n', static_cast<size_t>(length - pos));
+            if (!lf) return CFG_END;
+            pos = static_cast<int32_t>(static_cast<const char *>(lf) - text) + 1;
             continue;
         }
 
@@ -111,13 +150,13 @@ int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_
                 pos = static_cast<int32_t>(past_line(p) - text);
                 continue;
             }
-            next = read_key_line(p, base, name_out, value_out);
+            next = read_key_line(p, text + length, base, name_out, value_out);
             token = CFG_KEY;
         } else if (c == '#') {
-            next = read_key_line(start + 1, base, name_out, value_out);
+            next = read_key_line(start + 1, text + length, base, name_out, value_out);
             token = CFG_DIRECTIVE;
         } else {
-            next = read_key_line(start, base, name_out, value_out);
+            next = read_key_line(start, text + length, base, name_out, value_out);
             token = CFG_KEY;
         }
         *position = static_cast<int32_t>(next - text);

@@ -81,10 +81,8 @@ TEST_F(ArchiveWrite, CreatedArchiveIsExactlyTheEmptyForm)
 {
     struct Case { int first, last; uint32_t user; int packed; uint8_t stored_first, stored_last; };
     const Case cases[] = {
-        {'#', '#', 0, 0, '#', '#'},
         {'@', 'Z', 0xDEADBEEF, 0, '@', 'Z'},
         {0x123, 0x1FF, 7, 1, 0x23, 0xFF},  // only the low byte is stored
-        {'#', '#', 0, 1, '#', '#'},
     };
     for (const Case &c : cases) {
         archive_reset();
@@ -101,7 +99,6 @@ TEST_F(ArchiveWrite, CreatedArchiveIsExactlyTheEmptyForm)
         expected.user_value = c.user;
         expected.packed_directory = c.packed != 0;
         EXPECT_EQ(file("new.pak"), testpak::build(expected)) << "packed " << c.packed;
-        EXPECT_EQ(file("new.pak").size(), c.packed ? 24 + testpak::masked_stream(Bytes(4096)).size() : 4120u);
     }
     EXPECT_EQ(pak_create(tmp.file("missing/new.pak").c_str(), '#', '#', 0, 0), -1);
 }

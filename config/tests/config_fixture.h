@@ -1,5 +1,5 @@
-// Fixture of the reader's tests: a fresh store and a temporary folder that is
-// also the current directory; the store written out as cfgtool prints it.
+// A fresh store and a temporary folder that is also the current directory;
+// the store written out as cfgtool prints it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,36 +15,26 @@
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
 
-class ConfigTest : public ::testing::Test {
-protected:
+struct ConfigTest : ::testing::Test {
     ConfigTest() { std::filesystem::current_path(dir_.path()); }
     ~ConfigTest() override { std::filesystem::current_path(saved_); }
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-    static void reset()
-    {
-        fault_disarm();
-        cfg_reset();
-        archive_reset();
-        platform_reset();
-    }
+    void SetUp() override { fault_disarm(), cfg_reset(), archive_reset(), platform_reset(); }
+    void TearDown() override { SetUp(); }
 
-    // Writes a file below the folder ('/' makes subfolders); its path.
+    // '/' in the name makes subfolders; the path.
     std::string write(const std::string &name, const std::string &text) const
     {
-        const std::filesystem::path path = dir_.path() / name;
-        std::filesystem::create_directories(path.parent_path());
-        testpak::write_file(path, testpak::bytes_of(text));
-        return path.string();
+        std::filesystem::create_directories((dir_.path() / name).parent_path());
+        testpak::write_file(dir_.path() / name, testpak::bytes_of(text));
+        return (dir_.path() / name).string();
     }
-    // Writes the file and loads it by its relative name, in the '\' form.
+    // Loaded by its relative name in the '\' form.
     int32_t load(std::string name, const std::string &text)
     {
         write(name, text);
         for (char &c : name) c = c == '/' ? '\\' : c;
         return cfg_load(name.c_str());
     }
-
     // [section] lines with their name=value keys beneath, in chain order.
     static std::string dump()
     {
@@ -56,12 +46,11 @@ protected:
         }
         return out;
     }
-    // name=value lines of the macros, in definition order.
+    // name=value lines in definition order.
     static std::string macros()
     {
         std::string out;
-        const char *name = nullptr;
-        const char *value = nullptr;
+        const char *name = nullptr, *value = nullptr;
         for (int32_t m = cfg_next_macro(0, &name, &value); m; m = cfg_next_macro(m, &name, &value))
             out += std::string(name) + '=' + value + '\n';
         return out;

@@ -1,4 +1,6 @@
 // Real-looking files as the store sees them, and the lookups over it.
+#include <tuple>
+
 #include "config/tests/config_fixture.h"
 
 namespace {
@@ -41,41 +43,63 @@ TEST_F(Syntax, FilesReadAsTheRulesSay)
     }
 }
 
-TEST_F(Syntax, TokenizerReportsOffsetsFromBaseAndStopsAtLength)
+// Offsets are from the store's base; only a token's start is bounded by the
+// length, the token itself is read up to its CR.
+TEST_F(Syntax, TokenizerReportsOffsetsFromBaseAndStartsNoTokenPastLength)
 {
-    char store[] = "\0\0[S]\r\nK=V\r\nX=1\r\n";
-    char *text = store + 2;
+    char store[] = "\0\0[S]\r\nKEY = a value past the length\r\nX=1\r\n";
     int32_t position = 0, name = -1, value = -1;
-    EXPECT_EQ(cfg_next_token(text, &position, 10, &name, &value, store), CFG_SECTION);
-    EXPECT_EQ(position, 5);
-    EXPECT_EQ(name, 3);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(cfg_next_token(text, &position, 10, &name, &value, store), CFG_KEY);
-    EXPECT_EQ(std::string(store + name) + store[value], "KV");
-    EXPECT_EQ(cfg_next_token(text, &position, 10, &name, &value, store), CFG_END);  // X=1 lies beyond
-    EXPECT_EQ(position, 10);
+    EXPECT_EQ(cfg_next_token(store + 2, &position, 10, &name, &value, store), CFG_SECTION);
+    EXPECT_EQ(std::make_tuple(position, name, value), std::make_tuple(5, 3, 0));
+    EXPECT_EQ(cfg_next_token(store + 2, &position, 10, &name, &value, store), CFG_KEY);
+    EXPECT_EQ(std::string(store + name) + '|' + (store + value), "KEY|a value past the length");
+    EXPECT_EQ(cfg_next_token(store + 2, &position, 10, &name, &value, store), CFG_END);  // X=1 lies beyond
+}
+
+// Lengths 1 to 40 put the end of a name or value at every place of the
+// blocks that the scans test at once; single slashes inside stay.
+TEST_F(Syntax, NamesAndValuesOfAnyLengthEndAlike)
+{
+    const struct {
+        const char *separator;
+        const char *ending;
+    } forms[] = {{"=", ""}, {" = ", "   "}, {"\t", " ; note"}, {"==", "// note"}, {" ", "\t\t"}};
+    std::string text = "[S]\r\n", expected = "[S]\n";
+    for (int n = 1; n <= 40; ++n) {
+        std::string name(static_cast<size_t>(n), 'k'), value(static_cast<size_t>(n), 'v');
+        name[static_cast<size_t>(n) / 2] = '/';
+        if (n >= 2) value[static_cast<size_t>(n) - 2] = '/';
+        for (const auto &f : forms) {
+            text += name + f.separator + value + f.ending + "\r\n";
+            expected += name + '=' + value + '\n';
+        }
+        std::string cut(static_cast<size_t>(n) + 4, 'c');
+        cut.replace(static_cast<size_t>(n), 2, "//");
+        text += "CUT=" + cut + "\r\n";
+        expected += "CUT=" + cut.substr(0, static_cast<size_t>(n)) + '\n';
+    }
+    ASSERT_EQ(load("long.ini", text), 1);
+    EXPECT_EQ(dump(), expected);
 }
 
 TEST_F(Syntax, LookupsFindByOccurrenceAndAsciiCaseOnly)
 {
     load("dup.ini", "[INI]\r\nPATH=a\r\nPATH=b\r\nEMPTY\r\n[\xa4\x40]\r\n[ini]\r\nPATH=c\r\n");
-    const int32_t first = cfg_find_section("INI", 1);
-    const int32_t second = cfg_find_section("ini", 2);
-    ASSERT_NE(first, 0);
-    ASSERT_NE(second, 0);
-    EXPECT_EQ(cfg_find_section("INI", 0), first);
-    EXPECT_EQ(cfg_find_section("INI", INT32_MIN), first);
-    EXPECT_EQ(cfg_find_section("INI", 3), 0);
-    EXPECT_EQ(cfg_find_section("IN", 1), 0);
-    EXPECT_NE(cfg_find_section("\xa4\x40", 1), 0);
-    EXPECT_EQ(cfg_find_section("\xa4\x60", 1), 0);  // differs from 0x40 in the case bit only
-    EXPECT_EQ(cfg_find_next_section("INI", first), second);
-    EXPECT_EQ(cfg_find_next_section("INI", second), 0);
-    EXPECT_EQ(cfg_find_next_section("INI", 0), second);  // starts after record 0
-    EXPECT_EQ(cfg_count_sections("INI", first), 2);
-    EXPECT_EQ(cfg_count_sections(nullptr, first), 3);
-    EXPECT_EQ(cfg_count_keys("path", first), 2);
-    EXPECT_EQ(cfg_count_keys(nullptr, cfg_find_section("\xa4\x40", 1)), 0);
+    const int32_t first = cfg_find_section("INI", 1), second = cfg_find_section("ini", 2);
+    const int32_t big5 = cfg_find_section("\xa4\x40", 1);
+    ASSERT_TRUE(first && second && big5);
+    const struct {
+        int32_t got, expected;
+    } cases[] = {
+        {cfg_find_section("INI", 0), first}, {cfg_find_section("INI", INT32_MIN), first},
+        {cfg_find_section("INI", 3), 0}, {cfg_find_section("IN", 1), 0},
+        {cfg_find_section("\xa4\x60", 1), 0},  // differs from 0x40 in the case bit only
+        {cfg_find_next_section("INI", first), second}, {cfg_find_next_section("INI", second), 0},
+        {cfg_find_next_section("INI", 0), second},  // starts after record 0
+        {cfg_count_sections("INI", first), 2}, {cfg_count_sections(nullptr, first), 3},
+        {cfg_count_keys("path", first), 2}, {cfg_count_keys(nullptr, big5), 0},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].got, cases[i].expected) << "case " << i;
 
     char dest[16] = "untouched";
     EXPECT_EQ(cfg_get_string("PATH", 3, first, dest), nullptr);
@@ -83,30 +107,25 @@ TEST_F(Syntax, LookupsFindByOccurrenceAndAsciiCaseOnly)
     EXPECT_STREQ(cfg_get_string("path", 2, first, dest), "b");
     EXPECT_STREQ(dest, "b");
     EXPECT_STREQ(cfg_get_string(nullptr, 3, first, nullptr), "");  // EMPTY: an address, not null
-    EXPECT_STREQ(cfg_get_string("PATH", 1, second, nullptr), "c");
-    std::string keys;
     char name[16], value[16];
-    for (int32_t k = cfg_next_key(first, name, value); k; k = cfg_next_key(k, name, value))
-        keys += std::string(name) + '=' + value + ';';
-    EXPECT_EQ(keys, "PATH=a;PATH=b;EMPTY=;");
+    EXPECT_EQ(cfg_next_key(cfg_next_key(first, name, value), name, value), first + 2);
+    EXPECT_EQ(std::string(name) + '=' + value, "PATH=b");
 }
 
 TEST_F(Syntax, HandlesThatNameNoRecordFindNothing)
 {
     char buf[8] = "x";
     int32_t out = 7;
-    EXPECT_EQ(cfg_find_section(nullptr, 1), 0);  // nothing loaded
-    EXPECT_EQ(cfg_find_macro(buf, "X"), 0);
+    EXPECT_EQ(cfg_find_section(nullptr, 1) + cfg_find_macro(buf, "X"), 0);  // nothing loaded
     load("h.ini", "[A]\r\nK=1\r\n");
     for (const int32_t bad : {0, -1, 3, 1000, INT32_MIN, INT32_MAX}) {
         EXPECT_EQ(cfg_get_string(nullptr, 1, bad, buf), nullptr) << bad;
-        EXPECT_EQ(cfg_get_int(nullptr, 1, bad, &out), 0) << bad;
-        EXPECT_EQ(cfg_next_section(bad, buf) + cfg_next_key(bad, buf, buf), 0) << bad;
-        EXPECT_EQ(cfg_count_sections(nullptr, bad) + cfg_count_keys(nullptr, bad), 0) << bad;
         EXPECT_EQ(cfg_entry_name(bad), nullptr) << bad;
-        if (bad) {
-            EXPECT_EQ(cfg_find_next_section(nullptr, bad), 0) << bad;
-        }
+        EXPECT_EQ(cfg_get_int(nullptr, 1, bad, &out) + cfg_next_section(bad, buf) + cfg_next_key(bad, buf, buf) +
+                      cfg_count_sections(nullptr, bad) + cfg_count_keys(nullptr, bad) +
+                      (bad ? cfg_find_next_section(nullptr, bad) : 0),
+                  0)
+            << bad;
     }
     EXPECT_STREQ(buf, "x");
     EXPECT_EQ(out, 7);
@@ -125,18 +144,13 @@ TEST_F(Syntax, OpeningKeysNeverPassForANamedSection)
 
 TEST_F(Syntax, LaterFilesContinueTheChainsAndMissingOnesChangeNothing)
 {
-    ASSERT_EQ(load("first.ini", "[A]\r\nA1=1\r\n[B]\r\nB1=1\r\n"), 1);
-    ASSERT_EQ(load("second.ini", "B2=2\r\n[C]\r\n[A]\r\nA2=2\r\n"), 1);
+    ASSERT_EQ(load("first.ini", "[A]\r\nA1=1\r\n[B]\r\nB1=1\r\n") + load("second.ini", "B2=2\r\n[C]\r\n[A]\r\nA2=2\r\n"), 2);
     const int32_t size = g_cfg.text_size;
     EXPECT_EQ(load("empty.ini", ""), 1);
+    EXPECT_EQ(cfg_load("missing.ini") + cfg_load("nowhere\\missing.ini"), 0);
     EXPECT_EQ(g_cfg.text_size, size + 2);  // only the appended line end
-    EXPECT_EQ(cfg_load("missing.ini"), 0);
-    EXPECT_EQ(cfg_load("nowhere\\missing.ini"), 0);
-    EXPECT_EQ(g_cfg.text_size, size + 2);
     EXPECT_EQ(dump(), "[A]\nA1=1\n[B]\nB1=1\nB2=2\n[C]\n[A]\nA2=2\n");
-
     cfg_free();
-    EXPECT_EQ(dump(), "");
     load("again.ini", "K=2\r\n[B]\r\n");
     EXPECT_EQ(dump(), "[]\nK=2\n[B]\n");
 }

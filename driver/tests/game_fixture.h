@@ -1,42 +1,78 @@
 // Game folders and payloads for the driver tests, built without the code
-// under test.
+// under test, and the outcomes a run may leave.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
-#include <string>
 
+#include "archive/internal.h"
+#include "driver/edition.h"
+#include "driver/update.h"
+#include "platform/fault.h"
+#include "platform/platform.h"
 #include "tests/support/archive_builder.h"
 
 namespace gamefix {
 
-using testpak::Bytes;
-using testpak::Entry;
+namespace fs = std::filesystem;
+using namespace testpak;
 
-uint32_t expected_pak_size();  // of the edition the tests link
 // The game's own "Update.PAK": entries named without drive prefix.
-Bytes game_update_pak(const std::vector<std::string> &names, uint8_t first = '@', uint8_t last = '@');
-// "INSTALL.DAT": head_size bytes of header, then the names.
-Bytes install_list(const std::vector<std::string> &names, size_t head_size = 776);
-std::vector<std::string> listed_names(const Bytes &list);  // as the game reads them
+inline Bytes game_update_pak(const std::vector<std::string> &names, uint8_t first = '@', uint8_t last = '@')
+{
+    Archive a;
+    a.first_drive = first, a.last_drive = last;
+    for (const std::string &name : names) a.entries.push_back(raw_entry(name, "entry " + name));
+    return build(a);
+}
 
-Bytes new_exe();
-Bytes new_update_pak();  // carries "Update06.txt"
-Bytes payload(const std::vector<Entry> &entries);  // appended to a stand-in executable
-std::vector<Entry> good_payload_entries();
+inline Bytes install_list(const std::vector<std::string> &names, size_t head_size = 776)
+{
+    Bytes out = pattern_bytes(head_size, 3);
+    put_u32(out, 768, static_cast<uint32_t>(head_size));
+    put_u32(out, 772, static_cast<uint32_t>(names.size()));
+    for (const std::string &name : names) out.insert(out.end(), name.c_str(), name.c_str() + name.size() + 1);
+    return out;
+}
 
-// Every file's bytes (a large file's by its size alone).
-using Snapshot = std::map<std::string, Bytes>;
-Snapshot snapshot(const std::string &folder);
-void set_read_only(const std::string &path, bool read_only);
-bool is_read_only(const std::string &path);
+inline Bytes new_exe() { return pattern_bytes(50000, 7); }
+inline Bytes new_update_pak() { return game_update_pak({"Update06.txt", "Map01.dat", "Map02.dat"}); }
 
-// By default a game that the update fits.
+inline Bytes payload(const std::vector<Entry> &entries)  // appended to a stand-in executable
+{
+    Archive a;
+    a.entries = entries, a.packed_directory = true;
+    return appended(fake_exe(4096), build(a));
+}
+
+inline std::vector<Entry> good_payload_entries()
+{
+    return {packed_entry("#:\\Korin3.EXE", new_exe()), packed_entry("#:\\Update.PAK", new_update_pak())};
+}
+
+using Snapshot = std::map<std::string, Bytes>;  // a large file by its size alone
+inline Snapshot snapshot(const std::string &folder)
+{
+    Snapshot out;
+    for (const fs::directory_entry &e : fs::directory_iterator(folder))
+        out[e.path().filename().string()] =
+            e.file_size() > (16u << 20) ? bytes_of("size " + std::to_string(e.file_size())) : read_file(e.path());
+    return out;
+}
+
+inline void set_read_only(const std::string &path)
+{
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+// By default a game that the update fits. A folder runs the update on itself.
 struct GameSetup {
-    std::optional<uint32_t> pak_size = expected_pak_size();
-    std::optional<Bytes> exe = testpak::bytes_of("old game executable");
+    std::optional<uint32_t> pak_size = edition.expected_pak_size;
+    std::optional<Bytes> exe = bytes_of("old game executable");
     std::optional<Bytes> update_pak = game_update_pak({"Map01.dat"});
     std::optional<Bytes> install = install_list({"Korin3.PAK"});
     Bytes payload_bytes = payload(good_payload_entries());
@@ -44,27 +80,74 @@ struct GameSetup {
     bool write_payload = true;
 };
 
-class GameFolder {
-public:
-    explicit GameFolder(const GameSetup &setup = GameSetup());
-    std::string dir() const { return game_; }
-    std::string file(const std::string &name) const;
-    std::string payload_path() const { return payload_; }
-    Snapshot contents() const { return snapshot(game_); }
-    uint32_t run() const;  // update_run on this folder and payload; update_flags
+struct GameFolder {
+    TempDir temp;
+    const std::string dir = temp.file("game");
+    std::string payload_path;
 
-private:
-    testpak::TempDir temp_;
-    std::string game_, payload_;
+    explicit GameFolder(const GameSetup &setup = GameSetup())
+    {
+        fs::create_directory(dir);
+        if (setup.pak_size) {  // one written byte, the rest a hole
+            const int h = disk_create(file("Korin3.PAK").c_str(), DISK_ATTR_NORMAL);
+            disk_seek(h, static_cast<int32_t>(*setup.pak_size - 1), DISK_SEEK_SET);
+            EXPECT_EQ(disk_write(h, "", 1), 1);
+            disk_close(h);
+        }
+        if (setup.exe) write_file(file("Korin3.EXE"), *setup.exe);
+        if (setup.update_pak) write_file(file("Update.PAK"), *setup.update_pak);
+        if (setup.install) write_file(file("INSTALL.DAT"), *setup.install);
+        payload_path = setup.write_payload ? temp.write(setup.payload_name, setup.payload_bytes)
+                                           : temp.file(setup.payload_name);
+    }
+    std::string file(const std::string &name) const { return (fs::path(dir) / name).string(); }
+    Snapshot contents() const { return snapshot(dir); }
+    uint32_t run() const  // update_flags
+    {
+        EXPECT_LT(dir.size(), sizeof game_dir);
+        std::memset(game_dir, 0, sizeof game_dir);
+        std::strncpy(game_dir, dir.c_str(), sizeof game_dir - 1);
+        EXPECT_EQ(update_set_payload(payload_path.c_str()), 0);
+        update_run();
+        return update_flags;
+    }
 };
 
-class DriverTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
+struct DriverTest : ::testing::Test {
+    void SetUp() override { platform_reset(), archive_reset(), update_reset(); }
+    void TearDown() override { fault_disarm(), SetUp(); }
 };
 
-// No handle, mount or strip switch outlives a run.
-void expect_nothing_held();
+inline void expect_nothing_held()
+{
+    EXPECT_EQ(vfs_open_count(), 0);
+    EXPECT_EQ(g_mount.mount_count, 0);
+    for (const ArchiveSlot &slot : g_mount.slots) EXPECT_EQ(slot.flags, 0u);
+    EXPECT_EQ(vfs_drive_strip(), 0);
+}
+
+// What a clean run makes of a fresh game folder; a run that met an obstacle
+// must leave one of these, with flags to match, and nothing held.
+struct Outcomes {
+    Snapshot before, updated, updated_but_list;
+    Outcomes()
+    {
+        GameFolder game;
+        before = game.contents();
+        EXPECT_EQ(game.run(), UF_DONE);
+        updated = updated_but_list = game.contents();
+        updated_but_list["INSTALL.DAT"] = before["INSTALL.DAT"];
+    }
+    void expect_whole_or_updated(uint32_t flags, const Snapshot &after) const
+    {
+        if (flags == UF_DONE) {
+            EXPECT_TRUE(after == updated || after == updated_but_list) << "half updated";
+        } else {
+            EXPECT_TRUE(flags == UF_FAILED || flags == UF_PAYLOAD_DAMAGED) << flags;
+            EXPECT_EQ(after, before) << "a failed run changed the folder";
+        }
+        expect_nothing_held();
+    }
+};
 
 }  // namespace gamefix

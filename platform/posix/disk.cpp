@@ -50,8 +50,9 @@ int off_reserved(int fd)
     return moved;
 }
 
-// True when a handle of this layer holds the regular file.
-bool in_use(const char *path)
+}  // namespace
+
+bool held_open(const char *path)
 {
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
@@ -60,8 +61,6 @@ bool in_use(const char *path)
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     return flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
-
-}  // namespace
 
 int disk_open(const char *name, int mode)
 {
@@ -177,7 +176,7 @@ int disk_delete(const char *name)
     const NativeName path(name);
     struct stat st;
     if (!path.ok || lstat(path.path, &st) != 0) return -1;
-    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && is_read_only(st)) || in_use(path.path))
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && is_read_only(st)) || held_open(path.path))
         return -1;
     return unlink(path.path) == 0 ? 0 : -1;
 }
@@ -187,7 +186,7 @@ int disk_rename(const char *old_name, const char *new_name)
     if (PLATFORM_FAULT(FAULT_RENAME)) return -1;
     const NativeName from(old_name);
     const NativeName to(new_name);
-    if (!from.ok || !to.ok || in_use(from.path)) return -1;
+    if (!from.ok || !to.ok || held_open(from.path)) return -1;
     if (renameat2(AT_FDCWD, from.path, AT_FDCWD, to.path, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
     // A file system without the no-replace rename: check, then rename.

@@ -12,21 +12,6 @@
 #include "platform/platform.h"
 #include "platform/posix/native.h"
 
-namespace {
-
-// True when a handle of this layer holds the regular file.
-bool held_open(const char *path)
-{
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    ScopeGuard close_fd([&] { close(fd); });
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-}
-
-}  // namespace
-
 int disk_replace(const char *source, const char *target)
 {
     if (PLATFORM_FAULT(FAULT_RENAME)) return -1;

@@ -16,3 +16,5 @@ struct NativeName {
 
 // Windows' read-only attribute: a file nobody may write to.
 inline bool is_read_only(const struct stat &st) { return !(st.st_mode & 0222); }
+// True when a handle of this layer holds the regular file.
+bool held_open(const char *path);

@@ -105,7 +105,7 @@ static void put_u16(Bytes &bytes, size_t offset, uint16_t value)
     bytes.at(offset + 1) = static_cast<uint8_t>(value >> 8);
 }
 
-Bytes directory_bytes(const std::vector<Entry> &entries, const std::vector<uint32_t> &offsets)
+static Bytes directory_bytes(const std::vector<Entry> &entries, const std::vector<uint32_t> &offsets)
 {
     Bytes dir(entries.size() * 64);
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -207,7 +207,7 @@ Bytes minimal_pe(size_t size)
     return pe;
 }
 
-size_t pe_security_dir_offset(const Bytes &pe)
+static size_t pe_security_dir_offset(const Bytes &pe)
 {
     return get_u32(pe, 0x3C) + 4 + 20 + 96 + 4 * 8;
 }

@@ -86,9 +86,6 @@ struct Layout {
 };
 
 Bytes build(const Archive &archive, Layout *layout = nullptr);
-// The 64-byte records alone, as a plain directory holds them; data offsets
-// as given by the entries (data_offset override, else 0).
-Bytes directory_bytes(const std::vector<Entry> &entries, const std::vector<uint32_t> &offsets);
 
 // A stand-in executable: "MZ" and filler, size bytes.
 Bytes fake_exe(size_t size);
@@ -101,8 +98,6 @@ Bytes appended(const Bytes &exe, const Bytes &archive, std::optional<uint32_t> t
 // padding to an 8-byte boundary, and points the security directory (data
 // directory 4: file offset and size) at it, as signing tools do.
 Bytes signed_pe(const Bytes &file, size_t cert_size = 1500);
-// Offset of data directory 4 in a PE made by minimal_pe (for crafted variants).
-size_t pe_security_dir_offset(const Bytes &pe);
 
 void put_u32(Bytes &bytes, size_t offset, uint32_t value);
 uint32_t get_u32(const Bytes &bytes, size_t offset);

@@ -145,8 +145,21 @@ int cmd_add(const PakArgs &args)
     EditSession session;
     if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&session); });
+    // What an item holds while it is packed (the file and its packed block)
+    // until it is written: N threads never hold more than N of the largest.
+    long long *cost = static_cast<long long *>(mem_alloc(sizeof(long long) * static_cast<size_t>(count)));
+    ScopeGuard release_cost([&] { mem_free(cost); });
+    if (!cost) {
+        out_error("add", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    long long largest = 0;
+    for (int i = 0; i < count; ++i) {
+        cost[i] = items[i].store ? items[i].size : items[i].size + 1 + packed_bound(items[i].size);
+        if (cost[i] > largest) largest = cost[i];
+    }
     AddRun run{&session, items, names, args.present[OPT_KEEP_OLD], count, false};
-    const int result = pipeline_run(count, jobs, jobs * 2, work, consume, &run);
+    const int result = pipeline_run(count, jobs, jobs * 2, cost, largest * jobs, work, consume, &run);
     progress_end();
     if (result != 0) {
         if (!run.reported) out_error(session.path, "not enough memory; it is unchanged");

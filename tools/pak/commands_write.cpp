@@ -225,6 +225,7 @@ int cmd_compact(const PakArgs &args)
         out_error(path, "the archive already has its backup's name (.BAK); rename it first");
         return PAK_EXIT_FAILED;
     }
+    if (edit_check_writable(path) != 0) return PAK_EXIT_FAILED;
     if (pak_compact(path) != 0) {
         out_error(path, "cannot rebuild the archive; it is unchanged");
         return PAK_EXIT_FAILED;
@@ -251,7 +252,7 @@ int cmd_attach(const PakArgs &args)
     FileContext ctx{disk_open(target, DISK_READ)};
     if (t < 0 || ctx.file == -1) {
         disk_close(ctx.file);
-        out_error(target, "cannot open the file");
+        out_error(target, t < 0 ? "cannot open the file" : "cannot open the file (is another program writing it?)");
         return PAK_EXIT_FAILED;
     }
     const int signed_pe = pe_is_signed(read_at, &ctx);
@@ -269,6 +270,7 @@ int cmd_attach(const PakArgs &args)
         out_error(target, "the result would exceed %lld bytes", PAK_SIZE_LIMIT);
         return PAK_EXIT_FAILED;
     }
+    if (edit_check_writable(target) != 0) return PAK_EXIT_FAILED;
     if (pak_attach(target, archive) != 0) {
         out_error(target, "cannot append the archive; the file is unchanged");
         return PAK_EXIT_FAILED;

@@ -44,6 +44,17 @@ int flush_file(const char *path)
 
 }  // namespace
 
+int edit_check_writable(const char *path)
+{
+    const int probe = disk_open(path, DISK_READ_WRITE);
+    if (probe == -1) {
+        out_error(path, "is read-only or open in another program; it is unchanged");
+        return -1;
+    }
+    disk_close(probe);
+    return 0;
+}
+
 int edit_begin(EditSession *session, const char *path)
 {
     std::memset(session, 0, sizeof *session);
@@ -62,6 +73,7 @@ int edit_begin(EditSession *session, const char *path)
         out_error(path, "the archive serves no drive (its first drive lies above its last); it cannot be changed");
         return -1;
     }
+    if (edit_check_writable(path) != 0) return -1;
 
     const size_t n = std::strlen(path);
     session->copy = static_cast<char *>(mem_alloc(n + sizeof COPY_SUFFIX));

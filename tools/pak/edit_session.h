@@ -19,6 +19,9 @@ struct EditSession {
 // signed 32-bit values.
 constexpr long long PAK_SIZE_LIMIT = 0x7FFFFFFF;
 
+// Refuses, with a message, a file that could not be replaced: read-only, or
+// open in another program. Checked before any work is done.
+int edit_check_writable(const char *path);
 // Refuses an archive attached to a program (those are read-only) and one
 // that does not mount; copies and mounts it. Errors are reported.
 int edit_begin(EditSession *session, const char *path);

@@ -19,19 +19,29 @@ struct Pipeline {
     void *context;
     std::mutex lock;
     std::condition_variable changed;
+    const long long *cost;  // per index, or null: no budget
+    long long budget;
     int next;         // next index to hand to a worker
     int consumed;     // indexes below it are consumed; workers stay below consumed + window
+    long long held;   // cost of the items in [consumed, next); within budget unless one item alone
     bool stop;        // a consume failed: start nothing more
     bool *done;       // done[i]: work(i) has finished
 };
+
+bool may_start(const Pipeline *p)
+{
+    if (p->next >= p->consumed + p->window) return false;
+    return !p->cost || p->next == p->consumed || p->held + p->cost[p->next] <= p->budget;
+}
 
 void worker(Pipeline *p)
 {
     std::unique_lock<std::mutex> guard(p->lock);
     for (;;) {
-        p->changed.wait(guard, [p] { return p->stop || p->next >= p->count || p->next < p->consumed + p->window; });
+        p->changed.wait(guard, [p] { return p->stop || p->next >= p->count || may_start(p); });
         if (p->stop || p->next >= p->count) return;
         const int index = p->next++;
+        if (p->cost) p->held += p->cost[index];
         guard.unlock();
         p->work(index, p->context);
         guard.lock();
@@ -42,8 +52,8 @@ void worker(Pipeline *p)
 
 }  // namespace
 
-int pipeline_run(int count, int threads, int window, PipelineWork work, PipelineConsume consume,
-                 void *context)
+int pipeline_run(int count, int threads, int window, const long long *cost, long long budget,
+                 PipelineWork work, PipelineConsume consume, void *context)
 {
     if (threads <= 1 || count <= 1) {
         for (int i = 0; i < count; ++i) {
@@ -55,7 +65,7 @@ int pipeline_run(int count, int threads, int window, PipelineWork work, Pipeline
     if (window < threads) window = threads;
     if (threads > count) threads = count;
 
-    Pipeline p{count, window, work, context, {}, {}, 0, 0, false, nullptr};
+    Pipeline p{count, window, work, context, {}, {}, cost, budget, 0, 0, 0, false, nullptr};
     p.done = static_cast<bool *>(mem_alloc(static_cast<size_t>(count)));
     if (!p.done) return -1;
     std::memset(p.done, 0, static_cast<size_t>(count));
@@ -80,6 +90,7 @@ int pipeline_run(int count, int threads, int window, PipelineWork work, Pipeline
             result = -1;
         } else {
             p.consumed = i + 1;
+            if (cost) p.held -= cost[i];
         }
         p.changed.notify_all();
         if (r != 0) break;

@@ -11,12 +11,15 @@ typedef int (*PipelineConsume)(int index, void *context);
 
 // Runs work for every index 0..count-1 and consume for each in order. With
 // threads = 1 everything runs on the calling thread and no thread is started.
-// At most `window` items are prepared ahead of the one being consumed (it
-// bounds the memory held). After a consume returns -1 no further item is
+// At most `window` items are prepared ahead of the one being consumed. When
+// cost is given (cost[i]: the most memory item i holds from the start of its
+// work to the end of its consume), an item starts only while the items
+// started and not yet consumed, it included, cost at most `budget`, or when
+// it would be the only one. After a consume returns -1 no further item is
 // started or consumed; items already started finish their work.
 // Result: 0 when every item was consumed, else -1.
-int pipeline_run(int count, int threads, int window, PipelineWork work, PipelineConsume consume,
-                 void *context);
+int pipeline_run(int count, int threads, int window, const long long *cost, long long budget,
+                 PipelineWork work, PipelineConsume consume, void *context);
 
 enum PackError {
     PACK_OK,

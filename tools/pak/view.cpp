@@ -55,6 +55,14 @@ int view_open(ArchiveView *view, const char *path)
         out_error(path, "cannot open the file");
         return -1;
     }
+    // Opened first: a file another program is writing mounts no more than a
+    // damaged one would, and the two must not be mistaken.
+    const int file = disk_open(path, DISK_READ);
+    if (file == -1) {
+        out_error(path, "cannot open the file (is another program writing it?)");
+        return -1;
+    }
+    ScopeGuard close_file([&] { disk_close(file); });
     const int slot = vfs_mount(path, DISK_READ);
     if (slot < 0) {
         out_error(path, ends_with_exe(path) ? "no archive attached, or it is damaged"
@@ -63,16 +71,9 @@ int view_open(ArchiveView *view, const char *path)
     }
     ScopeGuard unmount([&] { vfs_unmount(slot); });
     vfs_mount_facts(slot, &view->facts);
-    const int file = disk_open(path, DISK_READ);
-    if (file == -1) {
-        out_error(path, "cannot open the file");
-        return -1;
-    }
     const uint32_t base = static_cast<uint32_t>(view->facts.base_offset);
-    const bool read = disk_seek(file, static_cast<int32_t>(base), DISK_SEEK_SET) == base &&
-                      disk_read(file, &view->header, PAK_HEADER_SIZE) == PAK_HEADER_SIZE;
-    disk_close(file);
-    if (!read) {
+    if (disk_seek(file, static_cast<int32_t>(base), DISK_SEEK_SET) != base ||
+        disk_read(file, &view->header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) {
         out_error(path, "cannot read the header");
         return -1;
     }

@@ -42,7 +42,7 @@ struct Resource {
 };
 
 constexpr const char *PROGRAMS[] = {"upd106c.exe", "upd106.exe", "upd21.exe"};
-constexpr WORD RT_ICON_GROUP = 14, RT_DIALOG_TEMPLATE = 5;
+constexpr WORD RT_DIALOG_TEMPLATE = 5;
 
 TEST(Resources, ConfirmationDialogTemplateIsStoredAsDesigned)
 {
@@ -73,20 +73,6 @@ TEST(Resources, ConfirmationDialogTemplateIsStoredAsDesigned)
             EXPECT_EQ(r.u16(), 0u);  // no creation data
         }
         EXPECT_EQ(r.at, r.bytes.size()) << program;
-    }
-}
-
-TEST(Resources, IconHasA32And16PixelImageOf16Colours)
-{
-    for (const char *program : PROGRAMS) {
-        Resource r(program, RT_ICON_GROUP, 102);
-        ASSERT_EQ(r.bytes.size(), 6u + 2 * 14) << program;
-        for (uint32_t word : {0u, 1u, 2u}) EXPECT_EQ(r.u16(), word) << program;
-        for (uint32_t size : {32u, 16u}) {
-            // width and height, 16 colours, 1 plane, 4 bits a pixel
-            for (uint32_t word : {size | size << 8, 16u, 1u, 4u}) EXPECT_EQ(r.u16(), word) << program;
-            r.at += 6;  // byte count, image id
-        }
     }
 }
 

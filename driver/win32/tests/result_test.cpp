@@ -7,13 +7,9 @@ namespace {
 TEST(ResultMessage, OnlyTheFirstBitSetInPriorityOrderIsReported)
 {
     EditionTexts texts = {};
-    texts.msg_done = "done";
-    texts.msg_already_applied = "already applied";
-    texts.msg_newer_installed = "newer installed";
-    texts.msg_wrong_version = "wrong version";
-    texts.msg_game_damaged = "game damaged";
-    texts.msg_payload_damaged = "payload damaged";
-    texts.msg_failed = "failed";
+    texts.msg_done = "done", texts.msg_already_applied = "already applied";
+    texts.msg_newer_installed = "newer installed", texts.msg_wrong_version = "wrong version";
+    texts.msg_game_damaged = "game damaged", texts.msg_payload_damaged = "payload damaged", texts.msg_failed = "failed";
     const struct {
         UpdateFlags flags;
         const char *shown;  // null: no message at all

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "platform/ui.h"
 
@@ -35,19 +34,12 @@ TEST(DefaultExtension, TakenFromTheFirstDescriptionOnlyWhenThePathHasNoDot)
 
 TEST(MultiNameList, StepsThroughEveryNameThenEnds)
 {
-    const struct {
-        std::string list;  // folder, names, final NUL
-        std::vector<std::string> names;
-    } cases[] = {
-        {"C:\\Games\0a.pak\0b.pak\0c.pak\0\0"s, {"a.pak", "b.pak", "c.pak"}},
-        {"C:\\Games\0only.pak\0\0"s, {"only.pak"}},
-        {"C:\\Games\0\0"s, {}},
-    };
-    for (const auto &c : cases) {
-        std::vector<std::string> names;
-        for (const char *n = ui_next_multi_name(c.list.data()); n; n = ui_next_multi_name(n))
-            names.push_back(n);
-        EXPECT_EQ(names, c.names);
+    const std::pair<std::string, std::string> cases[] = {{"C:\\Games\0a.pak\0b.pak\0\0"s, "a.pak b.pak "},
+                                                          {"C:\\Games\0\0"s, ""}};  // folder, names, final NUL
+    for (const auto &[list, names] : cases) {
+        std::string got;
+        for (const char *n = ui_next_multi_name(list.data()); n; n = ui_next_multi_name(n)) got += n + " "s;
+        EXPECT_EQ(got, names);
     }
 }
 

@@ -1,5 +1,4 @@
-// Runs pak in-process, as its main would, with its output captured, and
-// builds the archives the tests read with the independent writer.
+// Runs pak in-process, as its main would, with its output captured.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,66 +14,52 @@
 
 namespace pakt {
 
-using testpak::Bytes;
+using namespace testpak;
+using Names = std::vector<std::string>;
 
 struct Result {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
+    bool says(const std::string &text) const { return err.find(text) != std::string::npos; }
 };
 
-inline void capture(int stream, const void *bytes, int count, void *context)
-{
-    Result *r = static_cast<Result *>(context);
-    (stream == CONSOLE_ERR ? r->err : r->out).append(static_cast<const char *>(bytes), static_cast<size_t>(count));
-}
-
-inline Result pak(std::vector<std::string> words)
+inline Result pak(Names words)
 {
     words.insert(words.begin(), "pak");
     std::vector<char *> argv;
     for (auto &w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     Result r{};
-    out_set_sink(capture, &r);
+    out_set_sink([](int stream, const void *bytes, int n, void *r) {
+        (stream == CONSOLE_ERR ? static_cast<Result *>(r)->err : static_cast<Result *>(r)->out)
+            .append(static_cast<const char *>(bytes), static_cast<size_t>(n));
+    }, &r);
     r.status = pak_main(static_cast<int>(words.size()), argv.data());
     out_set_sink(nullptr, nullptr);
     return r;
 }
 
-// Every test starts from the subsystems' start-up state.
 class PakTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        platform_reset();
-        archive_reset();
-    }
-    void TearDown() override
-    {
-        archive_reset();
-        platform_reset();
-    }
+    void SetUp() override { platform_reset(), archive_reset(); }
+    void TearDown() override { archive_reset(), platform_reset(); }
     std::string write(const std::string &name, const Bytes &bytes) { return dir.write(name, bytes); }
     std::string file(const std::string &name) { return dir.file(name); }
-    Bytes read(const std::string &path) { return testpak::read_file(path); }
-
-    testpak::TempDir dir;
+    Bytes read(const std::string &path) { return read_file(path); }
+    TempDir dir;
 };
 
 inline std::string text(const Bytes &b) { return std::string(b.begin(), b.end()); }
 
-// A file read through the disk layer, so that a name's bytes reach the system
-// as pak gave them (std::filesystem converts non-ASCII names its own way).
+// Read through the disk layer, so a name's bytes reach the system as pak gave
+// them (std::filesystem converts non-ASCII names its own way).
 inline Bytes disk_bytes(const std::string &path)
 {
     Bytes out;
     const int file = disk_open(path.c_str(), DISK_READ);
-    if (file == -1) return out;
     uint8_t buffer[4096];
-    int n;
-    while ((n = disk_read(file, buffer, sizeof buffer)) > 0) out.insert(out.end(), buffer, buffer + n);
-    disk_close(file);
+    for (int n; file != -1 && (n = disk_read(file, buffer, sizeof buffer)) > 0;) out.insert(out.end(), buffer, buffer + n);
+    if (file != -1) disk_close(file);
     return out;
 }
 

@@ -6,12 +6,7 @@
 
 namespace {
 
-struct Checked {
-    ExtractName verdict;
-    std::string path;
-};
-
-Checked check(const std::string &name)
+std::pair<ExtractName, std::string> check(const std::string &name)
 {
     char out[200];
     const ExtractName v = extract_name_check(name.data(), static_cast<int>(name.size()), '/', out, sizeof out);
@@ -20,74 +15,35 @@ Checked check(const std::string &name)
 
 TEST(ExtractNames, SafeNamesBecomeRelativePaths)
 {
-    const struct {
-        const char *name;
-        const char *path;
-    } cases[] = {
-        {"#:\\Korin3.EXE", "Korin3.EXE"},     // drive prefix dropped
-        {"#:Korin3.EXE", "Korin3.EXE"},       // prefix without backslash
-        {"Update07.txt", "Update07.txt"},     // no prefix
-        {"@:\\data\\sub\\a.txt", "data/sub/a.txt"},
-        {"a/b.txt", "a/b.txt"},               // '/' separates too
-        {"..a\\b..c", "..a/b..c"},            // dots inside a part are fine
-        {"CONFIG.SYS", "CONFIG.SYS"},         // not a device
-        {"COM10", "COM10"},
+    const std::pair<const char *, const char *> cases[] = {
+        {"#:\\Korin3.EXE", "Korin3.EXE"}, {"#:Korin3.EXE", "Korin3.EXE"}, {"C:x", "x"}, {"Update07.txt", "Update07.txt"},
+        {"@:\\data\\sub\\a.txt", "data/sub/a.txt"}, {"a/b.txt", "a/b.txt"}, {"..a\\b..c", "..a/b..c"},
+        {"CONFIG.SYS", "CONFIG.SYS"}, {"COM10", "COM10"},
         {"\xB9\x41\\\xA5\x5C.txt", "\xB9\x41/\xA5\x5C.txt"},  // trail byte 0x5C is no separator
     };
-    for (const auto &c : cases) {
-        const Checked r = check(c.name);
-        EXPECT_EQ(r.verdict, XN_OK) << c.name;
-        EXPECT_EQ(r.path, c.path) << c.name;
-    }
+    for (const auto &[name, path] : cases) EXPECT_EQ(check(name), std::make_pair(XN_OK, std::string(path))) << name;
 }
 
 TEST(ExtractNames, NamesLeavingTheFolderAreRefused)
 {
-    const struct {
-        std::string name;
-        ExtractName verdict;
-    } cases[] = {
-        {"", XN_EMPTY},
-        {"#:\\", XN_EMPTY},
-        {"\\etc\\passwd", XN_ABSOLUTE},
-        {"#:\\\\server\\share", XN_ABSOLUTE},
-        {"/etc/passwd", XN_ABSOLUTE},
-        {"#:\\C:\\Windows\\x", XN_DRIVE},     // drive-qualified after the prefix
-        {"a\\file:stream", XN_DRIVE},
-        {"..\\evil", XN_DOTS},
-        {"a\\..\\..\\evil", XN_DOTS},
-        {"a/../evil", XN_DOTS},
-        {".", XN_DOTS},
-        {"a\\.. \\x", XN_DOTS},               // Windows trims the space: ".."
-        {"a\\...\\x", XN_DOTS},
-        {"name.", XN_DOTS},
-        {"a\\\\b", XN_EMPTY_PART},
-        {"dir\\", XN_EMPTY_PART},
-        {"CON", XN_DEVICE},
-        {"dir\\nul.txt", XN_DEVICE},
-        {"Com1.log", XN_DEVICE},
-        {"LPT\xB9", XN_DEVICE},
-        {"AUX .txt", XN_DEVICE},
-        {"a\x01" "b", XN_BAD_CHAR},
-        {"what?.txt", XN_BAD_CHAR},
-        {"a|b", XN_BAD_CHAR},
-        // A trail byte 0x5C hides a '..' from the double-byte reading; a
-        // single-byte host would still see it.
-        {"\xA5\\..\\x", XN_DOTS},
+    const std::pair<std::string, ExtractName> cases[] = {
+        {"", XN_EMPTY}, {"#:\\", XN_EMPTY}, {"\\etc\\passwd", XN_ABSOLUTE}, {"#:\\\\server\\share", XN_ABSOLUTE},
+        {"/etc/passwd", XN_ABSOLUTE}, {"#:\\C:\\Windows\\x", XN_DRIVE}, {"a\\file:stream", XN_DRIVE},
+        {"..\\evil", XN_DOTS}, {"a\\..\\..\\evil", XN_DOTS}, {"a/../evil", XN_DOTS}, {".", XN_DOTS},
+        {"a\\.. \\x", XN_DOTS}, {"a\\...\\x", XN_DOTS}, {"name.", XN_DOTS},  // Windows trims trailing dots and spaces
+        {"a\\\\b", XN_EMPTY_PART}, {"dir\\", XN_EMPTY_PART}, {"CON", XN_DEVICE}, {"dir\\nul.txt", XN_DEVICE},
+        {"Com1.log", XN_DEVICE}, {"LPT\xB9", XN_DEVICE}, {"AUX .txt", XN_DEVICE}, {"a\x01" "b", XN_BAD_CHAR},
+        {"what?.txt", XN_BAD_CHAR}, {"a|b", XN_BAD_CHAR},
+        {"\xA5\\..\\x", XN_DOTS},  // a trail byte 0x5C hides '..' from a double-byte reading only
     };
-    for (const auto &c : cases) EXPECT_EQ(check(c.name).verdict, c.verdict) << c.name;
-    // A one-letter prefix is a drive prefix whatever letter it is.
-    EXPECT_EQ(check("C:x").path, "x");
+    for (const auto &[name, verdict] : cases) EXPECT_EQ(check(name).first, verdict) << name;
 }
 
 TEST(ExtractNames, BuffersAreNeverOverrun)
 {
-    char small[8];
-    const std::string name = "#:\\abcdefghij";
-    EXPECT_EQ(extract_name_check(name.data(), static_cast<int>(name.size()), '/', small, sizeof small), XN_TOO_LONG);
-    // A record's 40-byte field need not hold a terminator.
-    char field[40], out[64];
-    for (char &c : field) c = 'a';
+    char small[8], field[40], out[64];
+    EXPECT_EQ(extract_name_check("#:\\abcdefghij", 13, '/', small, sizeof small), XN_TOO_LONG);
+    for (char &c : field) c = 'a';  // a record's 40-byte field need not hold a terminator
     ASSERT_EQ(extract_name_check(field, sizeof field, '/', out, sizeof out), XN_OK);
     EXPECT_EQ(std::string(out), std::string(40, 'a'));
 }
@@ -100,10 +56,9 @@ TEST(StoredNames, RoutedToTheArchiveWithTheRightSwitch)
         const char *routed;
         int strip;
     } cases[] = {
-        {"#:\\Korin3.EXE", '#', '#', "#:\\Korin3.EXE", 0},  // carries its drive
-        {"Update07.txt", '@', '@', "@:\\Update07.txt", 1},  // bare name, prefix added and stripped
-        {"Korin3.EXE", 'A', 'Z', "Korin3.EXE", 0},          // 'K' is served
-        {"\\lead", '@', '@', "@:\\\\lead", 1},               // the strip removes one backslash only
+        {"#:\\Korin3.EXE", '#', '#', "#:\\Korin3.EXE", 0}, {"Update07.txt", '@', '@', "@:\\Update07.txt", 1},
+        {"Korin3.EXE", 'A', 'Z', "Korin3.EXE", 0},  // 'K' is served
+        {"\\lead", '@', '@', "@:\\\\lead", 1},       // the strip removes one backslash only
     };
     for (const auto &c : cases) {
         char out[48];

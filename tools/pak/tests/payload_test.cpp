@@ -1,43 +1,28 @@
 // A payload formed by the build's tool chain has exactly the layout the
-// update program reads, and mounts in its appended form.
+// update program reads, mounts in its appended form, and is reproducible.
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "archive/archive.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/program.h"
 
 namespace {
 
 using namespace testpak;
 
-// A path of the build tree as this system names it.
-std::string built(std::string path)
+TEST(Payload, HasTheLayoutTheUpdateProgramReadsAndTheSameInputsGiveTheSameBytes)
 {
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;  // a Unix path handed through Wine
-    for (char &c : path)
-        if (c == '/') c = '\\';
-#endif
-    return path;
-}
-
-TEST(Payload, HasTheLayoutTheUpdateProgramReads)
-{
-    const Bytes program = read_file(built(PAYLOAD_PROGRAM));
-    const Bytes update = read_file(built(PAYLOAD_UPDATE_PAK));
-    const std::string path = built(std::string(PAYLOAD_DIR) + "/payload_sample.exe");
-
-    // '#' only, user value 0, a packed directory; both files as packed
-    // blocks directly behind the header, in this order; the directory last;
-    // all of it behind the program, with the trailer.
+    const Bytes program = read_file(host_path(PAYLOAD_PROGRAM)), update = read_file(host_path(PAYLOAD_UPDATE_PAK));
+    const std::string path = host_path(std::string(PAYLOAD_DIR) + "/payload_sample.exe");
+    // '#' only, user value 0, both files packed directly behind the header in
+    // this order, the packed directory last, all behind the program.
     Archive payload;
     payload.packed_directory = true;
     payload.entries = {packed_entry("#:\\Korin3.EXE", program), packed_entry("#:\\Update.PAK", update)};
     EXPECT_EQ(read_file(path), appended(program, build(payload)));
+    EXPECT_EQ(read_file(path), read_file(host_path(std::string(PAYLOAD_DIR) + "/payload_again.exe")));
 
-    // Mounted as the update program mounts its own file.
     archive_reset();
     ASSERT_GE(vfs_mount(path.c_str(), DISK_READ), 0);
     const int h = vfs_open("#:\\update.pak", DISK_READ);
@@ -47,12 +32,6 @@ TEST(Payload, HasTheLayoutTheUpdateProgramReads)
     EXPECT_EQ(block, payload.entries[1].data);
     vfs_close(h);
     archive_reset();
-}
-
-TEST(Payload, SameInputsGiveTheSameBytes)
-{
-    EXPECT_EQ(read_file(built(std::string(PAYLOAD_DIR) + "/payload_sample.exe")),
-              read_file(built(std::string(PAYLOAD_DIR) + "/payload_again.exe")));
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+// The floor under "pak extract": the streams file (see bench_floor_pack) read
+// with one read, each stream inflated in one call into a buffer of its
+// unpacked size, and each file written with one write.
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "bench/bench.h"
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) bench::fail("usage", "bench_floor_unpack STREAMS DIR");
+    const std::vector<char> in = bench::read_file(argv[1]);
+    const std::string dir = argv[2];
+    size_t at = 0;
+    long long files = 0;
+    while (at < in.size()) {
+        uint16_t name_length;
+        uint32_t sizes[2];
+        std::memcpy(&name_length, &in[at], 2);
+        const std::string name(&in[at + 2], name_length);
+        std::memcpy(sizes, &in[at + 2 + name_length], 8);
+        at += 2 + name_length + 8;
+
+        std::vector<char> data(sizes[0]);
+        z_stream z{};
+        if (inflateInit(&z) != Z_OK) bench::fail("inflateInit");
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(&in[at]));
+        z.avail_in = sizes[1];
+        z.next_out = reinterpret_cast<Bytef *>(data.data());
+        z.avail_out = sizes[0];
+        if (inflate(&z, Z_FINISH) != Z_STREAM_END || z.total_out != sizes[0]) bench::fail("inflate", name.c_str());
+        inflateEnd(&z);
+        at += sizes[1];
+
+        bench::write_file((dir + "/" + name).c_str(), data.data(), data.size());
+        ++files;
+    }
+    bench::count("files", files);
+    return 0;
+}

@@ -1,0 +1,111 @@
+// The update where the disk works against it: every allocation, create, write
+// and rename failed in turn, once and from that point on; game files another
+// program holds open; a disk that fills up. The game is left whole or
+// updated, the flags say which, and once the obstacle is gone it goes through.
+// "From that point on" holds per kind: a disk that refuses renames still
+// writes (the old file is copied back) and one that refuses writes still
+// renames.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "driver/tests/game_fixture.h"
+#include "tests/support/small_disk.h"
+
+namespace {
+
+using namespace gamefix;
+
+using HostileDisk = DriverTest;
+
+TEST_F(HostileDisk, EveryFailedStepLeavesTheGameWholeOrUpdated)
+{
+    const Outcomes o;
+    long swept = 0;
+    for (const unsigned kind : {FAULT_ALLOC, FAULT_CREATE, FAULT_WRITE, FAULT_RENAME}) {
+        long points;
+        {
+            GameFolder game;
+            fault_arm(kind, 0, false);
+            game.run();
+            points = fault_points();
+            fault_disarm();
+        }
+        EXPECT_GT(points, 0) << kind;
+        for (long nth = 1; nth <= points; ++nth) {
+            for (const bool sticky : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "kind " << kind << " step " << nth << (sticky ? " and on" : " once"));
+                GameFolder game;
+                const long blocks = fault_blocks_held();
+                fault_arm(kind, nth, sticky);
+                const uint32_t flags = game.run();
+                EXPECT_GE(fault_injected(), 1);
+                fault_disarm();
+                o.expect_whole_or_updated(flags, game.contents());
+                EXPECT_EQ(fault_blocks_held(), blocks) << "heap block left behind";
+                ++swept;
+            }
+        }
+    }
+    std::printf("fault sweep: %ld points, each failed once and from there on\n", swept / 2);
+}
+
+TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
+{
+    const Outcomes o;
+    const struct {
+        const char *name;
+        int mode;        // how the other program holds it
+        uint32_t flags;  // while it does
+    } holds[] = {
+        {"Korin3.EXE", DISK_READ, UF_FAILED},  // the game running
+        {"Korin3.EXE", DISK_READ_WRITE, UF_FAILED},
+        {"Update.PAK", DISK_READ, UF_FAILED},
+        {"Update.PAK", DISK_READ_WRITE, UF_FAILED},
+        {"Korin3.PAK", DISK_READ, UF_DONE},  // only its size is read
+        {"INSTALL.DAT", DISK_READ, UF_DONE},  // the files are in place; the list waits
+        {"INSTALL.DAT", DISK_READ_WRITE, UF_DONE},
+    };
+    for (const auto &h : holds) {
+        SCOPED_TRACE(testing::Message() << h.name << (h.mode == DISK_READ ? " read" : " written") << " elsewhere");
+        GameFolder game;
+        const int held = disk_open(game.file(h.name).c_str(), h.mode);
+        ASSERT_NE(held, -1);
+        const uint32_t flags = game.run();
+        EXPECT_EQ(flags, h.flags);
+        disk_close(held);
+        o.expect_whole_or_updated(flags, game.contents());
+        if (flags != UF_DONE) {
+            EXPECT_EQ(game.run(), UF_DONE) << "refused once free";
+            EXPECT_EQ(game.contents(), o.updated);
+        }
+    }
+}
+
+TEST_F(HostileDisk, AFullDiskFailsTheUpdateWholeAtEveryFillLevel)
+{
+    SmallDisk disk;
+    if (!disk.ready()) GTEST_SKIP() << SmallDisk::why();
+#ifndef _WIN32
+    const Outcomes o;
+    const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    // From a full disk up, a page more each time, until the update fits.
+    uintmax_t leave = 0;
+    for (;; leave += 4096) {
+        SCOPED_TRACE(testing::Message() << leave << " bytes free");
+        disk.fill_leaving(UINTMAX_MAX);
+        setenv("TMPDIR", disk.root().c_str(), 1);  // the game folder on the small disk
+        const auto game = std::make_unique<GameFolder>();
+        saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", saved.c_str(), 1);
+        disk.fill_leaving(leave);
+        const uint32_t flags = game->run();
+        o.expect_whole_or_updated(flags, game->contents());
+        if (flags == UF_DONE || leave > (1u << 20)) break;
+    }
+    std::printf("update on a full disk: %ju fill levels failed cleanly\n", leave / 4096);
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include "tests/support/program.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/archive_builder.h"
+
+namespace testpak {
+
+std::string host_path(std::string path)
+{
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char &c : path)
+        if (c == '/') c = '\\';
+#endif
+    return path;
+}
+
+ProgramRun run_program(const std::string &name, const std::vector<std::string> &words, const std::string &scratch)
+{
+    const char *bin = std::getenv("KORIN_BIN");
+#ifdef _WIN32
+    const std::string program = host_path(bin ? bin : ".") + "\\" + name + ".exe";
+#else
+    const std::string program = std::string(bin ? bin : ".") + "/" + name;
+#endif
+    const std::string out = (std::filesystem::path(scratch) / "stdout").string();
+    const std::string err = (std::filesystem::path(scratch) / "stderr").string();
+    std::string command = "\"" + program + "\"";
+    for (const auto &w : words) command += " \"" + w + "\"";
+    command += " >\"" + out + "\" 2>\"" + err + "\"";
+#ifdef _WIN32
+    command = "\"" + command + "\"";  // cmd /c strips one outer pair of quotes
+    const int status = std::system(command.c_str());
+#else
+    const int status = (std::system(command.c_str()) >> 8) & 0xFF;
+#endif
+    const Bytes o = read_file(out), e = read_file(err);
+    return {status, std::string(o.begin(), o.end()), std::string(e.begin(), e.end())};
+}
+
+}  // namespace testpak

@@ -1,0 +1,23 @@
+// Runs a program of the build as a user's shell runs it, natively and (in the
+// Windows build) under Wine, with its output captured in files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testpak {
+
+// A path of the build tree as this system names it (a Unix path handed
+// through Wine is on drive Z:).
+std::string host_path(std::string path);
+
+struct ProgramRun {
+    int status;
+    std::string out, err;
+};
+
+// Runs the named program of the build's output folder (KORIN_BIN) with the
+// words as arguments, each quoted; scratch holds the captured output.
+ProgramRun run_program(const std::string &name, const std::vector<std::string> &words, const std::string &scratch);
+
+}  // namespace testpak
