@@ -28,28 +28,6 @@ TEST(WildMatch, Rules)
     for (const auto &c : cases) EXPECT_EQ(match(c.pattern, c.name, c.fill), c.matches ? 0 : -1) << c.pattern << " / " << c.name;
 }
 
-int g_comparisons;
-int compare_int(const void *key, int i, void *context)
-{
-    ++g_comparisons;
-    const int k = *static_cast<const int *>(key), v = static_cast<const int *>(context)[i];
-    return k < v ? -1 : k > v;
-}
-
-TEST(BinarySearch, FindsEveryElementAndNothingElse)
-{
-    std::vector<int> values;
-    for (int count = 0; count <= 130; ++count) {
-        for (int k = -1; k <= 2 * count; ++k) {
-            g_comparisons = 0;
-            const int expected = k >= 0 && k % 2 == 0 && k / 2 < count ? k / 2 : -1;
-            ASSERT_EQ(binary_search(&k, count, compare_int, values.data()), expected) << count << " " << k;
-            ASSERT_LE(g_comparisons, 10) << count << " " << k;
-        }
-        values.push_back(2 * count);
-    }
-}
-
 TEST_F(Lookup, FirstByteRoutesAndTheSwitchStripsThePrefix)
 {
     ASSERT_EQ(mount(archive_of({pk::raw_entry("#:\\Korin3.EXE", "exe"), pk::raw_entry("#Data", "data")})), 0);

@@ -24,11 +24,6 @@ Parts parts(const char *s)
     return {d, f, e, w, fn, en};
 }
 
-std::ostream &operator<<(std::ostream &o, const Parts &p)
-{
-    return o << p.dir << " | " << p.file << " | " << p.ext << " | " << p.slashed << " | " << p.file_n << " " << p.ext_n;
-}
-
 TEST(Path, DirectoryFileAndExtensionParts)
 {
     const struct { const char *path; Parts expected; } rows[] = {

@@ -26,19 +26,13 @@ Bytes pattern_bytes(size_t count, uint32_t seed)
     return out;
 }
 
-Bytes zlib_stream(const Bytes &data)
+Bytes masked_stream(const Bytes &data)
 {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     Bytes out(size);
     if (compress2(out.data(), &size, data.data(), static_cast<uLong>(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-        throw std::runtime_error("zlib_stream: compress2 failed");
+        throw std::runtime_error("masked_stream: compress2 failed");
     out.resize(size);
-    return out;
-}
-
-Bytes masked_stream(const Bytes &data)
-{
-    Bytes out = zlib_stream(data);
     out[0] ^= kMask;
     return out;
 }
@@ -65,10 +59,20 @@ std::optional<Bytes> unmask_and_inflate(const Bytes &stream, size_t expected_siz
     return out;
 }
 
-Entry raw_entry(const std::string &name, const Bytes &data) { return Entry{name, data}; }
+Entry raw_entry(const std::string &name, const Bytes &data)
+{
+    Entry e;
+    e.name = name, e.data = data;
+    return e;
+}
 Entry raw_entry(const std::string &name, const std::string &text) { return raw_entry(name, bytes_of(text)); }
 Entry packed_entry(const std::string &name, const Bytes &data) { return raw_entry(name, packed_block(data)); }
-Entry free_entry(const std::string &name, const Bytes &data) { return Entry{name, data, true}; }
+Entry free_entry(const std::string &name, const Bytes &data)
+{
+    Entry e = raw_entry(name, data);
+    e.free = true;
+    return e;
+}
 
 void put_u32(Bytes &bytes, size_t offset, uint32_t value)
 {
