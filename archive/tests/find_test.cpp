@@ -5,12 +5,12 @@
 namespace {
 
 using Find = ArchiveTest;
-using Names = std::vector<std::string>;
 
-pk::Archive holding(std::initializer_list<const char *> names)
+pk::Archive holding(std::initializer_list<const char *> names, char drive = '#')
 {
     pk::Archive a;
     for (const char *n : names) a.entries.push_back(pk::raw_entry(n, n));
+    a.first_drive = a.last_drive = drive;
     return a;
 }
 
@@ -20,8 +20,9 @@ TEST_F(Find, LastMountedFirstAndEachDirectoryFromItsEnd)
     first.entries[1].free = true;
     ASSERT_EQ(mount(first, "1.pak"), 0);
     ASSERT_EQ(mount(holding({"#:\\C.TXT", "#:\\D.DAT"}), "2.pak"), 1);
-    EXPECT_EQ(find_all("#:\\*.TXT"), (Names{"C.TXT", "B.TXT", "A.TXT"}));
     char out[260];
+    EXPECT_EQ(vfs_find_next(out), -1) << "before any search";
+    EXPECT_EQ(find_all("#:\\*.TXT"), (Names{"C.TXT", "B.TXT", "A.TXT"}));
     EXPECT_EQ(vfs_find_next(out), -1) << "an exhausted enumeration stays exhausted";
     EXPECT_EQ(find_all("#:\\*.TXT", 0x80, true), (Names{"#:\\C.TXT", "#:\\B.TXT", "#:\\A.TXT"}));
     EXPECT_EQ(find_all("#:\\*.TXT", 0x01), (Names{"C.TXT", "B.TXT", "A.TXT"})) << "only the folder bit counts";
@@ -30,9 +31,7 @@ TEST_F(Find, LastMountedFirstAndEachDirectoryFromItsEnd)
 
 TEST_F(Find, MarkerProbeWithTheSwitchOn)
 {
-    pk::Archive update = holding({"Update07.txt", "data\\x.bin"});
-    update.first_drive = update.last_drive = '@';
-    ASSERT_EQ(mount(update), 0);
+    ASSERT_EQ(mount(holding({"Update07.txt", "data\\x.bin"}, '@')), 0);
     vfs_set_drive_strip(1);
     char out[260] = "untouched";
     EXPECT_EQ(vfs_find_first("@:\\Update06.txt", 0x80, out), -1);
@@ -45,15 +44,9 @@ TEST_F(Find, MarkerProbeWithTheSwitchOn)
 TEST_F(Find, DiskPatternsGoToTheDiskSearch)
 {
     ASSERT_EQ(mount(holding({"#:\\A.TXT"})), 0);
-    char out[260];
-    EXPECT_EQ(vfs_find_next(out), -1) << "before any search";
     tmp.write("one.txt", pk::bytes_of("1"));
     tmp.write("two.txt", pk::bytes_of("2"));
-    // The system's own names use '\' (the disk layer maps it where needed).
-    auto system_name = [](std::string s) {
-        std::replace(s.begin(), s.end(), '/', '\\');
-        return s;
-    };
+    auto system_name = [](std::string s) { return std::replace(s.begin(), s.end(), '/', '\\'), s; };
     const std::string pattern = system_name(tmp.file("*.txt")), dir = system_name(tmp.file(""));
     Names names = find_all(pattern);
     std::sort(names.begin(), names.end());
@@ -61,7 +54,6 @@ TEST_F(Find, DiskPatternsGoToTheDiskSearch)
     names = find_all(pattern, 0x80, true);
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[0].substr(0, dir.size()), dir);
-    EXPECT_EQ(vfs_find_next(out), -1) << "after the disk search ended";
 }
 
 TEST_F(Find, EnumerationSurvivesGrowthButNotItsArchive)
@@ -70,10 +62,7 @@ TEST_F(Find, EnumerationSurvivesGrowthButNotItsArchive)
     ASSERT_EQ(vfs_mount(path.c_str(), 2), 0);
     char out[260];
     ASSERT_EQ(vfs_find_first("#:\\*.TXT", 0x80, out), 0);
-    EXPECT_STREQ(out, "C.TXT");
     for (int i = 0; i < 70; ++i) vfs_close(vfs_create(("#:\\N" + std::to_string(i) + ".DAT").c_str(), 0));
-    EXPECT_EQ(find_all("#:\\*.TXT").size(), 3u);
-    ASSERT_EQ(vfs_find_first("#:\\*.TXT", 0x80, out), 0);
     ASSERT_EQ(vfs_find_next(out), 0);
     EXPECT_STREQ(out, "B.TXT");
 
@@ -94,8 +83,7 @@ TEST_F(Find, ResultsNeverReachBeyondTheName)
     char out[260];
     EXPECT_EQ(vfs_find_first((name + "?\\*").c_str(), 0x80, out), 0);
     EXPECT_STREQ(out, "");
-    EXPECT_EQ(vfs_find_first_path(("#:\\" + std::string(300, '?')).c_str(), 0x80, out), -1)
-        << "a pattern longer than a name buffer";
+    EXPECT_EQ(vfs_find_first_path(("#:\\" + std::string(300, '?')).c_str(), 0x80, out), -1) << "longer than a name buffer";
 }
 
 }  // namespace

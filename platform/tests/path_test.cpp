@@ -7,69 +7,38 @@
 
 namespace {
 
-std::string dir_of(const char *s)
+// Each of dir, file, ext and with-slash on one input; file's and ext's results follow the text.
+struct Parts {
+    std::string dir, file, ext, slashed;
+    int file_n, ext_n;
+    bool operator==(const Parts &) const = default;
+};
+
+Parts parts(const char *s)
 {
-    char buf[300];
-    path_dir(buf, s);
-    return buf;
+    char d[300], f[300], e[300], w[300];
+    std::strcpy(w, s);
+    path_dir(d, s);
+    const int fn = path_file(f, s), en = path_ext(e, s);
+    path_add_slash(w);
+    return {d, f, e, w, fn, en};
 }
 
-std::string file_of(const char *s, int *n = nullptr)
+TEST(Path, DirectoryFileAndExtensionParts)
 {
-    char buf[300];
-    const int r = path_file(buf, s);
-    if (n) *n = r;
-    return buf;
-}
-
-std::string with_slash(const char *s)
-{
-    char buf[300];
-    std::strcpy(buf, s);
-    path_add_slash(buf);
-    return buf;
-}
-
-TEST(Path, DirectoryPartKeepsItsSeparator)
-{
-    EXPECT_EQ(dir_of("C:\\dir\\file.txt"), "C:\\dir\\");
-    EXPECT_EQ(dir_of("C:file"), "C:");
-    EXPECT_EQ(dir_of("file"), "");
-    EXPECT_EQ(dir_of("C:\\dir\\"), "C:\\dir\\");
-    char buf[8] = "x";
-    EXPECT_EQ(path_dir(buf, ""), nullptr);
-    EXPECT_STREQ(buf, "");
+    const struct { const char *path; Parts expected; } rows[] = {
+        {"C:\\dir\\file.txt", {"C:\\dir\\", "file.txt", "txt", "C:\\dir\\file.txt\\", 9, 4}},
+        {"C:file", {"C:", "file", "", "C:file\\", 5, 0}},
+        {"dir.old\\readme", {"dir.old\\", "readme", "", "dir.old\\readme\\", 7, 0}},
+        {"C:\\a\\b.tar.gz", {"C:\\a\\", "b.tar.gz", "tar.gz", "C:\\a\\b.tar.gz\\", 9, 7}},
+        {"a/b.", {"", "a/b.", "", "a/b.\\", 5, 1}},  // '/' is no separator
+        {"C:\\", {"C:\\", "", "", "C:\\", 1, 0}},
+        {"", {"", "", "", "", 1, 0}},
+    };
+    for (const auto &row : rows) EXPECT_EQ(parts(row.path), row.expected) << row.path;
     char in_place[] = "a\\b\\c";
     EXPECT_EQ(path_dir(in_place, in_place), in_place);
     EXPECT_STREQ(in_place, "a\\b\\");
-}
-
-TEST(Path, FilePartAndItsLength)
-{
-    int n = 0;
-    EXPECT_EQ(file_of("C:\\dir\\file.txt", &n), "file.txt");
-    EXPECT_EQ(n, 9);
-    EXPECT_EQ(file_of("file", &n), "file");
-    EXPECT_EQ(n, 5);
-    EXPECT_EQ(file_of("a/b"), "a/b");  // '/' is no separator
-}
-
-TEST(Path, ExtensionIsAfterTheFirstDotOfTheFileName)
-{
-    char ext[64];
-    EXPECT_EQ(path_ext(ext, "dir.old\\readme"), 0);
-    EXPECT_STREQ(ext, "");
-    EXPECT_EQ(path_ext(ext, "C:\\a\\b.tar.gz"), 7);
-    EXPECT_STREQ(ext, "tar.gz");
-    EXPECT_EQ(path_ext(ext, "name."), 1);
-    EXPECT_STREQ(ext, "");
-}
-
-TEST(Path, AddSlashOnlyWhenMissing)
-{
-    EXPECT_EQ(with_slash(""), "");
-    EXPECT_EQ(with_slash("C:\\"), "C:\\");
-    EXPECT_EQ(with_slash("C:\\x"), "C:\\x\\");
 }
 
 // 功 is A5 5C in Big5: its trail byte is the backslash byte.
@@ -77,16 +46,10 @@ TEST(PathDoubleByte, TrailByte5CIsNoSeparator)
 {
     ASSERT_EQ(path_dbcs, 1);
     const char folder[] = "C:\\\xB9\x43\xC0\xB8\\\xA5\x5C";  // C:\遊戲\功
-    EXPECT_EQ(with_slash(folder), std::string(folder) + "\\");
-    EXPECT_EQ(dir_of("C:\\\xA5\x5C" "a.txt"), "C:\\");
-    EXPECT_EQ(file_of("C:\\\xA5\x5C" "a.txt"), "\xA5\x5C" "a.txt");
-    char ext[16];
-    EXPECT_EQ(path_ext(ext, "\xA5\x5C.b"), 2);
-    EXPECT_STREQ(ext, "b");
-    EXPECT_EQ(path_char_len("\xA5\x5C"), 2);
-    EXPECT_EQ(path_char_len("\xA5"), 1);  // a lead byte at the end stands alone
-    EXPECT_EQ(path_char_len("a"), 1);
-    EXPECT_EQ(path_char_len(""), 0);
+    EXPECT_EQ(parts(folder).slashed, std::string(folder) + "\\");
+    EXPECT_EQ(parts("C:\\\xA5\x5C" "a.b"), (Parts{"C:\\", "\xA5\x5C" "a.b", "b", "C:\\\xA5\x5C" "a.b\\", 6, 2}));
+    for (const auto &[s, n] : {std::pair{"\xA5\x5C", 2}, {"\xA5", 1}, {"a", 1}, {"", 0}})  // a lead byte at the end stands alone
+        EXPECT_EQ(path_char_len(s), n) << s;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
 
@@ -19,24 +20,17 @@ namespace fs = std::filesystem;
 class Scratch : public ::testing::Test {
 protected:
     void SetUp() override { platform_reset(); }
-    void TearDown() override { platform_reset(); }
+    void TearDown() override { fault_disarm(), platform_reset(); }
 
-    // The name the layer is given: the folder, a backslash, the file.
-    std::string at(const std::string &name) const { return dir_.path().string() + "\\" + name; }
+    std::string at(const std::string &name) const { return dir_.path().string() + "\\" + name; }  // as the layer is given it
     fs::path host(const std::string &name) const { return dir_.path() / name; }
-    void put(const std::string &name, const std::string &text) const
-    {
-        dir_.write(name, testpak::bytes_of(text));
-    }
+    void put(const std::string &name, const std::string &text) const { dir_.write(name, testpak::bytes_of(text)); }
     std::string get(const std::string &name) const
     {
         const auto bytes = testpak::read_file(host(name));
         return {bytes.begin(), bytes.end()};
     }
-    bool read_only(const std::string &name) const
-    {
-        return (fs::status(host(name)).permissions() & fs::perms::owner_write) == fs::perms::none;
-    }
+    bool read_only(const std::string &name) const { return (fs::status(host(name)).permissions() & fs::perms::owner_write) == fs::perms::none; }
 
     testpak::TempDir dir_;
 };
@@ -52,8 +46,7 @@ inline bool running_under_wine()
 #endif
 }
 
-// Windows refuses to write a read-only file, and so does the POSIX layer, to
-// root as well; Wine run by root does not.
+// Windows and the POSIX layer (even for root) refuse to write a read-only file; Wine run by root does not.
 inline bool read_only_is_enforced(const fs::path &probe)
 {
     if (!running_under_wine()) return true;

@@ -11,8 +11,7 @@ std::string host_path(std::string path)
 {
 #ifdef _WIN32
     if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char &c : path)
-        if (c == '/') c = '\\';
+    for (char &c : path) c = c == '/' ? '\\' : c;
 #endif
     return path;
 }
@@ -25,14 +24,12 @@ ProgramRun run_program(const std::string &name, const std::vector<std::string> &
 #else
     const std::string program = std::string(bin ? bin : ".") + "/" + name;
 #endif
-    const std::string out = (std::filesystem::path(scratch) / "stdout").string();
-    const std::string err = (std::filesystem::path(scratch) / "stderr").string();
+    const std::string out = (std::filesystem::path(scratch) / "stdout").string(), err = (std::filesystem::path(scratch) / "stderr").string();
     std::string command = "\"" + program + "\"";
     for (const auto &w : words) command += " \"" + w + "\"";
     command += " >\"" + out + "\" 2>\"" + err + "\"";
 #ifdef _WIN32
-    command = "\"" + command + "\"";  // cmd /c strips one outer pair of quotes
-    const int status = std::system(command.c_str());
+    const int status = std::system(("\"" + command + "\"").c_str());  // cmd /c strips one outer pair of quotes
 #else
     const int status = (std::system(command.c_str()) >> 8) & 0xFF;
 #endif

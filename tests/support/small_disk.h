@@ -1,9 +1,9 @@
 // A small file system of its own (tmpfs, mounted for the test), so that a
-// test can run out of disk space on purpose. Mounting needs the right to do
-// so; where it is missing, or on Windows, ready() is false and why() says
-// what stands in.
+// test can run out of disk space on purpose. Where mounting is not allowed,
+// or on Windows, ready() is false and why() says what stands in.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -20,8 +20,7 @@ public:
     SmallDisk()
     {
 #ifndef _WIN32
-        root_ = (holder_.path() / "disk").string();
-        std::filesystem::create_directory(root_);
+        std::filesystem::create_directory(root_ = (holder_.path() / "disk").string());
         ready_ = std::system(("mount -t tmpfs -o size=1m korin-test '" + root_ + "' 2>/dev/null").c_str()) == 0;
 #endif
     }
@@ -33,10 +32,7 @@ public:
     SmallDisk &operator=(const SmallDisk &) = delete;
 
     bool ready() const { return ready_; }
-    static const char *why()
-    {
-        return "no small file system can be mounted here; the fault sweeps' failed writes stand in for a full disk";
-    }
+    static const char *why() { return "no small file system can be mounted here; the fault sweeps' failed writes stand in for a full disk"; }
     const std::string &root() const { return root_; }
 
     // Takes all free space but `leave` bytes (to the file system's block).
@@ -47,11 +43,8 @@ public:
         const uintmax_t free = std::filesystem::space(root_).available;
         std::ofstream out(filler, std::ios::binary);
         const std::vector<char> chunk(4096);
-        for (uintmax_t n = free > leave ? free - leave : 0; n > 0 && out;) {
-            const uintmax_t piece = n < chunk.size() ? n : chunk.size();
-            out.write(chunk.data(), static_cast<std::streamsize>(piece));
-            n -= piece;
-        }
+        for (uintmax_t n = free > leave ? free - leave : 0; n > 0 && out; n -= std::min<uintmax_t>(n, chunk.size()))
+            out.write(chunk.data(), static_cast<std::streamsize>(std::min<uintmax_t>(n, chunk.size())));
     }
 
 private:

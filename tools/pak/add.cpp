@@ -147,6 +147,8 @@ int cmd_add(const PakArgs &args)
     ScopeGuard abandon([&] { edit_abandon(&session); });
     // What an item holds while it is packed (the file and its packed block)
     // until it is written: N threads never hold more than N of the largest.
+    // Within that, small files may run well ahead of a large one, so that no
+    // thread waits for it idle.
     long long *cost = static_cast<long long *>(mem_alloc(sizeof(long long) * static_cast<size_t>(count)));
     ScopeGuard release_cost([&] { mem_free(cost); });
     if (!cost) {
@@ -159,7 +161,7 @@ int cmd_add(const PakArgs &args)
         if (cost[i] > largest) largest = cost[i];
     }
     AddRun run{&session, items, names, args.present[OPT_KEEP_OLD], count, false};
-    const int result = pipeline_run(count, jobs, jobs * 2, cost, largest * jobs, work, consume, &run);
+    const int result = pipeline_run(count, jobs, jobs * 8, cost, largest * jobs, work, consume, &run);
     progress_end();
     if (result != 0) {
         if (!run.reported) out_error(session.path, "not enough memory; it is unchanged");
