@@ -82,7 +82,7 @@ int vfs_make_backup(const char *name, const char *extension);
 int pak_compact(const char *path);
 int pak_attach(const char *target, const char *archive);
 
-// ---- Inspection, for tools (inspect.cpp) -----------------------------------
+// ---- Inspection, for tools (records.cpp) -----------------------------------
 
 struct PakMountFacts {
     int base_offset;      // file offset of the archive (0: stand-alone)

@@ -83,17 +83,17 @@ Bytes initial_install_dat()
     return dat;
 }
 
-bool make_game(const std::string &folder, const GameSpec &spec)
+bool make_game(const std::string &folder, const GameSetup &setup)
 {
     if (!CreateDirectoryA(folder.c_str(), nullptr)) return false;
     Handle pak{CreateFileA(in(folder, "Korin3.PAK").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)};
-    if (pak.h == INVALID_HANDLE_VALUE || SetFilePointer(pak.h, static_cast<LONG>(spec.pak_size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+    if (pak.h == INVALID_HANDLE_VALUE || SetFilePointer(pak.h, static_cast<LONG>(setup.pak_size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
         !SetEndOfFile(pak.h))
         return false;
     testpak::Archive update;
     update.first_drive = update.last_drive = '@';
     update.entries.push_back(testpak::raw_entry("Music01.ogg", testpak::pattern_bytes(300, 3)));
-    for (const std::string &marker : spec.markers) update.entries.push_back(testpak::raw_entry(marker, "marker"));
+    for (const std::string &marker : setup.markers) update.entries.push_back(testpak::raw_entry(marker, "marker"));
     return write_file(in(folder, "Korin3.EXE"), testpak::fake_exe(5000)) && write_file(in(folder, "Update.PAK"), testpak::build(update)) &&
            write_file(in(folder, "INSTALL.DAT"), initial_install_dat());
 }

@@ -51,11 +51,11 @@ std::vector<std::string> folder_names(const std::string &folder);  // sorted
 bool remove_tree(const std::string &folder);                       // true when it is gone
 
 // The four files; Korin3.PAK sparse with pak_size bytes, Update.PAK holding the markers.
-struct GameSpec {
+struct GameSetup {
     uint32_t pak_size = 0;
     std::vector<std::string> markers;
 };
-bool make_game(const std::string &folder, const GameSpec &spec);
+bool make_game(const std::string &folder, const GameSetup &setup);
 
 // The files' bytes (only the size of Korin3.PAK) and the folder's names, so stray files show.
 struct Snapshot {

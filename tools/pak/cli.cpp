@@ -30,7 +30,7 @@ const OptionSpec option_table[OPT_COUNT] = {
 
 constexpr uint32_t bit(PakOption o) { return 1u << o; }
 
-const CommandSpec command_table[] = {
+const CommandInfo command_table[] = {
     {CMD_INFO, "info", bit(OPT_JSON), 1, 1},
     {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON), 1, 1},
     {CMD_EXTRACT, "extract", bit(OPT_DIR) | bit(OPT_RAW), 1, -1},
@@ -77,8 +77,8 @@ struct Parser {
     // null to take the next argument when it needs one.
     int take(const OptionSpec &o, const char *value, const char *spelling)
     {
-        const CommandSpec *spec = cli_command_spec(out->command);
-        if (o.id != OPT_HELP && (!spec || !(spec->options & bit(o.id))))
+        const CommandInfo *info = cli_command_info(out->command);
+        if (o.id != OPT_HELP && (!info || !(info->options & bit(o.id))))
             return fail("option %s does not apply to this command", spelling);
         if (o.takes_value) {
             if (!value) {
@@ -119,16 +119,16 @@ struct Parser {
 
 }  // namespace
 
-const CommandSpec *cli_command(const char *name)
+const CommandInfo *cli_command(const char *name)
 {
-    for (const CommandSpec &c : command_table)
+    for (const CommandInfo &c : command_table)
         if (std::strcmp(c.name, name) == 0) return &c;
     return nullptr;
 }
 
-const CommandSpec *cli_command_spec(PakCommand id)
+const CommandInfo *cli_command_info(PakCommand id)
 {
-    for (const CommandSpec &c : command_table)
+    for (const CommandInfo &c : command_table)
         if (c.id == id) return &c;
     return nullptr;
 }
@@ -147,7 +147,7 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
         // "pak help" and "pak help COMMAND" mean "--help".
         out->present[OPT_HELP] = true;
         if (argc > 2) {
-            const CommandSpec *c = cli_command(argv[2]);
+            const CommandInfo *c = cli_command(argv[2]);
             if (!c) return p.fail("unknown command '%s'", argv[2]);
             out->command = c->id;
         }
@@ -160,7 +160,7 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
         }
         return p.fail("expected a command before %s", first);
     }
-    const CommandSpec *command = cli_command(first);
+    const CommandInfo *command = cli_command(first);
     if (!command) return p.fail("unknown command '%s'", first);
     out->command = command->id;
 

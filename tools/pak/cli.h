@@ -37,7 +37,7 @@ enum PakOption {
     OPT_COUNT,
 };
 
-struct CommandSpec {
+struct CommandInfo {
     PakCommand id;
     const char *name;
     uint32_t options;    // bit (1 << PakOption) for each option it takes
@@ -54,8 +54,8 @@ struct PakArgs {
 };
 
 // The command called name, or null.
-const CommandSpec *cli_command(const char *name);
-const CommandSpec *cli_command_spec(PakCommand id);
+const CommandInfo *cli_command(const char *name);
+const CommandInfo *cli_command_info(PakCommand id);
 
 // Parses argv[1..argc-1]. positional_space must have room for argc pointers;
 // out->positional points into it. Options may stand anywhere among the

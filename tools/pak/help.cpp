@@ -178,9 +178,9 @@ void print_help(PakCommand command)
 
 int usage_error(PakCommand command, const char *reason)
 {
-    const CommandSpec *spec = cli_command_spec(command);
-    out_error(spec ? spec->name : "usage", "%s", reason);
-    if (spec) out_printf(CONSOLE_ERR, "Try 'pak %s --help'.\n", spec->name);
+    const CommandInfo *info = cli_command_info(command);
+    out_error(info ? info->name : "usage", "%s", reason);
+    if (info) out_printf(CONSOLE_ERR, "Try 'pak %s --help'.\n", info->name);
     else out_printf(CONSOLE_ERR, "Try 'pak --help'.\n");
     return PAK_EXIT_USAGE;
 }
