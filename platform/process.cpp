@@ -1,6 +1,7 @@
 // The command line, the drive-strip switch and the layer's reset.
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -45,6 +46,7 @@ void platform_reset()
 {
     disk_find_reset();
     drive_strip = 0;
+    err_clear();
 #if KORIN_FAULTS
     fault_arm(0, 0, false);
 #endif

@@ -1,0 +1,45 @@
+// The last failure's reason: one record per process (see error.h).
+#include "platform/error.h"
+
+#include "platform/internal.h"
+
+namespace {
+
+struct LastError {
+    ErrReason reason;    // ERR_NONE until the first failure
+    const char *detail;  // null, or text that outlives the next err_set
+};
+LastError last_error = {ERR_NONE, nullptr};
+
+}  // namespace
+
+void err_set(ErrReason reason, const char *detail) { last_error = {reason, detail}; }
+
+ErrReason err_last() { return last_error.reason; }
+
+const char *err_detail() { return last_error.detail; }
+
+void err_clear() { last_error = {ERR_NONE, nullptr}; }
+
+const char *err_text(ErrReason reason)
+{
+    switch (reason) {
+    case ERR_NONE: return "no error";
+    case ERR_NOT_FOUND: return "not found";
+    case ERR_ACCESS_DENIED: return "access denied";
+    case ERR_HELD: return "held by another program";
+    case ERR_DISK_FULL: return "disk full";
+    case ERR_IS_FOLDER: return "is a folder";
+    case ERR_EXISTS: return "already exists";
+    case ERR_DAMAGED: return "damaged";
+    case ERR_TOO_LARGE: return "too large";
+    case ERR_NO_MEMORY: return "out of memory";
+    case ERR_NAME_TOO_LONG: return "name too long";
+    case ERR_BAD_NAME: return "invalid name";
+    case ERR_NOT_ARCHIVE: return "not an archive";
+    case ERR_TOO_MANY: return "too many open";
+    case ERR_IO: return "input/output error";
+    case ERR_FAILED: break;
+    }
+    return "failed";
+}
