@@ -5,31 +5,76 @@
 //
 // Results: 0 for success and -1 for failure; opening and mounting return a
 // handle or slot index, or -1; vfs_read and vfs_write return the count moved,
-// 0 on failure.
+// 0 on failure. Every failure leaves its reason in err_last() (platform/error.h).
+//
+// Routines marked "(not called by the product)" belong to the system's
+// interface and are used by the tools and tests only.
 #pragma once
 
 #include <cstdint>
 
 #include "archive/format.h"
+#include "platform/platform.h"
 
 constexpr int VFS_MAX_SLOTS = 10;
-constexpr int VFS_MAX_HANDLES = 10;
-constexpr int VFS_HANDLE_BASE = 20000;  // 20000..20009 are archive handles
+constexpr int VFS_MAX_HANDLES = DISK_RESERVED_HANDLE_COUNT;
+constexpr int VFS_HANDLE_BASE = DISK_RESERVED_HANDLE_FIRST;  // 20000..20009 are archive handles
+
+// 1 when the handle is one of the archive handles (whether open or not).
+int vfs_is_archive_handle(int handle);
 
 // ---- Packed blocks (block.cpp) -----------------------------------------------
 
 // One-shot zlib at the default level; the stream's first byte is masked.
 // A capacity of 0 means 0x40000000. Result: bytes written, or 0 on failure.
 int block_pack(void *dest, const void *source, int source_length, int dest_capacity);
-// Result: bytes produced, or 0 on any failure. The source is never changed.
+// Result: bytes produced, or 0 on any failure, an empty result included.
+// The source is never changed.
 int block_unpack(void *dest, const void *source, int source_length, int dest_capacity);
+
+// The stored form (PackedBlockHead, then the masked stream):
+// the most bytes the stored form of size bytes can take;
+int64_t block_stored_bound(int64_t size);
+// packs source into dest with its head; stored bytes, or 0 on failure;
+int block_pack_stored(void *dest, const void *source, int source_length, int dest_capacity);
+// 1 when stored bytes of this length read as a packed block (the head's
+// packed size fits the length and a zlib header follows); head holds at
+// least the first 10 bytes, or all of them when fewer;
+int block_looks_stored(const void *head, int64_t stored_length);
+// unpacks a stored block into a new block (mem_alloc, one byte longer than
+// the result) of exactly its declared size. A block that declares 0 bytes
+// unpacks only when its stream ends there. 0, or -1 with the reason
+// (ERR_DAMAGED and what is wrong, or ERR_NO_MEMORY).
+int block_unpack_stored(const void *stored, int stored_length, char **out, int *out_length);
+
 // The header's user_value without mounting; 0xFFFFFFFF (-1) when unreadable.
+// (not called by the product)
 uint32_t pak_read_user_value(const char *path);
+
+// ---- Appended form (appended.cpp) --------------------------------------------
+
+// Reads n bytes at offset of the file being examined; 0 when all came, else -1.
+typedef int (*ReadAt)(int64_t offset, void *buffer, int n, void *context);
+
+// The certificate table that a PE image's security directory names (offset
+// and size; both 0 when it names none). 0, or -1 when the file is no PE image.
+int pe_certificate_table(ReadAt read, void *context, int64_t *offset, int64_t *size);
+// Where the archive appended to a file of file_size bytes starts (base) and
+// where its trailer ends (end: the file's end, or the start of a certificate
+// table that ends the file, less its 0..7 padding bytes). 0 when the trailer
+// points at "PAKS", else -1 with the reason.
+int appended_locate(ReadAt read, void *context, int64_t file_size, int64_t *base, int64_t *end);
+// 1 when the path ends in ".exe" (any case) after at least one character: such
+// a file is mounted in the appended form, read-only.
+int vfs_is_appended_name(const char *path);
 
 // ---- Mount table (mount.cpp) -------------------------------------------------
 
 // Mode as disk_open: 0 read-only, 2 read and write. A path ending in ".exe" is
 // mounted in the appended form, read-only only. Result: slot index 0..9, or -1.
+// Reasons: ERR_NOT_ARCHIVE (no "PAKS" where the archive should start),
+// ERR_DAMAGED (header or directory contradicts the file), ERR_TOO_LARGE,
+// ERR_TOO_MANY (every slot taken), or the disk's reason.
 int vfs_mount(const char *path, int mode);
 void vfs_unmount(int slot);  // writes a changed directory back first
 void vfs_unmount_all();
@@ -54,6 +99,13 @@ int vfs_size(int handle);
 int vfs_seek(int handle, int distance, int origin);
 int vfs_open_count();
 
+// ---- Names (lookup.cpp) -------------------------------------------------------
+
+// The drive-strip switch (0 off, its start-up value): while on, a leading
+// drive prefix ("@:\") is dropped from names before they are compared.
+void vfs_set_drive_strip(int value);
+int vfs_drive_strip();
+
 // ---- Enumeration (find.cpp) --------------------------------------------------
 // out receives at least 260 bytes. One enumeration at a time; it ends with
 // its archive's unmount. A pattern, or a full name from the _path forms, that
@@ -62,27 +114,42 @@ int vfs_open_count();
 int vfs_find_first(const char *pattern, uint32_t mask, char *out);
 int vfs_find_next(char *out);
 int vfs_find_first_path(const char *pattern, uint32_t mask, char *out);
-int vfs_find_next_path(char *out);
+int vfs_find_next_path(char *out);  // (not called by the product)
 
 // ---- Creation and flush (create.cpp) -----------------------------------------
 
+// (neither called by the product)
 int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_value, int packed);
 int pak_flush_last();
 
 // ---- Entry editing (edit.cpp) ------------------------------------------------
 
+// (none called by the product)
 int vfs_delete(const char *name);
 int vfs_rename(const char *name, const char *new_name);
 int vfs_add(const char *name, int attributes);
 int path_set_ext(char *path, const char *extension);
 int vfs_make_backup(const char *name, const char *extension);
 
+// The same edits by record position in a mounted slot, for tools that have
+// found the record themselves; names are stored as given (1 to 39 bytes,
+// no wildcard), whatever the drive-strip switch says:
+// frees the live record;
+int vfs_delete_at(int slot, int position);
+// gives the live record the full stored name new_name, unless another live
+// record has it;
+int vfs_rename_at(int slot, int position, const char *new_name);
+// appends a new empty entry named name and, when replaced >= 0, frees that
+// live record in the same step; an archive handle open for writing, or -1.
+int vfs_create_at(int slot, const char *name, int replaced);
+
 // ---- Rebuilding and attaching (rebuild.cpp) ----------------------------------
 
+// (neither called by the product)
 int pak_compact(const char *path);
 int pak_attach(const char *target, const char *archive);
 
-// ---- Inspection, for tools (records.cpp) -----------------------------------
+// ---- Inspection, for tools (records.cpp; not called by the product) --------
 
 struct PakMountFacts {
     int base_offset;      // file offset of the archive (0: stand-alone)

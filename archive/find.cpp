@@ -10,14 +10,14 @@
 
 namespace {
 
-constexpr int NAME_MAX_BYTES = 260;  // every name buffer here, terminator included
+constexpr int NAME_MAX_BYTES = PATH_BUFFER_SIZE;  // every name buffer here, terminator included
 
 // Copies the entry that the last lookup found, less the characters that the
 // pattern's directory part accounts for.
 int copy_found(int position, char *out)
 {
     const PakEntry *e = slot_entry(g_lookup.last_match_slot, position);
-    if (!e) return -1;
+    if (!e) return fail(ERR_NOT_FOUND, -1);
     int length = 0;
     while (length < PAK_NAME_SIZE && e->name[length]) ++length;
     // A '?' may match past a name's end and a match stops after 40 bytes, so
@@ -35,7 +35,7 @@ int with_directory(const char *found, char *out)
     path_dir(dir, g_lookup.find_pattern);
     path_add_slash(dir);
     const size_t a = std::strlen(dir), b = std::strlen(found);
-    if (a + b >= NAME_MAX_BYTES) return -1;  // the whole name would not fit the caller's buffer
+    if (a + b >= NAME_MAX_BYTES) return fail(ERR_NAME_TOO_LONG, -1);  // it would not fit the caller's buffer
     std::memcpy(out, dir, a);
     std::memcpy(out + a, found, b + 1);
     return 0;
@@ -49,7 +49,7 @@ int vfs_find_first(const char *pattern, uint32_t mask, char *out)
     g_lookup.find_cursor = {-1, 0, 0, 0};
     if (!pattern || std::strlen(pattern) >= NAME_MAX_BYTES) {
         g_lookup.find_mode = 1;
-        return -1;
+        return fail(pattern ? ERR_NAME_TOO_LONG : ERR_BAD_NAME, -1);
     }
     std::strcpy(g_lookup.find_pattern, pattern);
     if (slot_for_name(pattern) < 0) {
@@ -61,12 +61,12 @@ int vfs_find_first(const char *pattern, uint32_t mask, char *out)
     const int stripped = static_cast<int>(strip_drive(pattern) - pattern);
     g_lookup.find_prefix_len = std::max(static_cast<int>(std::strlen(dir)) - stripped, 0);
     g_lookup.find_mode = 1;
-    if (mask & FILE_ATTR_DIRECTORY) return -1;  // archives hold no folders
+    if (mask & FILE_ATTR_DIRECTORY) return fail(ERR_NOT_FOUND, -1);  // archives hold no folders
 
     g_lookup.find_mode = 0;
     const int position = entry_lookup(pattern, 0);
     g_lookup.find_mode = 1;
-    return position < 0 ? -1 : copy_found(position, out);
+    return position < 0 ? fail(ERR_NOT_FOUND, -1) : copy_found(position, out);
 }
 
 int vfs_find_next(char *out)
@@ -75,7 +75,7 @@ int vfs_find_next(char *out)
     g_lookup.find_mode = 0;
     const int position = entry_lookup(g_lookup.find_pattern, 1);
     g_lookup.find_mode = 1;
-    return position < 0 ? -1 : copy_found(position, out);
+    return position < 0 ? fail(ERR_NOT_FOUND, -1) : copy_found(position, out);
 }
 
 int vfs_find_first_path(const char *pattern, uint32_t mask, char *out)

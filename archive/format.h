@@ -75,3 +75,11 @@ constexpr int PAK_NAME_SIZE = 40;               // 39 characters and the termina
 constexpr int PAK_EMPTY_DIR_SIZE = 4096;        // directory space of a new archive
 constexpr int PAK_TRAILER_SIZE = 4;
 constexpr uint8_t BLOCK_MASK = 0x3D;            // XORed into a stream's first byte
+constexpr int PACKED_HEAD_SIZE = 8;             // PackedBlockHead before the stream
+
+// Little-endian fields read from bytes of any alignment.
+inline uint32_t le32(const uint8_t *p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline uint32_t le16(const uint8_t *p) { return p[0] | p[1] << 8; }

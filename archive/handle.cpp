@@ -10,11 +10,6 @@ HandleTable g_handles = {};
 
 namespace {
 
-bool is_archive_handle(int handle)
-{
-    return handle >= VFS_HANDLE_BASE && handle < VFS_HANDLE_BASE + VFS_MAX_HANDLES;
-}
-
 bool has_wildcard(const char *key) { return std::strpbrk(key, "*?") != nullptr; }
 
 // Moves the archive file to the record's current position.
@@ -26,11 +21,18 @@ bool seek_record(const VfsOpenFile &f, const ArchiveSlot &s)
 
 }  // namespace
 
+int vfs_is_archive_handle(int handle)
+{
+    return handle >= VFS_HANDLE_BASE && handle < VFS_HANDLE_BASE + VFS_MAX_HANDLES ? 1 : 0;
+}
+
 VfsOpenFile *handle_record(int handle)
 {
-    if (!is_archive_handle(handle)) return nullptr;
+    if (!vfs_is_archive_handle(handle)) return nullptr;
     VfsOpenFile &f = g_handles.files[handle - VFS_HANDLE_BASE];
-    if (f.data_offset == 0 || !slot_live(f.slot, f.serial)) return nullptr;
+    if (f.data_offset == 0) return fail(ERR_FAILED, static_cast<VfsOpenFile *>(nullptr), "the handle is not open");
+    if (!slot_live(f.slot, f.serial))
+        return fail(ERR_FAILED, static_cast<VfsOpenFile *>(nullptr), "the handle's archive is no longer mounted");
     return &f;
 }
 
@@ -38,7 +40,7 @@ int handle_alloc()
 {
     for (int i = 0; i < VFS_MAX_HANDLES; ++i)
         if (g_handles.files[i].data_offset == 0) return i;
-    return -1;
+    return fail(ERR_TOO_MANY, -1, "every archive handle is in use");
 }
 
 int handle_place(int record, int slot, int pos)
@@ -47,7 +49,8 @@ int handle_place(int record, int slot, int pos)
     const PakEntry &e = s.directory[pos];
     // An entry reaching past what an int position can address is not opened.
     const int64_t start = static_cast<int64_t>(s.base_offset) + e.data_offset;
-    if (start + e.stored_size > ARCHIVE_LIMIT) return -1;
+    if (start + e.stored_size > DISK_POSITION_LIMIT)
+        return fail(ERR_TOO_LARGE, -1, "the entry lies beyond what an archive can address");
     VfsOpenFile &f = g_handles.files[record];
     f.size = static_cast<int>(e.stored_size);
     f.data_offset = static_cast<int>(start);
@@ -63,7 +66,7 @@ int handle_bind(int record, const char *name)
 {
     if (record < 0 || record >= VFS_MAX_HANDLES || !name) return -1;
     const int pos = entry_lookup(name, 0);
-    if (pos < 0) return -1;
+    if (pos < 0) return fail(ERR_NOT_FOUND, -1);
     return handle_place(record, g_lookup.last_match_slot, pos);
 }
 
@@ -81,7 +84,7 @@ int handle_flush(int record)
 
 int vfs_open(const char *name, int mode)
 {
-    if (slot_for_name(name) < 0) return name ? disk_open(name, mode) : -1;
+    if (slot_for_name(name) < 0) return name ? disk_open(name, mode) : fail(ERR_BAD_NAME, -1);
     const int record = handle_alloc();
     if (handle_bind(record, name) != 0) return -1;
     ++g_handles.open_count;
@@ -91,12 +94,13 @@ int vfs_open(const char *name, int mode)
 int vfs_create(const char *name, int attributes)
 {
     const int target_by_name = slot_for_name(name);
-    if (target_by_name < 0) return name ? disk_create(name, attributes) : -1;
+    if (target_by_name < 0) return name ? disk_create(name, attributes) : fail(ERR_BAD_NAME, -1);
     const char *key = strip_drive(name);
     const size_t key_length = std::strlen(key);
+    if (key_length >= PAK_NAME_SIZE) return fail(ERR_NAME_TOO_LONG, -1, "entry names hold at most 39 bytes");
     // Lookups take the name as a pattern: a wildcard would free whichever
     // entry it happens to match.
-    if (key_length >= PAK_NAME_SIZE || has_wildcard(key)) return -1;
+    if (has_wildcard(key)) return fail(ERR_BAD_NAME, -1, "entry names hold no '*' or '?'");
 
     const int record = handle_alloc();
     if (record < 0) return -1;
@@ -107,29 +111,15 @@ int vfs_create(const char *name, int attributes)
         g_handles.files[record].data_offset = 0;
     }
 
-    ArchiveSlot &s = g_mount.slots[target];
-    if (s.entry_count == s.capacity) {
-        const int64_t grown = static_cast<int64_t>(s.entry_count) + 64;
-        if (grown * PAK_ENTRY_SIZE > ARCHIVE_LIMIT) return -1;
-        void *bigger = mem_realloc(s.directory, static_cast<size_t>(grown * PAK_ENTRY_SIZE));
-        if (!bigger) return -1;
-        s.directory = static_cast<PakEntry *>(bigger);
-        s.capacity += 64;
-    }
-    if (existing >= 0) s.directory[existing].data_offset = 0;
-    index_drop(target);
-
-    PakEntry &e = s.directory[s.entry_count];
-    std::memset(&e, 0, sizeof e);
-    e.data_offset = static_cast<uint32_t>(s.dir_offset - s.base_offset);
-    std::memcpy(e.name, key, key_length);
-    ++s.entry_count;
+    if (directory_make_room(target) != 0) return -1;
+    if (existing >= 0) g_mount.slots[target].directory[existing].data_offset = 0;
+    append_record(target, key);
     return vfs_open(name, DISK_READ_WRITE);
 }
 
 int vfs_close(int handle)
 {
-    if (!is_archive_handle(handle)) return disk_close(handle);
+    if (!vfs_is_archive_handle(handle)) return disk_close(handle);
     const int record = handle - VFS_HANDLE_BASE;
     VfsOpenFile &f = g_handles.files[record];
     if (f.data_offset == 0) return 0;
@@ -141,7 +131,7 @@ int vfs_close(int handle)
 
 int vfs_read(int handle, void *buffer, int count)
 {
-    if (!is_archive_handle(handle)) return disk_read(handle, buffer, count);
+    if (!vfs_is_archive_handle(handle)) return disk_read(handle, buffer, count);
     VfsOpenFile *f = handle_record(handle);
     if (!f) return 0;
     const ArchiveSlot &s = g_mount.slots[f->slot];
@@ -155,9 +145,10 @@ int vfs_read(int handle, void *buffer, int count)
 
 int vfs_write(int handle, const void *buffer, int count)
 {
-    if (!is_archive_handle(handle)) return disk_write(handle, buffer, count);
+    if (!vfs_is_archive_handle(handle)) return disk_write(handle, buffer, count);
     VfsOpenFile *f = handle_record(handle);
-    if (!f || count < 0) return 0;
+    if (!f) return 0;
+    if (count < 0) return fail(ERR_FAILED, 0, "negative count");
     ArchiveSlot &s = g_mount.slots[f->slot];
     PakEntry &e = s.directory[f->entry];
     // Data is appended where the directory stands, which then moves behind
@@ -165,8 +156,9 @@ int vfs_write(int handle, const void *buffer, int count)
     // without overwriting the entries that follow it.
     if (f->entry != s.entry_count - 1 || e.data_offset == 0 || f->position != f->size ||
         f->data_offset + f->position != s.dir_offset)
-        return 0;
-    if (static_cast<int64_t>(s.dir_offset) + count > ARCHIVE_LIMIT) return 0;
+        return fail(ERR_ACCESS_DENIED, 0, "only the newest entry, at its end, takes more bytes");
+    if (static_cast<int64_t>(s.dir_offset) + count > DISK_POSITION_LIMIT)
+        return fail(ERR_TOO_LARGE, 0, "the archive would grow past 2 GiB");
     if (!seek_record(*f, s)) return 0;
     const int n = disk_write(s.os_handle, buffer, count);
     s.dir_offset += n;
@@ -181,14 +173,14 @@ int vfs_write(int handle, const void *buffer, int count)
 
 int vfs_size(int handle)
 {
-    if (!is_archive_handle(handle)) return static_cast<int>(disk_size(handle));
+    if (!vfs_is_archive_handle(handle)) return static_cast<int>(disk_size(handle));
     const VfsOpenFile *f = handle_record(handle);
     return f ? f->size : -1;
 }
 
 int vfs_seek(int handle, int distance, int origin)
 {
-    if (!is_archive_handle(handle)) return static_cast<int>(disk_seek(handle, distance, origin));
+    if (!vfs_is_archive_handle(handle)) return static_cast<int>(disk_seek(handle, distance, origin));
     VfsOpenFile *f = handle_record(handle);
     if (!f) return -1;
     int64_t target = distance;

@@ -9,11 +9,18 @@
 #include <cstdint>
 
 #include "archive/archive.h"
+#include "platform/error.h"
+#include "platform/platform.h"
 #include "platform/scope_guard.h"
 
-// Positions and sizes inside archive files are kept in ints: a mount refuses
-// any archive whose offsets would not fit, and writes stop short of it.
-constexpr int64_t ARCHIVE_LIMIT = 0x7FFFFFFF;
+// Positions and sizes inside archive files are kept in ints (up to
+// DISK_POSITION_LIMIT): a mount refuses any archive whose offsets would not
+// fit, and writes stop short of it.
+
+// Deflate expands at most about 1032-fold: a packed block or directory
+// claiming more is damaged, and refusing it spares allocating what a crafted
+// size asks for.
+constexpr int64_t BLOCK_MAX_RATIO = 1032;
 
 // ---- Mount table -------------------------------------------------------------
 
@@ -74,6 +81,8 @@ struct LookupState {
     FindCursor find_cursor;
     char find_pattern[260];    // pattern of the current enumeration
     int find_prefix_len;       // characters cut from each result's name
+    int drive_strip;           // nonzero: names lose their drive prefix
+                               // before they are compared (strip_drive)
 };
 extern LookupState g_lookup;
 
@@ -109,6 +118,12 @@ struct HandleTable {
 extern HandleTable g_handles;
 
 int handle_alloc();  // lowest free record, or -1
+
+// Grows the slot's directory by 64 records when it is full; 0, or -1.
+int directory_make_room(int slot);
+// Appends a live, empty record named key (shorter than 40 bytes) where the
+// directory stands; the directory must have room. Its position.
+int append_record(int slot, const char *key);
 // Binds a free record to the live entry at pos of a mounted slot; -1 when the
 // entry reaches past what an int position addresses.
 int handle_place(int record, int slot, int pos);

@@ -6,7 +6,7 @@
 #include "archive/internal.h"
 #include "platform/platform.h"
 
-LookupState g_lookup = {-1, 0, {-1, 0, 0, 0}, {}, 0};
+LookupState g_lookup = {-1, 0, {-1, 0, 0, 0}, {}, 0, 0};
 
 namespace {
 
@@ -36,9 +36,13 @@ int slot_for_name(const char *name)
     return -1;
 }
 
+void vfs_set_drive_strip(int value) { g_lookup.drive_strip = value; }
+
+int vfs_drive_strip() { return g_lookup.drive_strip; }
+
 const char *strip_drive(const char *name)
 {
-    if (!vfs_drive_strip() || name[0] == 0 || name[1] != ':' || name[2] == 0) return name;
+    if (!g_lookup.drive_strip || name[0] == 0 || name[1] != ':' || name[2] == 0) return name;
     return name[2] == '\\' ? name + 3 : name + 2;
 }
 

@@ -12,11 +12,8 @@
 //   20   4   packed_dir_size  0: plain directory of entry_count * 64 bytes;
 //                             else the length of the packed directory
 //
-// Appended form, for a path ending in ".exe" (mounted read-only):
-//   [executable][archive][u32 trailer = file offset of the archive]
-// A signed executable carries its certificate table behind that, zero-padded
-// to an 8-byte boundary, and names it in the PE security directory:
-//   [executable][archive][trailer][0..7 zero bytes][certificate table]
+// Appended form, for a path ending in ".exe" (mounted read-only): see
+// appended.cpp.
 #include <algorithm>
 #include <cstring>
 
@@ -27,80 +24,20 @@ MountTable g_mount = {};
 
 namespace {
 
+// A short read is a file that ends too soon for what its header claims.
 bool read_at(int file, int64_t offset, void *buffer, int count)
 {
-    if (offset < 0 || offset > ARCHIVE_LIMIT) return false;
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return fail(ERR_DAMAGED, false, "an offset lies beyond the file");
     if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != static_cast<uint32_t>(offset)) return false;
-    return disk_read(file, buffer, count) == count;
+    err_clear();
+    if (disk_read(file, buffer, count) == count) return true;
+    // No reason from the disk: it simply had no more bytes.
+    return err_last() == ERR_NONE ? fail(ERR_DAMAGED, false, "the file ends too soon") : false;
 }
 
-uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
-bool ends_with_exe(const char *path)
+int read_from_disk(int64_t offset, void *buffer, int count, void *context)
 {
-    const size_t n = std::strlen(path);
-    if (n < 5) return false;
-    const char *ext = path + n - 4;
-    for (int i = 0; i < 4; ++i) {
-        char c = ext[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != ".exe"[i]) return false;
-    }
-    return true;
-}
-
-// Start of the certificate table when the file is a signed PE image whose
-// table ends the file; 0 otherwise.
-int64_t certificate_table(int file, int64_t file_size)
-{
-    uint8_t dos[64];
-    if (!read_at(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
-    const int64_t pe = le32(dos + 0x3C);
-    // "PE\0\0", the 20-byte COFF header, then the optional header.
-    uint8_t head[24 + 112];
-    if (pe + static_cast<int64_t>(sizeof head) > file_size || !read_at(file, pe, head, sizeof head)) return 0;
-    if (std::memcmp(head, "PE\0\0", 4) != 0) return 0;
-    const int optional_size = head[20] | head[21] << 8;
-    const int magic = head[24] | head[25] << 8;
-    const int dirs_at = magic == 0x10B ? 96 : magic == 0x20B ? 112 : -1;  // PE32, PE32+
-    if (dirs_at < 0 || optional_size < dirs_at + 5 * 8) return 0;
-    if (le32(head + 24 + dirs_at - 4) < 5) return 0;  // NumberOfRvaAndSizes
-    uint8_t security[8];
-    if (!read_at(file, pe + 24 + dirs_at + 4 * 8, security, sizeof security)) return 0;
-    const int64_t table = le32(security), size = le32(security + 4);
-    if (table == 0 || size == 0 || table + size != file_size) return 0;
-    return table;
-}
-
-// Finds the trailer of an appended archive. end receives the position just
-// behind the trailer, base the archive's start. The trailer of a signed file
-// stands before the certificate table and its zero padding; the padding
-// length is found by the trailer that points at a header.
-bool find_trailer(int file, int64_t file_size, int64_t *end, int64_t *base)
-{
-    const int64_t table = certificate_table(file, file_size);
-    if (table >= PAK_TRAILER_SIZE + 7) {
-        uint8_t tail[PAK_TRAILER_SIZE + 7];
-        if (read_at(file, table - static_cast<int64_t>(sizeof tail), tail, sizeof tail)) {
-            for (int pad = 0; pad <= 7; ++pad) {
-                if (pad > 0 && tail[sizeof tail - pad] != 0) break;
-                const int64_t candidate = le32(tail + sizeof tail - pad - PAK_TRAILER_SIZE);
-                const int64_t trailer_end = table - pad;
-                uint8_t magic[4];
-                if (candidate + PAK_HEADER_SIZE <= trailer_end - PAK_TRAILER_SIZE &&
-                    read_at(file, candidate, magic, 4) && le32(magic) == PAK_MAGIC) {
-                    *end = trailer_end;
-                    *base = candidate;
-                    return true;
-                }
-            }
-        }
-    }
-    uint8_t trailer[PAK_TRAILER_SIZE];
-    if (!read_at(file, file_size - PAK_TRAILER_SIZE, trailer, sizeof trailer)) return false;
-    *end = file_size;
-    *base = le32(trailer);
-    return true;
+    return read_at(*static_cast<const int *>(context), offset, buffer, count) ? 0 : -1;
 }
 
 // Reads the directory of a mounted archive into a new block of capacity
@@ -110,21 +47,23 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
     const int64_t count = h.entry_count;
     const int64_t plain_size = count * PAK_ENTRY_SIZE;
     int64_t records;
+    constexpr const char *past_end = "the directory runs past the end of the file";
     if (count == 0) {
         records = PAK_EMPTY_DIR_SIZE / PAK_ENTRY_SIZE;
-        if (h.packed_dir_size == 0 && remaining < PAK_EMPTY_DIR_SIZE) return nullptr;
+        if (h.packed_dir_size == 0 && remaining < PAK_EMPTY_DIR_SIZE) return fail(ERR_DAMAGED, nullptr, past_end);
     } else if (h.packed_dir_size == 0) {
         // Bounded by what the file holds before anything is allocated.
-        if (plain_size > remaining) return nullptr;
+        if (plain_size > remaining) return fail(ERR_DAMAGED, nullptr, past_end);
         records = count;
     } else {
-        // Deflate cannot expand more than 1032-fold: a count that no stream
-        // of this length could hold is refused before its room is taken.
-        if (h.packed_dir_size > remaining || plain_size > static_cast<int64_t>(h.packed_dir_size) * 1032)
-            return nullptr;
+        // A count that no stream of this length could hold is refused before
+        // its room is taken.
+        if (h.packed_dir_size > remaining) return fail(ERR_DAMAGED, nullptr, past_end);
+        if (plain_size > static_cast<int64_t>(h.packed_dir_size) * BLOCK_MAX_RATIO)
+            return fail(ERR_DAMAGED, nullptr, "the packed directory cannot hold its entry count");
         records = count + 20;
     }
-    if (records * PAK_ENTRY_SIZE > ARCHIVE_LIMIT) return nullptr;
+    if (records * PAK_ENTRY_SIZE > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, nullptr, "the directory is too large");
     const int bytes = static_cast<int>(records * PAK_ENTRY_SIZE);
     auto *dir = static_cast<PakEntry *>(mem_alloc(static_cast<size_t>(bytes)));
     if (!dir) return nullptr;
@@ -141,7 +80,9 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
         if (!packed) return nullptr;
         ScopeGuard release_packed([&] { mem_free(packed); });
         if (!read_at(file, dir_pos, packed, packed_size)) return nullptr;
-        if (block_unpack(dir, packed, packed_size, bytes) < plain_size) return nullptr;
+        const int got = block_unpack(dir, packed, packed_size, bytes);
+        if (got == 0) return fail(ERR_DAMAGED, nullptr, "the packed directory does not unpack");
+        if (got < plain_size) return fail(ERR_DAMAGED, nullptr, "the packed directory holds fewer entries than its header says");
     }
     release_dir.dismiss();
     *capacity = static_cast<int>(records);
@@ -205,35 +146,41 @@ void index_drop(int slot)
 
 int vfs_mount(const char *path, int mode)
 {
+    if (!path) return fail(ERR_BAD_NAME, -1);
     const int slot = slot_alloc();
-    if (slot < 0 || !path) return -1;
+    if (slot < 0) return fail(ERR_TOO_MANY, -1, "every archive slot is in use");
     if (!g_mount.handles_cleared) {
         std::memset(&g_handles, 0, sizeof g_handles);
         g_mount.handles_cleared = true;
     }
-    const bool appended = ends_with_exe(path);
-    if (appended && mode != DISK_READ) return -1;
+    const bool appended = vfs_is_appended_name(path);
+    if (appended && mode != DISK_READ)
+        return fail(ERR_ACCESS_DENIED, -1, "an archive attached to a program is read-only");
 
     const int file = disk_open(path, mode);
     if (file == -1) return -1;
     ScopeGuard close_file([&] { disk_close(file); });
 
-    const int64_t file_size = disk_size(file);
-    if (file_size > ARCHIVE_LIMIT) return -1;  // also the failure value
+    const uint32_t size = disk_size(file);
+    if (size == DISK_FAILED) return -1;
+    const int64_t file_size = size;
+    if (file_size > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
     int64_t end = file_size, base = 0;
-    if (appended && !find_trailer(file, file_size, &end, &base)) return -1;
+    if (appended && appended_locate(read_from_disk, const_cast<int *>(&file), file_size, &base, &end) != 0)
+        return -1;
     // The archive ends before the trailer; the header must fit inside it.
     const int64_t archive_end = appended ? end - PAK_TRAILER_SIZE : end;
-    if (base + PAK_HEADER_SIZE > archive_end) return -1;
+    if (base + PAK_HEADER_SIZE > archive_end) return fail(ERR_NOT_ARCHIVE, -1, "shorter than an archive header");
 
     PakHeader h;
-    if (!read_at(file, base, &h, PAK_HEADER_SIZE) || h.magic != PAK_MAGIC) return -1;
+    if (!read_at(file, base, &h, PAK_HEADER_SIZE)) return -1;
+    if (h.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
     // A directory overlapping the header would give a new entry the data
     // offset 0, which marks a free record.
-    if (h.dir_offset < PAK_HEADER_SIZE) return -1;
+    if (h.dir_offset < PAK_HEADER_SIZE) return fail(ERR_DAMAGED, -1, "the directory overlaps the header");
     const int64_t dir_pos = base + h.dir_offset;
     const int64_t remaining = archive_end - dir_pos;
-    if (remaining <= 0) return -1;
+    if (remaining <= 0) return fail(ERR_DAMAGED, -1, "the directory lies past the end of the file");
 
     int capacity = 0;
     PakEntry *dir = read_directory(file, h, dir_pos, remaining, &capacity);
@@ -245,6 +192,7 @@ int vfs_mount(const char *path, int mode)
         dir[i].name[PAK_NAME_SIZE - 1] = 0;  // every name is a terminated string from here on
     }
     ArchiveSlot &s = g_mount.slots[slot];
+    // Without room for the index, lookups scan the directory instead.
     s.sorted_index = count > 0 ? build_index(dir, count) : nullptr;
     s.packed_dir_size = static_cast<int>(h.packed_dir_size);
     s.entry_count = count;
@@ -289,7 +237,7 @@ void vfs_unmount_all()
 int pak_write_directory(int slot)
 {
     ArchiveSlot *s = slot_live(slot, 0);
-    if (!s) return -1;
+    if (!s) return fail(ERR_FAILED, -1, "no archive is mounted in that slot");
     const int file = s->os_handle;
     const int n = s->entry_count * PAK_ENTRY_SIZE;
     const int32_t words[2] = {s->entry_count, s->dir_offset};

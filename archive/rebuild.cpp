@@ -28,52 +28,22 @@
 
 namespace {
 
-constexpr int COPY_CHUNK = 64000;  // every read and write is at most this long
 constexpr int BACKUP_WORK = 128;   // backup names: at most 127 bytes
-constexpr int PATH_WORK = 260;     // any other name: at most 259 bytes
-constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(ARCHIVE_LIMIT);
+constexpr int PATH_WORK = PATH_BUFFER_SIZE;  // any other name: at most 259 bytes
+constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(DISK_POSITION_LIMIT);
 const char BACKUP_EXT[] = ".BAK";
 const char FRESH_SUFFIX[] = ".tmp";  // the new file while it is being built
 
-// Copies count bytes from the current position of one file to that of
-// another, each piece read and written in full.
 int copy_bytes(int from, int to, uint32_t count, char *buffer)
 {
-    while (count > 0) {
-        const int n = count < static_cast<uint32_t>(COPY_CHUNK) ? static_cast<int>(count) : COPY_CHUNK;
-        if (disk_read(from, buffer, n) != n) return -1;
-        if (disk_write(to, buffer, n) != n) return -1;
-        count -= static_cast<uint32_t>(n);
-    }
-    return 0;
-}
-
-// A whole file copied to another name; nothing of the copy stays on failure.
-int copy_file(const char *from, const char *to, char *buffer)
-{
-    const int in = disk_open(from, DISK_READ);
-    if (in == -1) return -1;
-    ScopeGuard close_in([&] { disk_close(in); });
-    const uint32_t size = disk_size(in);
-    if (size == DISK_FAILED) return -1;
-    const int out = disk_create(to, DISK_ATTR_NORMAL);
-    if (out == -1) return -1;
-    ScopeGuard drop_out([&] {
-        disk_close(out);
-        disk_delete(to);
-    });
-    if (copy_bytes(in, out, size, buffer) != 0 || disk_flush(out) != 0) return -1;
-    drop_out.dismiss();
-    if (disk_close(out) == 0) return 0;
-    disk_delete(to);
-    return -1;
+    return disk_copy_bytes(from, to, count, buffer, DISK_COPY_CHUNK);
 }
 
 // name followed by suffix, in a buffer of PATH_WORK bytes; -1 when too long.
 int name_with_suffix(char *out, const char *name, const char *suffix)
 {
     const size_t n = std::strlen(name);
-    if (n + std::strlen(suffix) >= PATH_WORK) return -1;
+    if (n + std::strlen(suffix) >= PATH_WORK) return fail(ERR_NAME_TOO_LONG, -1);
     std::memcpy(out, name, n);
     std::strcpy(out + n, suffix);
     return 0;
@@ -85,7 +55,7 @@ int read_header(const char *path, PakHeader *header)
     if (file == -1) return -1;
     const int got = disk_read(file, header, PAK_HEADER_SIZE);
     disk_close(file);
-    return got == PAK_HEADER_SIZE ? 0 : -1;
+    return got == PAK_HEADER_SIZE ? 0 : fail(ERR_NOT_ARCHIVE, -1);
 }
 
 }  // namespace
@@ -95,19 +65,20 @@ int pak_compact(const char *path)
     vfs_unmount_all();
     ScopeGuard unmount([] { vfs_unmount_all(); });
 
-    if (std::strlen(path) >= BACKUP_WORK) return -1;
+    if (std::strlen(path) >= BACKUP_WORK) return fail(ERR_NAME_TOO_LONG, -1);
     char backup[BACKUP_WORK + sizeof BACKUP_EXT];
     std::strcpy(backup, path);
     path_set_ext(backup, BACKUP_EXT);
-    if (std::strlen(backup) >= BACKUP_WORK) return -1;
+    if (std::strlen(backup) >= BACKUP_WORK) return fail(ERR_NAME_TOO_LONG, -1);
     // An archive that carries the backup's name would be deleted to make
     // room for its own backup.
-    if (name_order(path, backup) == 0) return -1;
+    if (name_order(path, backup) == 0) return fail(ERR_BAD_NAME, -1, "the archive has its backup's name");
     char fresh[PATH_WORK];
     if (name_with_suffix(fresh, path, FRESH_SUFFIX) != 0) return -1;
 
     PakHeader header;
-    if (read_header(path, &header) != 0 || header.magic != PAK_MAGIC) return -1;
+    if (read_header(path, &header) != 0) return -1;
+    if (header.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
     // An archive that could not be replaced (read-only, or open elsewhere)
     // is refused before any work.
     const int probe = disk_open(path, DISK_READ_WRITE);
@@ -116,9 +87,9 @@ int pak_compact(const char *path)
     const int source = vfs_mount(path, DISK_READ);
     if (source == -1) return -1;
     const ArchiveSlot &old = g_mount.slots[source];
-    if (old.base_offset != 0) return -1;  // only stand-alone archives
+    if (old.base_offset != 0) return fail(ERR_ACCESS_DENIED, -1, "only stand-alone archives are rebuilt");
 
-    char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
+    char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
     if (!buffer) return -1;
     ScopeGuard free_buffer([&] { mem_free(buffer); });
 
@@ -166,7 +137,7 @@ int pak_compact(const char *path)
         // Room for what deflate adds to incompressible input, and for the
         // packed form of an empty directory.
         const int64_t room = 2 * static_cast<int64_t>(dir_bytes) + 64;
-        if (room > ARCHIVE_LIMIT) return -1;
+        if (room > DISK_POSITION_LIMIT) return -1;
         const int capacity = static_cast<int>(room);
         char *scratch = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
         if (!scratch) return -1;
@@ -191,7 +162,7 @@ int pak_compact(const char *path)
     // The original is closed before it is replaced.
     unmount.dismiss();
     vfs_unmount_all();
-    if (copy_file(path, backup, buffer) != 0 || disk_replace(fresh, path) != 0) {
+    if (disk_copy(path, backup) != 0 || disk_replace(fresh, path) != 0) {
         disk_delete(fresh);
         return -1;
     }
@@ -203,7 +174,7 @@ int pak_attach(const char *target, const char *archive)
     char fresh[PATH_WORK];
     if (name_with_suffix(fresh, target, FRESH_SUFFIX) != 0) return -1;
 
-    char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
+    char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
     if (!buffer) return -1;
     ScopeGuard free_buffer([&] { mem_free(buffer); });
 
@@ -219,7 +190,8 @@ int pak_attach(const char *target, const char *archive)
     const uint32_t t = disk_size(old);
     const uint32_t s = disk_size(in);
     if (t == DISK_FAILED || s == DISK_FAILED) return -1;
-    if (t > OFFSET_LIMIT || s > OFFSET_LIMIT - t || PAK_TRAILER_SIZE > OFFSET_LIMIT - t - s) return -1;
+    if (t > OFFSET_LIMIT || s > OFFSET_LIMIT - t || PAK_TRAILER_SIZE > OFFSET_LIMIT - t - s)
+        return fail(ERR_TOO_LARGE, -1, "the result would grow past 2 GiB");
 
     const int out = disk_create(fresh, DISK_ATTR_NORMAL);
     if (out == -1) return -1;

@@ -59,30 +59,6 @@ int file_opens(const char *name)
     return 1;
 }
 
-// Copies a whole file; a partial copy is removed again.
-static int copy_file(const char *from, const char *to)
-{
-    const int in = disk_open(from, DISK_READ);
-    if (in == -1) return -1;
-    ScopeGuard close_in([&] { disk_close(in); });
-    const uint32_t size = disk_size(in);
-    if (size == DISK_FAILED || size > 0x7FFFFFFFu) return -1;
-    void *buffer = mem_alloc(size ? size : 1);
-    if (!buffer) return -1;
-    ScopeGuard release([&] { mem_free(buffer); });
-    const int n = static_cast<int>(size);
-    if (disk_read(in, buffer, n) != n) return -1;
-
-    const int out = disk_create(to, DISK_ATTR_NORMAL);
-    if (out == -1) return -1;
-    const bool written = disk_write(out, buffer, n) == n && disk_flush(out) == 0;
-    if (disk_close(out) != 0 || !written) {
-        disk_delete(to);
-        return -1;
-    }
-    return 0;
-}
-
 int replace_put(Replacement *r)
 {
     if (disk_rename(r->target, r->aside) == 0) {
@@ -110,7 +86,7 @@ void replace_undo(Replacement *r)
     if (r->moved_aside) {
         if (disk_rename(r->aside, r->target) == 0) {
             r->moved_aside = false;
-        } else if (copy_file(r->aside, r->target) == 0) {
+        } else if (disk_copy(r->aside, r->target) == 0) {
             disk_force_delete(r->aside);
             r->moved_aside = false;
         }

@@ -9,7 +9,8 @@ struct LastError {
     ErrReason reason;    // ERR_NONE until the first failure
     const char *detail;  // null, or text that outlives the next err_set
 };
-LastError last_error = {ERR_NONE, nullptr};
+// Per thread: pak packs on worker threads, each with failures of its own.
+thread_local LastError last_error = {ERR_NONE, nullptr};
 
 }  // namespace
 

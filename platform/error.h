@@ -3,7 +3,7 @@
 // here; results stay what each interface says, and nothing is logged. Tools
 // show the reason; the product decides by its results alone.
 //
-// One reason per process, on the one thread the product runs. A success does
+// One reason per thread (the product runs on one). A success does
 // not clear it: read it only right after a call reported failure.
 #pragma once
 

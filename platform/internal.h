@@ -1,6 +1,7 @@
 // Shared by the two implementations of the platform layer; not for callers.
 #pragma once
 
+#include "platform/platform.h"
 #include "platform/scope_guard.h"
 
 #if KORIN_FAULTS
@@ -13,20 +14,21 @@
 #define PLATFORM_COUNT_BLOCK(delta) ((void)0)
 #endif
 
+// Tunes the system's heap before its first block is taken (memory.cpp per
+// system; nothing to do on Windows).
+void heap_tune();
+
 // Closes a disk search left open and forgets its mask (search.cpp).
 void disk_find_reset();
 
 // The running executable's path, at most MODULE_PATH_MAX bytes with its
 // terminator; empty when it cannot be had whole (process.cpp per system).
-constexpr int MODULE_PATH_MAX = 259;
+constexpr int MODULE_PATH_MAX = PATH_BUFFER_SIZE - 1;
 void process_module_path(char *dest);
 
-// Archive handles occupy these values, so the disk never hands them out.
-constexpr int RESERVED_HANDLE_FIRST = 20000;
-constexpr int RESERVED_HANDLE_LAST = 20009;
 
 inline bool handle_is_reserved(long long h)
 {
-    return h >= RESERVED_HANDLE_FIRST && h <= RESERVED_HANDLE_LAST;
+    return h >= DISK_RESERVED_HANDLE_FIRST && h < DISK_RESERVED_HANDLE_FIRST + DISK_RESERVED_HANDLE_COUNT;
 }
 

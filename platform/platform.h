@@ -47,6 +47,15 @@ enum : uint32_t {
 
 constexpr uint32_t DISK_FAILED = 0xFFFFFFFFu;  // disk_seek and disk_size failure
 
+// Positions are signed 32-bit values everywhere above this layer (archive
+// offsets, seeks): no file that the system builds or changes may grow past it.
+constexpr int64_t DISK_POSITION_LIMIT = 0x7FFFFFFF;
+
+// The handle values the archive file system takes for its own; the disk
+// never hands them out.
+constexpr int DISK_RESERVED_HANDLE_FIRST = 20000;
+constexpr int DISK_RESERVED_HANDLE_COUNT = 10;
+
 // Handles are never 20000 to 20009 (the archive handles). A handle that may
 // write shares its file with no other handle, a reading one with readers only,
 // and an open file can be neither deleted nor renamed. A file made read-only
@@ -86,6 +95,15 @@ int disk_replace(const char *source, const char *target);
 // be read.
 int64_t disk_file_size(const char *name);
 
+// Copies count bytes from the current position of one file to that of
+// another, in pieces of at most buffer_size bytes, each read and written in
+// full (copy.cpp, over the calls above).
+int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_size);
+// A whole file copied to a new file of another name (created, or truncated),
+// flushed; a partial copy is removed again.
+int disk_copy(const char *from, const char *to);
+constexpr int DISK_COPY_CHUNK = 64000;  // the piece disk_copy moves at a time
+
 // ---- Console (command-line tools) ----------------------------------------------
 
 enum {
@@ -104,6 +122,10 @@ void *mem_realloc(void *block, size_t size);  // old block stays valid on failur
 void mem_free(void *block);
 
 // ---- Paths ------------------------------------------------------------------
+
+// The buffer every full path and found name is built in: 259 characters and
+// the terminator, the most the system's ANSI calls take.
+constexpr int PATH_BUFFER_SIZE = 260;
 // Only ':' and '\' separate components. Builds for a double-byte code page
 // step over a lead byte 0x81-0xFE and its trail byte as one character, so a
 // trail byte 0x5C is not taken for a backslash.
@@ -133,10 +155,6 @@ int disk_current_dir(char *dest, int size);
 // '/' or '-' dropped; empty when there is none.
 void cmdline_arg(const char *command_line, int n, char *dest);
 
-// The drive-strip switch that archive lookups consult (0 off).
-void vfs_set_drive_strip(int value);
-int vfs_drive_strip();
-
-// Restores the layer's module state (disk search, drive-strip switch) to its
+// Restores the layer's module state (disk search, last failure) to its
 // start-up values. For tests.
 void platform_reset();

@@ -1,16 +1,9 @@
-// The command line, the drive-strip switch and the layer's reset.
+// The command line and the layer's reset.
 #include <cstring>
 
 #include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
-
-namespace {
-
-// The drive-strip switch: 0 off (its start-up value), anything else on.
-int drive_strip = 0;
-
-}  // namespace
 
 // Words are separated by spaces only (tabs and quotes mean nothing); one
 // leading '/' or '-' of a word is dropped.
@@ -38,14 +31,9 @@ void cmdline_arg(const char *command_line, int n, char *dest)
     }
 }
 
-void vfs_set_drive_strip(int value) { drive_strip = value; }
-
-int vfs_drive_strip() { return drive_strip; }
-
 void platform_reset()
 {
     disk_find_reset();
-    drive_strip = 0;
     err_clear();
 #if KORIN_FAULTS
     fault_arm(0, 0, false);

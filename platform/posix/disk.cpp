@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/posix/native.h"
@@ -23,7 +24,10 @@ NativeName::NativeName(const char *name) : ok(false)
     size_t used = 0;
     for (const char *p = name; *p;) {
         const int n = path_char_len(p);
-        if (used + static_cast<size_t>(n) >= sizeof path) return;
+        if (used + static_cast<size_t>(n) >= sizeof path) {
+            err_set(ERR_NAME_TOO_LONG);
+            return;
+        }
         if (n == 1 && *p == '\\') path[used] = '/';
         else std::memcpy(path + used, p, static_cast<size_t>(n));
         used += static_cast<size_t>(n);
@@ -38,14 +42,24 @@ namespace {
 // Takes the flock that stands for the handle's Windows sharing mode.
 bool lock_shared(int fd, bool writes)
 {
-    return flock(fd, (writes ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+    if (flock(fd, (writes ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return true;
+    err_from_system();
+    return false;
+}
+
+// The failure reason of the system call that just failed, and its result.
+int system_failed()
+{
+    err_from_system();
+    return -1;
 }
 
 // Moves a descriptor off the values archive handles use; -1 when that fails.
 int off_reserved(int fd)
 {
     if (!handle_is_reserved(fd)) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, RESERVED_HANDLE_LAST + 1);
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, DISK_RESERVED_HANDLE_FIRST + DISK_RESERVED_HANDLE_COUNT);
+    if (moved < 0) err_from_system();
     close(fd);
     return moved;
 }
@@ -69,45 +83,51 @@ int disk_open(const char *name, int mode)
     const int low = mode & 0xF;
     const bool writes = low == DISK_WRITE || low == DISK_READ_WRITE;
     const int access = low == DISK_WRITE ? O_WRONLY : low == DISK_READ_WRITE ? O_RDWR : O_RDONLY;
+    // A folder opens for reading here but never on Windows.
     const int fd = open(path.path, access | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) return system_failed();
     ScopeGuard close_fd([&] { close(fd); });
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return -1;
-    if ((writes && is_read_only(st)) || !lock_shared(fd, writes)) return -1;
+    if (fstat(fd, &st) != 0) return system_failed();
+    if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+    if (writes && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
+    if (!lock_shared(fd, writes)) return -1;
     close_fd.dismiss();
     return off_reserved(fd);
 }
 
 int disk_create(const char *name, int attributes)
 {
-    if (PLATFORM_FAULT(FAULT_CREATE)) return -1;
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     const NativeName path(name);
     if (!path.ok) return -1;
     const bool read_only = attributes & DISK_ATTR_READONLY;
     const bool writes = !(attributes & (DISK_ATTR_READONLY | DISK_ATTR_SYSTEM));
     struct stat st;
     const bool existed = stat(path.path, &st) == 0;
-    if (existed && is_read_only(st)) return -1;  // Windows will not overwrite it
+    if (existed && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);  // Windows will not overwrite it
+    if (existed && S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
 
     const int fd = open(path.path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return -1;
+    if (fd < 0) return system_failed();
     ScopeGuard undo([&] {
         close(fd);
         if (!existed) unlink(path.path);
     });
     // Cutting the file needs it to itself, as on Windows.
-    if (!lock_shared(fd, true) || ftruncate(fd, 0) != 0 || fstat(fd, &st) != 0) return -1;
-    if (read_only && fchmod(fd, st.st_mode & ~0222) != 0) return -1;
+    if (!lock_shared(fd, true)) return -1;
+    if (ftruncate(fd, 0) != 0 || fstat(fd, &st) != 0) return system_failed();
+    if (read_only && fchmod(fd, st.st_mode & ~0222) != 0) return system_failed();
     if (writes) {
         undo.dismiss();
         return off_reserved(fd);
     }
     // A handle that may only read: reopen, and share with readers from now on.
     const int reader = open(path.path, O_RDONLY | O_CLOEXEC);
-    if (reader < 0) return -1;
+    if (reader < 0) return system_failed();
     ScopeGuard close_reader([&] { close(reader); });
-    if (flock(fd, LOCK_SH) != 0 || !lock_shared(reader, false)) return -1;
+    if (flock(fd, LOCK_SH) != 0) return system_failed();
+    if (!lock_shared(reader, false)) return -1;
     close(fd);
     undo.dismiss();
     close_reader.dismiss();
@@ -121,7 +141,10 @@ int disk_read(int handle, void *buffer, int count)
         const ssize_t n = read(handle, static_cast<char *>(buffer) + done,
                                static_cast<size_t>(count - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return 0;
+        if (n < 0) {
+            err_from_system();
+            return 0;
+        }
         if (n == 0) break;
         done += static_cast<int>(n);
     }
@@ -130,13 +153,17 @@ int disk_read(int handle, void *buffer, int count)
 
 int disk_write(int handle, const void *buffer, int count)
 {
-    if (PLATFORM_FAULT(FAULT_WRITE)) return 0;
+    if (PLATFORM_FAULT(FAULT_WRITE)) return fail(ERR_IO, 0, "injected write failure");
     int done = 0;
     while (done < count) {
         const ssize_t n = write(handle, static_cast<const char *>(buffer) + done,
                                 static_cast<size_t>(count - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return 0;
+        if (n <= 0) {
+            if (n < 0) err_from_system();
+            else err_set(ERR_IO);
+            return 0;
+        }
         done += static_cast<int>(n);
     }
     return done;
@@ -144,22 +171,24 @@ int disk_write(int handle, const void *buffer, int count)
 
 int disk_close(int handle)
 {
-    if (handle == -1) return -1;
-    return close(handle) == 0 ? 0 : -1;
+    if (handle == -1) return fail(ERR_FAILED, -1, "no file open");
+    return close(handle) == 0 ? 0 : system_failed();
 }
 
 uint32_t disk_seek(int handle, int32_t distance, int origin)
 {
     // lseek knows more origins than the three of Windows.
-    if (origin < DISK_SEEK_SET || origin > DISK_SEEK_END) return DISK_FAILED;
+    if (origin < DISK_SEEK_SET || origin > DISK_SEEK_END) return fail(ERR_FAILED, DISK_FAILED, "no such seek origin");
     const off_t was = lseek(handle, 0, SEEK_CUR);
-    if (was < 0) return DISK_FAILED;
-    const off_t now = lseek(handle, distance, origin);
-    if (now < 0) return DISK_FAILED;
+    const off_t now = was < 0 ? -1 : lseek(handle, distance, origin);
+    if (now < 0) {
+        err_from_system();
+        return DISK_FAILED;
+    }
     // Positions are 32-bit, and all ones is the failure value.
     if (now >= static_cast<off_t>(DISK_FAILED)) {
         lseek(handle, was, SEEK_SET);
-        return DISK_FAILED;
+        return fail(ERR_TOO_LARGE, DISK_FAILED);
     }
     return static_cast<uint32_t>(now);
 }
@@ -167,7 +196,10 @@ uint32_t disk_seek(int handle, int32_t distance, int origin)
 uint32_t disk_size(int handle)
 {
     struct stat st;
-    if (fstat(handle, &st) != 0) return DISK_FAILED;
+    if (fstat(handle, &st) != 0) {
+        err_from_system();
+        return DISK_FAILED;
+    }
     return static_cast<uint32_t>(st.st_size);
 }
 
@@ -175,36 +207,41 @@ int disk_delete(const char *name)
 {
     const NativeName path(name);
     struct stat st;
-    if (!path.ok || lstat(path.path, &st) != 0) return -1;
-    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && is_read_only(st)) || held_open(path.path))
-        return -1;
-    return unlink(path.path) == 0 ? 0 : -1;
+    if (!path.ok) return -1;
+    if (lstat(path.path, &st) != 0) return system_failed();
+    if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+    if (S_ISREG(st.st_mode) && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
+    if (held_open(path.path)) return fail(ERR_HELD, -1);
+    return unlink(path.path) == 0 ? 0 : system_failed();
 }
 
 int disk_rename(const char *old_name, const char *new_name)
 {
-    if (PLATFORM_FAULT(FAULT_RENAME)) return -1;
+    if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
     const NativeName from(old_name);
     const NativeName to(new_name);
-    if (!from.ok || !to.ok || held_open(from.path)) return -1;
+    if (!from.ok || !to.ok) return -1;
+    if (held_open(from.path)) return fail(ERR_HELD, -1);
     if (renameat2(AT_FDCWD, from.path, AT_FDCWD, to.path, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
+    if (errno != EINVAL && errno != ENOSYS) return system_failed();
     // A file system without the no-replace rename: check, then rename.
     struct stat st;
-    if (lstat(to.path, &st) == 0) return -1;
-    return rename(from.path, to.path) == 0 ? 0 : -1;
+    if (lstat(to.path, &st) == 0) return fail(ERR_EXISTS, -1);
+    return rename(from.path, to.path) == 0 ? 0 : system_failed();
 }
 
 int disk_mkdir(const char *path)
 {
     const NativeName native(path);
-    return native.ok && mkdir(native.path, 0777) == 0 ? 0 : -1;
+    if (!native.ok) return -1;
+    return mkdir(native.path, 0777) == 0 ? 0 : system_failed();
 }
 
 int disk_rmdir(const char *path)
 {
     const NativeName native(path);
-    return native.ok && rmdir(native.path) == 0 ? 0 : -1;
+    if (!native.ok) return -1;
+    return rmdir(native.path) == 0 ? 0 : system_failed();
 }
 
 int disk_force_delete(const char *name)
@@ -223,18 +260,47 @@ int disk_flush(int handle)
 {
     // Windows flushes only a handle that may write.
     const int flags = fcntl(handle, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return -1;
-    return fsync(handle) == 0 ? 0 : -1;
+    if (flags < 0) return system_failed();
+    if ((flags & O_ACCMODE) == O_RDONLY) return fail(ERR_ACCESS_DENIED, -1);
+    return fsync(handle) == 0 ? 0 : system_failed();
 }
 
 int disk_set_attributes(const char *name, uint32_t attributes)
 {
     const NativeName path(name);
     struct stat st;
-    if (!path.ok || stat(path.path, &st) != 0) return -1;
+    if (!path.ok) return -1;
+    if (stat(path.path, &st) != 0) return system_failed();
     // Only read-only means something here; hidden, system and archive are
     // not kept. Windows does not enforce a folder's read-only bit.
     if (S_ISDIR(st.st_mode)) return 0;
     const mode_t mode = attributes & FILE_ATTR_READONLY ? st.st_mode & ~0222 : st.st_mode | S_IWUSR;
-    return chmod(path.path, mode & 07777) == 0 ? 0 : -1;
+    return chmod(path.path, mode & 07777) == 0 ? 0 : system_failed();
+}
+
+int disk_replace(const char *source, const char *target)
+{
+    if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
+    const NativeName from(source);
+    const NativeName to(target);
+    if (!from.ok || !to.ok) return -1;
+    // As on Windows: a file held open, or a read-only target, is not replaced.
+    if (held_open(from.path) || held_open(to.path)) return fail(ERR_HELD, -1);
+    struct stat st;
+    if (lstat(to.path, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+        if (is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
+    }
+    return std::rename(from.path, to.path) == 0 ? 0 : system_failed();
+}
+
+int64_t disk_file_size(const char *name)
+{
+    const NativeName path(name);
+    struct stat st;
+    if (!path.ok) return -1;
+    if (stat(path.path, &st) != 0) return system_failed();
+    if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+    if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "not a regular file");
+    return static_cast<int64_t>(st.st_size);
 }

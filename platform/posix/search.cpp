@@ -7,13 +7,14 @@
 
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/posix/native.h"
 
 namespace {
 
-constexpr size_t NAME_MAX_BYTES = 260;  // the name buffer callers provide
+constexpr size_t NAME_MAX_BYTES = PATH_BUFFER_SIZE;  // the name buffer callers provide
 
 struct DiskSearch {
     DIR *dir = nullptr;             // open folder listing, or null: no search open
@@ -102,16 +103,18 @@ bool open_search(const char *pattern)
     for (const char *p = pattern; *p; p += path_char_len(p))
         if (*p == '\\' || *p == '/') last = p + 1;
     const size_t wildcard_length = std::strlen(last);
-    if (wildcard_length == 0 || wildcard_length >= NAME_MAX_BYTES) return false;
+    if (wildcard_length == 0) return fail(ERR_BAD_NAME, false);
+    if (wildcard_length >= NAME_MAX_BYTES) return fail(ERR_NAME_TOO_LONG, false);
     std::memcpy(search.wildcard, last, wildcard_length + 1);
 
     char folder[PATH_MAX];
     const size_t folder_length = static_cast<size_t>(last - pattern);
-    if (folder_length >= sizeof folder) return false;
+    if (folder_length >= sizeof folder) return fail(ERR_NAME_TOO_LONG, false);
     std::memcpy(folder, pattern, folder_length);
     folder[folder_length] = 0;
     const NativeName path(folder_length ? folder : ".");
     search.dir = path.ok ? opendir(path.path) : nullptr;
+    if (path.ok && !search.dir) err_from_system();
     search.dots_offered = 0;
     return search.dir != nullptr;
 }
@@ -129,7 +132,7 @@ int take_next(char *name_out)
         }
     }
     close_search();
-    return -1;
+    return fail(ERR_NOT_FOUND, -1);
 }
 
 }  // namespace
@@ -139,14 +142,17 @@ int disk_find_first(const char *pattern, uint32_t mask, char *name_out)
     name_out[0] = 0;
     close_search();
     search.mask = mask == FILE_ATTR_NORMAL ? (FILE_ATTR_NORMAL | FILE_ATTR_ARCHIVE) : mask;
-    if (!open_search(pattern)) return -1;
+    if (!open_search(pattern)) {
+        if (!search.dir && err_last() == ERR_NONE) err_set(ERR_NOT_FOUND);
+        return -1;
+    }
     return take_next(name_out);
 }
 
 int disk_find_next(char *name_out)
 {
     name_out[0] = 0;
-    if (!search.dir) return -1;
+    if (!search.dir) return fail(ERR_NOT_FOUND, -1);
     return take_next(name_out);
 }
 

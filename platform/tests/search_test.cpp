@@ -62,17 +62,15 @@ TEST_F(Search, EndedOrMissingSearchReportsNothing)
     EXPECT_EQ(disk_find_next(name), -1);
     EXPECT_STREQ(name, "");
     EXPECT_EQ(disk_find_first(at("missing\\*").c_str(), FILE_ATTR_NORMAL, name), -1);
-    // A new search replaces one still running; a reset ends it (and turns the drive-strip switch off).
+    // A new search replaces one still running; a reset ends it.
     EXPECT_EQ(disk_find_first(at("*").c_str(), FILE_ATTR_NORMAL, name), 0);
     EXPECT_EQ(disk_find_first(at("g").c_str(), FILE_ATTR_NORMAL, name), 0);
     EXPECT_STREQ(name, "g");
     EXPECT_EQ(disk_find_next(name), -1);
     EXPECT_EQ(disk_find_next(name), -1);
     EXPECT_EQ(disk_find_first(at("*").c_str(), FILE_ATTR_NORMAL, name), 0);
-    vfs_set_drive_strip(1);
     platform_reset();
     EXPECT_EQ(disk_find_next(name), -1);
-    EXPECT_EQ(vfs_drive_strip(), 0);
 }
 
 }  // namespace

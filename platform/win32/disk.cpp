@@ -1,6 +1,7 @@
 // Disk files and folders: one kernel call each, with the flags callers rely on.
 #include <windows.h>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -12,7 +13,7 @@ HANDLE to_system(int handle) { return reinterpret_cast<HANDLE>(static_cast<intpt
 // Each duplicate gets a value of its own while the ones before it are held.
 int from_system(HANDLE h)
 {
-    HANDLE held[RESERVED_HANDLE_LAST - RESERVED_HANDLE_FIRST + 1];
+    HANDLE held[DISK_RESERVED_HANDLE_COUNT];
     int count = 0;
     const HANDLE self = GetCurrentProcess();
     while (h != INVALID_HANDLE_VALUE && handle_is_reserved(reinterpret_cast<intptr_t>(h))) {
@@ -20,8 +21,30 @@ int from_system(HANDLE h)
         if (!DuplicateHandle(self, h, self, &h, 0, FALSE, DUPLICATE_SAME_ACCESS))
             h = INVALID_HANDLE_VALUE;
     }
+    if (h == INVALID_HANDLE_VALUE) err_from_system();
     while (count > 0) CloseHandle(held[--count]);
     return h == INVALID_HANDLE_VALUE ? -1 : static_cast<int>(reinterpret_cast<intptr_t>(h));
+}
+
+// The reason of the call that just failed, and -1.
+int system_failed()
+{
+    err_from_system();
+    return -1;
+}
+
+// Windows refuses to open a folder as a file with "access denied"; say what
+// it is instead.
+int opened(const char *name, HANDLE h)
+{
+    if (h != INVALID_HANDLE_VALUE) return from_system(h);
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesA(name);
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return fail(ERR_IS_FOLDER, -1);
+    SetLastError(error);
+    return system_failed();
 }
 
 }  // namespace
@@ -35,13 +58,12 @@ int disk_open(const char *name, int mode)
     case DISK_READ_WRITE: access = GENERIC_READ | GENERIC_WRITE; share = 0; break;
     default: break;
     }
-    return from_system(
-        CreateFileA(name, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return opened(name, CreateFileA(name, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 int disk_create(const char *name, int attributes)
 {
-    if (PLATFORM_FAULT(FAULT_CREATE)) return -1;
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     if (attributes != 0) {
@@ -49,52 +71,64 @@ int disk_create(const char *name, int attributes)
                 (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         if (flags & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM)) access = GENERIC_READ;
     }
-    return from_system(
-        CreateFileA(name, access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr));
+    return opened(name, CreateFileA(name, access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr));
 }
 
 int disk_read(int handle, void *buffer, int count)
 {
     DWORD done = 0;
-    if (count < 0 || !ReadFile(to_system(handle), buffer, static_cast<DWORD>(count), &done, nullptr))
+    if (count < 0) return fail(ERR_FAILED, 0, "negative count");
+    if (!ReadFile(to_system(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) {
+        err_from_system();
         return 0;
+    }
     return static_cast<int>(done);
 }
 
 int disk_write(int handle, const void *buffer, int count)
 {
-    if (PLATFORM_FAULT(FAULT_WRITE)) return 0;
+    if (PLATFORM_FAULT(FAULT_WRITE)) return fail(ERR_IO, 0, "injected write failure");
     DWORD done = 0;
-    if (count < 0 ||
-        !WriteFile(to_system(handle), buffer, static_cast<DWORD>(count), &done, nullptr))
+    if (count < 0) return fail(ERR_FAILED, 0, "negative count");
+    if (!WriteFile(to_system(handle), buffer, static_cast<DWORD>(count), &done, nullptr)) {
+        err_from_system();
         return 0;
+    }
+    if (static_cast<int>(done) != count) err_set(ERR_DISK_FULL);
     return static_cast<int>(done);
 }
 
 int disk_close(int handle)
 {
-    if (handle == -1) return -1;
-    return CloseHandle(to_system(handle)) ? 0 : -1;
+    if (handle == -1) return fail(ERR_FAILED, -1, "no file open");
+    return CloseHandle(to_system(handle)) ? 0 : system_failed();
 }
 
 uint32_t disk_seek(int handle, int32_t distance, int origin)
 {
-    return SetFilePointer(to_system(handle), distance, nullptr, static_cast<DWORD>(origin));
+    const DWORD at = SetFilePointer(to_system(handle), distance, nullptr, static_cast<DWORD>(origin));
+    if (at == INVALID_SET_FILE_POINTER) err_from_system();
+    return at;
 }
 
-uint32_t disk_size(int handle) { return GetFileSize(to_system(handle), nullptr); }
+uint32_t disk_size(int handle)
+{
+    const DWORD size = GetFileSize(to_system(handle), nullptr);
+    if (size == INVALID_FILE_SIZE) err_from_system();
+    return size;
+}
 
-int disk_delete(const char *name) { return DeleteFileA(name) ? 0 : -1; }
+int disk_delete(const char *name) { return DeleteFileA(name) ? 0 : system_failed(); }
 
 int disk_rename(const char *old_name, const char *new_name)
 {
-    if (PLATFORM_FAULT(FAULT_RENAME)) return -1;
-    return MoveFileA(old_name, new_name) ? 0 : -1;
+    if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
+    return MoveFileA(old_name, new_name) ? 0 : system_failed();
 }
 
-int disk_mkdir(const char *path) { return CreateDirectoryA(path, nullptr) ? 0 : -1; }
+int disk_mkdir(const char *path) { return CreateDirectoryA(path, nullptr) ? 0 : system_failed(); }
 
-int disk_rmdir(const char *path) { return RemoveDirectoryA(path) ? 0 : -1; }
+int disk_rmdir(const char *path) { return RemoveDirectoryA(path) ? 0 : system_failed(); }
 
 int disk_force_delete(const char *name)
 {
@@ -108,9 +142,23 @@ int disk_force_create(const char *name, int attributes)
     return disk_create(name, attributes);
 }
 
-int disk_flush(int handle) { return FlushFileBuffers(to_system(handle)) ? 0 : -1; }
+int disk_flush(int handle) { return FlushFileBuffers(to_system(handle)) ? 0 : system_failed(); }
 
 int disk_set_attributes(const char *name, uint32_t attributes)
 {
-    return SetFileAttributesA(name, attributes) ? 0 : -1;
+    return SetFileAttributesA(name, attributes) ? 0 : system_failed();
+}
+
+int disk_replace(const char *source, const char *target)
+{
+    if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
+    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : system_failed();
+}
+
+int64_t disk_file_size(const char *name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data)) return system_failed();
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -41,7 +42,10 @@ int disk_find_first(const char *pattern, uint32_t mask, char *name_out)
     close_search();
     search.mask = mask == FILE_ATTR_NORMAL ? (FILE_ATTR_NORMAL | FILE_ATTR_ARCHIVE) : mask;
     search.handle = FindFirstFileA(pattern, &search.found);
-    if (search.handle == INVALID_HANDLE_VALUE) return -1;
+    if (search.handle == INVALID_HANDLE_VALUE) {
+        err_from_system();
+        return -1;
+    }
     if (take_if_matching(name_out)) return 0;
     return disk_find_next(name_out);
 }
@@ -49,11 +53,11 @@ int disk_find_first(const char *pattern, uint32_t mask, char *name_out)
 int disk_find_next(char *name_out)
 {
     name_out[0] = 0;
-    if (search.handle == INVALID_HANDLE_VALUE) return -1;
+    if (search.handle == INVALID_HANDLE_VALUE) return fail(ERR_NOT_FOUND, -1);
     while (FindNextFileA(search.handle, &search.found))
         if (take_if_matching(name_out)) return 0;
     close_search();
-    return -1;
+    return fail(ERR_NOT_FOUND, -1);
 }
 
 void disk_find_reset()

@@ -24,6 +24,19 @@ struct AddRun {
     bool reported;  // a consume said why it failed
 };
 
+// The newest live record stored under exactly this name (ASCII case
+// ignored), which a new entry of the name replaces; -1 when none.
+int newest_named(int slot, const char *name)
+{
+    PakMountFacts f;
+    if (vfs_mount_facts(slot, &f) != 0) return -1;
+    for (int i = f.entry_count - 1; i >= 0; --i) {
+        PakEntry e;
+        if (vfs_entry_at(slot, i, &e) == 0 && e.data_offset != 0 && names_equal(e.name, name)) return i;
+    }
+    return -1;
+}
+
 void work(int index, void *context) { pack_item(&static_cast<AddRun *>(context)->items[index]); }
 
 // Appends item index as a new entry through the archive file system.
@@ -40,18 +53,12 @@ int consume(int index, void *context)
         out_error(item.path, "%s; %s is unchanged", pack_error_text(item.error), run->session->path);
         return -1;
     }
-    char routed[PAK_NAME_SIZE + 4];
-    int strip = 0;
-    const PakMountFacts &f = run->session->facts;
-    if (archive_route_name(run->names[index], f.first_drive, f.last_drive, routed, sizeof routed, &strip) != 0) {
-        out_error(run->names[index], "the name is too long");
-        return -1;
-    }
-    vfs_set_drive_strip(strip);
-    const int h = run->keep_old ? vfs_add(routed, DISK_ATTR_NORMAL) : vfs_create(routed, DISK_ATTR_NORMAL);
-    vfs_set_drive_strip(0);
+    const int slot = run->session->slot;
+    const int replaced = run->keep_old ? -1 : newest_named(slot, run->names[index]);
+    const int h = vfs_create_at(slot, run->names[index], replaced);
     if (h < 0) {
-        out_error(item.path, "cannot add an entry named %s; %s is unchanged", run->names[index], run->session->path);
+        out_error(item.path, "cannot add an entry named %s: %s; %s is unchanged", run->names[index], out_reason(),
+                  run->session->path);
         return -1;
     }
     int done = 0;
@@ -82,7 +89,7 @@ int check_files(const PakArgs &args, PackItem *items, const char **names, int co
         item.size = disk_file_size(item.path);
         names[i] = args.present[OPT_AS] ? args.value[OPT_AS] : host_base_name(item.path);
         if (item.size < 0) {
-            out_error(item.path, "cannot read the file");
+            out_failure(item.path, "cannot read");
             return -1;
         }
         if (!stored_name_ok(names[i])) {
@@ -93,10 +100,11 @@ int check_files(const PakArgs &args, PackItem *items, const char **names, int co
             out_error(names[i], "a stored name cannot hold '*' or '?'");
             return -1;
         }
-        const long long stored = item.store ? item.size : packed_bound(item.size);
-        if (stored > PAK_SIZE_LIMIT) {
+        const long long stored = item.store ? item.size : block_stored_bound(item.size);
+        if (stored > DISK_POSITION_LIMIT) {
             out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size,
-                      item.store ? PAK_SIZE_LIMIT : PAK_SIZE_LIMIT - packed_bound(0));
+                      static_cast<long long>(item.store ? DISK_POSITION_LIMIT
+                                                        : DISK_POSITION_LIMIT - block_stored_bound(0)));
             return -1;
         }
         *total += stored;
@@ -134,11 +142,11 @@ int cmd_add(const PakArgs &args)
     ArchiveView view;
     if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     const long long records = static_cast<long long>(view.facts.entry_count + count) * PAK_ENTRY_SIZE;
-    const long long after = view.facts.dir_offset + total + packed_bound(records);
+    const long long after = view.facts.dir_offset + total + block_stored_bound(records);
     view_close(&view);
-    if (after > PAK_SIZE_LIMIT) {
+    if (after > DISK_POSITION_LIMIT) {
         out_error(args.positional[0], "the files do not fit: the archive would exceed %lld bytes; it is unchanged",
-                  PAK_SIZE_LIMIT);
+                  static_cast<long long>(DISK_POSITION_LIMIT));
         return PAK_EXIT_FAILED;
     }
 
@@ -157,7 +165,7 @@ int cmd_add(const PakArgs &args)
     }
     long long largest = 0;
     for (int i = 0; i < count; ++i) {
-        cost[i] = items[i].store ? items[i].size : items[i].size + 1 + packed_bound(items[i].size);
+        cost[i] = items[i].store ? items[i].size : items[i].size + 1 + block_stored_bound(items[i].size);
         if (cost[i] > largest) largest = cost[i];
     }
     AddRun run{&session, items, names, args.present[OPT_KEEP_OLD], count, false};

@@ -28,9 +28,9 @@ EntryForm entry_form(const ArchiveView &view, int position, const PakEntry &e)
     unsigned char head[10];
     const int n = e.data_offset ? view_read_head(&view, position, head, sizeof head) : -1;
     EntryForm f{false, 0};
-    if (n == static_cast<int>(sizeof head) && looks_packed(head, e.stored_size)) {
+    if (n == static_cast<int>(sizeof head) && block_looks_stored(head, e.stored_size)) {
         f.packed = true;
-        f.unpacked_size = packed_unpacked_size(head);
+        f.unpacked_size = le32(head);
     }
     return f;
 }
@@ -163,7 +163,7 @@ int cmd_cat(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     ScopeGuard free_data([&] { mem_free(data); });
-    if (looks_packed(reinterpret_cast<unsigned char *>(data), static_cast<uint32_t>(length))) {
+    if (block_looks_stored(data, length)) {
         char *plain = nullptr;
         int plain_length = 0;
         if (unpack_entry(data, length, &plain, &plain_length, &reason) != 0) {
@@ -205,7 +205,7 @@ int cmd_verify(const PakArgs &args)
         char *data = nullptr;
         int length = 0;
         if (!reason && view_read_entry(&view, i, &data, &length, &reason) == 0) {
-            if (looks_packed(reinterpret_cast<unsigned char *>(data), static_cast<uint32_t>(length))) {
+            if (block_looks_stored(data, length)) {
                 char *plain = nullptr;
                 int plain_length = 0;
                 if (unpack_entry(data, length, &plain, &plain_length, &reason) == 0) mem_free(plain);

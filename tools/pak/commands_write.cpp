@@ -9,7 +9,6 @@
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
 #include "tools/pak/pak.h"
-#include "tools/pak/pe.h"
 #include "tools/pak/view.h"
 
 namespace {
@@ -46,25 +45,14 @@ int find_live(int slot, const char *name, char *stored)
     return -1;
 }
 
-// Runs a name operation of the archive file system on a stored name: with
-// the name routed to the archive and the drive-strip switch set for it.
-struct Routed {
-    char name[PAK_NAME_SIZE + 4];
-    int strip;
-};
-
-bool route(const EditSession &s, const char *stored, Routed *r)
-{
-    return archive_route_name(stored, s.facts.first_drive, s.facts.last_drive, r->name, sizeof r->name, &r->strip) == 0;
-}
-
 struct FileContext {
     int file;
 };
 
-int read_at(uint32_t offset, void *buffer, int n, void *context)
+int read_at(int64_t offset, void *buffer, int n, void *context)
 {
     const int file = static_cast<FileContext *>(context)->file;
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return -1;
     if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
     return disk_read(file, buffer, n) == n ? 0 : -1;
 }
@@ -80,7 +68,7 @@ int cmd_create(const PakArgs &args)
         return usage_error(CMD_CREATE, "--drives takes one character, or two joined by '-' in order");
     if (args.present[OPT_USER_VALUE] && cli_parse_u32(args.value[OPT_USER_VALUE], &user_value) != 0)
         return usage_error(CMD_CREATE, "--user-value takes a number from 0 to 4294967295");
-    if (ends_with_exe(path)) {
+    if (vfs_is_appended_name(path)) {
         out_error(path, "a name ending in .exe is read as a program with an attached archive; choose another name");
         return PAK_EXIT_FAILED;
     }
@@ -92,8 +80,8 @@ int cmd_create(const PakArgs &args)
     }
     const int slot = pak_create(path, first, last, user_value, args.present[OPT_PACKED_DIR] ? 1 : 0);
     if (slot < 0) {
+        out_failure(path, "cannot create the archive");
         disk_delete(path);
-        out_error(path, "cannot create the archive");
         return PAK_EXIT_FAILED;
     }
     vfs_unmount(slot);
@@ -113,17 +101,9 @@ int cmd_delete(const PakArgs &args)
             return PAK_EXIT_FAILED;
         }
         // Every live entry of the name, the newest first.
-        while (find_live(s.slot, name, stored) >= 0) {
-            Routed r;
-            const int before = live_named(s.slot, stored);
-            int deleted = -1;
-            if (route(s, stored, &r)) {
-                vfs_set_drive_strip(r.strip);
-                deleted = vfs_delete(r.name);
-                vfs_set_drive_strip(0);
-            }
-            if (deleted != 0 || live_named(s.slot, stored) != before - 1) {
-                out_error(name, "cannot delete the entry; nothing deleted");
+        for (int position; (position = find_live(s.slot, name, stored)) >= 0;) {
+            if (vfs_delete_at(s.slot, position) != 0) {
+                out_error(name, "cannot delete the entry: %s; nothing deleted", out_reason());
                 return PAK_EXIT_FAILED;
             }
         }
@@ -141,7 +121,8 @@ int cmd_rename(const PakArgs &args)
     ScopeGuard abandon([&] { edit_abandon(&s); });
 
     char stored[PAK_NAME_SIZE];
-    if (find_live(s.slot, name, stored) < 0) {
+    const int position = find_live(s.slot, name, stored);
+    if (position < 0) {
         out_error(name, "no such entry in %s", s.path);
         return PAK_EXIT_FAILED;
     }
@@ -175,16 +156,8 @@ int cmd_rename(const PakArgs &args)
         out_error(new_name, "an entry of that name exists in %s", s.path);
         return PAK_EXIT_FAILED;
     }
-    Routed r;
-    if (!route(s, stored, &r)) {
-        out_error(name, "cannot rename the entry");
-        return PAK_EXIT_FAILED;
-    }
-    vfs_set_drive_strip(r.strip);
-    const int renamed = vfs_rename(r.name, file);
-    vfs_set_drive_strip(0);
-    if (renamed != 0 || live_named(s.slot, full) == 0) {
-        out_error(name, "cannot rename the entry");
+    if (vfs_rename_at(s.slot, position, full) != 0) {
+        out_error(name, "cannot rename the entry: %s", out_reason());
         return PAK_EXIT_FAILED;
     }
     abandon.dismiss();
@@ -194,7 +167,7 @@ int cmd_rename(const PakArgs &args)
 int cmd_compact(const PakArgs &args)
 {
     const char *path = args.positional[0];
-    if (ends_with_exe(path)) {
+    if (vfs_is_appended_name(path)) {
         out_error(path, "an archive attached to a program cannot be rebuilt; compact the stand-alone archive and attach it again");
         return PAK_EXIT_FAILED;
     }
@@ -227,7 +200,7 @@ int cmd_compact(const PakArgs &args)
     }
     if (edit_check_writable(path) != 0) return PAK_EXIT_FAILED;
     if (pak_compact(path) != 0) {
-        out_error(path, "cannot rebuild the archive; it is unchanged");
+        out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
         return PAK_EXIT_FAILED;
     }
     out_printf(CONSOLE_OUT, "%s: %d entries, %lld -> %lld bytes; the previous archive is %s\n", path, live,
@@ -249,14 +222,14 @@ int cmd_attach(const PakArgs &args)
     }
 
     const int64_t t = disk_file_size(target), a = disk_file_size(archive);
-    FileContext ctx{disk_open(target, DISK_READ)};
-    if (t < 0 || ctx.file == -1) {
-        disk_close(ctx.file);
-        out_error(target, t < 0 ? "cannot open the file" : "cannot open the file (is another program writing it?)");
+    FileContext ctx{t < 0 ? -1 : disk_open(target, DISK_READ)};
+    if (ctx.file == -1) {
+        out_failure(target, "cannot open");
         return PAK_EXIT_FAILED;
     }
-    const int signed_pe = pe_is_signed(read_at, &ctx);
-    const int has_archive = t <= PAK_SIZE_LIMIT && has_appended_archive(read_at, &ctx, static_cast<uint32_t>(t));
+    int64_t table = 0, table_size = 0, base = 0, end = 0;
+    const bool signed_pe = pe_certificate_table(read_at, &ctx, &table, &table_size) == 0 && (table || table_size);
+    const bool has_archive = appended_locate(read_at, &ctx, t, &base, &end) == 0;
     disk_close(ctx.file);
     if (signed_pe) {
         out_error(target, "is already signed; attach the archive first and sign last");
@@ -266,16 +239,16 @@ int cmd_attach(const PakArgs &args)
         out_error(target, "already carries an archive; attach to the program as it was linked");
         return PAK_EXIT_FAILED;
     }
-    if (t + a + PAK_TRAILER_SIZE > PAK_SIZE_LIMIT) {
-        out_error(target, "the result would exceed %lld bytes", PAK_SIZE_LIMIT);
+    if (t + a + PAK_TRAILER_SIZE > DISK_POSITION_LIMIT) {
+        out_error(target, "the result would exceed %lld bytes", static_cast<long long>(DISK_POSITION_LIMIT));
         return PAK_EXIT_FAILED;
     }
     if (edit_check_writable(target) != 0) return PAK_EXIT_FAILED;
     if (pak_attach(target, archive) != 0) {
-        out_error(target, "cannot append the archive; the file is unchanged");
+        out_error(target, "cannot append the archive: %s; the file is unchanged", out_reason());
         return PAK_EXIT_FAILED;
     }
-    if (!ends_with_exe(target))
+    if (!vfs_is_appended_name(target))
         out_error(target, "note: only a file whose name ends in .exe mounts its attached archive");
     return PAK_EXIT_OK;
 }

@@ -11,28 +11,6 @@
 namespace {
 
 const char COPY_SUFFIX[] = ".pak-new";
-constexpr int COPY_CHUNK = 1 << 16;
-
-int copy_file(const char *from, const char *to)
-{
-    char *buffer = static_cast<char *>(mem_alloc(COPY_CHUNK));
-    if (!buffer) return -1;
-    ScopeGuard free_buffer([&] { mem_free(buffer); });
-    const int in = disk_open(from, DISK_READ);
-    if (in == -1) return -1;
-    ScopeGuard close_in([&] { disk_close(in); });
-    const int out = disk_create(to, DISK_ATTR_NORMAL);
-    if (out == -1) return -1;
-    ScopeGuard close_out([&] { disk_close(out); });
-    for (;;) {
-        const int n = disk_read(in, buffer, COPY_CHUNK);
-        if (n <= 0) break;
-        if (disk_write(out, buffer, n) != n) return -1;
-    }
-    if (disk_flush(out) != 0) return -1;
-    close_out.dismiss();
-    return disk_close(out);
-}
 
 int flush_file(const char *path)
 {
@@ -48,7 +26,7 @@ int edit_check_writable(const char *path)
 {
     const int probe = disk_open(path, DISK_READ_WRITE);
     if (probe == -1) {
-        out_error(path, "is read-only or open in another program; it is unchanged");
+        out_error(path, "cannot change it: %s; it is unchanged", out_reason());
         return -1;
     }
     disk_close(probe);
@@ -60,7 +38,7 @@ int edit_begin(EditSession *session, const char *path)
     std::memset(session, 0, sizeof *session);
     session->path = path;
     session->slot = -1;
-    if (ends_with_exe(path)) {
+    if (vfs_is_appended_name(path)) {
         out_error(path, "an archive attached to a program cannot be changed; change the stand-alone archive and attach it again");
         return -1;
     }
@@ -83,14 +61,14 @@ int edit_begin(EditSession *session, const char *path)
     }
     std::memcpy(session->copy, path, n);
     std::memcpy(session->copy + n, COPY_SUFFIX, sizeof COPY_SUFFIX);
-    if (copy_file(path, session->copy) != 0) {
-        out_error(session->copy, "cannot write the working copy");
+    if (disk_copy(path, session->copy) != 0) {
+        out_failure(session->copy, "cannot write the working copy");
         edit_abandon(session);
         return -1;
     }
     session->slot = vfs_mount(session->copy, DISK_READ_WRITE);
     if (session->slot < 0) {
-        out_error(session->copy, "cannot open the working copy for writing");
+        out_failure(session->copy, "cannot open the working copy for writing");
         edit_abandon(session);
         return -1;
     }
@@ -104,19 +82,20 @@ int edit_commit(EditSession *session)
     vfs_unmount(session->slot);
     session->slot = -1;
     if (written != 0) {
-        out_error(session->copy, "cannot write the directory; %s is unchanged", session->path);
+        out_error(session->copy, "cannot write the directory: %s; %s is unchanged", out_reason(), session->path);
         edit_abandon(session);
         return -1;
     }
     const int check = vfs_mount(session->copy, DISK_READ);
     vfs_unmount(check);
     if (check < 0 || flush_file(session->copy) != 0) {
-        out_error(session->copy, "the changed archive does not read back; %s is unchanged", session->path);
+        out_error(session->copy, "the changed archive does not read back: %s; %s is unchanged", out_reason(),
+                  session->path);
         edit_abandon(session);
         return -1;
     }
     if (disk_replace(session->copy, session->path) != 0) {
-        out_error(session->path, "cannot replace the archive (is it open elsewhere?); it is unchanged");
+        out_error(session->path, "cannot replace the archive: %s; it is unchanged", out_reason());
         edit_abandon(session);
         return -1;
     }

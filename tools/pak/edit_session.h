@@ -15,10 +15,6 @@ struct EditSession {
     PakMountFacts facts;  // of the copy as mounted
 };
 
-// The largest file the archive file system can address: its offsets are
-// signed 32-bit values.
-constexpr long long PAK_SIZE_LIMIT = 0x7FFFFFFF;
-
 // Refuses, with a message, a file that could not be replaced: read-only, or
 // open in another program. Checked before any work is done.
 int edit_check_writable(const char *path);

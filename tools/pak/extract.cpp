@@ -59,7 +59,7 @@ void make_parents(char *path, size_t root)
 int entry_content(const ArchiveView &view, int position, bool raw, char **data, int *length, const char **reason)
 {
     if (view_read_entry(&view, position, data, length, reason) != 0) return -1;
-    if (raw || !looks_packed(reinterpret_cast<unsigned char *>(*data), static_cast<uint32_t>(*length))) return 0;
+    if (raw || !block_looks_stored(*data, *length)) return 0;
     char *plain = nullptr;
     int plain_length = 0;
     const int r = unpack_entry(*data, *length, &plain, &plain_length, reason);

@@ -130,26 +130,6 @@ const char *extract_name_reason(ExtractName verdict)
     return "bad name";
 }
 
-int archive_route_name(const char *stored, int first_drive, int last_drive, char *out, int out_size,
-                       int *strip)
-{
-    const int c = static_cast<unsigned char>(stored[0]);
-    const size_t n = std::strlen(stored);
-    if (c >= first_drive && c <= last_drive && n > 0) {
-        if (n + 1 > static_cast<size_t>(out_size)) return -1;
-        std::memcpy(out, stored, n + 1);
-        *strip = 0;
-        return 0;
-    }
-    if (n + 4 > static_cast<size_t>(out_size)) return -1;
-    out[0] = static_cast<char>(first_drive);
-    out[1] = ':';
-    out[2] = '\\';
-    std::memcpy(out + 3, stored, n + 1);
-    *strip = 1;
-    return 0;
-}
-
 const char *host_base_name(const char *path)
 {
     const char *base = path;
@@ -161,14 +141,6 @@ const char *host_base_name(const char *path)
 #endif
     }
     return base;
-}
-
-bool ends_with_exe(const char *path)
-{
-    const size_t n = std::strlen(path);
-    if (n < 5) return false;
-    const char *e = path + n - 4;
-    return e[0] == '.' && (e[1] | 0x20) == 'e' && (e[2] | 0x20) == 'x' && (e[3] | 0x20) == 'e';
 }
 
 bool stored_name_ok(const char *name)

@@ -1,7 +1,6 @@
 // Entry names as the pak tool meets them: turning an entry's name into a path
 // under the extraction folder (refusing names that would land outside it),
-// addressing a stored name through the archive file system, and the default
-// stored name of a host file.
+// and the default stored name of a host file.
 #pragma once
 
 enum ExtractName {
@@ -30,22 +29,9 @@ enum ExtractName {
 ExtractName extract_name_check(const char *name, int length, char separator, char *out, int out_size);
 const char *extract_name_reason(ExtractName verdict);
 
-// The name under which the archive file system reaches the stored name in an
-// archive serving first..last, and whether the drive-strip switch must be on
-// for it: a name that starts with a served drive character is used as it is
-// (switch off); any other is given the prefix "<first>:\" (switch on), which
-// lookups strip again. Result 0, or -1 when out is too small.
-int archive_route_name(const char *stored, int first_drive, int last_drive, char *out, int out_size,
-                       int *strip);
-
 // The file-name part of a host path: after the last '/', and on Windows also
 // after the last '\' (read with the double-byte rule).
 const char *host_base_name(const char *path);
-
-// True when the path ends in ".exe" (any case) after at least one character:
-// the archive file system reads such a file as a program with an attached
-// archive, read-only.
-bool ends_with_exe(const char *path);
 
 // True when the name is 1 to 39 bytes, what a directory record holds.
 bool stored_name_ok(const char *name);

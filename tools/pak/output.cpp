@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/error.h"
+
 namespace {
 
 constexpr int PROGRESS_WIDTH = 72;
@@ -98,6 +100,16 @@ void out_error(const char *what, const char *format, ...)
     va_end(args);
     out_write(CONSOLE_ERR, "\n", 1);
 }
+
+const char *out_reason()
+{
+    static char text[256];
+    const char *detail = err_detail();
+    std::snprintf(text, sizeof text, "%s%s%s", err_text(err_last()), detail ? ": " : "", detail ? detail : "");
+    return text;
+}
+
+void out_failure(const char *what, const char *action) { out_error(what, "%s: %s", action, out_reason()); }
 
 void out_name(int stream, const char *name)
 {

@@ -9,6 +9,11 @@ void out_write(int stream, const void *bytes, int count);
 void out_printf(int stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // "pak: <what>: <reason>" on standard error.
 void out_error(const char *what, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// The last failure's reason as text ("access denied", "damaged: the
+// directory runs past the end of the file"); valid until the next call.
+const char *out_reason();
+// "pak: <what>: <action>: <the last failure's reason>" on standard error.
+void out_failure(const char *what, const char *action);
 // An entry name as text: control characters (which could steer a terminal)
 // are written as \xNN, every other byte as it is.
 void out_name(int stream, const char *name);

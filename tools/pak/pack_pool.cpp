@@ -104,13 +104,6 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
     return result;
 }
 
-long long packed_bound(long long n)
-{
-    // zlib's deflateBound for the default settings, with room to spare, plus
-    // the two size words.
-    return n + (n >> 12) + (n >> 14) + (n >> 25) + 13 + 64 + 8;
-}
-
 void pack_item(PackItem *item)
 {
     item->data = nullptr;
@@ -156,25 +149,22 @@ void pack_item(PackItem *item)
         return;
     }
 
-    const long long bound = packed_bound(n);
+    const int64_t bound = block_stored_bound(n);
     char *block = static_cast<char *>(mem_alloc(static_cast<size_t>(bound)));
     if (!block) {
         mem_free(raw);
         item->error = PACK_ERR_MEMORY;
         return;
     }
-    const int capacity = static_cast<int>(bound - 8);
-    const int packed = block_pack(block + 8, raw, n, capacity);
+    const int stored = block_pack_stored(block, raw, n, static_cast<int>(bound));
     mem_free(raw);
-    if (packed <= 0) {
+    if (stored <= 0) {
         mem_free(block);
         item->error = PACK_ERR_PACK;
         return;
     }
-    PackedBlockHead head{static_cast<uint32_t>(n), static_cast<uint32_t>(packed)};
-    std::memcpy(block, &head, sizeof head);
     item->data = block;
-    item->length = packed + 8;
+    item->length = stored;
 }
 
 const char *pack_error_text(PackError error)

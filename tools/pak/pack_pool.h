@@ -45,5 +45,3 @@ struct PackItem {
 // packed block (unpacked size, packed size, then the masked stream).
 void pack_item(PackItem *item);
 const char *pack_error_text(PackError error);
-// The largest packed block a file of n bytes can need.
-long long packed_bound(long long n);

@@ -16,7 +16,7 @@ struct ArchiveView {
     int64_t file_size;      // of the whole file
 };
 
-// Mounts path read-only. On failure says why ("pak: <path>: <reason>") and
+// Mounts path read-only. On failure says why (view_report_mount_failure) and
 // returns -1 with nothing mounted.
 int view_open(ArchiveView *view, const char *path);
 void view_close(ArchiveView *view);
@@ -34,16 +34,13 @@ int view_read_head(const ArchiveView *view, int position, void *buffer, int n);
 // byte even for an empty record). Result 0, or -1 with the reason.
 int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason);
 
-// True when stored bytes of this length are a packed block: the stored size
-// is 8 plus its packed size, and the stream, unmasked, starts with a valid
-// zlib header. head holds the first min(length, 10) bytes.
-bool looks_packed(const unsigned char *head, uint32_t length);
-// The unpacked size of a packed block from its first 4 bytes.
-uint32_t packed_unpacked_size(const unsigned char *head);
-
-// Unpacks a packed block into a new block of exactly its unpacked size.
-// Result 0, or -1 with the reason (the block is damaged).
+// Unpacks a packed block (block_unpack_stored) into a new block of exactly
+// its unpacked size. Result 0, or -1 with the reason (the block is damaged).
 int unpack_entry(const char *data, int length, char **out, int *out_length, const char **reason);
+
+// Says why path did not mount, from the reason the mount left:
+// "pak: <path>: is a folder, not an archive", "... damaged: <what>", ...
+void view_report_mount_failure(const char *path);
 
 // Whether the stored name matches a pattern by the archive's wildcard rules,
 // as written or without its drive prefix ("#:\").

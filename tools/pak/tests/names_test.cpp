@@ -48,28 +48,4 @@ TEST(ExtractNames, BuffersAreNeverOverrun)
     EXPECT_EQ(std::string(out), std::string(40, 'a'));
 }
 
-TEST(StoredNames, RoutedToTheArchiveWithTheRightSwitch)
-{
-    const struct {
-        const char *stored;
-        int first, last;
-        const char *routed;
-        int strip;
-    } cases[] = {
-        {"#:\\Korin3.EXE", '#', '#', "#:\\Korin3.EXE", 0}, {"Update07.txt", '@', '@', "@:\\Update07.txt", 1},
-        {"Korin3.EXE", 'A', 'Z', "Korin3.EXE", 0},  // 'K' is served
-        {"\\lead", '@', '@', "@:\\\\lead", 1},       // the strip removes one backslash only
-    };
-    for (const auto &c : cases) {
-        char out[48];
-        int strip = -1;
-        ASSERT_EQ(archive_route_name(c.stored, c.first, c.last, out, sizeof out, &strip), 0);
-        EXPECT_STREQ(out, c.routed);
-        EXPECT_EQ(strip, c.strip) << c.stored;
-    }
-    char small[4];
-    int strip;
-    EXPECT_EQ(archive_route_name("abc", '@', '@', small, sizeof small, &strip), -1);
-}
-
 }  // namespace

@@ -184,7 +184,7 @@ TEST_F(Sweep, ReadOnlyOrHeldFilesAreRefusedAndChangedOnlyOnceFree)
                 continue;
             }
             EXPECT_NE(r.status, 0);
-            EXPECT_TRUE(r.says(h.mode == DISK_READ_WRITE ? "another program" : "read-only or open")) << r.err;
+            EXPECT_TRUE(r.says(h.mode < 0 ? ": access denied" : ": held by another program")) << r.err;
             expect_old_or_new(c, r, start, done, contents(folder()), blocks);
             EXPECT_EQ(pak(c.args).status, 0) << "refused once free";
         }

@@ -112,11 +112,11 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
         const char *says;
     } cases[] = {
         {{"add", path, huge, "--store"}, 1, "too large for an archive"},
-        {{"add", path, host, file("missing.txt")}, 1, "cannot read the file"},
+        {{"add", path, host, file("missing.txt")}, 1, "missing.txt: cannot read: not found"},
         {{"add", path, host, "--as", std::string(40, 'n')}, 1, "1 to 39 characters"},
         {{"add", path, host, "--as", "a*.txt"}, 1, "cannot hold"},
         {{"add", path, host, host, "--as", "x"}, 2, "one file only"},
-        {{"add", file("none.pak"), host}, 1, "cannot open the file"},
+        {{"add", file("none.pak"), host}, 1, "none.pak: cannot open: not found"},
         {{"delete", path, "#:\\dir\\C.txt", "missing.txt"}, 1, "no such entry"},  // all or nothing
         {{"rename", path, "#:\\dir\\none", "x.txt"}, 1, "no such entry"},
         {{"rename", path, "#:\\dir\\C.txt", "#:\\other\\x.txt"}, 1, "keeps the entry in its folder"},

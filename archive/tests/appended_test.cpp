@@ -3,21 +3,21 @@
 #include <cstring>
 
 #include "tests/support/archive_builder.h"
-#include "tools/pak/pe.h"
+#include "archive/archive.h"
 
 namespace {
 
 using namespace testpak;
 
-int read_bytes(uint32_t offset, void *buffer, int n, void *context)
+int read_bytes(int64_t offset, void *buffer, int n, void *context)
 {
     const Bytes &b = *static_cast<const Bytes *>(context);
-    if (offset > b.size() || b.size() - offset < static_cast<size_t>(n)) return -1;
+    if (offset < 0 || static_cast<size_t>(offset) > b.size() || b.size() - offset < static_cast<size_t>(n)) return -1;
     std::memcpy(buffer, b.data() + offset, static_cast<size_t>(n));
     return 0;
 }
 
-TEST(AttachTarget, SignedImagesAndAttachedArchivesAreRecognised)
+TEST(AppendedForm, SignedImagesAndAttachedArchivesAreRecognised)
 {
     const Bytes pe = minimal_pe(2048), archive = build(Archive{});
     const size_t optional_header = get_u32(pe, 0x3C) + 24;
@@ -34,7 +34,7 @@ TEST(AttachTarget, SignedImagesAndAttachedArchivesAreRecognised)
         int is_signed, has_archive;
     } cases[] = {
         {"unsigned PE", pe, 0, 0}, {"signed PE", signed_pe(pe), 1, 0},
-        {"signed after an attached archive", signed_pe(appended(pe, archive)), 1, 0},
+        {"signed after an attached archive", signed_pe(appended(pe, archive)), 1, 1},
         {"unsigned PE32+", pe_plus, 0, 0}, {"signed PE32+", pe_plus_signed, 1, 0},
         {"four directories only", few_directories, 0, 0}, {"MZ without PE", fake_exe(4096), 0, 0},
         {"not a program", bytes_of("PAKS and more bytes than a DOS header has, to be read in full......"), 0, 0},
@@ -44,8 +44,15 @@ TEST(AttachTarget, SignedImagesAndAttachedArchivesAreRecognised)
     };
     for (const auto &c : cases) {
         Bytes file = c.file;
-        EXPECT_EQ(pe_is_signed(read_bytes, &file), c.is_signed) << c.label;
-        EXPECT_EQ(has_appended_archive(read_bytes, &file, static_cast<uint32_t>(file.size())), c.has_archive) << c.label;
+        int64_t table = 0, size = 0, base = 0, end = 0;
+        const int is_pe = pe_certificate_table(read_bytes, &file, &table, &size) == 0;
+        EXPECT_EQ(is_pe && (table || size) ? 1 : 0, c.is_signed) << c.label;
+        const int64_t file_size = static_cast<int64_t>(file.size());
+        EXPECT_EQ(appended_locate(read_bytes, &file, file_size, &base, &end) == 0 ? 1 : 0, c.has_archive) << c.label;
+        if (c.has_archive) {
+            EXPECT_EQ(file[static_cast<size_t>(base)], 'P') << c.label;
+            EXPECT_LE(end, file_size) << c.label;
+        }
     }
 }
 
