@@ -68,11 +68,12 @@ int consume(int index, void *context)
         if (n != piece) break;
         done += n;
     }
-    vfs_close(h);
     if (done != item.length) {
-        out_error(item.path, "cannot write the entry; %s is unchanged", run->session->path);
+        out_error(item.path, "cannot write the entry: %s; %s is unchanged", out_reason(), run->session->path);
+        vfs_close(h);
         return -1;
     }
+    vfs_close(h);
     progress_update("add", index + 1, run->count);
     run->reported = false;
     return 0;
