@@ -79,7 +79,7 @@ struct LookupState {
                                // enumeration, 0 while an enumeration lookup runs
     int last_match_slot;       // slot of the last successful lookup
     FindCursor find_cursor;
-    char find_pattern[260];    // pattern of the current enumeration
+    char find_pattern[PATH_BUFFER_SIZE];  // pattern of the current enumeration
     int find_prefix_len;       // characters cut from each result's name
     int drive_strip;           // nonzero: names lose their drive prefix
                                // before they are compared (strip_drive)

@@ -57,7 +57,7 @@ void register_update_pak(const char *path)
     if (h == -1) return;
     ScopeGuard close_list([&] { disk_close(h); });
     const uint32_t size = disk_size(h);
-    if (size == DISK_FAILED || size < LIST_HEAD_SIZE || size > 0x7FFFFFFFu - INSTALL_SLACK) return;
+    if (size == DISK_FAILED || size < LIST_HEAD_SIZE || size > DISK_POSITION_LIMIT - INSTALL_SLACK) return;
     const int s = static_cast<int>(size);
     char *buffer = static_cast<char *>(mem_alloc(size + INSTALL_SLACK));
     if (!buffer) return;

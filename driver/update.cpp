@@ -19,12 +19,12 @@
 UpdateFlags update_flags = 0;
 // The game folder, zero-terminated, with or without a trailing backslash.
 // Starts as a placeholder that names no game folder.
-char game_dir[260] = "_A_A_A_";
+char game_dir[PATH_BUFFER_SIZE] = "_A_A_A_";
 // The file that holds the payload archive: the running executable, or the
 // payload chosen by update_set_payload. Filled by update_run.
-char self_path[260] = "";
+char self_path[PATH_BUFFER_SIZE] = "";
 // The payload chosen for tests; empty: the running executable.
-static char payload_override[260] = "";
+static char payload_override[PATH_BUFFER_SIZE] = "";
 
 int update_set_payload(const char *path)
 {
@@ -73,7 +73,7 @@ bool game_path(char *dest, const char *name)
 void check_markers(const char *update_pak)
 {
     if (vfs_mount(update_pak, DISK_READ) < 0) return;
-    char found[260];
+    char found[PATH_BUFFER_SIZE];
     vfs_set_drive_strip(1);
     if (vfs_find_first("@:\\Update07.txt", FILE_ATTR_NORMAL, found) == 0)
         update_flags |= UF_NEWER_INSTALLED;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 typedef uint32_t UpdateFlags;
 
 enum : UpdateFlags {
@@ -22,8 +24,8 @@ constexpr int INSTALL_SLACK = 512000;
 constexpr int INSTALL_RESERVE = 128;
 
 extern UpdateFlags update_flags;
-extern char game_dir[260];   // the game folder; "_A_A_A_" until found
-extern char self_path[260];  // the running executable, holder of the payload
+extern char game_dir[PATH_BUFFER_SIZE];   // the game folder; "_A_A_A_" until found
+extern char self_path[PATH_BUFFER_SIZE];  // the running executable, holder of the payload
 
 // Checks the game folder and, when the update fits, puts the payload's
 // "Korin3.EXE" and "Update.PAK" in place together (both or neither) and lists

@@ -48,7 +48,7 @@ void game_dir_read_config(const char *windows_dir)
 
 int game_dir_has_exe(const char *folder)
 {
-    char path[260];
+    char path[PATH_BUFFER_SIZE];
     if (join_path(path, sizeof path, folder, "Korin3.EXE") != 0) return 0;
     return file_exists(path);
 }
