@@ -67,9 +67,9 @@ int64_t inflate_masked(void *dest, const void *source, int source_length, int de
         z = inflate(&s, Z_FINISH);
     }
     if (z == Z_MEM_ERROR) return fail(ERR_NO_MEMORY, int64_t{-1});
-    if (z != Z_STREAM_END) return fail(ERR_DAMAGED, int64_t{-1}, "a packed block does not unpack");
     if (dest_capacity == 0 && s.total_out != 0)
         return fail(ERR_DAMAGED, int64_t{-1}, "a packed block holds more than it declares");
+    if (z != Z_STREAM_END) return fail(ERR_DAMAGED, int64_t{-1}, "a packed block does not unpack");
     return static_cast<int64_t>(s.total_out);
 }
 

@@ -62,3 +62,50 @@ TEST_F(UserValue, IsReadFromTheHeaderWithoutMounting)
 }
 
 }  // namespace
+
+namespace {
+
+// The stored form: a block unpacks only to exactly what its head declares, and
+// a block that declares nothing must hold a stream that produces nothing.
+TEST(PackedBlock, StoredBlocksUnpackToExactlyTheirDeclaredSize)
+{
+    const pk::Bytes abc = pk::bytes_of("abc"), empty_block = pk::packed_block({});
+    auto declaring = [](pk::Bytes block, uint32_t size) {
+        pk::put_u32(block, 0, size);
+        return block;
+    };
+    pk::Bytes past = pk::packed_block(abc);
+    pk::put_u32(past, 4, static_cast<uint32_t>(past.size()));  // stream claimed longer than stored
+    const struct {
+        const char *what;
+        pk::Bytes block;
+        int result;
+        const char *detail;
+    } cases[] = {
+        {"three bytes", pk::packed_block(abc), 0, nullptr},
+        {"nothing, from an empty stream", empty_block, 0, nullptr},
+        {"nothing declared, three bytes held", declaring(pk::packed_block(abc), 0), -1, "holds more than it declares"},
+        {"fewer declared than held", declaring(pk::packed_block(abc), 2), -1, "does not unpack"},
+        {"more declared than held", declaring(pk::packed_block(abc), 4), -1, "less than it declares"},
+        {"a gigabyte from a few bytes", declaring(pk::packed_block(abc), 1u << 30), -1, "more than its stream"},
+        {"stream past the block", past, -1, "runs past its entry"},
+        {"head cut short", pk::Bytes{3, 0, 0}, -1, "shorter than its head"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        char *out = nullptr;
+        int length = -1;
+        err_clear();
+        ASSERT_EQ(block_unpack_stored(c.block.data(), static_cast<int>(c.block.size()), &out, &length), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(pk::Bytes(out, out + length), c.block == empty_block ? pk::Bytes{} : abc);
+            mem_free(out);
+            continue;
+        }
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(err_last(), ERR_DAMAGED);
+        EXPECT_NE(std::string(err_detail()).find(c.detail), std::string::npos) << err_detail();
+    }
+}
+
+}  // namespace
