@@ -135,6 +135,8 @@ TEST_F(UpdateTest, BadPayloadLeavesBothGameFilesAsTheyWere)
         {"block declaring one byte more", entries({exe, with_u32(pak, 0, 1)}), UF_FAILED},
         {"block declaring one byte less", entries({with_u32(exe, 0, -1), pak}), UF_FAILED},
         {"packed size past the stored bytes", entries({exe, with_u32(pak, 4, 1)}), UF_FAILED},
+        {"block declaring nothing over a whole stream", entries({with_u32(exe, 0, -static_cast<int>(get_u32(exe.data, 0))), pak}),
+         UF_FAILED},
         {"entry shorter than a block head", entries({exe, raw_entry("#:\\Update.PAK", "1234567")}),
          UF_FAILED},
     });
