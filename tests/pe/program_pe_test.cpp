@@ -84,7 +84,7 @@ std::vector<Program> programs()
     std::vector<Program> list;
     for (const auto &e : editions) {
         auto t = table(e.id);
-        list.push_back({env("KORIN_DIST") + "/" + e.file, true, e.file, t["title"], t["name"].substr(1), e.ms, e.ls,
+        list.push_back({env("KORIN_DIST") + "/" + e.file, true, e.file, t["title"], t["name"].empty() ? "" : t["name"].substr(1), e.ms, e.ls,
                         e.language, static_cast<uint16_t>(std::atoi(t["code_page"].c_str()))});
     }
     for (const auto &[file, what] : {std::pair{"pak.exe", "PAK archive tool"}, {"cfgtool.exe", "Configuration file viewer"}})
