@@ -23,6 +23,25 @@ extern HWND main_wnd;
 
 LRESULT CALLBACK main_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
+// Restricts the DLL search to the system folder, so that no DLL lying beside
+// the program is loaded; the first call of WinMain (dll_search.cpp).
+void dll_search_system_only();
+
+// An edition's text for the wide-character calls, converted at run time from
+// the edition's code page, so that it reads right on a system of any locale.
+// File names are not converted: they stay in the system's ANSI code page, as
+// the game itself uses them.
+constexpr int WIDE_TEXT_SIZE = 512;
+struct WideText {
+    wchar_t text[WIDE_TEXT_SIZE];
+    explicit WideText(const char *edition_text);
+    operator const wchar_t *() const { return text; }
+};
+
+// Shows text in a message box with the edition's title, as every message of
+// the program is shown: owned by owner (null: none), with style.
+void show_box(HWND owner, const char *text, UINT style);
+
 // The message for an outcome: the text of the first bit set in the order
 // UF_DONE, UF_ALREADY_APPLIED, UF_NEWER_INSTALLED, UF_WRONG_VERSION,
 // UF_GAME_DAMAGED, UF_PAYLOAD_DAMAGED, UF_FAILED; null when none is set.

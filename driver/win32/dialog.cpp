@@ -25,7 +25,7 @@ static bool choose_game_dir(HWND dialog)
             chosen = true;
             break;
         }
-        MessageBoxA(main_wnd, edition.wrong_folder, edition.title, MB_OK);
+        show_box(main_wnd, edition.wrong_folder, MB_OK);
     }
     EnableWindow(dialog, TRUE);
     if (!chosen) SetForegroundWindow(dialog);
@@ -34,22 +34,30 @@ static bool choose_game_dir(HWND dialog)
 
 INT_PTR CALLBACK confirm_dlg_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
 {
+    // While the update waits for a file that another program holds, the
+    // dialog's messages keep flowing (so that the system does not take it
+    // for hung), but no button of it may act.
+    static bool updating = false;
     if (message == WM_INITDIALOG) {
         centre_on_screen(dialog);
-        SetWindowTextA(dialog, edition.title);
-        SetDlgItemTextA(dialog, IDC_QUESTION, edition.question);
-        SetDlgItemTextA(dialog, IDOK, edition.ok);
-        SetDlgItemTextA(dialog, IDCANCEL, edition.cancel);
+        SetWindowTextW(dialog, WideText(edition.title));
+        SetDlgItemTextW(dialog, IDC_QUESTION, WideText(edition.question));
+        SetDlgItemTextW(dialog, IDOK, WideText(edition.ok));
+        SetDlgItemTextW(dialog, IDCANCEL, WideText(edition.cancel));
         return TRUE;  // the system puts the focus on the default button
     }
-    if (message != WM_COMMAND) return FALSE;
+    if (message != WM_COMMAND || updating) return FALSE;
     if (wparam == IDCANCEL) {
         EndDialog(dialog, 1);
         return TRUE;
     }
     if (wparam == IDOK) {
         if (!game_dir_has_exe(game_dir) && !choose_game_dir(dialog)) return FALSE;
+        updating = true;
+        EnableWindow(dialog, FALSE);
         update_run();
+        EnableWindow(dialog, TRUE);
+        updating = false;
         EndDialog(dialog, 1);
     }
     return FALSE;
@@ -57,12 +65,16 @@ INT_PTR CALLBACK confirm_dlg_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
 
 int ui_browse_folder(HWND owner, char *path, const char *prompt)
 {
-    BROWSEINFOA info = {};
+    // The prompt in wide characters; the path in the ANSI code page, as
+    // every file name of the program.
+    const WideText title(prompt);
+    wchar_t display_name[MAX_PATH];
+    BROWSEINFOW info = {};
     info.hwndOwner = owner;
-    info.pszDisplayName = path;
-    info.lpszTitle = prompt;
+    info.pszDisplayName = display_name;
+    info.lpszTitle = title;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
-    LPITEMIDLIST items = SHBrowseForFolderA(&info);
+    LPITEMIDLIST items = SHBrowseForFolderW(&info);
     if (!items) return 0;
     const int found = SHGetPathFromIDListA(items, path);
     IMalloc *allocator;

@@ -9,7 +9,24 @@ LRESULT CALLBACK main_wnd_proc(HWND window, UINT message, WPARAM wparam, LPARAM 
         PostQuitMessage(0);
         return 0;
     }
-    return DefWindowProcA(window, message, wparam, lparam);
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+WideText::WideText(const char *edition_text)
+{
+    text[0] = 0;
+    // The edition's code page is present on every Windows since Vista; the
+    // system's own code page is the fallback should it not be.
+    if (!MultiByteToWideChar(static_cast<UINT>(edition.code_page), MB_ERR_INVALID_CHARS, edition_text, -1, text,
+                             WIDE_TEXT_SIZE) &&
+        !MultiByteToWideChar(CP_ACP, 0, edition_text, -1, text, WIDE_TEXT_SIZE))
+        text[0] = 0;
+    text[WIDE_TEXT_SIZE - 1] = 0;
+}
+
+void show_box(HWND owner, const char *text, UINT style)
+{
+    MessageBoxW(owner, WideText(text), WideText(edition.title), style);
 }
 
 const char *result_text(UpdateFlags flags, const EditionTexts &texts)
