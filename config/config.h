@@ -4,7 +4,12 @@
 // configuration file may also be an entry of a mounted archive.
 //
 // Unlike the rest of the system the reader answers 1 or 0, and its handles are
-// 0 when nothing was found.
+// 0 when nothing was found. A failed cfg_load leaves its reason in err_last()
+// (platform/error.h): the open's (not found, a folder, held, ...), too large,
+// or out of memory.
+//
+// Routines marked "(not called by the product)" belong to the system's
+// interface and are used by the tools and tests only.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +23,9 @@ enum CfgToken {
 
 // ---- Loading (load.cpp) ----------------------------------------------------------
 
-// Appends a file to the store: 1, or 0 when it opens nowhere or cannot be held.
+// Appends a file to the store: 1, or 0 when it opens nowhere (the reason of
+// the name as given) or cannot be held (too large, out of memory). An include
+// that opens nowhere is skipped; the load still succeeds.
 int32_t cfg_load(const char *path);
 void cfg_free();
 void cfg_set_include_folder(const char *folder);
@@ -36,6 +43,7 @@ int32_t cfg_find_next_section(const char *name, int32_t section);
 const char *cfg_get_string(const char *key, int32_t n, int32_t section, char *dest);
 int cfg_get_int(const char *key, int32_t n, int32_t section, int32_t *out);
 int cfg_value_to_int(const char *text, int32_t *out);
+// (the rest of this section: not called by the product)
 int cfg_find_macro(char *dest, const char *name);
 int32_t cfg_next_section(int32_t section, char *name_dest);
 int32_t cfg_next_key(int32_t handle, char *name_dest, char *value_dest);
@@ -54,8 +62,8 @@ int32_t cfg_next_macro(int32_t handle, const char **name, const char **value);
 // ---- Numbers (number.cpp) ------------------------------------------------------------
 
 int parse_int(const char *text, int32_t *out);
-void format_int(uint32_t value, char *dest, int32_t base, int32_t width, int fill);
-int32_t int_sqrt(int32_t x);
+void format_int(uint32_t value, char *dest, int32_t base, int32_t width, int fill);  // (not called by the product)
+int32_t int_sqrt(int32_t x);  // (not called by the product)
 
 // ---- Tests ----------------------------------------------------------------------------
 

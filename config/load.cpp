@@ -10,6 +10,7 @@
 #include "archive/archive.h"
 #include "config/config.h"
 #include "config/store.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/scope_guard.h"
 
@@ -329,7 +330,13 @@ int open_config(const char *path)
 {
     const int handle = vfs_open(path, 0);
     if (handle != -1 || !g_cfg.config_folder[0]) return handle;
-    return join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : -1;
+    // The name as given is what the caller asked for: its reason stands
+    // unless the second place has another file that failed otherwise.
+    const ErrReason first = err_last();
+    const char *first_detail = err_detail();
+    const int joined = join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : -1;
+    if (joined == -1 && err_last() == ERR_NOT_FOUND) err_set(first, first_detail);
+    return joined;
 }
 
 // As given, beside the configuration file, then in the include folder.
@@ -440,7 +447,8 @@ int32_t cfg_load(const char *path)
 
     // A size the store cannot hold is refused like a file that is not there.
     const int32_t n = vfs_size(file);
-    if (!store_fits(g_cfg.text_size, n)) return 0;
+    if (n < 0) return 0;
+    if (!store_fits(g_cfg.text_size, n)) return fail(ERR_TOO_LARGE, 0, "the store holds less than 2 GiB of text");
     const int32_t start = store_grow(&g_cfg.text, g_cfg.text_size, n);
     if (start < 0) {
         release_text();

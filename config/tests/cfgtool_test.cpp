@@ -2,6 +2,8 @@
 // word on standard error whenever it fails.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/archive_builder.h"
 #include "tests/support/program.h"
 
@@ -38,6 +40,13 @@ TEST(Cfgtool, ShowsTheFilesAsTheProgramReadsThemAndRefusesBadUsage)
         EXPECT_EQ(r.status, c.status) << c.behaviour;
         EXPECT_EQ(r.out, c.out) << c.behaviour;
         EXPECT_EQ(r.err.empty(), c.status == 0) << c.behaviour;
+    }
+    // A file that does not load is named with the reason.
+    std::filesystem::create_directory(dir.path() / "folder.ini");
+    for (const auto &[name, says] : {std::pair{"missing.ini", "missing.ini: cannot read: not found"},
+                                     std::pair{"folder.ini", "folder.ini: cannot read: is a folder"}}) {
+        const testpak::ProgramRun r = testpak::run_program("cfgtool", {dir.file(name)}, dir.path().string());
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
     }
 }
 

@@ -17,6 +17,7 @@
 #include <initializer_list>
 
 #include "config/config.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 
 namespace {
@@ -178,7 +179,10 @@ int run(int argc, char **argv)
         for (char *p = argv[f]; *p; ++p)
             if (*p == '/') *p = '\\';
         if (!cfg_load(argv[f])) {
-            error("cannot load ", argv[f]);
+            const char *detail = err_detail();
+            for (const char *text : std::initializer_list<const char *>{"cfgtool: ", argv[f], ": cannot read: ", err_text(err_last()),
+                                     detail ? ": " : "", detail ? detail : "", "\n"})
+                console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
             return kUsage;
         }
     }
