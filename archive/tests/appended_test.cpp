@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace testpak;
+using namespace fixtures;
 
 int read_bytes(int64_t offset, void *buffer, int n, void *context)
 {

@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
 
-namespace pk = testpak;
+namespace pk = fixtures;
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 

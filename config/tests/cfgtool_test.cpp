@@ -11,11 +11,11 @@ namespace {
 
 TEST(Cfgtool, ShowsTheFilesAsTheProgramReadsThemAndRefusesBadUsage)
 {
-    testpak::TempDir dir;
-    dir.write("consts.ini", testpak::bytes_of("MAXLEVEL 99\r\n#define HALF 0x32\r\n"));
-    const std::string game = dir.write("game.ini", testpak::bytes_of(
+    fixtures::TempDir dir;
+    dir.write("consts.ini", fixtures::bytes_of("MAXLEVEL 99\r\n#define HALF 0x32\r\n"));
+    const std::string game = dir.write("game.ini", fixtures::bytes_of(
         "top=1\r\n[INI]\r\n#include consts.ini\r\nGAMEDIR = D:\\Game ; old\r\nPATH=a\r\nPATH=b\r\nLEVEL=MAXLEVEL\r\n"));
-    const std::string notes = dir.write("notes.ini", testpak::bytes_of("MORE=2\r\n[Notes]\nA=1\nB=\xa4\x40\n"));
+    const std::string notes = dir.write("notes.ini", fixtures::bytes_of("MORE=2\r\n[Notes]\nA=1\nB=\xa4\x40\n"));
     const struct {
         const char *behaviour;
         std::vector<std::string> args;
@@ -36,7 +36,7 @@ TEST(Cfgtool, ShowsTheFilesAsTheProgramReadsThemAndRefusesBadUsage)
         {"a missing file", {game, dir.file("missing.ini")}, 2, ""},
     };
     for (const auto &c : cases) {
-        const testpak::ProgramRun r = testpak::run_program("cfgtool", c.args, dir.path().string());
+        const fixtures::ProgramRun r = fixtures::run_program("cfgtool", c.args, dir.path().string());
         EXPECT_EQ(r.status, c.status) << c.behaviour;
         EXPECT_EQ(r.out, c.out) << c.behaviour;
         EXPECT_EQ(r.err.empty(), c.status == 0) << c.behaviour;
@@ -45,7 +45,7 @@ TEST(Cfgtool, ShowsTheFilesAsTheProgramReadsThemAndRefusesBadUsage)
     std::filesystem::create_directory(dir.path() / "folder.ini");
     for (const auto &[name, says] : {std::pair{"missing.ini", "missing.ini: cannot read: not found"},
                                      std::pair{"folder.ini", "folder.ini: cannot read: is a folder"}}) {
-        const testpak::ProgramRun r = testpak::run_program("cfgtool", {dir.file(name)}, dir.path().string());
+        const fixtures::ProgramRun r = fixtures::run_program("cfgtool", {dir.file(name)}, dir.path().string());
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
     }
 }

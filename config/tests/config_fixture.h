@@ -25,7 +25,7 @@ struct ConfigTest : ::testing::Test {
     std::string write(const std::string &name, const std::string &text) const
     {
         std::filesystem::create_directories((dir_.path() / name).parent_path());
-        testpak::write_file(dir_.path() / name, testpak::bytes_of(text));
+        fixtures::write_file(dir_.path() / name, fixtures::bytes_of(text));
         return (dir_.path() / name).string();
     }
     // Loaded by its relative name in the '\' form.
@@ -56,6 +56,6 @@ struct ConfigTest : ::testing::Test {
         return out;
     }
 
-    testpak::TempDir dir_;
+    fixtures::TempDir dir_;
     std::filesystem::path saved_ = std::filesystem::current_path();
 };

@@ -39,7 +39,7 @@ using Hostile = ConfigTest;
 
 TEST_F(Hostile, FilesLoadWithoutReadingOutsideTheStore)
 {
-    const testpak::Bytes noise = testpak::pattern_bytes(128 * 1024, 7);
+    const fixtures::Bytes noise = fixtures::pattern_bytes(128 * 1024, 7);
     std::string syntax_only;
     for (uint8_t b : noise) syntax_only += "[]=;/#\t \r\n"[b % 10];
     const struct {

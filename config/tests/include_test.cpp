@@ -48,12 +48,12 @@ TEST_F(Includes, FoundAsGivenThenBesideTheFileThenInTheIncludeFolder)
 TEST_F(Includes, AConfigurationFileMayBeAnArchiveEntry)
 {
     // The lookup compares whole names, so the entries carry their drive.
-    testpak::Archive archive;
+    fixtures::Archive archive;
     archive.entries = {
-        testpak::raw_entry("#:\\game.ini", "[INI]\r\nGAMEDIR=D:\\Korin\r\n#include consts.ini\r\nLEVEL=TOP\r\n"),
-        testpak::raw_entry("#:\\consts.ini", "TOP=42\r\n"),
+        fixtures::raw_entry("#:\\game.ini", "[INI]\r\nGAMEDIR=D:\\Korin\r\n#include consts.ini\r\nLEVEL=TOP\r\n"),
+        fixtures::raw_entry("#:\\consts.ini", "TOP=42\r\n"),
     };
-    ASSERT_GE(vfs_mount(dir_.write("config.pak", testpak::build(archive)).c_str(), 0), 0);
+    ASSERT_GE(vfs_mount(dir_.write("config.pak", fixtures::build(archive)).c_str(), 0), 0);
 
     ASSERT_EQ(cfg_load("#:\\game.ini"), 1);
     const int32_t ini = cfg_find_section("INI", 1);

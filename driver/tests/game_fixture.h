@@ -15,10 +15,10 @@
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
 
-namespace gamefix {
+namespace game_folders {
 
 namespace fs = std::filesystem;
-using namespace testpak;
+using namespace fixtures;
 
 // The game's own "Update.PAK": entries named without drive prefix.
 inline Bytes game_update_pak(const std::vector<std::string> &names, uint8_t first = '@', uint8_t last = '@')
@@ -150,4 +150,4 @@ struct Outcomes {
     }
 };
 
-}  // namespace gamefix
+}  // namespace game_folders

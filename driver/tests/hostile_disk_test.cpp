@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace gamefix;
+using namespace game_folders;
 
 using HostileDisk = DriverTest;
 

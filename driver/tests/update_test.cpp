@@ -9,7 +9,7 @@ const EditionTexts edition = {
 
 namespace {
 
-using namespace gamefix;
+using namespace game_folders;
 
 using UpdateTest = DriverTest;
 

@@ -24,15 +24,15 @@ protected:
 
     std::string at(const std::string &name) const { return dir_.path().string() + "\\" + name; }  // as the layer is given it
     fs::path host(const std::string &name) const { return dir_.path() / name; }
-    void put(const std::string &name, const std::string &text) const { dir_.write(name, testpak::bytes_of(text)); }
+    void put(const std::string &name, const std::string &text) const { dir_.write(name, fixtures::bytes_of(text)); }
     std::string get(const std::string &name) const
     {
-        const auto bytes = testpak::read_file(host(name));
+        const auto bytes = fixtures::read_file(host(name));
         return {bytes.begin(), bytes.end()};
     }
     bool read_only(const std::string &name) const { return (fs::status(host(name)).permissions() & fs::perms::owner_write) == fs::perms::none; }
 
-    testpak::TempDir dir_;
+    fixtures::TempDir dir_;
 };
 
 // Wine differs from Windows where it maps attributes onto POSIX permissions.

@@ -7,8 +7,8 @@
 
 namespace e2e {
 
-using testpak::get_u32;
-using testpak::put_u32;
+using fixtures::get_u32;
+using fixtures::put_u32;
 
 namespace {
 
@@ -75,7 +75,7 @@ bool remove_tree(const std::string &folder)
 
 Bytes initial_install_dat()
 {
-    Bytes dat = testpak::pattern_bytes(LIST_FIELDS, 7);
+    Bytes dat = fixtures::pattern_bytes(LIST_FIELDS, 7);
     dat.resize(LIST_FIELDS + 8);
     put_u32(dat, LIST_FIELDS, static_cast<uint32_t>(dat.size()));
     put_u32(dat, LIST_FIELDS + 4, std::size(OLD_LIST));
@@ -90,11 +90,11 @@ bool make_game(const std::string &folder, const GameSetup &setup)
     if (pak.h == INVALID_HANDLE_VALUE || SetFilePointer(pak.h, static_cast<LONG>(setup.pak_size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
         !SetEndOfFile(pak.h))
         return false;
-    testpak::Archive update;
+    fixtures::Archive update;
     update.first_drive = update.last_drive = '@';
-    update.entries.push_back(testpak::raw_entry("Music01.ogg", testpak::pattern_bytes(300, 3)));
-    for (const std::string &marker : setup.markers) update.entries.push_back(testpak::raw_entry(marker, "marker"));
-    return write_file(in(folder, "Korin3.EXE"), testpak::fake_exe(5000)) && write_file(in(folder, "Update.PAK"), testpak::build(update)) &&
+    update.entries.push_back(fixtures::raw_entry("Music01.ogg", fixtures::pattern_bytes(300, 3)));
+    for (const std::string &marker : setup.markers) update.entries.push_back(fixtures::raw_entry(marker, "marker"));
+    return write_file(in(folder, "Korin3.EXE"), fixtures::fake_exe(5000)) && write_file(in(folder, "Update.PAK"), fixtures::build(update)) &&
            write_file(in(folder, "INSTALL.DAT"), initial_install_dat());
 }
 

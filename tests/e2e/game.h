@@ -22,7 +22,7 @@
 
 namespace e2e {
 
-using testpak::Bytes;
+using fixtures::Bytes;
 
 // Bytes in an edition's code page; printed as UTF-8 when a check fails.
 struct Text {

@@ -9,7 +9,7 @@
 #include <random>
 #include <stdexcept>
 
-namespace testpak {
+namespace fixtures {
 
 namespace fs = std::filesystem;
 
@@ -228,4 +228,4 @@ TempDir::~TempDir()
     fs::remove_all(path_, ec);
 }
 
-}  // namespace testpak
+}  // namespace fixtures

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace testpak {
+namespace fixtures {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -97,4 +97,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace testpak
+}  // namespace fixtures

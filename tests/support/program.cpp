@@ -5,7 +5,7 @@
 
 #include "tests/support/archive_builder.h"
 
-namespace testpak {
+namespace fixtures {
 
 std::string host_path(std::string path)
 {
@@ -37,4 +37,4 @@ ProgramRun run_program(const std::string &name, const std::vector<std::string> &
     return {status, std::string(o.begin(), o.end()), std::string(e.begin(), e.end())};
 }
 
-}  // namespace testpak
+}  // namespace fixtures

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace testpak {
+namespace fixtures {
 
 // A path of the build tree as this system names it (a Unix path handed
 // through Wine is on drive Z:).
@@ -20,4 +20,4 @@ struct ProgramRun {
 // words as arguments, each quoted; scratch holds the captured output.
 ProgramRun run_program(const std::string &name, const std::vector<std::string> &words, const std::string &scratch);
 
-}  // namespace testpak
+}  // namespace fixtures

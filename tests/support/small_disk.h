@@ -13,7 +13,7 @@
 
 #include "tests/support/archive_builder.h"
 
-namespace testpak {
+namespace fixtures {
 
 class SmallDisk {
 public:
@@ -53,4 +53,4 @@ private:
     bool ready_ = false;
 };
 
-}  // namespace testpak
+}  // namespace fixtures

@@ -70,6 +70,10 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
     if (!p.done) return -1;
     std::memset(p.done, 0, static_cast<size_t>(count));
 
+    // The thread objects live in platform-heap memory, built there with
+    // placement new and destroyed by hand below: product code takes every
+    // block from mem_alloc (so fault injection and the block count see it)
+    // and a failed new would throw, which this code cannot catch.
     std::thread *pool = static_cast<std::thread *>(mem_alloc(sizeof(std::thread) * static_cast<size_t>(threads)));
     if (!pool) {
         mem_free(p.done);

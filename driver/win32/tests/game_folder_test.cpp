@@ -12,7 +12,7 @@ namespace {
 const std::string PLACEHOLDER = "_A_A_A_";
 
 struct GameFolder : ::testing::Test {
-    testpak::TempDir temp;
+    fixtures::TempDir temp;
     const std::string root = temp.path().string();
 
     void SetUp() override { cfg_reset(), update_reset(); }
@@ -32,7 +32,7 @@ struct GameFolder : ::testing::Test {
     }
     static void write(const std::string &path, const std::string &text)
     {
-        testpak::write_file(path, testpak::bytes_of(text));
+        fixtures::write_file(path, fixtures::bytes_of(text));
     }
 };
 

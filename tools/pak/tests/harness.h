@@ -12,9 +12,9 @@
 #include "tools/pak/output.h"
 #include "tools/pak/pak.h"
 
-namespace pakt {
+namespace pak_harness {
 
-using namespace testpak;
+using namespace fixtures;
 using Names = std::vector<std::string>;
 
 struct Result {
@@ -63,4 +63,4 @@ inline Bytes disk_bytes(const std::string &path)
     return out;
 }
 
-}  // namespace pakt
+}  // namespace pak_harness

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace testpak;
+using namespace fixtures;
 
 TEST(Payload, HasTheLayoutTheUpdateProgramReadsAndTheSameInputsGiveTheSameBytes)
 {

@@ -3,7 +3,7 @@
 
 #include "tools/pak/tests/harness.h"
 
-namespace pakt {
+namespace pak_harness {
 namespace {
 
 namespace fs = std::filesystem;
@@ -193,4 +193,4 @@ TEST_F(Read, HostileArchivesGetAClearError)
 }
 
 }  // namespace
-}  // namespace pakt
+}  // namespace pak_harness

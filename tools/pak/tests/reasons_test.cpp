@@ -5,7 +5,7 @@
 #include "tests/support/small_disk.h"
 #include "tools/pak/tests/harness.h"
 
-namespace pakt {
+namespace pak_harness {
 namespace {
 
 namespace fs = std::filesystem;
@@ -78,4 +78,4 @@ TEST_F(Reasons, AFullDiskIsNamed)
 }
 
 }  // namespace
-}  // namespace pakt
+}  // namespace pak_harness

@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace testpak;
+using namespace fixtures;
 
 TEST(PakProgram, EveryCommandRunsWithItsExitStatusAndExactOutput)
 {

@@ -4,7 +4,7 @@
 
 #include "tools/pak/tests/harness.h"
 
-namespace pakt {
+namespace pak_harness {
 namespace {
 
 namespace fs = std::filesystem;
@@ -179,4 +179,4 @@ TEST_F(Write, AttachAppendsWithATrailerAndRefusesSignedTargets)
 }
 
 }  // namespace
-}  // namespace pakt
+}  // namespace pak_harness

@@ -11,7 +11,7 @@
 #include "tests/support/small_disk.h"
 #include "tools/pak/tests/harness.h"
 
-namespace pakt {
+namespace pak_harness {
 namespace {
 
 namespace fs = std::filesystem;
@@ -199,4 +199,4 @@ TEST_F(Sweep, ReadOnlyOrHeldFilesAreRefusedAndChangedOnlyOnceFree)
 }
 
 }  // namespace
-}  // namespace pakt
+}  // namespace pak_harness
