@@ -22,17 +22,6 @@ constexpr uint32_t LIST_COUNT_AT = 772;
 constexpr uint32_t LIST_HEAD_SIZE = 776;
 constexpr char UPDATE_PAK_NAME[] = "Update.PAK";
 
-bool same_ascii_name(const char *a, const char *b)
-{
-    for (;; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
-
 // Writes the whole buffer into a new file; nothing is left of a failed try.
 int write_file(const char *name, const char *data, int size)
 {
@@ -82,7 +71,7 @@ void register_update_pak(const char *path)
         const char *name = buffer + at;
         const char *end = static_cast<const char *>(std::memchr(name, 0, size - at));
         if (!end) return;
-        if (same_ascii_name(name, UPDATE_PAK_NAME)) return;
+        if (path_same_name(name, UPDATE_PAK_NAME)) return;
         const int length = static_cast<int>(end - name) + 1;
         slack -= length;
         if (slack <= 0) return;

@@ -26,17 +26,6 @@ static int sibling_name(char *dest, const char *target, const char *ext)
     return 0;
 }
 
-static bool same_name(const char *a, const char *b)
-{
-    for (;; ++a, ++b) {
-        char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
-
 int replace_init(Replacement *r, const char *target)
 {
     r->moved_aside = false;
@@ -47,7 +36,7 @@ int replace_init(Replacement *r, const char *target)
         return -1;
     // A target that already carries a sibling's extension would be its own
     // scratch file.
-    if (same_name(r->staged, target) || same_name(r->aside, target)) return -1;
+    if (path_same_name(r->staged, target) || path_same_name(r->aside, target)) return -1;
     return 0;
 }
 

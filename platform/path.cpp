@@ -76,3 +76,24 @@ int path_add_slash(char *path)
     }
     return 0;
 }
+
+int path_same_name(const char *a, const char *b)
+{
+    for (;;) {
+        const int n = path_char_len(a);
+        if (n != path_char_len(b)) return 0;
+        if (n == 0) return 1;
+        // Both bytes of a double-byte character match exactly; single bytes
+        // ignore the case of A-Z only.
+        if (n == 2) {
+            if (a[0] != b[0] || a[1] != b[1]) return 0;
+        } else {
+            char x = *a, y = *b;
+            if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+            if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+            if (x != y) return 0;
+        }
+        a += n;
+        b += n;
+    }
+}

@@ -138,6 +138,9 @@ char *path_dir(char *dest, const char *source);  // dest, or null for an empty s
 int path_file(char *dest, const char *source);   // bytes copied, terminator included
 int path_ext(char *dest, const char *source);    // extension length + 1, or 0
 int path_add_slash(char *path);                  // always 0
+// 1 when two names are the same name: A-Z taken as a-z, every other byte
+// (both bytes of a double-byte character included) compared exactly.
+int path_same_name(const char *a, const char *b);
 
 // 1 when this build reads names in a double-byte code page (chosen at link
 // time by platform_cp_dbcs or platform_cp_sbcs).

@@ -52,4 +52,14 @@ TEST(PathDoubleByte, TrailByte5CIsNoSeparator)
         EXPECT_EQ(path_char_len(s), n) << s;
 }
 
+// 再 is A6 41 and 地 is A6 61 in Big5: the trail byte is no letter to fold.
+TEST(PathDoubleByte, NamesIgnoreTheCaseOfSingleLettersOnly)
+{
+    const struct { const char *a, *b; int same; } cases[] = {
+        {"Update.PAK", "UPDATE.pak", 1}, {"\xA6\x41.txt", "\xA6\x41.TXT", 1}, {"\xA6\x41", "\xA6\x61", 0},
+        {"a\xA6", "A\xA6", 1}, {"ab", "abc", 0}, {"", "", 1},
+    };
+    for (const auto &c : cases) EXPECT_EQ(path_same_name(c.a, c.b), c.same) << c.a << " / " << c.b;
+}
+
 }  // namespace
