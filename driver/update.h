@@ -41,6 +41,7 @@ int extract_file(const char *dest, const char *src);
 void register_update_pak(const char *path);
 // 1 when at least one name matched pattern and every match was extracted to
 // the same name with its first character replaced by '@'; 0 otherwise.
+// (not called by the product)
 int extract_all(const char *pattern);
 
 // ---- Tests ----------------------------------------------------------------------

@@ -26,12 +26,16 @@ enum { UI_FILE_BUFFER_SIZE = 20480 };
 
 // The window that owns the dialogs: the program's main window, set once it
 // exists. Null until then (the dialogs then have no owner).
+// (not called by the product, which shows no file dialog)
 void ui_set_owner(void *window);
 
 // Dispatches whatever waits in the calling thread's queue, then returns. A
 // WM_QUIT found there is taken from the queue and ends the pumping.
 void ui_flush_messages();
 
+// The file dialogs below belong to the layer's interface; the product calls
+// none of them.
+//
 // Shows an Open or Save dialog and returns the module-wide file buffer
 // (UI_FILE_BUFFER_SIZE bytes, overwritten by the next call), or null when the
 // dialog was cancelled or failed or the mode is unknown.
