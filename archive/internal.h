@@ -56,7 +56,8 @@ extern MountTable g_mount;
 
 int slot_alloc();
 void index_drop(int slot);
-// Compares names byte by byte as unsigned, 'A'-'Z' taken as 'a'-'z'.
+// Compares names byte by byte as unsigned, 'A'-'Z' taken as 'a'-'z' except
+// inside a double-byte character (path_name_order).
 int name_order(const char *a, const char *b);
 // The record at position (0 <= position < capacity) of a mounted slot's
 // directory; null when the slot is not mounted or the position is outside.

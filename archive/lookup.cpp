@@ -90,35 +90,56 @@ int entry_lookup(const char *name, int continue_search)
     return -1;
 }
 
+namespace {
+
+// A cursor over a name that knows whether its byte is the trail of a
+// double-byte character: such a byte is never folded, nor taken for a dot,
+// a star or a backslash.
+struct NameCursor {
+    const uint8_t *at;
+    bool trail = false;
+
+    uint8_t byte() const { return *at; }
+    bool is(char c) const { return !trail && *at == static_cast<uint8_t>(c); }
+    void step()
+    {
+        trail = !trail && path_char_len(reinterpret_cast<const char *>(at)) == 2;
+        ++at;
+    }
+};
+
+}  // namespace
+
 int wild_match(const char *pattern, const char *name_field, int limit)
 {
-    const auto *p = reinterpret_cast<const uint8_t *>(pattern);
-    const auto *s = reinterpret_cast<const uint8_t *>(name_field);
+    NameCursor p{reinterpret_cast<const uint8_t *>(pattern)};
+    NameCursor s{reinterpret_cast<const uint8_t *>(name_field)};
     int n = limit;
     bool star_done = false;  // a star has consumed the name up to a '.'
     for (;;) {
-        if (*p == '*') {
+        if (p.is('*')) {
             if (star_done) return 0;
             // Pattern bytes between the star and the next '.' are ignored.
-            while (*p && *p != '.') ++p;
-            if (!*p) return 0;
-            ++p;
+            while (p.byte() && !p.is('.')) p.step();
+            if (!p.byte()) return 0;
+            p.step();
             for (;;) {
-                const uint8_t c = *s++;
-                if (c == 0 || --n == 0) return 0;
-                if (c == '\\') return -1;
-                if (c == '.') break;
+                const bool end = s.byte() == 0, slash = s.is('\\'), dot = s.is('.');
+                s.step();
+                if (end || --n == 0) return 0;
+                if (slash) return -1;
+                if (dot) break;
             }
             star_done = true;
             continue;
         }
-        if (upper(*p) == upper(*s)) {
-            if (*p == 0) return 0;
-        } else if (*p != '?') {
+        if (p.byte() == s.byte() || (!p.trail && !s.trail && upper(p.byte()) == upper(s.byte()))) {
+            if (p.byte() == 0) return 0;
+        } else if (!p.is('?')) {
             return -1;
         }
-        ++p;
-        ++s;
+        p.step();
+        s.step();
         if (--n == 0) return 0;
     }
 }

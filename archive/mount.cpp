@@ -103,17 +103,7 @@ int32_t *build_index(PakEntry *dir, int count)
 
 }  // namespace
 
-int name_order(const char *a, const char *b)
-{
-    const auto *x = reinterpret_cast<const uint8_t *>(a);
-    const auto *y = reinterpret_cast<const uint8_t *>(b);
-    for (;; ++x, ++y) {
-        const int cx = *x >= 'A' && *x <= 'Z' ? *x + 32 : *x;
-        const int cy = *y >= 'A' && *y <= 'Z' ? *y + 32 : *y;
-        if (cx != cy) return cx - cy;
-        if (cx == 0) return 0;
-    }
-}
+int name_order(const char *a, const char *b) { return path_name_order(a, b); }
 
 int slot_alloc()
 {

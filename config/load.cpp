@@ -236,7 +236,7 @@ void parse_entries(int32_t start, int32_t length)
             cfg_next_token(g_cfg.text + start, &position, length, &name, &value, g_cfg.text);
         if (token == CFG_END) break;
         if (token == CFG_DIRECTIVE) {
-            if (value && cfg_name_equal(g_cfg.text + name, "include"))
+            if (value && path_same_name(g_cfg.text + name, "include"))
                 read_include(g_cfg.text + value);
             continue;
         }

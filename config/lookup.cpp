@@ -9,18 +9,7 @@
 
 #include "config/config.h"
 #include "config/store.h"
-
-bool cfg_name_equal(const char *a, const char *b)
-{
-    for (;; ++a, ++b) {
-        char x = *a;
-        char y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
+#include "platform/platform.h"
 
 namespace {
 
@@ -42,7 +31,7 @@ const char *value_of(int32_t position) { return g_cfg.text + g_cfg.entries[posit
 
 bool matches(const char *wanted, int32_t position)
 {
-    return !wanted || cfg_name_equal(name_of(position), wanted);
+    return !wanted || path_same_name(name_of(position), wanted);
 }
 
 void copy_to(char *dest, const char *text)
@@ -66,7 +55,7 @@ const char *macro_value(const char *name)
 {
     for (int32_t at = 0; at < g_cfg.macro_count;) {
         const CfgMacro &macro = g_cfg.macros[at];
-        if (cfg_name_equal(g_cfg.include + macro.name, name)) return g_cfg.include + macro.value;
+        if (path_same_name(g_cfg.include + macro.name, name)) return g_cfg.include + macro.value;
         if (macro.next <= at) break;
         at = macro.next;
     }

@@ -55,5 +55,3 @@ extern CfgStore g_cfg;
 
 constexpr int32_t CFG_GROWTH = 60;  // records added to a table at a time
 
-// ASCII letters compared without regard to case, every other byte exactly.
-bool cfg_name_equal(const char *a, const char *b);

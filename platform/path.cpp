@@ -77,23 +77,24 @@ int path_add_slash(char *path)
     return 0;
 }
 
-int path_same_name(const char *a, const char *b)
+// Names compare as byte strings in which every byte that is not part of a
+// double-byte character has A-Z taken as a-z. Both bytes of a double-byte
+// character compare exactly: in Big5 地 (A6 61) and 再 (A6 41) differ only
+// in a trail byte that looks like a letter.
+int path_name_order(const char *a, const char *b)
 {
-    for (;;) {
-        const int n = path_char_len(a);
-        if (n != path_char_len(b)) return 0;
-        if (n == 0) return 1;
-        // Both bytes of a double-byte character match exactly; single bytes
-        // ignore the case of A-Z only.
-        if (n == 2) {
-            if (a[0] != b[0] || a[1] != b[1]) return 0;
-        } else {
-            char x = *a, y = *b;
-            if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-            if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-            if (x != y) return 0;
-        }
-        a += n;
-        b += n;
+    const auto *x = reinterpret_cast<const unsigned char *>(a);
+    const auto *y = reinterpret_cast<const unsigned char *>(b);
+    bool x_trail = false, y_trail = false;
+    for (;; ++x, ++y) {
+        int cx = *x, cy = *y;
+        if (!x_trail && cx >= 'A' && cx <= 'Z') cx += 'a' - 'A';
+        if (!y_trail && cy >= 'A' && cy <= 'Z') cy += 'a' - 'A';
+        if (cx != cy) return cx - cy;
+        if (cx == 0) return 0;
+        x_trail = !x_trail && path_char_len(reinterpret_cast<const char *>(x)) == 2;
+        y_trail = !y_trail && path_char_len(reinterpret_cast<const char *>(y)) == 2;
     }
 }
+
+int path_same_name(const char *a, const char *b) { return path_name_order(a, b) == 0; }

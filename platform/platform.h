@@ -141,6 +141,8 @@ int path_add_slash(char *path);                  // always 0
 // 1 when two names are the same name: A-Z taken as a-z, every other byte
 // (both bytes of a double-byte character included) compared exactly.
 int path_same_name(const char *a, const char *b);
+// The order of that comparison: <0, 0 or >0 like strcmp.
+int path_name_order(const char *a, const char *b);
 
 // 1 when this build reads names in a double-byte code page (chosen at link
 // time by platform_cp_dbcs or platform_cp_sbcs).

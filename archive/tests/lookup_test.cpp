@@ -22,6 +22,9 @@ TEST(WildMatch, Rules)
         {"A?C", "abc", true}, {"AB", "ABC", false}, {"ABC", "AB", false}, {"AB?", "AB", true},
         {"AB?", "AB", false, 'X'},  // '?' reads the bytes behind the terminator
         {"\xA5\x5C", "\xA5\x5C", true}, {"\xA5\x5C", "\xA5\x7C", false}, {"", "", true}, {"", "A", false},
+        // Both bytes of a double-byte character match exactly: 再 (A6 41) is not 地 (A6 61),
+        // and the trail byte of 功 (A5 5C) is no backslash for a star.
+        {"\xA6\x41", "\xA6\x61", false}, {"\xA6\x41.TXT", "\xA6\x41.txt", true}, {"*.TXT", "\xA5\x5C.txt", true},
         {name39 + "?MORE", name39, true},  // 40 name bytes consumed is a match
         {"*.TXT", std::string(40, 'A'), true}, {std::string(41, 'A'), std::string(40, 'A'), true},  // no terminator
     };
@@ -73,13 +76,15 @@ TEST_F(Lookup, ExactLookupsWithAndWithoutTheIndex)
     pk::Archive a;
     for (int i = 49; i >= 0; --i)  // unsorted, mixed case
         a.entries.push_back(pk::raw_entry("#:\\" + std::string(i % 2 ? "file" : "FILE") + std::to_string(i), std::to_string(i)));
+    a.entries.push_back(pk::raw_entry("#:\\\xA6\x61", "earth"));  // 地, then 再: they differ in a trail byte only
+    a.entries.push_back(pk::raw_entry("#:\\\xA6\x41", "again"));
     a.entries.push_back(pk::raw_entry("#:\\DUP", "older"));
     a.entries.push_back(pk::raw_entry("#:\\DUP", "newer"));
     const std::string copy = tmp.write("b.pak", pk::build(a));
     auto all_found = [] {
         for (int i = 0; i < 50; ++i)
             if (read_all("#:\\File" + std::to_string(i)) != std::to_string(i)) return false;
-        return read_all("#:\\ZZZ") == "<none>";
+        return read_all("#:\\\xA6\x61") == "earth" && read_all("#:\\\xA6\x41") == "again" && read_all("#:\\ZZZ") == "<none>";
     };
     ASSERT_EQ(mount(a, "a.pak", 2), 0);
     ASSERT_NE(slot(0).sorted_index, nullptr);
@@ -101,7 +106,7 @@ TEST_F(Lookup, ExactLookupsWithAndWithoutTheIndex)
     EXPECT_EQ(slot(0).sorted_index, nullptr);
     EXPECT_TRUE(all_found()) << "scan after a change";
     EXPECT_EQ(read_all("#:\\DUP"), "newer") << "the scan prefers the entry nearest the end";
-    slot(0).directory[51].data_offset = 0;
+    slot(0).directory[53].data_offset = 0;
     EXPECT_EQ(read_all("#:\\DUP"), "older") << "a freed entry is skipped";
     EXPECT_EQ(read_all("#:\\FILE4?"), "4") << "the scan takes wildcards; '?' also matches the end";
 }

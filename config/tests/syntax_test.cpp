@@ -84,7 +84,8 @@ TEST_F(Syntax, NamesAndValuesOfAnyLengthEndAlike)
 
 TEST_F(Syntax, LookupsFindByOccurrenceAndAsciiCaseOnly)
 {
-    load("dup.ini", "[INI]\r\nPATH=a\r\nPATH=b\r\nEMPTY\r\n[\xa4\x40]\r\n[ini]\r\nPATH=c\r\n");
+    load("dup.ini", "[INI]\r\nPATH=a\r\nPATH=b\r\nEMPTY\r\n[\xa4\x40]\r\n[ini]\r\nPATH=c\r\n"
+                    "[\xa6\x41]\r\n[\xa6\x61]\r\n\xa6\x41=first\r\n\xa6\x61=second\r\n");  // 再 and 地 differ in a trail byte
     const int32_t first = cfg_find_section("INI", 1), second = cfg_find_section("ini", 2);
     const int32_t big5 = cfg_find_section("\xa4\x40", 1);
     ASSERT_TRUE(first && second && big5);
@@ -94,9 +95,10 @@ TEST_F(Syntax, LookupsFindByOccurrenceAndAsciiCaseOnly)
         {cfg_find_section("INI", 0), first}, {cfg_find_section("INI", INT32_MIN), first},
         {cfg_find_section("INI", 3), 0}, {cfg_find_section("IN", 1), 0},
         {cfg_find_section("\xa4\x60", 1), 0},  // differs from 0x40 in the case bit only
+        {cfg_find_section("\xa6\x61", 1), second + 3}, {cfg_count_sections("\xa6\x41", first), 1},
         {cfg_find_next_section("INI", first), second}, {cfg_find_next_section("INI", second), 0},
         {cfg_find_next_section("INI", 0), second},  // starts after record 0
-        {cfg_count_sections("INI", first), 2}, {cfg_count_sections(nullptr, first), 3},
+        {cfg_count_sections("INI", first), 2}, {cfg_count_sections(nullptr, first), 5},
         {cfg_count_keys("path", first), 2}, {cfg_count_keys(nullptr, big5), 0},
     };
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].got, cases[i].expected) << "case " << i;
@@ -107,6 +109,7 @@ TEST_F(Syntax, LookupsFindByOccurrenceAndAsciiCaseOnly)
     EXPECT_STREQ(cfg_get_string("path", 2, first, dest), "b");
     EXPECT_STREQ(dest, "b");
     EXPECT_STREQ(cfg_get_string(nullptr, 3, first, nullptr), "");  // EMPTY: an address, not null
+    EXPECT_STREQ(cfg_get_string("\xa6\x61", 1, second + 3, nullptr), "second");
     char name[16], value[16];
     EXPECT_EQ(cfg_next_key(cfg_next_key(first, name, value), name, value), first + 2);
     EXPECT_EQ(std::string(name) + '=' + value, "PATH=b");
