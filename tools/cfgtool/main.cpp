@@ -13,6 +13,7 @@
 // itself uses, so that includes are found beside the file. Bytes are written
 // exactly as stored. Exit status: 0 done, 1 no such value (or not a number), 2 bad
 // usage or a file that cannot be loaded.
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -25,16 +26,31 @@ namespace {
 constexpr int kUsage = 2;
 constexpr int kMissing = 1;
 
+// A reader that closed the pipe: the status a shell shows for a program
+// that SIGPIPE ended, which is what happens first on POSIX (SIGPIPE keeps its
+// default action); this one is for Windows and callers that ignore SIGPIPE.
+constexpr int kPipeClosed = 128 + 13;
+
 // Standard output, collected in blocks: one console write per line would
-// make large files slow.
+// make large files slow. After a failed write the rest is dropped.
 struct Output {
     char buffer[64 * 1024];
     int used = 0;
     bool failed = false;
+    bool pipe_closed = false;
+    char reason[256] = "";
 
+    void write(const char *bytes, int count)
+    {
+        if (failed || console_write(CONSOLE_OUT, bytes, count) == count) return;
+        failed = true;
+        pipe_closed = err_last() == ERR_BROKEN_PIPE;
+        const char *detail = err_detail();
+        std::snprintf(reason, sizeof reason, "%s%s%s", err_text(err_last()), detail ? ": " : "", detail ? detail : "");
+    }
     void flush()
     {
-        if (used && console_write(CONSOLE_OUT, buffer, used) != used) failed = true;
+        if (used) write(buffer, used);
         used = 0;
     }
     void put(const char *bytes, size_t count)
@@ -44,7 +60,7 @@ struct Output {
             // Values of several megabytes go out directly, in int-sized parts.
             while (count) {
                 const int part = count > 0x40000000u ? 0x40000000 : static_cast<int>(count);
-                if (console_write(CONSOLE_OUT, bytes, part) != part) failed = true;
+                write(bytes, part);
                 bytes += part;
                 count -= static_cast<size_t>(part);
             }
@@ -64,16 +80,17 @@ void error(const char *a, const char *b = "", const char *c = "")
         console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
 }
 
-int usage()
-{
-    const char *text =
+const char usage_text[] =
         "usage: cfgtool FILE... [--get SECTION KEY [N] [--int] | --macros]\n"
         "  FILE...      configuration files, loaded in this order\n"
         "  (no option)  print every section as [name] and its keys as name=value\n"
         "  --get        print the value of the N-th KEY (default 1) of the first SECTION\n"
         "  --int        with --get: print the value as a number (a macro name counts)\n"
         "  --macros     print the macros of included files as name=value\n";
-    console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
+
+int usage()
+{
+    console_write(CONSOLE_ERR, usage_text, static_cast<int>(sizeof usage_text - 1));
     return kUsage;
 }
 
@@ -165,7 +182,7 @@ int run(int argc, char **argv)
         } else if (!std::strcmp(arg, "--macros")) {
             macros = true;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            usage();
+            out.put(usage_text);
             return 0;
         } else {
             error("unknown or incomplete option: ", arg);
@@ -196,12 +213,14 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    console_start();
     int status = run(argc, argv);
     out.flush();
     cfg_free();
+    if (out.pipe_closed) return kPipeClosed;
     if (out.failed) {
-        error("cannot write the output");
-        status = kUsage;
+        error("standard output: ", out.reason);
+        if (status == 0) status = 1;
     }
     return status;
 }
