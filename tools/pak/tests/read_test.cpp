@@ -115,6 +115,31 @@ TEST_F(Read, ExtractAndCatSelectByName)
     EXPECT_EQ(missing.err, "pak: old.txt: no such entry in " + archive + "\n");
 }
 
+TEST_F(Read, EveryCommandFindsNamesByOneDrivePrefixRule)
+{
+    Archive a;
+    a.entries = {raw_entry("readme.txt", "bare"), raw_entry("#:\\data.txt", "prefixed")};
+    const Bytes archive = build(a);
+    const struct {
+        const char *given;
+        const char *found;  // content, or null: no entry
+    } cases[] = {
+        {"@:\\readme.txt", "bare"}, {"@:README.TXT", "bare"}, {"readme.txt", "bare"},
+        {"#:\\data.txt", "prefixed"}, {"data.txt", "prefixed"}, {"@:\\data.txt", nullptr},
+    };
+    for (const auto &c : cases) {
+        const int status = c.found ? 0 : 1;
+        const std::string path = write("names.pak", archive);
+        const Result cat = pak({"cat", path, c.given});
+        EXPECT_EQ(cat.status, status) << c.given << cat.err;
+        EXPECT_EQ(cat.out, c.found ? c.found : "") << c.given;
+        TempDir out;
+        EXPECT_EQ(pak({"extract", path, c.given, "-C", out.path().string()}).status, status) << c.given;
+        EXPECT_EQ(pak({"rename", path, c.given, "new.txt"}).status, status) << c.given;
+        EXPECT_EQ(pak({"delete", write("names.pak", archive), c.given}).status, status) << c.given;
+    }
+}
+
 TEST_F(Read, ExtractRefusesNamesOutsideTheFolderAndExtractsTheRest)
 {
     Archive a;
