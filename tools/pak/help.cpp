@@ -119,17 +119,20 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak create Update.PAK --drives @ --user-value 0\n"},
     {CMD_ADD,
-     "Usage: pak add ARCHIVE FILE... [--as NAME] [--store] [--keep-old] [-j N]\n"
+     "Usage: pak add ARCHIVE FILE... [--as NAME] [--store] [--keep-old] [-j N] [--force]\n"
      "\n"
      "Adds each file as an entry named by its file name, stored as a packed\n"
-     "block. A live entry of the same name is replaced. Files too large for\n"
-     "the archive are refused before anything is written.\n"
+     "block. A live entry of the same name is replaced; two files given under\n"
+     "one name are warned about, and the later one is kept. Names and files\n"
+     "too large for the archive are refused before anything is written.\n"
      "\n"
      "  --as NAME     the stored name, exactly (one file only); give the\n"
      "                drive prefix when the archive's names carry one\n"
      "  --store       store the files raw instead of packed\n"
      "  --keep-old    add beside a live entry of the same name\n"
      "  -j N          pack on N threads; the archive is the same as with 1\n"
+     "  --force       store a name that extract would refuse (absolute, '..',\n"
+     "                a device name, an empty part, a control character)\n"
      "\n"
      "Example:\n"
      "  pak add payload.pak Korin3.EXE --as \"#:\\Korin3.EXE\"\n"},
