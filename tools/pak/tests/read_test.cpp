@@ -140,6 +140,19 @@ TEST_F(Read, EveryCommandFindsNamesByOneDrivePrefixRule)
     }
 }
 
+TEST_F(Read, ExtractMakesEveryFolderItNeedsAndRefusesAFileForOne)
+{
+    const std::string archive = make(true);
+    const fs::path deep = dir.path() / "a" / "b" / "c";
+    const Result made = pak({"extract", archive, "-C", deep.string()});
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(read_file(deep / "data" / "big.bin"), big);
+    const std::string file = write("plain.txt", readme);
+    const Result refused = pak({"extract", archive, "-C", file});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "pak: " + file + ": cannot create the folder: already exists: a file, not a folder\n");
+}
+
 TEST_F(Read, ExtractRefusesNamesOutsideTheFolderAndExtractsTheRest)
 {
     Archive a;
