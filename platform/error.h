@@ -23,6 +23,7 @@ enum ErrReason {
     ERR_NOT_ARCHIVE,    // a readable file that is not an archive
     ERR_TOO_MANY,       // every slot or handle is in use
     ERR_IO,             // the device failed
+    ERR_BROKEN_PIPE,    // the reading end of a pipe was closed
     ERR_FAILED,         // anything else; the detail says what
 };
 

@@ -110,7 +110,12 @@ enum {
     CONSOLE_OUT = 1,  // standard output
     CONSOLE_ERR = 2,  // standard error
 };
-// Writes the bytes unchanged (no line-end translation). Result: bytes written.
+// Called first in a tool's main: keeps a closed standard stream from being
+// taken over by a file the tool opens (its writes keep failing instead).
+void console_start();
+// Writes the bytes unchanged (no line-end translation). Result: bytes
+// written; fewer than count with the reason set (ERR_BROKEN_PIPE when the
+// reader went away).
 int console_write(int stream, const void *bytes, int count);
 // 1 when the stream is an interactive terminal, 0 for a pipe or a file.
 int console_is_terminal(int stream);

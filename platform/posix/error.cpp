@@ -28,7 +28,8 @@ void err_from_system()
     case EMFILE:
     case ENFILE: err_set(ERR_TOO_MANY); return;
     case EIO: err_set(ERR_IO); return;
-    case EPIPE: err_set(ERR_IO, "broken pipe"); return;
+    case EPIPE: err_set(ERR_BROKEN_PIPE); return;
+    case EBADF: err_set(ERR_FAILED, "not open"); return;
     default: err_set(ERR_FAILED, std::strerror(e)); return;
     }
 }

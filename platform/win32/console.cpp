@@ -2,7 +2,11 @@
 // standard handles moves bytes unchanged, so "pak cat" output stays binary.
 #include <windows.h>
 
+#include "platform/error.h"
 #include "platform/platform.h"
+
+// Standard handles are not numbered slots that a later open could take over.
+void console_start() {}
 
 static HANDLE std_handle(int stream)
 {
@@ -12,12 +16,19 @@ static HANDLE std_handle(int stream)
 int console_write(int stream, const void *bytes, int count)
 {
     const HANDLE h = std_handle(stream);
-    if (h == INVALID_HANDLE_VALUE || h == nullptr) return 0;
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return count > 0 ? fail(ERR_FAILED, 0, "not open") : 0;
     const char *p = static_cast<const char *>(bytes);
     int done = 0;
     while (done < count) {
         DWORD n = 0;
-        if (!WriteFile(h, p + done, static_cast<DWORD>(count - done), &n, nullptr) || n == 0) break;
+        if (!WriteFile(h, p + done, static_cast<DWORD>(count - done), &n, nullptr)) {
+            err_from_system();
+            break;
+        }
+        if (n == 0) {
+            err_set(ERR_IO);
+            break;
+        }
         done += static_cast<int>(n);
     }
     return done;

@@ -37,7 +37,8 @@ void err_from_system()
     case ERROR_WRITE_FAULT:
     case ERROR_GEN_FAILURE: err_set(ERR_IO); return;
     case ERROR_BROKEN_PIPE:
-    case ERROR_NO_DATA: err_set(ERR_IO, "broken pipe"); return;
+    case ERROR_NO_DATA: err_set(ERR_BROKEN_PIPE); return;
+    case ERROR_INVALID_HANDLE: err_set(ERR_FAILED, "not open"); return;
     default: err_set(ERR_FAILED); return;
     }
 }

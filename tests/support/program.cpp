@@ -37,4 +37,21 @@ ProgramRun run_program(const std::string &name, const std::vector<std::string> &
     return {status, std::string(o.begin(), o.end()), std::string(e.begin(), e.end())};
 }
 
+#ifndef _WIN32
+ProgramRun run_program_out(const std::string &name, const std::vector<std::string> &words, const std::string &redirection,
+                           const std::string &scratch)
+{
+    const char *bin = std::getenv("KORIN_BIN");
+    const std::string err = (std::filesystem::path(scratch) / "stderr").string(),
+                      status = (std::filesystem::path(scratch) / "status").string();
+    // The status of the program, not of the pipeline's last command.
+    std::string command = "{ \"" + std::string(bin ? bin : ".") + "/" + name + "\"";
+    for (const auto &w : words) command += " \"" + w + "\"";
+    command += " 2>\"" + err + "\"; echo $? >\"" + status + "\"; } " + redirection;
+    std::system(command.c_str());
+    const Bytes e = read_file(err), s = read_file(status);
+    return {std::atoi(std::string(s.begin(), s.end()).c_str()), "", std::string(e.begin(), e.end())};
+}
+#endif
+
 }  // namespace fixtures

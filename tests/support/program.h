@@ -20,4 +20,11 @@ struct ProgramRun {
 // words as arguments, each quoted; scratch holds the captured output.
 ProgramRun run_program(const std::string &name, const std::vector<std::string> &words, const std::string &scratch);
 
+#ifndef _WIN32
+// The same with standard output sent where the shell redirection says
+// (">/dev/full", ">&-", "| head -c1 >/dev/null"); out stays empty.
+ProgramRun run_program_out(const std::string &name, const std::vector<std::string> &words, const std::string &redirection,
+                           const std::string &scratch);
+#endif
+
 }  // namespace fixtures

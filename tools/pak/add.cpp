@@ -101,6 +101,16 @@ int check_files(const PakArgs &args, PackItem *items, const char **names, int co
             out_error(names[i], "a stored name cannot hold '*' or '?'");
             return -1;
         }
+        // The game never needs a name that extract would refuse to write.
+        char path[PAK_NAME_SIZE * 2];
+        const ExtractName verdict =
+            extract_name_check(names[i], PAK_NAME_SIZE, '/', path, static_cast<int>(sizeof path));
+        if (verdict != XN_OK && !args.present[OPT_FORCE]) {
+            out_write(CONSOLE_ERR, "pak: ", 5);
+            out_name(CONSOLE_ERR, names[i]);
+            out_printf(CONSOLE_ERR, ": %s; --force stores it anyway\n", extract_name_reason(verdict));
+            return -1;
+        }
         const long long stored = item.store ? item.size : block_stored_bound(item.size);
         if (stored > DISK_POSITION_LIMIT) {
             out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size,
@@ -109,6 +119,18 @@ int check_files(const PakArgs &args, PackItem *items, const char **names, int co
             return -1;
         }
         *total += stored;
+    }
+    // Two files under one name: the later replaces the earlier, which is
+    // rarely what was meant.
+    for (int i = 0; i < count && !args.present[OPT_KEEP_OLD]; ++i) {
+        for (int j = i + 1; j < count; ++j) {
+            if (!names_equal(names[i], names[j])) continue;
+            out_write(CONSOLE_ERR, "pak: ", 5);
+            out_name(CONSOLE_ERR, names[j]);
+            out_printf(CONSOLE_ERR, ": warning: %s and %s are both stored under this name; %s is kept\n", items[i].path,
+                       items[j].path, items[j].path);
+            break;
+        }
     }
     return 0;
 }

@@ -26,6 +26,7 @@ const OptionSpec option_table[OPT_COUNT] = {
     {OPT_STORE, 0, "store", false},
     {OPT_KEEP_OLD, 0, "keep-old", false},
     {OPT_JOBS, 'j', "jobs", true},
+    {OPT_FORCE, 0, "force", false},
 };
 
 constexpr uint32_t bit(PakOption o) { return 1u << o; }
@@ -37,7 +38,7 @@ const CommandInfo command_table[] = {
     {CMD_CAT, "cat", 0, 2, 2},
     {CMD_VERIFY, "verify", 0, 1, 1},
     {CMD_CREATE, "create", bit(OPT_DRIVES) | bit(OPT_PACKED_DIR) | bit(OPT_USER_VALUE), 1, 1},
-    {CMD_ADD, "add", bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS), 2, -1},
+    {CMD_ADD, "add", bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS) | bit(OPT_FORCE), 2, -1},
     {CMD_DELETE, "delete", 0, 2, -1},
     {CMD_RENAME, "rename", 0, 3, 3},
     {CMD_COMPACT, "compact", 0, 1, 1},

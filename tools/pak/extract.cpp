@@ -1,6 +1,7 @@
 // pak extract: entries to files under a folder, never outside it.
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/names.h"
@@ -69,6 +70,36 @@ int entry_content(const ArchiveView &view, int position, bool raw, char **data, 
     return r;
 }
 
+// Creates the folder path names and every folder on the way to it. An
+// existing folder is no obstacle; a file of the name is.
+int make_folder(const char *path)
+{
+    const size_t n = std::strlen(path);
+    char *part = static_cast<char *>(mem_alloc(n + 1));
+    if (!part) return fail(ERR_NO_MEMORY, -1);
+    ScopeGuard release([&] { mem_free(part); });
+    std::memcpy(part, path, n + 1);
+    // Parts before the last, each ended at a separator (a drive's "C:\"
+    // included, whose mkdir merely fails).
+    for (char *p = part + 1; *p; p += path_char_len(p)) {
+        if (*p != '/' && !(HOST_SEPARATOR == '\\' && *p == '\\' && path_char_len(p) == 1)) continue;
+        const char c = *p;
+        *p = 0;
+        disk_mkdir(part);
+        *p = c;
+    }
+    if (disk_mkdir(path) == 0) return 0;
+    const ErrReason why = err_last();
+    const char *detail = err_detail();
+    const int probe = disk_open(path, DISK_READ);
+    if (probe != -1) {
+        disk_close(probe);
+        return fail(ERR_EXISTS, -1, "a file, not a folder");
+    }
+    if (err_last() == ERR_IS_FOLDER) return 0;
+    return fail(why, -1, detail);
+}
+
 }  // namespace
 
 int cmd_extract(const PakArgs &args)
@@ -81,7 +112,11 @@ int cmd_extract(const PakArgs &args)
     const int pattern_count = args.positional_count - 1;
     const bool raw = args.present[OPT_RAW];
 
-    disk_mkdir(dir);  // -C names a folder that need not exist yet
+    // -C names a folder that need not exist yet.
+    if (make_folder(dir) != 0) {
+        out_failure(dir, "cannot create the folder");
+        return PAK_EXIT_FAILED;
+    }
     const size_t root = std::strlen(dir);
     const size_t room = root + 2 + PAK_NAME_SIZE * 2;
     char *path = static_cast<char *>(mem_alloc(room));
@@ -133,7 +168,7 @@ int cmd_extract(const PakArgs &args)
         const int written = write_file(path, data, length);
         mem_free(data);
         if (written != 0) {
-            out_error(path, "cannot write the file");
+            out_failure(path, "cannot write the file");
             failed = true;
         }
     }

@@ -1,3 +1,9 @@
 #include "tools/pak/pak.h"
 
-int main(int argc, char **argv) { return pak_main(argc, argv); }
+#include "platform/platform.h"
+
+int main(int argc, char **argv)
+{
+    console_start();
+    return pak_main(argc, argv);
+}

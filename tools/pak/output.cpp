@@ -16,13 +16,24 @@ struct OutputState {
     char pending[4096];  // standard output not yet written
     int pending_length;  // 0..sizeof pending
     bool progress_shown; // a progress line stands on the terminal
+    bool out_failed;     // a write to standard output failed; later ones are dropped
+    bool out_pipe_closed;    // ... because the reader closed the pipe
+    char out_reason[256];    // ... and why, for the closing message
 };
 OutputState g_out;
 
 void emit(int stream, const void *bytes, int count)
 {
-    if (g_out.sink) g_out.sink(stream, bytes, count, g_out.context);
-    else console_write(stream, bytes, count);
+    if (g_out.sink) {
+        g_out.sink(stream, bytes, count, g_out.context);
+        return;
+    }
+    if (stream == CONSOLE_OUT && g_out.out_failed) return;
+    // Standard error has nowhere to report its own failure.
+    if (console_write(stream, bytes, count) == count || stream != CONSOLE_OUT) return;
+    g_out.out_failed = true;
+    g_out.out_pipe_closed = err_last() == ERR_BROKEN_PIPE;
+    std::snprintf(g_out.out_reason, sizeof g_out.out_reason, "%s", out_reason());
 }
 
 void clear_progress()
@@ -72,7 +83,7 @@ void out_write(int stream, const void *bytes, int count)
     }
     clear_progress();
     const char *p = static_cast<const char *>(bytes);
-    while (count > 0) {
+    while (count > 0 && !g_out.out_failed) {
         const int room = static_cast<int>(sizeof g_out.pending) - g_out.pending_length;
         const int n = count < room ? count : room;
         std::memcpy(g_out.pending + g_out.pending_length, p, static_cast<size_t>(n));
@@ -130,6 +141,17 @@ void out_flush()
 {
     if (g_out.pending_length > 0) emit(CONSOLE_OUT, g_out.pending, g_out.pending_length);
     g_out.pending_length = 0;
+}
+
+int out_finish(int status)
+{
+    out_flush();
+    const bool failed = g_out.out_failed, pipe_closed = g_out.out_pipe_closed;
+    g_out.out_failed = g_out.out_pipe_closed = false;
+    if (!failed) return status;
+    if (pipe_closed) return OUT_EXIT_PIPE_CLOSED;
+    out_printf(CONSOLE_ERR, "pak: standard output: %s\n", g_out.out_reason);
+    return status == 0 ? 1 : status;
 }
 
 void out_set_sink(OutSink sink, void *context)

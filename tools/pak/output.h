@@ -19,6 +19,16 @@ void out_failure(const char *what, const char *action);
 void out_name(int stream, const char *name);
 // Writes out what standard output still holds.
 void out_flush();
+// Once a write to standard output failed, the rest is dropped.
+// The exit status once the command returned status: flushes, and when a
+// write to standard output failed says "pak: standard output: <reason>" and
+// makes a success 1. A reader that closed the pipe ends it quietly with
+// OUT_EXIT_PIPE_CLOSED, the status a shell shows for a program that SIGPIPE
+// ended (which is what happens first on POSIX, where SIGPIPE keeps its
+// default action; this is for Windows and for callers that ignore SIGPIPE).
+// Resets the failure for the next run.
+int out_finish(int status);
+constexpr int OUT_EXIT_PIPE_CLOSED = 128 + 13;
 
 // A sink takes everything instead of the console; null restores the console.
 typedef void (*OutSink)(int stream, const void *bytes, int count, void *context);

@@ -41,8 +41,7 @@ int pak_main(int argc, char **argv)
 {
     const int status = run(argc, argv);
     progress_end();
-    out_flush();
     vfs_unmount_all();
     vfs_set_drive_strip(0);
-    return status;
+    return out_finish(status);
 }

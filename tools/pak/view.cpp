@@ -133,23 +133,34 @@ void view_report_mount_failure(const char *path)
     }
 }
 
-// The stored name without its drive prefix ("#:\"), or null when it has none.
-static const char *without_prefix(const char *stored)
+// The name without its drive prefix ("#:\" or "#:"), or null when it has none.
+static const char *without_prefix(const char *name)
 {
-    if (!stored[0] || stored[1] != ':') return nullptr;
-    return stored[2] == '\\' ? stored + 3 : stored + 2;
+    if (!name[0] || name[1] != ':') return nullptr;
+    return name[2] == '\\' ? name + 3 : name + 2;
+}
+
+// The one rule by which a name given on the command line finds stored names:
+// as written, or with the drive prefix left off either side. A prefix on
+// both sides must name the same drive.
+static bool names_agree(const char *given, const char *stored, bool (*same)(const char *given, const char *stored))
+{
+    if (same(given, stored)) return true;
+    const char *given_rest = without_prefix(given), *stored_rest = without_prefix(stored);
+    if (!given_rest && !stored_rest) return false;
+    if (given_rest && stored_rest) {
+        const char given_drive[2] = {given[0], 0}, stored_drive[2] = {stored[0], 0};
+        if (!same(given_drive, stored_drive)) return false;
+    }
+    return same(given_rest ? given_rest : given, stored_rest ? stored_rest : stored);
 }
 
 bool entry_matches(const char *pattern, const char *name)
 {
-    if (vfs_name_match(pattern, name) == 0) return true;
-    const char *rest = without_prefix(name);
-    return rest && vfs_name_match(pattern, rest) == 0;
+    return names_agree(pattern, name, [](const char *p, const char *s) { return vfs_name_match(p, s) == 0; });
 }
 
 bool entry_has_name(const char *stored, const char *name)
 {
-    if (names_equal(stored, name)) return true;
-    const char *rest = without_prefix(stored);
-    return rest && names_equal(rest, name);
+    return names_agree(name, stored, names_equal);
 }

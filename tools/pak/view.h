@@ -42,9 +42,11 @@ int unpack_entry(const char *data, int length, char **out, int *out_length, cons
 // "pak: <path>: is a folder, not an archive", "... damaged: <what>", ...
 void view_report_mount_failure(const char *path);
 
-// Whether the stored name matches a pattern by the archive's wildcard rules,
-// as written or without its drive prefix ("#:\").
+// How cat, extract, delete and rename find entries (the rule 'pak --help'
+// states): a name or pattern given with a drive prefix ("@:\") finds stored
+// names with that prefix or with none; one given without finds stored names
+// with any prefix or none. ASCII case is ignored.
+// Whether the stored name matches a pattern by the archive's wildcard rules.
 bool entry_matches(const char *pattern, const char *name);
-// Whether the stored name is `name` (ASCII case ignored), as written or
-// without its drive prefix.
+// Whether the stored name is `name`.
 bool entry_has_name(const char *stored, const char *name);

@@ -115,6 +115,44 @@ TEST_F(Read, ExtractAndCatSelectByName)
     EXPECT_EQ(missing.err, "pak: old.txt: no such entry in " + archive + "\n");
 }
 
+TEST_F(Read, EveryCommandFindsNamesByOneDrivePrefixRule)
+{
+    Archive a;
+    a.entries = {raw_entry("readme.txt", "bare"), raw_entry("#:\\data.txt", "prefixed")};
+    const Bytes archive = build(a);
+    const struct {
+        const char *given;
+        const char *found;  // content, or null: no entry
+    } cases[] = {
+        {"@:\\readme.txt", "bare"}, {"@:README.TXT", "bare"}, {"readme.txt", "bare"},
+        {"#:\\data.txt", "prefixed"}, {"data.txt", "prefixed"}, {"@:\\data.txt", nullptr},
+    };
+    for (const auto &c : cases) {
+        const int status = c.found ? 0 : 1;
+        const std::string path = write("names.pak", archive);
+        const Result cat = pak({"cat", path, c.given});
+        EXPECT_EQ(cat.status, status) << c.given << cat.err;
+        EXPECT_EQ(cat.out, c.found ? c.found : "") << c.given;
+        TempDir out;
+        EXPECT_EQ(pak({"extract", path, c.given, "-C", out.path().string()}).status, status) << c.given;
+        EXPECT_EQ(pak({"rename", path, c.given, "new.txt"}).status, status) << c.given;
+        EXPECT_EQ(pak({"delete", write("names.pak", archive), c.given}).status, status) << c.given;
+    }
+}
+
+TEST_F(Read, ExtractMakesEveryFolderItNeedsAndRefusesAFileForOne)
+{
+    const std::string archive = make(true);
+    const fs::path deep = dir.path() / "a" / "b" / "c";
+    const Result made = pak({"extract", archive, "-C", deep.string()});
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(read_file(deep / "data" / "big.bin"), big);
+    const std::string file = write("plain.txt", readme);
+    const Result refused = pak({"extract", archive, "-C", file});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "pak: " + file + ": cannot create the folder: already exists: a file, not a folder\n");
+}
+
 TEST_F(Read, ExtractRefusesNamesOutsideTheFolderAndExtractsTheRest)
 {
     Archive a;

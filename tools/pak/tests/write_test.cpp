@@ -116,6 +116,12 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
         {{"add", path, host, "--as", std::string(40, 'n')}, 1, "1 to 39 characters"},
         {{"add", path, host, "--as", "a*.txt"}, 1, "cannot hold"},
         {{"add", path, host, host, "--as", "x"}, 2, "one file only"},
+        // Names that extract would refuse to write.
+        {{"add", path, host, "--as", "..\\evil.txt"}, 1, "..\\evil.txt: a '.' or '..' part"},
+        {{"add", path, host, "--as", "#:\\CON"}, 1, "device name; --force stores it anyway"},
+        {{"add", path, host, "--as", "dir\\"}, 1, "an empty part"},
+        {{"add", path, host, "--as", "\\abs.txt"}, 1, "an absolute name"},
+        {{"add", path, host, "--as", "a\x01.txt"}, 1, "a\\x01.txt: the name holds a character"},
         {{"add", file("none.pak"), host}, 1, "none.pak: cannot open: not found"},
         {{"delete", path, "#:\\dir\\C.txt", "missing.txt"}, 1, "no such entry"},  // all or nothing
         {{"rename", path, "#:\\dir\\none", "x.txt"}, 1, "no such entry"},
@@ -131,6 +137,21 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
     EXPECT_EQ(read(path), before);
     EXPECT_EQ(read(no_drive), build(reversed));
     EXPECT_FALSE(fs::exists(path + ".pak-new"));
+}
+
+TEST_F(Write, ForceStoresARefusedNameAndTwoFilesUnderOneNameAreWarnedAbout)
+{
+    const std::string path = made("e.pak", {}, {});
+    const Result forced = pak({"add", path, write("h.txt", bytes_of("h")), "--as", "CON", "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    fs::create_directory(dir.path() / "a");
+    const std::string first = write("a/X.txt", bytes_of("1")), second = write("x.TXT", bytes_of("2"));
+    const Result twice = pak({"add", path, first, second});
+    EXPECT_EQ(twice.status, 0);
+    EXPECT_EQ(twice.err, "pak: x.TXT: warning: " + first + " and " + second + " are both stored under this name; " + second +
+                             " is kept\n");
+    EXPECT_EQ(pak({"list", path}).out, "CON\nx.TXT\n");
+    EXPECT_TRUE(pak({"add", path, first, second, "--keep-old"}).err.empty());
 }
 
 TEST_F(Write, DeleteAndRenameChangeOnlyTheDirectory)
