@@ -26,6 +26,7 @@ const OptionSpec option_table[OPT_COUNT] = {
     {OPT_STORE, 0, "store", false},
     {OPT_KEEP_OLD, 0, "keep-old", false},
     {OPT_JOBS, 'j', "jobs", true},
+    {OPT_FORCE, 0, "force", false},
 };
 
 constexpr uint32_t bit(PakOption o) { return 1u << o; }
@@ -41,7 +42,7 @@ const CommandInfo command_table[] = {
     {CMD_DELETE, "delete", 0, 2, -1},
     {CMD_RENAME, "rename", 0, 3, 3},
     {CMD_COMPACT, "compact", 0, 1, 1},
-    {CMD_ATTACH, "attach", 0, 2, 2},
+    {CMD_ATTACH, "attach", bit(OPT_FORCE), 2, 2},
 };
 
 const OptionSpec *find_long(const char *name, size_t length)

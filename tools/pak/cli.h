@@ -34,6 +34,7 @@ enum PakOption {
     OPT_STORE,       // add --store
     OPT_KEEP_OLD,    // add --keep-old
     OPT_JOBS,        // add -j N
+    OPT_FORCE,       // attach --force
     OPT_COUNT,
 };
 
