@@ -1,3 +1,9 @@
+#include "platform/platform.h"
 #include "tools/pak/pak.h"
 
-int main(int argc, char **argv) { return pak_main(argc, argv); }
+int main(int argc, char **argv)
+{
+    // An interrupted command leaves no temporary file behind.
+    disk_temp_interrupts();
+    return pak_main(argc, argv);
+}
