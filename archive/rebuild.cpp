@@ -6,7 +6,11 @@
 // at any step leaves the old file as it was, under its own name. The backup
 // of a rebuilt archive is a copy for the same reason: a rename would leave
 // the archive's name empty for a moment, and if the way back failed too the
-// archive would be found only under the backup's name.
+// archive would be found only under the backup's name. The new files are
+// made under names nobody uses (a user's own "<archive>.tmp" stays as it is),
+// and the backup is written beside its place and moved there whole, so that
+// an interruption leaves the old backup or the new one. Each file made keeps
+// the mode of the one it replaces.
 //
 // A rebuilt archive:
 //   off   size  content
@@ -39,13 +43,37 @@ int copy_bytes(int from, int to, uint32_t count, char *buffer)
     return disk_copy_bytes(from, to, count, buffer, DISK_COPY_CHUNK);
 }
 
-// name followed by suffix, in a buffer of PATH_WORK bytes; -1 when too long.
-int name_with_suffix(char *out, const char *name, const char *suffix)
+// Removes a temporary file this run made; the failure that led here stays
+// the one reported.
+void drop_temp(const char *name)
 {
-    const size_t n = std::strlen(name);
-    if (n + std::strlen(suffix) >= PATH_WORK) return fail(ERR_NAME_TOO_LONG, -1);
-    std::memcpy(out, name, n);
-    std::strcpy(out + n, suffix);
+    const ErrReason reason = err_last();
+    const char *detail = err_detail();
+    disk_delete(name);
+    disk_temp_forget(name);
+    err_set(reason, detail);
+}
+
+// Moves a finished temporary file over target, with target's mode.
+int put_in_place(const char *fresh, const char *target)
+{
+    if (disk_copy_mode(target, fresh) != 0 || disk_replace(fresh, target) != 0) return -1;
+    disk_temp_forget(fresh);
+    return 0;
+}
+
+// The archive copied to its backup's name through a file beside it.
+int write_backup(const char *path, const char *backup)
+{
+    char fresh[PATH_WORK];
+    const int out = disk_create_temp(fresh, PATH_WORK, backup, FRESH_SUFFIX);
+    if (out == -1) return -1;
+    const bool copied = disk_copy_into(path, out) == 0;
+    if (disk_close(out) != 0 || !copied || disk_copy_mode(path, fresh) != 0 || disk_replace(fresh, backup) != 0) {
+        drop_temp(fresh);
+        return -1;
+    }
+    disk_temp_forget(fresh);
     return 0;
 }
 
@@ -73,9 +101,6 @@ int pak_compact(const char *path)
     // An archive that carries the backup's name would be deleted to make
     // room for its own backup.
     if (name_order(path, backup) == 0) return fail(ERR_BAD_NAME, -1, "the archive has its backup's name");
-    char fresh[PATH_WORK];
-    if (name_with_suffix(fresh, path, FRESH_SUFFIX) != 0) return -1;
-
     PakHeader header;
     if (read_header(path, &header) != 0) return -1;
     if (header.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
@@ -93,11 +118,12 @@ int pak_compact(const char *path)
     if (!buffer) return -1;
     ScopeGuard free_buffer([&] { mem_free(buffer); });
 
-    const int out = disk_create(fresh, DISK_ATTR_NORMAL);
+    char fresh[PATH_WORK];
+    const int out = disk_create_temp(fresh, PATH_WORK, path, FRESH_SUFFIX);
     if (out == -1) return -1;
     ScopeGuard drop_out([&] {
         disk_close(out);
-        disk_delete(fresh);
+        drop_temp(fresh);
     });
     if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
 
@@ -155,25 +181,21 @@ int pak_compact(const char *path)
     if (disk_flush(out) != 0) return -1;
     drop_out.dismiss();
     if (disk_close(out) != 0) {
-        disk_delete(fresh);
+        drop_temp(fresh);
         return -1;
     }
+    ScopeGuard drop_fresh([&] { drop_temp(fresh); });
 
     // The original is closed before it is replaced.
     unmount.dismiss();
     vfs_unmount_all();
-    if (disk_copy(path, backup) != 0 || disk_replace(fresh, path) != 0) {
-        disk_delete(fresh);
-        return -1;
-    }
+    if (write_backup(path, backup) != 0 || put_in_place(fresh, path) != 0) return -1;
+    drop_fresh.dismiss();
     return 0;
 }
 
 int pak_attach(const char *target, const char *archive)
 {
-    char fresh[PATH_WORK];
-    if (name_with_suffix(fresh, target, FRESH_SUFFIX) != 0) return -1;
-
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
     if (!buffer) return -1;
     ScopeGuard free_buffer([&] { mem_free(buffer); });
@@ -193,11 +215,12 @@ int pak_attach(const char *target, const char *archive)
     if (t > OFFSET_LIMIT || s > OFFSET_LIMIT - t || PAK_TRAILER_SIZE > OFFSET_LIMIT - t - s)
         return fail(ERR_TOO_LARGE, -1, "the result would grow past 2 GiB");
 
-    const int out = disk_create(fresh, DISK_ATTR_NORMAL);
+    char fresh[PATH_WORK];
+    const int out = disk_create_temp(fresh, PATH_WORK, target, FRESH_SUFFIX);
     if (out == -1) return -1;
     ScopeGuard drop_out([&] {
         disk_close(out);
-        disk_delete(fresh);
+        drop_temp(fresh);
     });
     if (disk_seek(old, 0, DISK_SEEK_SET) != 0 || copy_bytes(old, out, t, buffer) != 0) return -1;
     if (copy_bytes(in, out, s, buffer) != 0) return -1;
@@ -205,7 +228,7 @@ int pak_attach(const char *target, const char *archive)
     if (disk_flush(out) != 0) return -1;
     drop_out.dismiss();
     if (disk_close(out) != 0) {
-        disk_delete(fresh);
+        drop_temp(fresh);
         return -1;
     }
     close_old.dismiss();
@@ -213,8 +236,8 @@ int pak_attach(const char *target, const char *archive)
     close_in.dismiss();
     disk_close(in);
 
-    if (disk_replace(fresh, target) != 0) {
-        disk_delete(fresh);
+    if (put_in_place(fresh, target) != 0) {
+        drop_temp(fresh);
         return -1;
     }
     return 0;

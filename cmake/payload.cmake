@@ -43,6 +43,11 @@ function(korin_payload_exe)
     endif()
   endforeach()
   set(payload ${CMAKE_CURRENT_BINARY_DIR}/${P_TARGET}.payload.pak)
+  # The native build's test programs are no PE programs.
+  set(force "")
+  if(NOT WIN32)
+    set(force --force)
+  endif()
   add_custom_command(
     OUTPUT ${P_OUTPUT}
     BYPRODUCTS ${payload}
@@ -51,7 +56,7 @@ function(korin_payload_exe)
     COMMAND ${KORIN_HOST_PAK} add ${payload} ${P_KORIN3_EXE} --as \#:\\Korin3.EXE
     COMMAND ${KORIN_HOST_PAK} add ${payload} ${P_UPDATE_PAK} --as \#:\\Update.PAK
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${P_PROGRAM}> ${P_OUTPUT}
-    COMMAND ${KORIN_HOST_PAK} attach ${P_OUTPUT} ${payload}
+    COMMAND ${KORIN_HOST_PAK} attach ${P_OUTPUT} ${payload} ${force}
     COMMAND ${KORIN_HOST_PAK} verify ${P_OUTPUT}
     DEPENDS ${P_PROGRAM} ${P_KORIN3_EXE} ${P_UPDATE_PAK} ${KORIN_HOST_PAK} ${KORIN_HOST_PAK_TARGET}
     COMMENT "Attaching the payload to ${P_OUTPUT}"

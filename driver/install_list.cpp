@@ -22,17 +22,13 @@ constexpr uint32_t LIST_COUNT_AT = 772;
 constexpr uint32_t LIST_HEAD_SIZE = 776;
 constexpr char UPDATE_PAK_NAME[] = "Update.PAK";
 
-// Writes the whole buffer into a new file; nothing is left of a failed try.
+// Writes the whole buffer into the staged file made for it.
 int write_file(const char *name, const char *data, int size)
 {
-    const int h = disk_force_create(name, DISK_ATTR_NORMAL);
+    const int h = disk_open(name, DISK_WRITE);
     if (h == -1) return -1;
     const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
-    if (disk_close(h) != 0 || !written) {
-        disk_force_delete(name);
-        return -1;
-    }
-    return 0;
+    return disk_close(h) == 0 && written ? 0 : -1;
 }
 
 }  // namespace
@@ -86,7 +82,11 @@ void register_update_pak(const char *path)
     std::memcpy(buffer + LIST_OFFSET_AT, &size, 4);
     std::memcpy(buffer + LIST_COUNT_AT, &new_count, 4);
 
-    if (write_file(list.staged, buffer, total) != 0) return;
+    if (replace_stage(&list) != 0) return;
+    if (write_file(list.staged, buffer, total) != 0) {
+        replace_discard(&list);
+        return;
+    }
     if (replace_put(&list) != 0) {
         replace_undo(&list);
         return;

@@ -5,7 +5,9 @@
 // reversed, so a set of files is replaced all together or not at all.
 //
 // Sibling names keep the target's length (the extension becomes "NEW" or
-// "OLD"), so any target that the system accepts yields usable siblings.
+// "OLD", or N01... and O01... while those are taken), so any target that the
+// system accepts yields usable siblings. Only files made here are ever
+// deleted: a file found under a sibling name is left as it is.
 #pragma once
 
 constexpr int REPLACE_PATH_SIZE = 512;
@@ -16,10 +18,14 @@ struct Replacement {
     char aside[REPLACE_PATH_SIZE];   // where the old file waits for the commit
     bool moved_aside;  // the old target lives under `aside` now
     bool placed;       // the staged file lives under `target` now
+    bool staged_made;  // the staged file exists, made by replace_stage
 };
 
 // Names the siblings of target. -1 when target or a sibling does not fit.
 int replace_init(Replacement *r, const char *target);
+// Makes the staged file, empty, under the first free sibling name; the caller
+// writes it. -1 on failure.
+int replace_stage(Replacement *r);
 // Moves the old file aside (when there is one), then the staged file onto the
 // target's name. -1 on failure; replace_undo reverses what was done.
 int replace_put(Replacement *r);
@@ -28,7 +34,7 @@ int replace_put(Replacement *r);
 void replace_undo(Replacement *r);
 // Drops the old file once every replacement of the set stands.
 void replace_commit(Replacement *r);
-// Removes a staged file that will not be put in place.
+// Removes the staged file (when one was made) that will not be put in place.
 void replace_discard(Replacement *r);
 
 // 1 when name can be opened for reading.

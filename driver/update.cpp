@@ -132,9 +132,7 @@ bool install_payload(bool fits)
         for (Replacement &file : files) replace_discard(&file);
     });
     for (int i = 0; i < PAYLOAD_COUNT; ++i) {
-        // A staged file left by an interrupted run is ours and stale.
-        disk_force_delete(files[i].staged);
-        if (extract_file(files[i].staged, PAYLOAD[i].entry) != 0) return false;
+        if (replace_stage(&files[i]) != 0 || extract_file(files[i].staged, PAYLOAD[i].entry) != 0) return false;
     }
     discard.dismiss();
 

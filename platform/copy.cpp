@@ -1,4 +1,7 @@
 // Copying file content, built on the disk calls of either system.
+#include <cstdio>
+#include <cstring>
+
 #include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
@@ -16,7 +19,7 @@ int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_s
     return 0;
 }
 
-int disk_copy(const char *from, const char *to)
+int disk_copy_into(const char *from, int to)
 {
     const int in = disk_open(from, DISK_READ);
     if (in == -1) return -1;
@@ -27,15 +30,43 @@ int disk_copy(const char *from, const char *to)
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
     if (!buffer) return -1;
     ScopeGuard release([&] { mem_free(buffer); });
+    return disk_copy_bytes(in, to, size, buffer, DISK_COPY_CHUNK) == 0 && disk_flush(to) == 0 ? 0 : -1;
+}
+
+int disk_copy(const char *from, const char *to)
+{
+    const int in = disk_open(from, DISK_READ);
+    if (in == -1) return -1;
+    disk_close(in);
     const int out = disk_create(to, DISK_ATTR_NORMAL);
     if (out == -1) return -1;
-    ScopeGuard drop_out([&] {
-        disk_close(out);
-        disk_delete(to);
-    });
-    if (disk_copy_bytes(in, out, size, buffer, DISK_COPY_CHUNK) != 0 || disk_flush(out) != 0) return -1;
-    drop_out.dismiss();
-    if (disk_close(out) == 0) return 0;
+    if (disk_copy_into(from, out) == 0 && disk_close(out) == 0) return 0;
+    disk_close(out);
     disk_delete(to);
     return -1;
+}
+
+int disk_create_temp(char *dest, int size, const char *base, const char *suffix)
+{
+    const size_t b = std::strlen(base), s = std::strlen(suffix);
+    for (int n = 0; n < 100; ++n) {
+        char number[4] = "";
+        if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
+        if (b + std::strlen(number) + s >= static_cast<size_t>(size)) return fail(ERR_NAME_TOO_LONG, -1);
+        std::memcpy(dest, base, b);
+        std::strcpy(dest + b, number);
+        std::strcat(dest, suffix);
+        temp_hold();
+        const int h = disk_create_new(dest);
+        const bool kept = h != -1 && temp_remember(dest) == 0;
+        if (h != -1 && !kept) {
+            disk_close(h);
+            disk_delete(dest);
+        }
+        temp_release();
+        if (kept) return h;
+        if (h != -1) return fail(ERR_TOO_MANY, -1, "too many temporary files");
+        if (err_last() != ERR_EXISTS) return -1;
+    }
+    return fail(ERR_EXISTS, -1, "every temporary name beside it is taken");
 }

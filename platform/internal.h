@@ -32,3 +32,11 @@ inline bool handle_is_reserved(long long h)
     return h >= DISK_RESERVED_HANDLE_FIRST && h < DISK_RESERVED_HANDLE_FIRST + DISK_RESERVED_HANDLE_COUNT;
 }
 
+
+// The temporary files an interruption removes (temp.cpp per system). While
+// held, an interruption waits, so that a file is never created without
+// being remembered, nor a foreign one remembered.
+void temp_hold();
+void temp_release();
+int temp_remember(const char *name);  // -1 when the table is full
+void temp_forget_all();  // for platform_reset

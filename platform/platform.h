@@ -95,6 +95,26 @@ int disk_replace(const char *source, const char *target);
 // be read.
 int64_t disk_file_size(const char *name);
 
+// A file that must be new: created only while name is free (ERR_EXISTS when
+// it is taken), so that nobody's file is ever overwritten. The handle reads
+// and writes and shares the file with nobody; only the user may read it
+// (POSIX 0600) until the caller gives it the mode of the file it replaces.
+int disk_create_new(const char *name);
+// Gives `to` the permission bits (POSIX) or the attributes (Windows) of `from`.
+int disk_copy_mode(const char *from, const char *to);
+
+// Temporary files: a new file beside base, named base suffix, or base ".N"
+// suffix (N from 1 to 99) while that is taken; its name goes to dest (size
+// bytes). The handle, or -1. Until disk_temp_forget names it, an interruption
+// that disk_temp_interrupts handles removes it.
+int disk_create_temp(char *dest, int size, const char *base, const char *suffix);
+// The file has been moved into place or deleted: no longer ours to remove.
+void disk_temp_forget(const char *name);
+// From now on, an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl+C or a closed
+// console on Windows) deletes every temporary file still remembered and ends
+// the program with 128 + the signal's number (130 for Ctrl+C).
+void disk_temp_interrupts();
+
 // Copies count bytes from the current position of one file to that of
 // another, in pieces of at most buffer_size bytes, each read and written in
 // full (copy.cpp, over the calls above).
@@ -102,6 +122,8 @@ int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_s
 // A whole file copied to a new file of another name (created, or truncated),
 // flushed; a partial copy is removed again.
 int disk_copy(const char *from, const char *to);
+// The same into a file already open for writing, flushed; the handle stays open.
+int disk_copy_into(const char *from, int to);
 constexpr int DISK_COPY_CHUNK = 64000;  // the piece disk_copy moves at a time
 
 // ---- Console (command-line tools) ----------------------------------------------

@@ -34,6 +34,7 @@ void cmdline_arg(const char *command_line, int n, char *dest)
 void platform_reset()
 {
     disk_find_reset();
+    temp_forget_all();
     err_clear();
 #if KORIN_FAULTS
     fault_arm(0, 0, false);

@@ -53,7 +53,7 @@ struct Case {
     const char *behaviour;
     std::function<void(GameSetup &)> setup;
     uint32_t flags;
-    std::function<void(const GameFolder &)> prepare = nullptr;  // after the snapshot
+    std::function<void(const GameFolder &)> prepare = nullptr;  // before the snapshot
 };
 
 void run_cases(const std::vector<Case> &cases)
@@ -63,8 +63,8 @@ void run_cases(const std::vector<Case> &cases)
         GameSetup setup;
         c.setup(setup);
         GameFolder game(setup);
-        const Snapshot before = game.contents();
         if (c.prepare) c.prepare(game);
+        const Snapshot before = game.contents();
         EXPECT_EQ(game.run(), c.flags);
         if (c.flags == UF_DONE) expect_updated(game, before);
         else EXPECT_EQ(game.contents(), before) << "the game folder was touched";
@@ -106,10 +106,10 @@ TEST_F(UpdateTest, ChecksDecideAndAnyFindingLeavesTheFolderUntouched)
          [](GameSetup &s) { s.install = install_list({"A.PAK", "UPDATE.PAK"}); }, UF_DONE,
          [](const GameFolder &g) { set_read_only(g.file("INSTALL.DAT")); }},
         {"a missing install list is not created", [](GameSetup &s) { s.install.reset(); }, UF_DONE},
-        {"leftovers of an interrupted run do not block it", same, UF_DONE,
+        {"files under the scratch names are nobody's to delete, and do not block it", same, UF_DONE,
          [](const GameFolder &g) {
-             write_file(g.file("Korin3.OLD"), bytes_of("older executable"));
-             write_file(g.file("Update.NEW"), bytes_of("half an archive"));
+             for (const char *name : {"Korin3.OLD", "Korin3.NEW", "Update.NEW", "Update.N01", "INSTALL.OLD", "INSTALL.NEW"})
+                 write_file(g.file(name), bytes_of(std::string("someone's ") + name));
              set_read_only(g.file("Update.NEW"));
          }},
     });

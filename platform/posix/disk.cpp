@@ -134,6 +134,31 @@ int disk_create(const char *name, int attributes)
     return off_reserved(reader);
 }
 
+int disk_create_new(const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+    const NativeName path(name);
+    if (!path.ok) return -1;
+    const int fd = open(path.path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return system_failed();
+    if (!lock_shared(fd, true)) {
+        close(fd);
+        unlink(path.path);
+        return -1;
+    }
+    return off_reserved(fd);
+}
+
+int disk_copy_mode(const char *from, const char *to)
+{
+    const NativeName source(from);
+    const NativeName target(to);
+    struct stat st;
+    if (!source.ok || !target.ok) return -1;
+    if (stat(source.path, &st) != 0) return system_failed();
+    return chmod(target.path, st.st_mode & 0777) == 0 ? 0 : system_failed();
+}
+
 int disk_read(int handle, void *buffer, int count)
 {
     int done = 0;

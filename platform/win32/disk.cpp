@@ -74,6 +74,24 @@ int disk_create(const char *name, int attributes)
     return opened(name, CreateFileA(name, access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr));
 }
 
+int disk_create_new(const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+    // Sharing deletion only, so that an interruption can remove the file
+    // while it is being written (win32/temp.cpp).
+    return opened(name, CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+int disk_copy_mode(const char *from, const char *to)
+{
+    const DWORD attributes = GetFileAttributesA(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return system_failed();
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    return SetFileAttributesA(to, kept ? kept : FILE_ATTRIBUTE_NORMAL) ? 0 : system_failed();
+}
+
 int disk_read(int handle, void *buffer, int count)
 {
     DWORD done = 0;

@@ -42,7 +42,7 @@ const CommandInfo command_table[] = {
     {CMD_DELETE, "delete", 0, 2, -1},
     {CMD_RENAME, "rename", 0, 3, 3},
     {CMD_COMPACT, "compact", 0, 1, 1},
-    {CMD_ATTACH, "attach", 0, 2, 2},
+    {CMD_ATTACH, "attach", bit(OPT_FORCE), 2, 2},
 };
 
 const OptionSpec *find_long(const char *name, size_t length)

@@ -34,7 +34,7 @@ enum PakOption {
     OPT_STORE,       // add --store
     OPT_KEEP_OLD,    // add --keep-old
     OPT_JOBS,        // add -j N
-    OPT_FORCE,       // add --force: store a name that extract would refuse
+    OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program
     OPT_COUNT,
 };
 

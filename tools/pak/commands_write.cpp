@@ -228,9 +228,15 @@ int cmd_attach(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     int64_t table = 0, table_size = 0, base = 0, end = 0;
-    const bool signed_pe = pe_certificate_table(read_at, &ctx, &table, &table_size) == 0 && (table || table_size);
+    const bool pe = pe_certificate_table(read_at, &ctx, &table, &table_size) == 0;
+    const bool signed_pe = pe && (table || table_size);
     const bool has_archive = appended_locate(read_at, &ctx, t, &base, &end) == 0;
     disk_close(ctx.file);
+    // Appending to any other file would only damage it.
+    if (!pe && !args.present[OPT_FORCE]) {
+        out_error(target, "is not a PE program (no MZ and PE headers); it is unchanged (--force attaches all the same)");
+        return PAK_EXIT_FAILED;
+    }
     if (signed_pe) {
         out_error(target, "is already signed; attach the archive first and sign last");
         return PAK_EXIT_FAILED;

@@ -53,15 +53,22 @@ int edit_begin(EditSession *session, const char *path)
     }
     if (edit_check_writable(path) != 0) return -1;
 
-    const size_t n = std::strlen(path);
-    session->copy = static_cast<char *>(mem_alloc(n + sizeof COPY_SUFFIX));
+    // Room for the name, a number should it be taken, and the suffix.
+    const int size = static_cast<int>(std::strlen(path) + sizeof COPY_SUFFIX + 4);
+    session->copy = static_cast<char *>(mem_alloc(static_cast<size_t>(size)));
     if (!session->copy) {
         out_error(path, "not enough memory");
         return -1;
     }
-    std::memcpy(session->copy, path, n);
-    std::memcpy(session->copy + n, COPY_SUFFIX, sizeof COPY_SUFFIX);
-    if (disk_copy(path, session->copy) != 0) {
+    const int file = disk_create_temp(session->copy, size, path, COPY_SUFFIX);
+    if (file == -1) {
+        out_failure(path, "cannot make a working copy beside it");
+        mem_free(session->copy);
+        session->copy = nullptr;
+        return -1;
+    }
+    const bool copied = disk_copy_into(path, file) == 0;
+    if (disk_close(file) != 0 || !copied) {
         out_failure(session->copy, "cannot write the working copy");
         edit_abandon(session);
         return -1;
@@ -94,11 +101,12 @@ int edit_commit(EditSession *session)
         edit_abandon(session);
         return -1;
     }
-    if (disk_replace(session->copy, session->path) != 0) {
+    if (disk_copy_mode(session->path, session->copy) != 0 || disk_replace(session->copy, session->path) != 0) {
         out_error(session->path, "cannot replace the archive: %s; it is unchanged", out_reason());
         edit_abandon(session);
         return -1;
     }
+    disk_temp_forget(session->copy);
     mem_free(session->copy);
     session->copy = nullptr;
     return 0;
@@ -112,6 +120,7 @@ void edit_abandon(EditSession *session)
         // Unmounting wrote a changed directory back into the copy; it goes
         // all the same.
         disk_delete(session->copy);
+        disk_temp_forget(session->copy);
         mem_free(session->copy);
         session->copy = nullptr;
     }

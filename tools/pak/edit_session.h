@@ -1,9 +1,10 @@
 // How pak changes an archive without ever leaving it unreadable: the
-// archive is copied to a file beside it ("<archive>.pak-new"), the copy is
+// archive is copied to a new file beside it ("<archive>.pak-new", or
+// "<archive>.N.pak-new" when that name is taken), the copy is
 // mounted and changed through the archive file system, its directory written
 // back and the result mounted again to check it, and only then does the copy
-// replace the archive in one step. Any failure removes the copy and leaves
-// the archive as it was.
+// replace the archive in one step, with the archive's mode. Any failure
+// removes the copy and leaves the archive as it was.
 #pragma once
 
 #include "archive/archive.h"

@@ -164,12 +164,15 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak compact Update.PAK\n"},
     {CMD_ATTACH,
-     "Usage: pak attach TARGET ARCHIVE\n"
+     "Usage: pak attach TARGET ARCHIVE [--force]\n"
      "\n"
      "Appends ARCHIVE to the program TARGET, followed by a 4-byte trailer that\n"
      "holds where the archive starts, so that TARGET (named .exe) mounts it.\n"
      "Refused for a target that is already signed (attach first, sign last)\n"
-     "or already carries an archive.\n"
+     "or already carries an archive, and for one that is not a PE program.\n"
+     "TARGET keeps its permissions.\n"
+     "\n"
+     "  --force   attach to a target that is not a PE program\n"
      "\n"
      "Example:\n"
      "  pak attach upd106.exe payload.pak\n"},

@@ -2,6 +2,10 @@
 // output byte-exact, no progress line outside a terminal.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
 #include "tests/support/archive_builder.h"
 #include "tests/support/program.h"
 
@@ -65,6 +69,41 @@ TEST(PakProgram, AFailedWriteToStandardOutputFailsTheCommandAndAClosedPipeEndsIt
         EXPECT_EQ(r.status, c.status) << c.words[0] << " " << c.redirection;
         EXPECT_EQ(r.err, c.err) << c.words[0] << " " << c.redirection;
     }
+}
+
+// A signal at several points of a long compact: exit 0 or 128 + the signal,
+// no temporary file left, the archive and its backup each old or new whole.
+TEST(PakProgram, AnInterruptedCompactLeavesNoDebrisAndWholeFiles)
+{
+    TempDir dir;
+    const auto pak = [&](const std::vector<std::string> &words) { return run_program("pak", words, dir.file("")); };
+    const std::string archive = dir.file("a.pak"), backup = dir.file("a.BAK");
+    ASSERT_EQ(pak({"create", archive}).status, 0);
+    ASSERT_EQ(pak({"add", archive, dir.write("big.bin", pattern_bytes(60u << 20, 5)), "--store"}).status, 0);
+    ASSERT_EQ(pak({"add", archive, dir.write("gone.bin", bytes_of("x")), "--as", "#:\\gone"}).status, 0);
+    ASSERT_EQ(pak({"delete", archive, "#:\\gone"}).status, 0);
+    const Bytes old_archive = read_file(archive), old_backup = bytes_of("the backup before");
+    std::filesystem::remove(dir.file("big.bin"));
+    std::filesystem::remove(dir.file("gone.bin"));
+    ASSERT_EQ(pak({"compact", archive}).status, 0);
+    const Bytes new_archive = read_file(archive);
+    for (const char *signal : {"INT", "TERM", "HUP"})
+        for (const char *delay : {"0.05", "0.2", "0.5", "1"}) {
+            SCOPED_TRACE(std::string(signal) + " after " + delay + " s");
+            write_file(archive, old_archive);
+            write_file(backup, old_backup);
+            const std::string command = "timeout --preserve-status -s " + std::string(signal) + " " + delay + " \"" +
+                                        std::getenv("KORIN_BIN") + "/pak\" compact \"" + archive + "\" >/dev/null 2>&1";
+            const int status = (std::system(command.c_str()) >> 8) & 0xFF;
+            EXPECT_TRUE(status == 0 || status == 129 || status == 130 || status == 143) << status;
+            std::set<std::string> left;
+            for (const auto &e : std::filesystem::directory_iterator(dir.path())) left.insert(e.path().filename().string());
+            left.erase("stdout"), left.erase("stderr");
+            EXPECT_EQ(left, (std::set<std::string>{"a.pak", "a.BAK"})) << "a temporary file left behind";
+            const Bytes now = read_file(archive), now_backup = read_file(backup);
+            EXPECT_TRUE(now == old_archive || now == new_archive) << "torn archive";
+            EXPECT_TRUE(now_backup == old_backup || now_backup == old_archive) << "torn backup";
+        }
 }
 #endif
 

@@ -1,6 +1,7 @@
 // pak create, add, delete, rename, compact and attach, compared byte for byte
 // with what the independent writer makes of the same description.
 #include <filesystem>
+#include <set>
 
 #include "tools/pak/tests/harness.h"
 
@@ -197,6 +198,46 @@ TEST_F(Write, AttachAppendsWithATrailerAndRefusesSignedTargets)
         expect_refused({"attach", write("t.exe", bytes), archive}, 1, says);
         EXPECT_EQ(read(file("t.exe")), bytes) << says;
     }
+}
+
+TEST_F(Write, AttachRefusesAFileThatIsNoProgramUnlessForced)
+{
+    const std::string archive = made("p.pak", {}, {{"#:\\a", bytes_of("aa")}});
+    Bytes no_pe_signature = minimal_pe(0x400);
+    no_pe_signature[get_u32(no_pe_signature, 0x3C)] = 'X';
+    for (const Bytes &bytes : {bytes_of("root:x:0:0::/root:/bin/sh\n"), fake_exe(4096), no_pe_signature}) {
+        expect_refused({"attach", write("t.txt", bytes), archive}, 1, "not a PE program");
+        EXPECT_EQ(read(file("t.txt")), bytes);
+    }
+    ASSERT_EQ(pak({"attach", file("t.txt"), archive, "--force"}).status, 0);
+    EXPECT_EQ(read(file("t.txt")), appended(no_pe_signature, read(archive)));
+}
+
+TEST_F(Write, OthersFilesUnderTemporaryNamesSurviveAndReplacedFilesKeepTheirMode)
+{
+    const std::string path = made("a.pak", {}, {{"#:\\a", bytes_of("aa")}});
+    const std::string target = write("t.exe", minimal_pe(0x2200));
+    const Bytes precious = bytes_of("PRECIOUS");
+    const Names theirs = {"a.pak.tmp", "a.pak.pak-new", "a.BAK.tmp", "t.exe.tmp"};
+    for (const std::string &name : theirs) write(name, precious);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    for (const Names &args : {Names{"add", path, write("b.bin", bytes_of("bb"))}, Names{"compact", path},
+                              Names{"attach", target, path}})
+        ASSERT_EQ(pak(args).status, 0) << args[0];
+    std::set<std::string> left;
+    for (const auto &e : fs::directory_iterator(dir.path())) left.insert(e.path().filename().string());
+    std::set<std::string> expected(theirs.begin(), theirs.end());
+    expected.insert({"a.pak", "a.BAK", "t.exe", "b.bin", "host.bin"});
+    EXPECT_EQ(left, expected) << "a temporary file left behind";
+    for (const std::string &name : theirs) EXPECT_EQ(read(file(name)), precious) << name;
+#ifndef _WIN32
+    const auto mode = [&](const char *name) { return fs::status(file(name)).permissions() & fs::perms::mask; };
+    EXPECT_EQ(mode("a.pak"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(mode("a.BAK"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(static_cast<int>(mode("t.exe")), 0755);
+#endif
 }
 
 }  // namespace

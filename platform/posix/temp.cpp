@@ -1,0 +1,93 @@
+// The temporary files an interruption removes. The signal handler reads the
+// table while the program may be changing it, so each slot is written whole
+// before it is marked in use, and the handler makes only async-signal-safe
+// calls (unlink, _exit).
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/internal.h"
+#include "platform/platform.h"
+#include "platform/posix/native.h"
+
+namespace {
+
+constexpr int TEMP_SLOTS = 8;
+struct TempSlot {
+    volatile sig_atomic_t used;
+    char path[PATH_MAX];
+};
+TempSlot temps[TEMP_SLOTS];
+
+const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP};
+int hold_depth = 0;
+sigset_t held_before;
+
+void on_interrupt(int signal_number)
+{
+    for (TempSlot &slot : temps)
+        if (slot.used) unlink(slot.path);
+    _exit(128 + signal_number);
+}
+
+}  // namespace
+
+void temp_hold()
+{
+    if (hold_depth++ > 0) return;
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : HANDLED) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &held_before);
+}
+
+void temp_release()
+{
+    if (--hold_depth > 0) return;
+    pthread_sigmask(SIG_SETMASK, &held_before, nullptr);
+}
+
+int temp_remember(const char *name)
+{
+    const NativeName native(name);
+    if (!native.ok) return -1;
+    for (TempSlot &slot : temps) {
+        if (slot.used) continue;
+        std::memcpy(slot.path, native.path, sizeof slot.path);
+        slot.used = 1;
+        return 0;
+    }
+    return -1;
+}
+
+void disk_temp_forget(const char *name)
+{
+    const NativeName native(name);
+    if (!native.ok) return;
+    temp_hold();
+    for (TempSlot &slot : temps)
+        if (slot.used && std::strcmp(slot.path, native.path) == 0) slot.used = 0;
+    temp_release();
+}
+
+void temp_forget_all()
+{
+    for (TempSlot &slot : temps) slot.used = 0;
+}
+
+void disk_temp_interrupts()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    // One handler at a time: a second signal waits for the first to finish.
+    for (const int s : HANDLED) sigaddset(&action.sa_mask, s);
+    for (const int s : HANDLED) {
+        // A signal ignored from the start (nohup) stays ignored.
+        struct sigaction before;
+        if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(s, &action, nullptr);
+    }
+}

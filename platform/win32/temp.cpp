@@ -1,0 +1,93 @@
+// The temporary files an interruption removes. The console's control handler
+// runs on a thread of its own while the program goes on, so the table is
+// guarded by a lock that creating a temporary file holds too. Temporary files
+// are opened sharing deletion (disk_create_new), so the handler can remove one
+// that is still being written; the system deletes it when the process ends.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/internal.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int TEMP_SLOTS = 8;
+struct TempSlot {
+    bool used;
+    char name[PATH_BUFFER_SIZE];
+};
+TempSlot temps[TEMP_SLOTS];
+
+CRITICAL_SECTION lock;
+// Spins once, at the first use from any thread.
+LONG lock_state = 0;  // 0 none, 1 being made, 2 ready
+
+void lock_ready()
+{
+    if (lock_state == 2) return;
+    if (InterlockedCompareExchange(&lock_state, 1, 0) == 0) {
+        InitializeCriticalSection(&lock);
+        InterlockedExchange(&lock_state, 2);
+        return;
+    }
+    while (lock_state != 2) Sleep(0);
+}
+
+BOOL WINAPI on_console_event(DWORD event)
+{
+    UINT status;
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT: status = 130; break;  // as SIGINT
+    case CTRL_CLOSE_EVENT: status = 129; break;  // as SIGHUP
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: status = 143; break;  // as SIGTERM
+    default: return FALSE;
+    }
+    // Held for good: no temporary file is made from now on.
+    temp_hold();
+    for (const TempSlot &slot : temps)
+        if (slot.used) DeleteFileA(slot.name);
+    ExitProcess(status);
+    return TRUE;
+}
+
+}  // namespace
+
+void temp_hold()
+{
+    lock_ready();
+    EnterCriticalSection(&lock);
+}
+
+void temp_release() { LeaveCriticalSection(&lock); }
+
+int temp_remember(const char *name)
+{
+    if (std::strlen(name) >= PATH_BUFFER_SIZE) return -1;
+    for (TempSlot &slot : temps) {
+        if (slot.used) continue;
+        std::strcpy(slot.name, name);
+        slot.used = true;
+        return 0;
+    }
+    return -1;
+}
+
+void disk_temp_forget(const char *name)
+{
+    temp_hold();
+    for (TempSlot &slot : temps)
+        if (slot.used && std::strcmp(slot.name, name) == 0) slot.used = false;
+    temp_release();
+}
+
+void temp_forget_all()
+{
+    temp_hold();
+    for (TempSlot &slot : temps) slot.used = false;
+    temp_release();
+}
+
+void disk_temp_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
