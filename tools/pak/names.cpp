@@ -149,10 +149,4 @@ bool stored_name_ok(const char *name)
     return n >= 1 && n <= PAK_NAME_SIZE - 1;
 }
 
-bool names_equal(const char *a, const char *b)
-{
-    for (;; ++a, ++b) {
-        if (upper(*a) != upper(*b)) return false;
-        if (!*a) return true;
-    }
-}
+bool names_equal(const char *a, const char *b) { return path_same_name(a, b) != 0; }

@@ -36,5 +36,6 @@ const char *host_base_name(const char *path);
 // True when the name is 1 to 39 bytes, what a directory record holds.
 bool stored_name_ok(const char *name);
 
-// Case-insensitive (ASCII letters only) equality, as lookups compare names.
+// Equality as lookups compare names: ASCII letters in any case, both bytes of
+// a double-byte character exactly.
 bool names_equal(const char *a, const char *b);

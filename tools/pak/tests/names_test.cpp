@@ -48,4 +48,12 @@ TEST(ExtractNames, BuffersAreNeverOverrun)
     EXPECT_EQ(std::string(out), std::string(40, 'a'));
 }
 
+// 再 (A6 41) and 地 (A6 61) differ in a trail byte that looks like a letter.
+TEST(StoredNames, DoubleByteCharactersCompareExactly)
+{
+    EXPECT_TRUE(names_equal("#:\\Korin3.exe", "#:\\KORIN3.EXE"));
+    EXPECT_TRUE(names_equal("\xA6\x41.txt", "\xA6\x41.TXT"));
+    EXPECT_FALSE(names_equal("\xA6\x41", "\xA6\x61"));
+}
+
 }  // namespace
