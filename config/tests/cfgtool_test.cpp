@@ -92,22 +92,13 @@ TEST(Cfgtool, AFailedWriteToStandardOutputFailsAndAClosedPipeEndsQuietly)
     std::string text;
     for (int i = 0; i < 20000; ++i) text += "KEY" + std::to_string(i) + "=value\r\n";
     const std::string big = dir.write("big.ini", fixtures::bytes_of(text));
-    const struct {
-        std::vector<std::string> words;
-        const char *redirection;
-        int status;
-        const char *err;
-    } cases[] = {
+    const std::vector<fixtures::OutputCase> cases = {
         {{big}, ">/dev/full", 1, "cfgtool: standard output: disk full\n"},
         {{big}, ">&-", 1, "cfgtool: standard output: failed: not open\n"},
         {{"--help"}, ">/dev/full", 1, "cfgtool: standard output: disk full\n"},
         {{big}, "| head -c1 >/dev/null", 128 + 13, ""},
     };
-    for (const auto &c : cases) {
-        const fixtures::ProgramRun r = fixtures::run_program_out("cfgtool", c.words, c.redirection, dir.path().string());
-        EXPECT_EQ(r.status, c.status) << c.words[0] << " " << c.redirection;
-        EXPECT_EQ(r.err, c.err) << c.words[0] << " " << c.redirection;
-    }
+    EXPECT_EQ(fixtures::output_mismatches("cfgtool", cases, dir.path().string()), "");
 }
 #endif
 

@@ -52,6 +52,17 @@ ProgramRun run_program_out(const std::string &name, const std::vector<std::strin
     const Bytes e = read_file(err), s = read_file(status);
     return {std::atoi(std::string(s.begin(), s.end()).c_str()), "", std::string(e.begin(), e.end())};
 }
+
+std::string output_mismatches(const std::string &name, const std::vector<OutputCase> &cases, const std::string &scratch)
+{
+    std::string report;
+    for (const auto &c : cases) {
+        const ProgramRun r = run_program_out(name, c.words, c.redirection, scratch);
+        if (r.status != c.status || r.err != c.err)
+            report += c.words[0] + " " + c.redirection + ": status " + std::to_string(r.status) + ", stderr \"" + r.err + "\"\n";
+    }
+    return report;
+}
 #endif
 
 }  // namespace fixtures

@@ -25,6 +25,18 @@ ProgramRun run_program(const std::string &name, const std::vector<std::string> &
 // (">/dev/full", ">&-", "| head -c1 >/dev/null"); out stays empty.
 ProgramRun run_program_out(const std::string &name, const std::vector<std::string> &words, const std::string &redirection,
                            const std::string &scratch);
+
+// One way a write to standard output can fail, and what the program must do.
+struct OutputCase {
+    std::vector<std::string> words;
+    const char *redirection;
+    int status;
+    const char *err;
+};
+
+// A line for every case whose status or standard error differs; empty when
+// all held.
+std::string output_mismatches(const std::string &name, const std::vector<OutputCase> &cases, const std::string &scratch);
 #endif
 
 }  // namespace fixtures

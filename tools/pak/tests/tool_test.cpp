@@ -53,22 +53,13 @@ TEST(PakProgram, AFailedWriteToStandardOutputFailsTheCommandAndAClosedPipeEndsIt
     const std::string archive = dir.file("t.pak"), big = dir.write("big.bin", pattern_bytes(300000, 7));
     ASSERT_EQ(run_program("pak", {"create", archive}, dir.path().string()).status, 0);
     ASSERT_EQ(run_program("pak", {"add", archive, big, "--store"}, dir.path().string()).status, 0);
-    const struct {
-        std::vector<std::string> words;
-        const char *redirection;
-        int status;
-        const char *err;
-    } cases[] = {
+    const std::vector<OutputCase> cases = {
         {{"cat", archive, "big.bin"}, ">/dev/full", 1, "pak: standard output: disk full\n"},
         {{"list", archive}, ">&-", 1, "pak: standard output: failed: not open\n"},
         {{"--help"}, ">/dev/full", 1, "pak: standard output: disk full\n"},
         {{"cat", archive, "big.bin"}, "| head -c1 >/dev/null", 128 + 13, ""},
     };
-    for (const auto &c : cases) {
-        const ProgramRun r = run_program_out("pak", c.words, c.redirection, dir.path().string());
-        EXPECT_EQ(r.status, c.status) << c.words[0] << " " << c.redirection;
-        EXPECT_EQ(r.err, c.err) << c.words[0] << " " << c.redirection;
-    }
+    EXPECT_EQ(output_mismatches("pak", cases, dir.path().string()), "");
 }
 
 // A signal at several points of a long compact: exit 0 or 128 + the signal,
