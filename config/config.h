@@ -29,6 +29,9 @@ enum CfgToken {
 int32_t cfg_load(const char *path);
 void cfg_free();
 void cfg_set_include_folder(const char *folder);
+// Opens an include as the last load looks for it: as given, beside the
+// configuration file, then in the include folder. A handle, or -1.
+int cfg_open_include(const char *name);
 // The text must end in CR LF, as every stored text does: scanning inside a
 // token relies on it.
 int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_out,

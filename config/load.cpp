@@ -189,16 +189,6 @@ int open_config(const char *path)
     return joined;
 }
 
-// As given, beside the configuration file, then in the include folder.
-int open_include(const char *name)
-{
-    int handle = vfs_open(name, 0);
-    if (handle == -1 && g_cfg.config_folder[0] && join_path(g_cfg.config_folder, name))
-        handle = vfs_open(g_cfg.scratch, 0);
-    if (handle == -1 && g_cfg.include_folder[0] && join_path(g_cfg.include_folder, name))
-        handle = vfs_open(g_cfg.scratch, 0);
-    return handle;
-}
 
 // ---- Parsing ---------------------------------------------------------------------
 
@@ -206,7 +196,7 @@ int open_include(const char *name)
 // the main text is parsed. A file that is not found is skipped.
 void read_include(const char *name)
 {
-    const int file = open_include(name);
+    const int file = cfg_open_include(name);
     if (file == -1) return;
     ScopeGuard close_file([&] { vfs_close(file); });
     const int32_t n = vfs_size(file);
@@ -323,6 +313,17 @@ void cfg_free()
 {
     release_text();
     release_include();
+}
+
+// As given, beside the configuration file, then in the include folder.
+int cfg_open_include(const char *name)
+{
+    int handle = vfs_open(name, 0);
+    if (handle == -1 && g_cfg.config_folder[0] && join_path(g_cfg.config_folder, name))
+        handle = vfs_open(g_cfg.scratch, 0);
+    if (handle == -1 && g_cfg.include_folder[0] && join_path(g_cfg.include_folder, name))
+        handle = vfs_open(g_cfg.scratch, 0);
+    return handle;
 }
 
 // A folder too long for the field is not cut (that would name another

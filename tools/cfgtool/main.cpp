@@ -119,16 +119,6 @@ void warn_name(const char *file, const char *before, const char *name, const cha
 
 void warn(const char *file, const char *a, const char *b = "") { warn_name(file, a, "", b); }
 
-bool ascii_equal(const char *a, const char *b)
-{
-    for (;; ++a, ++b) {
-        const char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-        const char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
-
 // The whole file, as the loader reads it, ended in CR LF as every stored text
 // is (the tokenizer relies on it); null when it cannot be read.
 char *read_text(const char *path, int32_t *length)
@@ -147,21 +137,10 @@ char *read_text(const char *path, int32_t *length)
     return text;
 }
 
-// Whether an include of that name opens where the loader looks: as given,
-// then beside the configuration file.
-bool include_opens(const char *path, const char *name)
+// Whether an include of that name opens where the loader looks.
+bool include_opens(const char *name)
 {
-    int h = vfs_open(name, 0);
-    const char *slash = std::strrchr(path, '\\');
-    if (h == -1 && slash) {
-        char joined[512];
-        const size_t dir = static_cast<size_t>(slash - path) + 1;
-        if (dir + std::strlen(name) < sizeof joined) {
-            std::memcpy(joined, path, dir);
-            std::strcpy(joined + dir, name);
-            h = vfs_open(joined, 0);
-        }
-    }
+    const int h = cfg_open_include(name);
     if (h == -1) return false;
     vfs_close(h);
     return true;
@@ -204,10 +183,10 @@ void warn_about_file(const char *path)
         int32_t name = 0, value = 0;
         const int token = cfg_next_token(text, &position, length, &name, &value, text);
         if (token == CFG_END) break;
-        if (token != CFG_DIRECTIVE || !value || !ascii_equal(text + name, "include")) continue;
+        if (token != CFG_DIRECTIVE || !value || !path_same_name(text + name, "include")) continue;
         const char *include = text + value;
         if (include[0] == '"') warn_name(path, "the include name ", include, " is quoted; the quotes are part of the name the program looks for");
-        if (!include_opens(path, include)) warn_name(path, "the include ", include, " finds no file; the program skips it");
+        if (!include_opens(include)) warn_name(path, "the include ", include, " finds no file; the program skips it");
     }
     mem_free(text);
 }
@@ -285,7 +264,7 @@ const char *file_of(int32_t handle)
 int32_t key_handle(int32_t section, const char *key, int32_t n)
 {
     for (int32_t k = cfg_next_key(section, nullptr, nullptr); k; k = cfg_next_key(k, nullptr, nullptr))
-        if (ascii_equal(cfg_entry_name(k), key) && --n <= 0) return k;
+        if (path_same_name(cfg_entry_name(k), key) && --n <= 0) return k;
     return section;
 }
 
@@ -297,7 +276,7 @@ void warn_if_too_wide(int32_t section, const char *key, int32_t n, const char *v
         text = nullptr;
         const char *name = nullptr, *macro = nullptr;
         for (int32_t m = cfg_next_macro(0, &name, &macro); m && !text; m = cfg_next_macro(m, &name, &macro))
-            if (ascii_equal(name, value)) text = macro;
+            if (path_same_name(name, value)) text = macro;
     }
     if (!text || !number_too_wide(text)) return;
     char reads[16];
