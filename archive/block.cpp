@@ -156,6 +156,11 @@ int block_unpack_stored(const void *stored, int stored_length, char **out, int *
     return 0;
 }
 
+uint32_t block_checksum(uint32_t crc, const void *data, int length)
+{
+    return static_cast<uint32_t>(crc32(crc, static_cast<const Bytef *>(data), length > 0 ? static_cast<uInt>(length) : 0));
+}
+
 uint32_t pak_read_user_value(const char *path)
 {
     if (!path) return 0xFFFFFFFFu;

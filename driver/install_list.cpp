@@ -8,6 +8,7 @@
 //
 // Registering a name appends a fresh copy of the whole list behind the old
 // content and points the header at it; the old list stays, unreferenced.
+// The new list replaces the old one in one step.
 #include <cstring>
 
 #include "driver/replace.h"
@@ -22,40 +23,38 @@ constexpr uint32_t LIST_COUNT_AT = 772;
 constexpr uint32_t LIST_HEAD_SIZE = 776;
 constexpr char UPDATE_PAK_NAME[] = "Update.PAK";
 
-// Writes the whole buffer into the staged file made for it.
-int write_file(const char *name, const char *data, int size)
+// Writes the whole buffer into a new file, flushed.
+int write_new_file(const char *name, const char *data, int size)
 {
-    const int h = disk_open(name, DISK_WRITE);
+    const int h = disk_create_new(name);
     if (h == -1) return -1;
     const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
-    return disk_close(h) == 0 && written ? 0 : -1;
+    if (disk_close(h) == 0 && written) return 0;
+    disk_force_delete(name);
+    return -1;
 }
 
 }  // namespace
 
-void register_update_pak(const char *path)
+int install_list_with_update_pak(const char *path, char **out, int *out_size)
 {
-    Replacement list;
-    if (replace_init(&list, path) != 0) return;
-
+    *out = nullptr;
     const int h = disk_open(path, DISK_READ);
-    if (h == -1) return;
+    if (h == -1) return 0;
     ScopeGuard close_list([&] { disk_close(h); });
     const uint32_t size = disk_size(h);
-    if (size == DISK_FAILED || size < LIST_HEAD_SIZE || size > DISK_POSITION_LIMIT - INSTALL_SLACK) return;
+    if (size == DISK_FAILED || size < LIST_HEAD_SIZE || size > DISK_POSITION_LIMIT - INSTALL_SLACK) return 0;
     const int s = static_cast<int>(size);
     char *buffer = static_cast<char *>(mem_alloc(size + INSTALL_SLACK));
-    if (!buffer) return;
+    if (!buffer) return 0;
     ScopeGuard release([&] { mem_free(buffer); });
-    if (disk_read(h, buffer, s) != s) return;
-    close_list.dismiss();
-    disk_close(h);
+    if (disk_read(h, buffer, s) != s) return 0;
 
     uint32_t old_offset;
     int32_t old_count;
     std::memcpy(&old_offset, buffer + LIST_OFFSET_AT, 4);
     std::memcpy(&old_count, buffer + LIST_COUNT_AT, 4);
-    if (old_count < 0) return;
+    if (old_count < 0) return 0;
 
     // Copy the old names behind the old content. A list that runs past the
     // data read is damaged and left as it is.
@@ -63,33 +62,41 @@ void register_update_pak(const char *path)
     int copied = 0;
     uint32_t at = old_offset;
     for (int32_t i = 0; i < old_count; ++i) {
-        if (at >= size) return;
+        if (at >= size) return 0;
         const char *name = buffer + at;
         const char *end = static_cast<const char *>(std::memchr(name, 0, size - at));
-        if (!end) return;
-        if (path_same_name(name, UPDATE_PAK_NAME)) return;
+        if (!end) return 0;
+        if (path_same_name(name, UPDATE_PAK_NAME)) return 0;
         const int length = static_cast<int>(end - name) + 1;
         slack -= length;
-        if (slack <= 0) return;
+        if (slack <= 0) return 0;
         std::memcpy(buffer + s + copied, name, static_cast<size_t>(length));
         copied += length;
         at += static_cast<uint32_t>(length);
     }
-    if (old_count > 0 && slack <= INSTALL_RESERVE) return;
+    if (old_count > 0 && slack <= INSTALL_RESERVE) return 0;
     std::memcpy(buffer + s + copied, UPDATE_PAK_NAME, sizeof UPDATE_PAK_NAME);
-    const int total = s + copied + static_cast<int>(sizeof UPDATE_PAK_NAME);
     const int32_t new_count = old_count + 1;
     std::memcpy(buffer + LIST_OFFSET_AT, &size, 4);
     std::memcpy(buffer + LIST_COUNT_AT, &new_count, 4);
+    release.dismiss();
+    *out = buffer;
+    *out_size = s + copied + static_cast<int>(sizeof UPDATE_PAK_NAME);
+    return 1;
+}
 
-    if (replace_stage(&list) != 0) return;
-    if (write_file(list.staged, buffer, total) != 0) {
-        replace_discard(&list);
+void register_update_pak(const char *path)
+{
+    char *list;
+    int size;
+    if (install_list_with_update_pak(path, &list, &size) != 1) return;
+    ScopeGuard release([&] { mem_free(list); });
+    char staged[REPLACE_PATH_SIZE];
+    for (int n = 0; n < SIBLING_TRIES; ++n) {
+        if (sibling_name(staged, path, "NEW", n) != 0) return;
+        if (!name_is_free(staged)) continue;
+        if (write_new_file(staged, list, size) != 0) return;
+        if (replace_in_one_step(staged, path) != 0) disk_force_delete(staged);
         return;
     }
-    if (replace_put(&list) != 0) {
-        replace_undo(&list);
-        return;
-    }
-    replace_commit(&list);
 }

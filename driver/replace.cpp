@@ -2,26 +2,18 @@
 
 #include <cstring>
 
+#include "archive/archive.h"
 #include "platform/error.h"
-#include "platform/scope_guard.h"
 #include "platform/platform.h"
+#include "platform/scope_guard.h"
 
-// Tries of a sibling name: ext itself, then its first letter and 01 to 99.
-constexpr int SIBLING_TRIES = 100;
-
-// target with the extension of its file-name part replaced by ext (three
-// letters; try n_try > 0 keeps only its first and adds two digits), or with "."
-// ext appended when it has none.
-static int sibling_name(char *dest, const char *target, const char *ext, int n_try = 0)
+int sibling_name(char *dest, const char *target, const char *ext, int n_try)
 {
     const size_t n = std::strlen(target);
     if (n + 5 > REPLACE_PATH_SIZE) return -1;
     size_t file = 0;
-    for (size_t i = 0; target[i];) {
+    for (size_t i = 0; target[i]; i += static_cast<size_t>(path_char_len(target + i)))
         if (target[i] == ':' || target[i] == '\\' || target[i] == '/') file = i + 1;
-        const int len = path_char_len(target + i);
-        i += static_cast<size_t>(len);
-    }
     size_t dot = n;
     for (size_t i = file; target[i]; i += static_cast<size_t>(path_char_len(target + i)))
         if (target[i] == '.') dot = i;
@@ -32,22 +24,14 @@ static int sibling_name(char *dest, const char *target, const char *ext, int n_t
         dest[dot + 2] = static_cast<char>('0' + n_try / 10);
         dest[dot + 3] = static_cast<char>('0' + n_try % 10);
     }
-    return 0;
-}
-
-int replace_init(Replacement *r, const char *target)
-{
-    r->moved_aside = false;
-    r->placed = false;
-    r->staged_made = false;
-    if (std::strlen(target) >= REPLACE_PATH_SIZE) return -1;
-    std::strcpy(r->target, target);
-    if (sibling_name(r->staged, target, "NEW") != 0 || sibling_name(r->aside, target, "OLD") != 0)
-        return -1;
     // A target that already carries a sibling's extension would be its own
     // scratch file.
-    if (path_same_name(r->staged, target) || path_same_name(r->aside, target)) return -1;
-    return 0;
+    return path_same_name(dest, target) ? -1 : 0;
+}
+
+int name_is_free(const char *name)
+{
+    return disk_file_size(name) == -1 && err_last() == ERR_NOT_FOUND ? 1 : 0;
 }
 
 int file_opens(const char *name)
@@ -58,78 +42,50 @@ int file_opens(const char *name)
     return 1;
 }
 
-int replace_stage(Replacement *r)
+int held_elsewhere(const char *name)
 {
-    // A file under a sibling name may be anybody's (even a leftover of an
-    // earlier run is not known to be one): it is left alone.
-    for (int n = 0; n < SIBLING_TRIES; ++n) {
-        if (sibling_name(r->staged, r->target, "NEW", n) != 0) return -1;
-        if (path_same_name(r->staged, r->target)) continue;
-        const int h = disk_create_new(r->staged);
-        if (h != -1) {
-            r->staged_made = true;
-            return disk_close(h);
-        }
-        if (err_last() != ERR_EXISTS) return -1;
+    const int h = disk_open(name, DISK_READ_WRITE);
+    if (h != -1) return disk_close(h), 0;
+    return err_last() == ERR_HELD ? 1 : 0;
+}
+
+int file_content(const char *name, Content *out)
+{
+    const int h = disk_open(name, DISK_READ);
+    if (h == -1) return err_last() == ERR_NOT_FOUND ? 0 : -1;
+    ScopeGuard close([&] { disk_close(h); });
+    // On the stack: settling a stopped update must not need the heap.
+    constexpr int CHUNK = 16384;
+    char buffer[CHUNK];
+    const uint32_t size = disk_size(h);
+    if (size == DISK_FAILED) return -1;
+    Content c{size, 0};
+    for (uint32_t left = size; left > 0;) {
+        const int want = left < CHUNK ? static_cast<int>(left) : CHUNK;
+        if (disk_read(h, buffer, want) != want) return -1;
+        c.crc = block_checksum(c.crc, buffer, want);
+        left -= static_cast<uint32_t>(want);
     }
+    *out = c;
+    return 1;
+}
+
+int replace_in_one_step(const char *source, const char *target)
+{
+    if (disk_replace(source, target) == 0) return 0;
+    // Some systems refuse to replace a read-only file.
+    if (err_last() != ERR_ACCESS_DENIED || !file_opens(target)) return -1;
+    disk_set_attributes(target, FILE_ATTR_NORMAL);
+    return disk_replace(source, target);
+}
+
+int keep_aside(const char *target, const char *aside)
+{
+    if (disk_link(target, aside) == 0) return 0;
+    const int h = disk_create_new(aside);
+    if (h == -1) return -1;
+    const bool copied = disk_copy_into(target, h) == 0;
+    if (disk_close(h) == 0 && copied) return 0;
+    disk_force_delete(aside);
     return -1;
-}
-
-// Renames the target to the first free aside name. -1 when that fails for
-// any other reason than a taken name.
-static int move_aside(Replacement *r)
-{
-    for (int n = 0; n < SIBLING_TRIES; ++n) {
-        if (sibling_name(r->aside, r->target, "OLD", n) != 0) return -1;
-        if (path_same_name(r->aside, r->target)) continue;
-        if (disk_rename(r->target, r->aside) == 0) {
-            r->moved_aside = true;
-            return 0;
-        }
-        if (err_last() != ERR_EXISTS) return -1;
-    }
-    return -1;
-}
-
-int replace_put(Replacement *r)
-{
-    if (move_aside(r) != 0 && file_opens(r->target)) {
-        // Some systems refuse to rename a read-only file.
-        disk_set_attributes(r->target, FILE_ATTR_NORMAL);
-        if (move_aside(r) != 0) return -1;
-    }
-    if (disk_rename(r->staged, r->target) != 0) return -1;
-    r->placed = true;
-    r->staged_made = false;
-    return 0;
-}
-
-void replace_undo(Replacement *r)
-{
-    if (r->placed) {
-        disk_force_delete(r->target);
-        r->placed = false;
-    }
-    if (r->moved_aside) {
-        if (disk_rename(r->aside, r->target) == 0) {
-            r->moved_aside = false;
-        } else if (disk_copy(r->aside, r->target) == 0) {
-            disk_force_delete(r->aside);
-            r->moved_aside = false;
-        }
-        // Otherwise the old file stays under the aside name: kept, not lost.
-    }
-    replace_discard(r);
-}
-
-void replace_commit(Replacement *r)
-{
-    if (r->moved_aside) disk_force_delete(r->aside);
-    r->moved_aside = false;
-}
-
-void replace_discard(Replacement *r)
-{
-    if (r->staged_made) disk_force_delete(r->staged);
-    r->staged_made = false;
 }

@@ -1,41 +1,50 @@
-// Replacing files so that a failure can always be undone. The new content is
-// first written in full under a sibling name (staged); putting it in place
-// moves the old file aside under another sibling name and the staged file
-// onto the target's name. Until the caller commits, every step can be
-// reversed, so a set of files is replaced all together or not at all.
+// The file steps of an update. A game file is never absent: its new content
+// is written in full under a free sibling name first, its old content is kept
+// under a second name (a hard link, or a copy where the file system has none),
+// and the new file then takes the target's name in one step. The update
+// journal (journal.h) records each name before the file is made, so that only
+// files this program made are ever deleted.
 //
 // Sibling names keep the target's length (the extension becomes "NEW" or
 // "OLD", or N01... and O01... while those are taken), so any target that the
-// system accepts yields usable siblings. Only files made here are ever
-// deleted: a file found under a sibling name is left as it is.
+// system accepts yields usable siblings.
 #pragma once
 
+#include <cstdint>
+
 constexpr int REPLACE_PATH_SIZE = 512;
+// Tries of a sibling name: the extension itself, then its first letter and 01
+// to 99.
+constexpr int SIBLING_TRIES = 100;
 
-struct Replacement {
-    char target[REPLACE_PATH_SIZE];  // the file being replaced
-    char staged[REPLACE_PATH_SIZE];  // its new content, written by the caller
-    char aside[REPLACE_PATH_SIZE];   // where the old file waits for the commit
-    bool moved_aside;  // the old target lives under `aside` now
-    bool placed;       // the staged file lives under `target` now
-    bool staged_made;  // the staged file exists, made by replace_stage
-};
+// target with the extension of its file-name part replaced by ext (three
+// letters; try n_try > 0 keeps only its first and adds two digits), or with
+// "." ext appended when it has none. -1 when it does not fit or would be the
+// target itself.
+int sibling_name(char *dest, const char *target, const char *ext, int n_try);
 
-// Names the siblings of target. -1 when target or a sibling does not fit.
-int replace_init(Replacement *r, const char *target);
-// Makes the staged file, empty, under the first free sibling name; the caller
-// writes it. -1 on failure.
-int replace_stage(Replacement *r);
-// Moves the old file aside (when there is one), then the staged file onto the
-// target's name. -1 on failure; replace_undo reverses what was done.
-int replace_put(Replacement *r);
-// Brings the old file back under its name (renamed back, or copied back when
-// renaming fails), removing the new file and any staged leftover.
-void replace_undo(Replacement *r);
-// Drops the old file once every replacement of the set stands.
-void replace_commit(Replacement *r);
-// Removes the staged file (when one was made) that will not be put in place.
-void replace_discard(Replacement *r);
-
+// 1 when name is free: nothing of that name exists, as far as the system
+// can tell.
+int name_is_free(const char *name);
 // 1 when name can be opened for reading.
 int file_opens(const char *name);
+
+// 1 when another program holds name open so that it cannot be replaced now
+// (a running program's file on Windows, too). The old content is not kept
+// aside then: a second name of a held file could not be removed either.
+int held_elsewhere(const char *name);
+
+// What a file holds, by size and CRC-32. 1 when read whole, 0 when it does not
+// exist, -1 when it exists but cannot be read now.
+struct Content {
+    uint32_t size;
+    uint32_t crc;
+};
+int file_content(const char *name, Content *out);
+
+// Moves source onto target in one step (target may exist, even read-only);
+// -1 when it cannot be done, both left as they were.
+int replace_in_one_step(const char *source, const char *target);
+// Gives target's content a second name, aside (which must be free): a link,
+// or a flushed copy. -1 on failure, with no file made.
+int keep_aside(const char *target, const char *aside);

@@ -1,13 +1,15 @@
-// The update procedure. Checks come first and change nothing; only when every
-// check passes are the payload's two files unpacked next to the game's, and
-// then put in place together, so that the game is never left with one new
-// file beside one old one, nor without its executable.
+// The update procedure. An update that an earlier run left unfinished is
+// settled first; then checks come and change nothing; only when every check
+// passes are the payload's two files and the new installation list written
+// beside the game's and put in place, each in one step, under a journal that
+// lets the next run finish or undo whatever a stop interrupts.
 #include "driver/update.h"
 
 #include <cstring>
 
 #include "archive/archive.h"
 #include "driver/edition.h"
+#include "driver/journal.h"
 #include "driver/replace.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
@@ -99,20 +101,37 @@ void check_game(bool fits, const char *korin_pak, const char *korin_exe, const c
     if (size != edition.expected_pak_size) update_flags |= UF_WRONG_VERSION;
 }
 
-// The payload's entries and the game files they replace, in the order in
-// which they are put in place.
-struct PayloadFile {
-    const char *entry;
-    const char *game_name;
-};
-constexpr PayloadFile PAYLOAD[] = {
-    {"#:\\Korin3.EXE", "Korin3.EXE"},
-    {"#:\\Update.PAK", "Update.PAK"},
-};
-constexpr int PAYLOAD_COUNT = sizeof PAYLOAD / sizeof PAYLOAD[0];
+// The payload's entries, as the first of the update's files (UPDATE_TARGETS).
+constexpr const char *PAYLOAD_ENTRIES[] = {"#:\\Update.PAK", "#:\\Korin3.EXE"};
+constexpr int PAYLOAD_COUNT = sizeof PAYLOAD_ENTRIES / sizeof PAYLOAD_ENTRIES[0];
+constexpr int LIST = 2;  // the installation list's place among them
 
-// Unpacks both files next to the game's, then puts both in place or neither.
-// True when both stand.
+int write_whole(const char *name, const char *data, int size)
+{
+    const int h = disk_open(name, DISK_WRITE);
+    if (h == -1) return -1;
+    const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
+    return disk_close(h) == 0 && written ? 0 : -1;
+}
+
+// An update an earlier run left unfinished is settled first. False when this
+// run must stop there.
+bool settle_earlier_run(const char *dir)
+{
+    Journal j;
+    bool damaged, finished;
+    const int found = journal_read(&j, dir, &damaged);
+    if (found == 0) return true;
+    SettleResult result = damaged ? SETTLE_DAMAGED : SETTLE_LATER;
+    if (found == 1) result = journal_settle(&j, SETTLE_EITHER, &finished);
+    if (result == SETTLE_DAMAGED) update_flags |= UF_GAME_DAMAGED;
+    return result == SETTLED;
+}
+
+// Writes the new files beside the game's under journalled names, then puts
+// them in place one by one (each in one step, its old content kept aside),
+// and settles the journal: finished when both payload files stand, undone
+// otherwise. True when the update stands.
 bool install_payload(bool fits)
 {
     if (vfs_mount(self_path, DISK_READ) < 0) {
@@ -120,29 +139,48 @@ bool install_payload(bool fits)
         return false;
     }
     ScopeGuard unmount([] { vfs_unmount_all(); });
-    if (!fits) return false;
+    char dir[PATH_SIZE], install_dat[PATH_SIZE];
+    if (!fits || !game_path(dir, "") || !game_path(install_dat, UPDATE_TARGETS[LIST])) return false;
 
-    Replacement files[PAYLOAD_COUNT];
-    for (int i = 0; i < PAYLOAD_COUNT; ++i) {
-        char target[PATH_SIZE];
-        if (!game_path(target, PAYLOAD[i].game_name) || replace_init(&files[i], target) != 0)
-            return false;
-    }
-    ScopeGuard discard([&] {
-        for (Replacement &file : files) replace_discard(&file);
-    });
-    for (int i = 0; i < PAYLOAD_COUNT; ++i) {
-        if (replace_stage(&files[i]) != 0 || extract_file(files[i].staged, PAYLOAD[i].entry) != 0) return false;
-    }
-    discard.dismiss();
+    char *list = nullptr;
+    int list_size = 0;
+    const bool list_changes = install_list_with_update_pak(install_dat, &list, &list_size) == 1;
+    ScopeGuard release_list([&] { mem_free(list); });
 
+    const bool optional[JOURNAL_FILES] = {false, false, true};
+    Journal j;
+    // A list that stays as it is (named already, damaged, held) is no part of it.
+    if (journal_begin(&j, dir, UPDATE_TARGETS, optional, list_changes ? JOURNAL_FILES : LIST) != 0) return false;
+    bool finished = false;
+    ScopeGuard undo([&] { journal_settle(&j, SETTLE_UNDO, &finished); });
+
+    char path[PATH_SIZE];
     for (int i = 0; i < PAYLOAD_COUNT; ++i) {
-        if (replace_put(&files[i]) != 0) {
-            for (int j = PAYLOAD_COUNT - 1; j >= 0; --j) replace_undo(&files[j]);
-            return false;
-        }
+        if (journal_stage(&j, i) != 0) return false;
+        journal_path(&j, j.files[i].staged, path);
+        if (extract_file(path, PAYLOAD_ENTRIES[i]) != 0 || journal_ready(&j, i) != 0) return false;
     }
-    for (Replacement &file : files) replace_commit(&file);
+    // The update stands whatever becomes of the list.
+    if (list_changes && journal_stage(&j, LIST) == 0) {
+        journal_path(&j, j.files[LIST].staged, path);
+        if (write_whole(path, list, list_size) == 0) journal_ready(&j, LIST);
+    }
+
+    for (int i = 0; i < j.file_count; ++i) {
+        JournalFile &f = j.files[i];
+        if (!f.ready) continue;
+        char staged[PATH_SIZE], target[PATH_SIZE];
+        journal_path(&j, f.staged, staged);
+        journal_path(&j, f.target, target);
+        if (!held_elsewhere(target) && (!f.had_old || journal_keep_aside(&j, i) == 0) &&
+            replace_in_one_step(staged, target) == 0)
+            continue;
+        if (!f.optional) return false;
+        f.ready = false;  // left as it was; its staged file goes
+    }
+    undo.dismiss();
+    // A leftover that cannot be removed now is removed by the next run.
+    journal_settle(&j, SETTLE_EITHER, &finished);
     return true;
 }
 
@@ -160,13 +198,14 @@ void update_run()
     const bool fits = game_path(korin_pak, "Korin3.PAK") && game_path(korin_exe, "Korin3.EXE") &&
                       game_path(update_pak, "Update.PAK") && game_path(install_dat, "INSTALL.DAT");
 
-    check_game(fits, korin_pak, korin_exe, update_pak);
-    // Any finding leaves the game folder untouched.
-    if (update_flags == 0 && install_payload(fits)) {
-        update_flags |= UF_DONE;
-        // The update stands whatever the list edit achieves.
-        disk_set_attributes(install_dat, FILE_ATTR_NORMAL);
-        register_update_pak(install_dat);
+    char dir[PATH_SIZE];
+    if (!fits || !game_path(dir, "") || settle_earlier_run(dir)) {
+        check_game(fits, korin_pak, korin_exe, update_pak);
+        // Any finding leaves the game folder untouched.
+        if (update_flags == 0 && install_payload(fits)) {
+            update_flags |= UF_DONE;
+            disk_set_attributes(install_dat, FILE_ATTR_NORMAL);  // as the game expects its list
+        }
     }
     if (update_flags == 0) update_flags = UF_FAILED;
 }

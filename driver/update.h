@@ -14,7 +14,7 @@ enum : UpdateFlags {
     UF_DONE = 0x00000001,             // both payload files are in place
     UF_ALREADY_APPLIED = 0x00000002,  // the game's Update.PAK holds "Update06.txt"
     UF_NEWER_INSTALLED = 0x00000004,  // ... holds "Update07.txt"
-    UF_GAME_DAMAGED = 0x00000008,     // reported, never set by the procedure
+    UF_GAME_DAMAGED = 0x00000008,     // an interrupted update's journal cannot be settled
     UF_PAYLOAD_DAMAGED = 0x00000010,  // own executable cannot be mounted
     UF_WRONG_VERSION = 0x00000040,    // Korin3.PAK missing or of another size
     UF_FAILED = 0x40000000,           // ran, and no other bit was set
@@ -37,8 +37,13 @@ void update_run();
 int extract_file(const char *dest, const char *src);
 // Adds "Update.PAK" to the installation list at path unless it is listed
 // already. The list is rewritten through a temporary file, so a failure leaves
-// the old one whole; a damaged list is left alone.
+// the old one whole; a damaged list is left alone. (The update itself makes
+// the same change through its journal.)
 void register_update_pak(const char *path);
+// The list at path with "Update.PAK" added: 1 with the new content in *out (a
+// mem_alloc block, *size bytes); 0 when the list names it already, is damaged
+// or cannot be read (and so is left alone).
+int install_list_with_update_pak(const char *path, char **out, int *size);
 // 1 when at least one name matched pattern and every match was extracted to
 // the same name with its first character replaced by '@'; 0 otherwise.
 // (not called by the product)

@@ -11,11 +11,22 @@ enum : unsigned {
     FAULT_WRITE = 1u << 2,   // disk_write
     FAULT_RENAME = 1u << 3,  // disk_rename
     FAULT_ALL = FAULT_ALLOC | FAULT_CREATE | FAULT_WRITE | FAULT_RENAME,
+    FAULT_FLUSH = 1u << 4,   // disk_flush
+    FAULT_DELETE = 1u << 5,  // disk_delete (and so disk_force_delete)
+    // Every step that changes what a disk holds (disk_link and disk_create_new
+    // count as creates, disk_replace as a rename).
+    FAULT_DISK_STEPS = FAULT_CREATE | FAULT_WRITE | FAULT_FLUSH | FAULT_RENAME | FAULT_DELETE,
 };
 
 // Counts the points of the given kinds from now on; the nth of them (1-based)
 // fails, and with sticky every later one too. nth = 0 only counts.
 void fault_arm(unsigned kinds, long nth, bool sticky);
+// Counts the points of the given kinds from now on and, on reaching the nth,
+// ends the process at once with FAULT_STOP_STATUS, before that step is taken:
+// no cleanup, no destructors, handles left to the system, as a power cut or
+// an ended task leaves them.
+void fault_arm_stop(unsigned kinds, long nth);
+constexpr int FAULT_STOP_STATUS = 86;
 // Stops failing and counting; the count stays readable.
 void fault_disarm();
 // Points of the armed kinds passed since fault_arm.

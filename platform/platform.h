@@ -100,6 +100,10 @@ int64_t disk_file_size(const char *name);
 // and writes and shares the file with nobody; only the user may read it
 // (POSIX 0600) until the caller gives it the mode of the file it replaces.
 int disk_create_new(const char *name);
+// A second name for an existing file (a hard link), so that the file's
+// content outlives a replacement of its first name; -1 where the file system
+// has no links (the caller copies instead). new_name must be free.
+int disk_link(const char *existing, const char *new_name);
 // Gives `to` the permission bits (POSIX) or the attributes (Windows) of `from`.
 int disk_copy_mode(const char *from, const char *to);
 

@@ -230,6 +230,7 @@ uint32_t disk_size(int handle)
 
 int disk_delete(const char *name)
 {
+    if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
     const NativeName path(name);
     struct stat st;
     if (!path.ok) return -1;
@@ -253,6 +254,15 @@ int disk_rename(const char *old_name, const char *new_name)
     struct stat st;
     if (lstat(to.path, &st) == 0) return fail(ERR_EXISTS, -1);
     return rename(from.path, to.path) == 0 ? 0 : system_failed();
+}
+
+int disk_link(const char *existing, const char *new_name)
+{
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+    const NativeName from(existing);
+    const NativeName to(new_name);
+    if (!from.ok || !to.ok) return -1;
+    return link(from.path, to.path) == 0 ? 0 : system_failed();
 }
 
 int disk_mkdir(const char *path)
@@ -283,6 +293,7 @@ int disk_force_create(const char *name, int attributes)
 
 int disk_flush(int handle)
 {
+    if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");
     // Windows flushes only a handle that may write.
     const int flags = fcntl(handle, F_GETFL);
     if (flags < 0) return system_failed();

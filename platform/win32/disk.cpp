@@ -136,7 +136,17 @@ uint32_t disk_size(int handle)
     return size;
 }
 
-int disk_delete(const char *name) { return DeleteFileA(name) ? 0 : system_failed(); }
+int disk_delete(const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
+    return DeleteFileA(name) ? 0 : system_failed();
+}
+
+int disk_link(const char *existing, const char *new_name)
+{
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+    return CreateHardLinkA(new_name, existing, nullptr) ? 0 : system_failed();
+}
 
 int disk_rename(const char *old_name, const char *new_name)
 {
@@ -160,7 +170,11 @@ int disk_force_create(const char *name, int attributes)
     return disk_create(name, attributes);
 }
 
-int disk_flush(int handle) { return FlushFileBuffers(to_system(handle)) ? 0 : system_failed(); }
+int disk_flush(int handle)
+{
+    if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");
+    return FlushFileBuffers(to_system(handle)) ? 0 : system_failed();
+}
 
 int disk_set_attributes(const char *name, uint32_t attributes)
 {
