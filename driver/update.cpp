@@ -154,16 +154,18 @@ bool install_payload(bool fits)
     bool finished = false;
     ScopeGuard undo([&] { journal_settle(&j, SETTLE_UNDO, &finished); });
 
+    // The list first: once both payload files are complete, so is the list
+    // that names them, and a run that finishes a stopped update places it.
+    // The update stands whatever becomes of the list.
     char path[PATH_SIZE];
+    if (list_changes && journal_stage(&j, LIST) == 0) {
+        journal_path(&j, j.files[LIST].staged, path);
+        if (write_whole(path, list, list_size) == 0) journal_ready(&j, LIST);
+    }
     for (int i = 0; i < PAYLOAD_COUNT; ++i) {
         if (journal_stage(&j, i) != 0) return false;
         journal_path(&j, j.files[i].staged, path);
         if (extract_file(path, PAYLOAD_ENTRIES[i]) != 0 || journal_ready(&j, i) != 0) return false;
-    }
-    // The update stands whatever becomes of the list.
-    if (list_changes && journal_stage(&j, LIST) == 0) {
-        journal_path(&j, j.files[LIST].staged, path);
-        if (write_whole(path, list, list_size) == 0) journal_ready(&j, LIST);
     }
 
     for (int i = 0; i < j.file_count; ++i) {
