@@ -78,6 +78,9 @@ struct GameSetup {
     Bytes payload_bytes = payload(good_payload_entries());
     std::string payload_name = "upd.exe";
     bool write_payload = true;
+    // Somebody else's files under names like the update's scratch files:
+    // every run must leave them as they are.
+    std::vector<std::string> foreign = {"Korin3.NEW", "Update.OLD", "INSTALL.N01"};
 };
 
 struct GameFolder {
@@ -97,6 +100,7 @@ struct GameFolder {
         if (setup.exe) write_file(file("Korin3.EXE"), *setup.exe);
         if (setup.update_pak) write_file(file("Update.PAK"), *setup.update_pak);
         if (setup.install) write_file(file("INSTALL.DAT"), *setup.install);
+        for (const std::string &name : setup.foreign) write_file(file(name), bytes_of("somebody's " + name));
         payload_path = setup.write_payload ? temp.write(setup.payload_name, setup.payload_bytes)
                                            : temp.file(setup.payload_name);
     }

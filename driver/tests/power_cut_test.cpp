@@ -16,9 +16,6 @@ namespace {
 
 using namespace game_folders;
 
-// Files of other people that look like the update's scratch files.
-const char *const FOREIGN[] = {"Korin3.NEW", "Update.OLD", "INSTALL.N01"};
-
 // The files in which two folder states differ, with their sizes.
 std::string differences(const Snapshot &a, const Snapshot &b)
 {
@@ -62,11 +59,9 @@ struct PowerCut : DriverTest {
     void SetUp() override
     {
         DriverTest::SetUp();
-        for (const char *name : FOREIGN) write_file(game.file(name), bytes_of(std::string("somebody's ") + name));
         before = game.contents();
         old_exe = before["Korin3.EXE"], old_pak = before["Update.PAK"];
         GameFolder clean;
-        for (const char *name : FOREIGN) write_file(clean.file(name), bytes_of(std::string("somebody's ") + name));
         fault_arm(FAULT_DISK_STEPS, 0, false);
         EXPECT_EQ(clean.run(), UF_DONE);
         steps = fault_points();
@@ -94,7 +89,7 @@ struct PowerCut : DriverTest {
         Snapshot now = game.contents();
         EXPECT_TRUE(now["Korin3.EXE"] == old_exe || now["Korin3.EXE"] == new_exe()) << "Korin3.EXE half made";
         EXPECT_TRUE(now["Update.PAK"] == old_pak || now["Update.PAK"] == new_update_pak()) << "Update.PAK half made";
-        for (const char *name : FOREIGN) EXPECT_EQ(now[name], before[name]) << name;
+        for (const std::string &name : GameSetup().foreign) EXPECT_EQ(now[name], before[name]) << name;
     }
     void expect_next_run_updates()
     {
