@@ -61,3 +61,25 @@ put('install_list', 'has-update', b'\0' * 768 + struct.pack('<Ii', 776, 1) + b'U
 # Text routines: 40-byte name field, then a pattern / number.
 put('text', 'star', b'README.TXT'.ljust(40, b'\0') + b'*.TXT')
 put('text', 'number', b'a.b.c'.ljust(40, b'\0') + b'-0x1F')
+
+# Update journals: three bytes of folder state (two bits per name, in the
+# order Update.PAK/.NEW/.OLD, Korin3.EXE/.NEW/.OLD, INSTALL.DAT/.NEW/.OLD;
+# 1 holds "A", 2 holds "B"), then the journal. Old files hold "A", new "B".
+def record(fields):
+    return b'%08x %s\r\n' % (zlib.crc32(fields), fields)
+
+def states(*codes):
+    v = sum(c << (2 * i) for i, c in enumerate(codes))
+    return struct.pack('<I', v)[:3]
+
+a, b = zlib.crc32(b'A'), zlib.crc32(b'B')
+files = record(b'file\t0\tUpdate.PAK\t0\t1\t%08x' % a) + record(b'file\t1\tKorin3.EXE\t0\t1\t%08x' % a)
+staged = (record(b'staged\t0\tUpdate.NEW') + record(b'ready\t0\t1\t%08x' % b) +
+          record(b'staged\t1\tKorin3.NEW') + record(b'ready\t1\t1\t%08x' % b))
+asides = record(b'aside\t0\tUpdate.OLD') + record(b'aside\t1\tKorin3.OLD')
+journal = b'KORIN3 UPDATE JOURNAL 1\r\n' + files
+put('journal', 'staged', states(1, 2, 0, 1, 2, 0) + journal + staged)
+put('journal', 'half-placed', states(2, 0, 1, 1, 2, 1) + journal + staged + asides)
+put('journal', 'placed', states(2, 0, 1, 2, 0, 1) + journal + staged + asides)
+put('journal', 'half-staged', states(1, 2, 0, 1, 1, 0) + journal + staged[:-30])
+put('journal', 'torn-start', states(1, 0, 0, 1, 0, 0) + b'KORIN3 UPD')
