@@ -52,6 +52,6 @@ chmod +x "$wrapper"
   fi
 } >"$include"
 
-help2man --no-info --no-discard-stderr --version-string="$version" --name="$description" \
+"${HELP2MAN:-help2man}" --no-info --no-discard-stderr --version-string="$version" --name="$description" \
   --include="$include" --output="$output.new" "$wrapper"
 mv "$output.new" "$output"
