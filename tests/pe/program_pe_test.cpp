@@ -3,8 +3,9 @@
 // and DPI; the version information that Explorer shows; the header flags;
 // and the DLLs the loader must find, all from the files' own bytes.
 //
-// KORIN_DIST names the folder of the deliverables, KORIN_BIN that of pak.exe
-// and cfgtool.exe, KORIN_TABLES that of the editions' UTF-8 tables.
+// KORIN_DELIVERABLE_<EDITION> names each deliverable (in dist or dist-demo,
+// by its payload), KORIN_BIN the folder of pak.exe and cfgtool.exe,
+// KORIN_TABLES that of the editions' UTF-8 tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -73,18 +74,18 @@ std::map<std::string, std::string> table(const std::string &id)
 std::vector<Program> programs()
 {
     const struct {
-        const char *id, *file;
+        const char *id, *variable, *file;
         uint32_t ms, ls;
         uint16_t language;
     } editions[] = {
-        {"v106c", "upd106c.exe", 0x00010006, 0x00000003, 0x0804},
-        {"v106", "upd106.exe", 0x00010006, 0x00000000, 0x0404},
-        {"v21", "upd21.exe", 0x00020001, 0x00000000, 0x0404},
+        {"v106c", "KORIN_DELIVERABLE_V106C", "upd106c.exe", 0x00010006, 0x00000003, 0x0804},
+        {"v106", "KORIN_DELIVERABLE_V106", "upd106.exe", 0x00010006, 0x00000000, 0x0404},
+        {"v21", "KORIN_DELIVERABLE_V21", "upd21.exe", 0x00020001, 0x00000000, 0x0404},
     };
     std::vector<Program> list;
     for (const auto &e : editions) {
         auto t = table(e.id);
-        list.push_back({env("KORIN_DIST") + "/" + e.file, true, e.file, t["title"], t["name"].empty() ? "" : t["name"].substr(1), e.ms, e.ls,
+        list.push_back({env(e.variable), true, e.file, t["title"], t["name"].empty() ? "" : t["name"].substr(1), e.ms, e.ls,
                         e.language, static_cast<uint16_t>(std::atoi(t["code_page"].c_str()))});
     }
     for (const auto &[file, what] : {std::pair{"pak.exe", "PAK archive tool"}, {"cfgtool.exe", "Configuration file viewer"}})
