@@ -5,6 +5,7 @@
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/cli.h"
+#include "tools/pak/codepage.h"
 #include "tools/pak/edit_session.h"
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
@@ -90,11 +91,14 @@ int cmd_create(const PakArgs &args)
 
 int cmd_delete(const PakArgs &args)
 {
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
     for (int k = 1; k < args.positional_count; ++k) {
-        const char *name = args.positional[k];
+        char name[PATH_BUFFER_SIZE];
+        if (typed_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
         char stored[PAK_NAME_SIZE];
         if (find_live(s.slot, name, stored) < 0) {
             out_error(name, "no such entry in %s; nothing deleted", s.path);
@@ -114,8 +118,12 @@ int cmd_delete(const PakArgs &args)
 
 int cmd_rename(const PakArgs &args)
 {
-    const char *name = args.positional[1];
-    const char *new_name = args.positional[2];
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    char name[PATH_BUFFER_SIZE], new_name[PATH_BUFFER_SIZE];
+    if (typed_name(args.positional[1], code_page, name, sizeof name) != 0 ||
+        typed_name(args.positional[2], code_page, new_name, sizeof new_name) != 0)
+        return PAK_EXIT_FAILED;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
