@@ -83,6 +83,31 @@ bool glob(const char *pattern, const char *name)
     return glob(pattern + 1, name + 1);
 }
 
+// Whether a host name of n bytes, read by the double-byte rule, ends in a
+// lead byte that would take the '\\' after it as its trail byte: a UTF-8
+// folder name ("深" is E6 B7 B1) stored as bytes would run into the name
+// beneath it. POSIX only: Windows names are in its code page and pair up.
+bool straddles(const PakArgs &args, const char *part, size_t n)
+{
+#ifdef _WIN32
+    (void)args, (void)part, (void)n;
+    return false;
+#else
+    if (!path_dbcs || args.present[OPT_CODEPAGE] || n == 0) return false;
+    size_t i = 0;
+    while (i + 1 < n) i += path_char_len(part + i) == 2 ? 2 : 1;
+    const unsigned char last = static_cast<unsigned char>(part[n - 1]);
+    return i == n - 1 && last >= 0x81 && last <= 0xFE;
+#endif
+}
+
+int refuse_straddle(const char *host)
+{
+    out_error(host, "as bytes, this UTF-8 name would run into the name beneath it in the archive's double-byte "
+                    "code page; give --codepage 936 or 950");
+    return -1;
+}
+
 bool excluded(const PakArgs &args, const char *name)
 {
     const bool utf8 = args.present[OPT_CODEPAGE];
@@ -161,6 +186,10 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
             continue;
         }
         if (child_host && is_folder(child_host)) {
+            if (straddles(args, names[i], std::strlen(names[i]))) {
+                mem_free(child_name);
+                return refuse_straddle(child_host), mem_free(child_host), -1;
+            }
             ScopeGuard drop([&] {
                 mem_free(child_name);
                 mem_free(child_host);
@@ -239,6 +268,12 @@ int inputs_collect(const PakArgs &args, InputList *list)
         if (absolute(typed) || !std::strncmp(typed, "..", 2)) named = host_base_name(typed);
         if (!named[0] || !std::strcmp(named, "..")) named = typed;  // "/", "..": refused by the name check
         inputs_normal_name(named, normal, args.present[OPT_CODEPAGE]);
+        for (const char *part = named, *slash; (slash = std::strchr(part, '/')); part = slash + 1) {
+            if (straddles(args, part, static_cast<size_t>(slash - part))) {
+                mem_free(host);
+                return refuse_straddle(typed), PAK_EXIT_FAILED;
+            }
+        }
         if (!std::strcmp(normal, ".")) normal[0] = 0;  // the folder itself: its files by their own names
         const bool folder = is_folder(host);
         if (folder && args.present[OPT_AS]) {
