@@ -26,27 +26,34 @@ void report(const ArchiveView &view, const char *name, const char *reason)
     out_printf(CONSOLE_ERR, ": %s\n", reason);
 }
 
-// Writes the whole buffer to the file at path through a new file beside it
-// that replaces it only when written in full: a failed write leaves an
-// existing file as it was, and no partial one.
+// Writes the whole buffer to the file at path. A new file that cannot be
+// written in full is removed again; an existing one is replaced through a
+// new file beside it, with its mode, only once that is whole, so that a
+// failed write leaves it as it was.
 int write_file(const char *path, const char *data, int length)
 {
     char temp[PATH_BUFFER_SIZE * 2];
-    const int file = disk_create_temp(temp, static_cast<int>(sizeof temp), path, ".pak-new");
+    const int probe = disk_open(path, DISK_READ);
+    const bool replacing = probe != -1;
+    if (replacing) disk_close(probe);
+    const int file = replacing ? disk_create_temp(temp, static_cast<int>(sizeof temp), path, ".pak-new")
+                               : disk_create(path, DISK_ATTR_NORMAL);
     if (file == -1) return -1;
+    const char *written = replacing ? temp : path;
     int done = 0;
     while (done < length) {
         const int n = disk_write(file, data + done, length - done);
         if (n <= 0) break;
         done += n;
     }
-    if (disk_close(file) != 0 || done != length || disk_replace(temp, path) != 0) {
+    if (disk_close(file) != 0 || done != length ||
+        (replacing && (disk_copy_mode(path, temp) != 0 || disk_replace(temp, path) != 0))) {
         const ErrReason why = err_last();
-        disk_delete(temp);
-        disk_temp_forget(temp);
+        disk_delete(written);
+        if (replacing) disk_temp_forget(temp);
         return fail(why, -1);
     }
-    disk_temp_forget(temp);
+    if (replacing) disk_temp_forget(temp);
     return 0;
 }
 
