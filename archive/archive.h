@@ -79,6 +79,8 @@ int vfs_is_appended_name(const char *path);
 // ERR_DAMAGED (header or directory contradicts the file), ERR_TOO_LARGE,
 // ERR_TOO_MANY (every slot taken), or the disk's reason.
 int vfs_mount(const char *path, int mode);
+// The appended form whatever the name, read-only. (not called by the product)
+int vfs_mount_appended(const char *path);
 void vfs_unmount(int slot);  // writes a changed directory back first
 void vfs_unmount_all();
 int pak_write_directory(int slot);

@@ -134,7 +134,9 @@ void index_drop(int slot)
     g_mount.slots[slot].sorted_index = nullptr;
 }
 
-int vfs_mount(const char *path, int mode)
+namespace {
+
+int mount_file(const char *path, int mode, bool appended)
 {
     if (!path) return fail(ERR_BAD_NAME, -1);
     const int slot = slot_alloc();
@@ -143,7 +145,6 @@ int vfs_mount(const char *path, int mode)
         std::memset(&g_handles, 0, sizeof g_handles);
         g_mount.handles_cleared = true;
     }
-    const bool appended = vfs_is_appended_name(path);
     if (appended && mode != DISK_READ)
         return fail(ERR_ACCESS_DENIED, -1, "an archive attached to a program is read-only");
 
@@ -200,6 +201,12 @@ int vfs_mount(const char *path, int mode)
     close_file.dismiss();
     return slot;
 }
+
+}  // namespace
+
+int vfs_mount(const char *path, int mode) { return mount_file(path, mode, path && vfs_is_appended_name(path)); }
+
+int vfs_mount_appended(const char *path) { return mount_file(path, DISK_READ, true); }
 
 void vfs_unmount(int slot)
 {

@@ -145,6 +145,19 @@ void console_start();
 int console_write(int stream, const void *bytes, int count);
 // 1 when the stream is an interactive terminal, 0 for a pipe or a file.
 int console_is_terminal(int stream);
+// Reads up to count bytes of standard input, unchanged. Result: bytes read,
+// 0 at its end, -1 with the reason.
+int console_read(void *buffer, int count);
+
+// ---- Text in the game's code pages (command-line tools) ------------------------
+
+// Names between UTF-8 and code page 936 (GBK) or 950 (Big5): iconv on POSIX,
+// the system's conversion on Windows. Result: bytes written to out (size
+// bytes, terminator included), or -1: ERR_BAD_NAME when a character has no
+// form in the other encoding (or the input is not valid in its own),
+// ERR_NAME_TOO_LONG when out is too small.
+int text_from_utf8(int code_page, const char *utf8, char *out, int size);
+int text_to_utf8(int code_page, const char *text, char *out, int size);
 
 // ---- Memory -----------------------------------------------------------------
 

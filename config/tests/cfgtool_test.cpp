@@ -81,8 +81,13 @@ TEST(Cfgtool, WarnsWhereTheProgramReadsAFileOtherwiseThanMeant)
         EXPECT_NE(r.err.find("t.ini: warning: " + std::string(c.warning)), std::string::npos) << r.err;
     }
     const fixtures::ProgramRun help = fixtures::run_program("cfgtool", {"-h"}, dir.path().string());
+    const fixtures::ProgramRun version = fixtures::run_program("cfgtool", {"--version"}, dir.path().string());
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: cfgtool", 0), 0u);
+    EXPECT_EQ(version.status, 0);
+    // The version is the first thing help says, and the version line is it alone.
+    ASSERT_EQ(version.out.rfind("cfgtool ", 0), 0u) << version.out;
+    EXPECT_EQ(help.out.rfind(version.out.substr(0, version.out.size() - 1) + ": ", 0), 0u) << help.out;
+    EXPECT_NE(help.out.find("\nusage: cfgtool"), std::string::npos);
 }
 
 #ifndef _WIN32

@@ -41,3 +41,12 @@ int console_is_terminal(int stream)
 {
     return isatty(stream == CONSOLE_ERR ? 2 : 1) ? 1 : 0;
 }
+
+int console_read(void *buffer, int count)
+{
+    for (;;) {
+        const ssize_t n = read(0, buffer, static_cast<size_t>(count));
+        if (n >= 0) return static_cast<int>(n);
+        if (errno != EINTR) return err_from_system(), -1;
+    }
+}

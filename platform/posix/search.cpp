@@ -100,7 +100,9 @@ bool next_entry(const char **name, uint32_t *attributes)
 bool open_search(const char *pattern)
 {
     const char *last = pattern;  // the last component starts here
-    for (const char *p = pattern; *p; p += path_char_len(p))
+    // No trail byte of a double-byte code page is a '/', but a UTF-8 name
+    // read by that rule can put one where a trail byte would stand.
+    for (const char *p = pattern; *p; p += *p == '/' || p[1] == '/' ? 1 : path_char_len(p))
         if (*p == '\\' || *p == '/') last = p + 1;
     const size_t wildcard_length = std::strlen(last);
     if (wildcard_length == 0) return fail(ERR_BAD_NAME, false);

@@ -39,3 +39,14 @@ int console_is_terminal(int stream)
     const HANDLE h = std_handle(stream);
     return h != INVALID_HANDLE_VALUE && h != nullptr && GetFileType(h) == FILE_TYPE_CHAR ? 1 : 0;
 }
+
+int console_read(void *buffer, int count)
+{
+    const HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return fail(ERR_FAILED, -1, "not open");
+    DWORD got = 0;
+    if (ReadFile(h, buffer, static_cast<DWORD>(count), &got, nullptr)) return static_cast<int>(got);
+    // A pipe whose writer is gone has simply ended.
+    if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
+    return err_from_system(), -1;
+}

@@ -87,12 +87,14 @@ void error(const char *a, const char *b = "", const char *c = "")
 }
 
 const char usage_text[] =
+        "cfgtool " KORIN_TOOLS_VERSION ": a configuration file as the program sees it\n"
         "usage: cfgtool FILE... [--get SECTION KEY [N] [--int] | --macros]\n"
         "  FILE...      configuration files, loaded in this order\n"
         "  (no option)  print every section as [name] and its keys as name=value\n"
         "  --get        print the value of the N-th KEY (default 1) of the first SECTION\n"
         "  --int        with --get: print the value as a number (a macro name counts)\n"
-        "  --macros     print the macros of included files as name=value\n";
+        "  --macros     print the macros of included files as name=value\n"
+        "  --version    print the version\n";
 
 // ---- Warnings: what the program reads differently from what was meant ----------
 
@@ -350,6 +352,9 @@ int run(int argc, char **argv)
             macros = true;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             out.put(usage_text);
+            return 0;
+        } else if (!std::strcmp(arg, "--version")) {
+            out.put("cfgtool " KORIN_TOOLS_VERSION "\n");
             return 0;
         } else {
             error("unknown or incomplete option: ", arg);

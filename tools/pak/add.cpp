@@ -1,10 +1,14 @@
-// pak add: host files as entries, packed on N threads and appended by this
-// one in the order given.
+// pak add: host files and folders as entries, every name checked first, then
+// packed on N threads and appended by this one in the order walked, all in
+// one rewrite of the archive.
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
+#include "tools/pak/codepage.h"
 #include "tools/pak/edit_session.h"
+#include "tools/pak/inputs.h"
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
 #include "tools/pak/pack_pool.h"
@@ -18,8 +22,10 @@ constexpr int WRITE_CHUNK = 1 << 20;
 struct AddRun {
     EditSession *session;
     PackItem *items;
-    const char **names;  // stored name of each item
+    char (*names)[PAK_NAME_SIZE];  // stored name of each item
+    const AddInput *inputs;         // the name as typed, for -v
     bool keep_old;
+    bool verbose;
     int count;
     bool reported;  // a consume said why it failed
 };
@@ -74,82 +80,167 @@ int consume(int index, void *context)
         return -1;
     }
     vfs_close(h);
+    if (run->verbose) {
+        out_name(CONSOLE_OUT, run->inputs[index].name);
+        out_write(CONSOLE_OUT, "\n", 1);
+    }
     progress_update("add", index + 1, run->count);
     run->reported = false;
     return 0;
 }
 
+// Standard input, whole, into a new block.
+int read_standard_input(PackItem *item)
+{
+    long long size = 0, capacity = 1 << 16;
+    char *data = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
+    for (int n = 0; data; size += n) {
+        if (size == capacity) {
+            capacity = capacity * 2 > DISK_POSITION_LIMIT ? DISK_POSITION_LIMIT + 1LL : capacity * 2;
+            if (size > DISK_POSITION_LIMIT) break;
+            char *grown = static_cast<char *>(mem_realloc(data, static_cast<size_t>(capacity)));
+            if (!grown) break;
+            data = grown;
+        }
+        n = console_read(data + size, static_cast<int>(capacity - size > WRITE_CHUNK ? WRITE_CHUNK : capacity - size));
+        if (n < 0) {
+            mem_free(data);
+            out_failure("standard input", "cannot read");
+            return -1;
+        }
+        if (n == 0) {
+            item->preloaded = data;
+            item->size = size;
+            return 0;
+        }
+    }
+    mem_free(data);
+    out_error("standard input", size > DISK_POSITION_LIMIT ? "too large for an archive" : "not enough memory");
+    return -1;
+}
+
+// Whether the stored name is one pak stores. Says why not.
+bool name_fits(const char *name, bool force)
+{
+    if (!stored_name_ok(name)) {
+        out_write(CONSOLE_ERR, "pak: ", 5);
+        out_name(CONSOLE_ERR, name);
+        out_printf(CONSOLE_ERR, ": a stored name has 1 to %d characters\n", PAK_NAME_SIZE - 1);
+        return false;
+    }
+    if (std::strpbrk(name, "*?")) {
+        out_error(name, "a stored name cannot hold '*' or '?'");
+        return false;
+    }
+    // The game never needs a name that extract would refuse to write.
+    char path[PAK_NAME_SIZE * 2];
+    const ExtractName verdict = extract_name_check(name, PAK_NAME_SIZE, '/', path, static_cast<int>(sizeof path));
+    if (verdict != XN_OK && !force) {
+        out_write(CONSOLE_ERR, "pak: ", 5);
+        out_name(CONSOLE_ERR, name);
+        out_printf(CONSOLE_ERR, ": %s; --force stores it anyway\n", extract_name_reason(verdict));
+        return false;
+    }
+    return true;
+}
+
+const InputList *sort_list;  // for by_name, which qsort calls without context
+int by_name(const void *a, const void *b)
+{
+    const int i = *static_cast<const int *>(a), j = *static_cast<const int *>(b);
+    const int order = path_name_order(sort_list->items[i].name, sort_list->items[j].name);
+    return order ? order : i - j;
+}
+
+// Two inputs under one stored name would leave only the later one.
+int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int count)
+{
+    int *order = static_cast<int *>(mem_alloc(sizeof(int) * static_cast<size_t>(count)));
+    if (!order) return out_error("add", "not enough memory"), -1;
+    ScopeGuard release([&] { mem_free(order); });
+    for (int i = 0; i < count; ++i) order[i] = i;
+    // Sorted by the stored names, which are the converted ones.
+    InputList stored = inputs;
+    AddInput *view = static_cast<AddInput *>(mem_alloc(sizeof(AddInput) * static_cast<size_t>(count)));
+    if (!view) return out_error("add", "not enough memory"), -1;
+    ScopeGuard release_view([&] { mem_free(view); });
+    for (int i = 0; i < count; ++i) view[i] = AddInput{inputs.items[i].path, names[i]};
+    stored.items = view;
+    sort_list = &stored;
+    std::qsort(order, static_cast<size_t>(count), sizeof(int), by_name);
+    sort_list = nullptr;
+    for (int k = 1; k < count; ++k) {
+        const int a = order[k - 1], b = order[k];
+        if (!names_equal(names[a], names[b])) continue;
+        out_write(CONSOLE_ERR, "pak: ", 5);
+        out_name(CONSOLE_ERR, inputs.items[a].name);
+        out_printf(CONSOLE_ERR, ": %s and %s would both be stored under this name; nothing is added (--keep-old adds both)\n",
+                   inputs.items[a].path, inputs.items[b].path);
+        return -1;
+    }
+    return 0;
+}
+
 // Checks every file and name before the archive is touched.
-int check_files(const PakArgs &args, PackItem *items, const char **names, int count, long long *total)
+int check_files(const PakArgs &args, const InputList &inputs, int code_page, PackItem *items,
+                char (*names)[PAK_NAME_SIZE], long long *total)
 {
     *total = 0;
+    const int count = inputs.count;
     for (int i = 0; i < count; ++i) {
         PackItem &item = items[i];
-        item.path = args.positional[1 + i];
+        item.path = inputs.items[i].path;
         item.store = args.present[OPT_STORE];
-        item.size = disk_file_size(item.path);
-        names[i] = args.present[OPT_AS] ? args.value[OPT_AS] : host_base_name(item.path);
+        char stored[PATH_BUFFER_SIZE];
+        if (typed_name(inputs.items[i].name, code_page, stored, static_cast<int>(sizeof stored)) != 0) return -1;
+        if (!name_fits(stored, args.present[OPT_FORCE])) return -1;
+        std::memcpy(names[i], stored, PAK_NAME_SIZE);
+        if (std::strcmp(item.path, "-") == 0) {
+            if (read_standard_input(&item) != 0) return -1;
+        } else {
+            item.size = disk_file_size(item.path);
+        }
         if (item.size < 0) {
             out_failure(item.path, "cannot read");
             return -1;
         }
-        if (!stored_name_ok(names[i])) {
-            out_error(names[i], "a stored name has 1 to %d characters", PAK_NAME_SIZE - 1);
-            return -1;
-        }
-        if (std::strpbrk(names[i], "*?")) {
-            out_error(names[i], "a stored name cannot hold '*' or '?'");
-            return -1;
-        }
-        // The game never needs a name that extract would refuse to write.
-        char path[PAK_NAME_SIZE * 2];
-        const ExtractName verdict =
-            extract_name_check(names[i], PAK_NAME_SIZE, '/', path, static_cast<int>(sizeof path));
-        if (verdict != XN_OK && !args.present[OPT_FORCE]) {
-            out_write(CONSOLE_ERR, "pak: ", 5);
-            out_name(CONSOLE_ERR, names[i]);
-            out_printf(CONSOLE_ERR, ": %s; --force stores it anyway\n", extract_name_reason(verdict));
-            return -1;
-        }
-        const long long stored = item.store ? item.size : block_stored_bound(item.size);
-        if (stored > DISK_POSITION_LIMIT) {
+        const long long bytes = item.store ? item.size : block_stored_bound(item.size);
+        if (bytes > DISK_POSITION_LIMIT) {
             out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size,
                       static_cast<long long>(item.store ? DISK_POSITION_LIMIT
                                                         : DISK_POSITION_LIMIT - block_stored_bound(0)));
             return -1;
         }
-        *total += stored;
+        *total += bytes;
     }
-    // Two files under one name: the later replaces the earlier, which is
-    // rarely what was meant.
-    for (int i = 0; i < count && !args.present[OPT_KEEP_OLD]; ++i) {
-        for (int j = i + 1; j < count; ++j) {
-            if (!names_equal(names[i], names[j])) continue;
-            out_write(CONSOLE_ERR, "pak: ", 5);
-            out_name(CONSOLE_ERR, names[j]);
-            out_printf(CONSOLE_ERR, ": warning: %s and %s are both stored under this name; %s is kept\n", items[i].path,
-                       items[j].path, items[j].path);
-            break;
-        }
-    }
-    return 0;
+    return args.present[OPT_KEEP_OLD] ? 0 : check_collisions(inputs, names, count);
 }
 
 }  // namespace
 
 int cmd_add(const PakArgs &args)
 {
-    const int count = args.positional_count - 1;
-    int jobs = 1;
+    int jobs = 1, code_page = 0;
     if (args.present[OPT_JOBS] && cli_parse_jobs(args.value[OPT_JOBS], &jobs) != 0)
         return usage_error(CMD_ADD, "-j takes a number of threads from 1 to 64");
-    if (args.present[OPT_AS] && count != 1) return usage_error(CMD_ADD, "--as names one file only");
+    if (args.present[OPT_AS] && args.positional_count != 2) return usage_error(CMD_ADD, "--as names one file only");
+    if (args.present[OPT_AS] && args.present[OPT_PREFIX]) return usage_error(CMD_ADD, "--as gives the whole name; leave out --prefix");
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+
+    InputList inputs;
+    ScopeGuard free_inputs([&] { inputs_free(&inputs); });
+    if (const int status = inputs_collect(args, &inputs); status != PAK_EXIT_OK) return status;
+    const int count = inputs.count;
+    if (count == 0) {
+        out_error(args.positional[0], "no files to add; it is unchanged");
+        return PAK_EXIT_OK;
+    }
 
     PackItem *items = static_cast<PackItem *>(mem_alloc(sizeof(PackItem) * static_cast<size_t>(count)));
     if (items) std::memset(items, 0, sizeof(PackItem) * static_cast<size_t>(count));
-    const char **names = static_cast<const char **>(mem_alloc(sizeof(char *) * static_cast<size_t>(count)));
+    auto names = static_cast<char (*)[PAK_NAME_SIZE]>(mem_alloc(PAK_NAME_SIZE * static_cast<size_t>(count)));
     ScopeGuard release([&] {
-        for (int i = 0; items && i < count; ++i) mem_free(items[i].data);
+        for (int i = 0; items && i < count; ++i) mem_free(items[i].data), mem_free(items[i].preloaded);
         mem_free(items);
         mem_free(names);
     });
@@ -158,7 +249,7 @@ int cmd_add(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     long long total = 0;
-    if (check_files(args, items, names, count, &total) != 0) return PAK_EXIT_FAILED;
+    if (check_files(args, inputs, code_page, items, names, &total) != 0) return PAK_EXIT_FAILED;
 
     // Everything the archive would hold afterwards, at worst: what it holds,
     // the new data, and a directory with the new records.
@@ -191,7 +282,7 @@ int cmd_add(const PakArgs &args)
         cost[i] = items[i].store ? items[i].size : items[i].size + 1 + block_stored_bound(items[i].size);
         if (cost[i] > largest) largest = cost[i];
     }
-    AddRun run{&session, items, names, args.present[OPT_KEEP_OLD], count, false};
+    AddRun run{&session, items, names, inputs.items, args.present[OPT_KEEP_OLD], args.present[OPT_VERBOSE], count, false};
     const int result = pipeline_run(count, jobs, jobs * 8, cost, largest * jobs, work, consume, &run);
     progress_end();
     if (result != 0) {

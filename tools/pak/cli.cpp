@@ -27,22 +27,38 @@ const OptionSpec option_table[OPT_COUNT] = {
     {OPT_KEEP_OLD, 0, "keep-old", false},
     {OPT_JOBS, 'j', "jobs", true},
     {OPT_FORCE, 0, "force", false},
+    {OPT_VERSION, 0, "version", false},
+    {OPT_VERBOSE, 'v', "verbose", false},
+    {OPT_KEEP, 0, "keep", false},
+    {OPT_PREFIX, 0, "prefix", true},
+    {OPT_EXCLUDE, 0, "exclude", true},
+    {OPT_CODEPAGE, 0, "codepage", true},
+    {OPT_APPENDED, 0, "appended", false},
+    {OPT_OUTPUT, 'o', "output", true},
+    {OPT_PROGRAM, 0, "program", true},
 };
 
 constexpr uint32_t bit(PakOption o) { return 1u << o; }
 
+constexpr uint32_t READING = bit(OPT_APPENDED);
+constexpr uint32_t NAMES = bit(OPT_CODEPAGE);
+
 const CommandInfo command_table[] = {
-    {CMD_INFO, "info", bit(OPT_JSON), 1, 1},
-    {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON), 1, 1},
-    {CMD_EXTRACT, "extract", bit(OPT_DIR) | bit(OPT_RAW), 1, -1},
-    {CMD_CAT, "cat", 0, 2, 2},
-    {CMD_VERIFY, "verify", 0, 1, 1},
+    {CMD_INFO, "info", bit(OPT_JSON) | READING, 1, 1},
+    {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON) | READING | NAMES, 1, 1},
+    {CMD_EXTRACT, "extract", bit(OPT_DIR) | bit(OPT_RAW) | bit(OPT_VERBOSE) | bit(OPT_KEEP) | READING | NAMES, 1, -1},
+    {CMD_CAT, "cat", READING | NAMES, 2, 2},
+    {CMD_VERIFY, "verify", READING, 1, 1},
     {CMD_CREATE, "create", bit(OPT_DRIVES) | bit(OPT_PACKED_DIR) | bit(OPT_USER_VALUE), 1, 1},
-    {CMD_ADD, "add", bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS) | bit(OPT_FORCE), 2, -1},
-    {CMD_DELETE, "delete", 0, 2, -1},
-    {CMD_RENAME, "rename", 0, 3, 3},
+    {CMD_ADD, "add",
+     bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS) | bit(OPT_FORCE) | bit(OPT_DIR) |
+         bit(OPT_PREFIX) | bit(OPT_EXCLUDE) | bit(OPT_VERBOSE) | NAMES,
+     2, -1},
+    {CMD_DELETE, "delete", NAMES, 2, -1},
+    {CMD_RENAME, "rename", NAMES, 3, 3},
     {CMD_COMPACT, "compact", 0, 1, 1},
     {CMD_ATTACH, "attach", bit(OPT_FORCE), 2, 2},
+    {CMD_DETACH, "detach", bit(OPT_OUTPUT) | bit(OPT_PROGRAM) | READING, 1, 1},
 };
 
 const OptionSpec *find_long(const char *name, size_t length)
@@ -79,7 +95,7 @@ struct Parser {
     int take(const OptionSpec &o, const char *value, const char *spelling)
     {
         const CommandInfo *info = cli_command_info(out->command);
-        if (o.id != OPT_HELP && (!info || !(info->options & bit(o.id))))
+        if (o.id != OPT_HELP && o.id != OPT_VERSION && (!info || !(info->options & bit(o.id))))
             return fail("option %s does not apply to this command", spelling);
         if (o.takes_value) {
             if (!value) {
@@ -91,6 +107,7 @@ struct Parser {
         }
         out->present[o.id] = true;
         out->value[o.id] = value;
+        if (o.id == OPT_EXCLUDE) out->excludes[-++out->exclude_count] = value;
         return 0;
     }
 
@@ -139,6 +156,7 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
 {
     std::memset(out, 0, sizeof *out);
     out->positional = positional_space;
+    out->excludes = positional_space + argc;  // grows downwards; fixed up at the end
     error[0] = 0;
     Parser p{argc, argv, 1, out, error, error_size};
 
@@ -157,6 +175,10 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
     if (first[0] == '-') {
         if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
             out->present[OPT_HELP] = true;
+            return 0;
+        }
+        if (std::strcmp(first, "--version") == 0) {
+            out->present[OPT_VERSION] = true;
             return 0;
         }
         return p.fail("expected a command before %s", first);
@@ -179,7 +201,14 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
             out->positional[out->positional_count++] = arg;
         }
     }
-    if (out->present[OPT_HELP]) return 0;
+    // Given from last to first at the far end: turned round into their order.
+    out->excludes -= out->exclude_count;
+    for (int i = 0, j = out->exclude_count - 1; i < j; ++i, --j) {
+        const char *t = out->excludes[i];
+        out->excludes[i] = out->excludes[j];
+        out->excludes[j] = t;
+    }
+    if (out->present[OPT_HELP] || out->present[OPT_VERSION]) return 0;
 
     const int n = out->positional_count;
     if (n < command->min_positional)

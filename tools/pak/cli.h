@@ -17,6 +17,7 @@ enum PakCommand {
     CMD_RENAME,
     CMD_COMPACT,
     CMD_ATTACH,
+    CMD_DETACH,
     CMD_COUNT,
 };
 
@@ -35,6 +36,15 @@ enum PakOption {
     OPT_KEEP_OLD,    // add --keep-old
     OPT_JOBS,        // add -j N
     OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program
+    OPT_VERSION,     // --version, any command or none
+    OPT_VERBOSE,     // add, extract -v: one line per entry
+    OPT_KEEP,        // extract --keep: never overwrite a file
+    OPT_PREFIX,      // add --prefix P
+    OPT_EXCLUDE,     // add --exclude PATTERN, repeatable
+    OPT_CODEPAGE,    // --codepage 936|950: UTF-8 names on the command line and disk
+    OPT_APPENDED,    // read commands: the archive is attached to a program of any name
+    OPT_OUTPUT,      // detach -o ARCHIVE
+    OPT_PROGRAM,     // detach --program OUT
     OPT_COUNT,
 };
 
@@ -52,6 +62,8 @@ struct PakArgs {
     const char *value[OPT_COUNT];  // the option's argument, or null
     const char **positional;       // operands in the order given
     int positional_count;
+    const char **excludes;         // every --exclude, in the order given
+    int exclude_count;
 };
 
 // The command called name, or null.
@@ -59,7 +71,8 @@ const CommandInfo *cli_command(const char *name);
 const CommandInfo *cli_command_info(PakCommand id);
 
 // Parses argv[1..argc-1]. positional_space must have room for argc pointers;
-// out->positional points into it. Options may stand anywhere among the
+// out->positional points into it, and out->excludes into its far end (the
+// two never meet: each argument is one or the other at most). Options may stand anywhere among the
 // operands; "--" ends them. "-j4" and "--as=NAME" are accepted as well as
 // "-j 4" and "--as NAME". With --help present the operand counts are not
 // checked. Result 0, or -1 with the reason in error (a usage error).

@@ -5,6 +5,7 @@
 
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
+#include "tools/pak/codepage.h"
 #include "tools/pak/json.h"
 #include "tools/pak/output.h"
 #include "tools/pak/pak.h"
@@ -48,7 +49,7 @@ void print_drive(const char *label, int c)
 int cmd_info(const PakArgs &args)
 {
     ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard close([&] { view_close(&view); });
     const PakMountFacts &f = view.facts;
     const int live = view_live_count(&view);
@@ -91,11 +92,15 @@ int cmd_info(const PakArgs &args)
 int cmd_list(const PakArgs &args)
 {
     ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard close([&] { view_close(&view); });
     const bool all = args.present[OPT_ALL];
     const bool json = args.present[OPT_JSON];
     const bool long_form = args.present[OPT_LONG];
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    long long stored_total = 0, unpacked_total = 0;
+    int listed = 0;
 
     JsonWriter w;
     if (json) {
@@ -109,10 +114,24 @@ int cmd_list(const PakArgs &args)
         const bool free_record = e.data_offset == 0;
         if (free_record && !all) continue;
         const EntryForm form = (json || long_form) && !free_record ? entry_form(view, i, e) : EntryForm{false, 0};
+        // Shown in UTF-8 with a code page; a name without a UTF-8 form as stored.
+        char shown[PAK_NAME_SIZE * 3];
+        const bool converted = code_page && shown_name(e.name, code_page, shown, sizeof shown) == 0;
+        if (!converted) std::memcpy(shown, e.name, PAK_NAME_SIZE);
+        if (!free_record) {
+            ++listed;
+            stored_total += e.stored_size;
+            unpacked_total += form.packed ? form.unpacked_size : e.stored_size;
+        }
         if (json) {
             json_open(&w, nullptr, '{');
             json_number(&w, "index", static_cast<uint32_t>(i));
-            json_bytes(&w, "name", e.name, name_length(e));
+            if (converted) {
+                json_text(&w, "name", shown);
+                json_hex(&w, "name_hex", e.name, name_length(e));
+            } else {
+                json_bytes(&w, "name", e.name, name_length(e));
+            }
             json_bool(&w, "free", free_record);
             json_number(&w, "stored_size", e.stored_size);
             json_number(&w, "data_offset", e.data_offset);
@@ -127,9 +146,13 @@ int cmd_list(const PakArgs &args)
             out_printf(CONSOLE_OUT, "%10u %10s %10u  ", e.stored_size, unpacked, e.data_offset);
         }
         if (free_record) out_write(CONSOLE_OUT, e.name[0] ? "[free] " : "[free]", e.name[0] ? 7 : 6);
-        out_name(CONSOLE_OUT, e.name);
+        out_name(CONSOLE_OUT, shown);
         out_write(CONSOLE_OUT, "\n", 1);
     }
+    // Unpacked: what extract writes, a raw entry counted as stored.
+    if (long_form && !json)
+        out_printf(CONSOLE_OUT, "%10lld %10lld %10s  %d %s\n", stored_total, unpacked_total, "", listed,
+                   listed == 1 ? "entry" : "entries");
     if (json) {
         json_close(&w, ']');
         json_close(&w, '}');
@@ -141,9 +164,12 @@ int cmd_list(const PakArgs &args)
 int cmd_cat(const PakArgs &args)
 {
     ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard close([&] { view_close(&view); });
-    const char *name = args.positional[1];
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    char name[PATH_BUFFER_SIZE];
+    if (typed_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
 
     // The newest live entry of that name, as a lookup finds it.
     int found = -1;
@@ -181,7 +207,7 @@ int cmd_cat(const PakArgs &args)
 int cmd_verify(const PakArgs &args)
 {
     ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard close([&] { view_close(&view); });
     const PakMountFacts &f = view.facts;
     // The directory's own bytes; entries must not overlap it or the header.

@@ -5,6 +5,7 @@
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/cli.h"
+#include "tools/pak/codepage.h"
 #include "tools/pak/edit_session.h"
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
@@ -90,20 +91,23 @@ int cmd_create(const PakArgs &args)
 
 int cmd_delete(const PakArgs &args)
 {
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
     for (int k = 1; k < args.positional_count; ++k) {
-        const char *name = args.positional[k];
+        char name[PATH_BUFFER_SIZE];
+        if (typed_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
         char stored[PAK_NAME_SIZE];
         if (find_live(s.slot, name, stored) < 0) {
-            out_error(name, "no such entry in %s; nothing deleted", s.path);
+            out_error(args.positional[k], "no such entry in %s; nothing deleted", s.path);
             return PAK_EXIT_FAILED;
         }
         // Every live entry of the name, the newest first.
         for (int position; (position = find_live(s.slot, name, stored)) >= 0;) {
             if (vfs_delete_at(s.slot, position) != 0) {
-                out_error(name, "cannot delete the entry: %s; nothing deleted", out_reason());
+                out_error(args.positional[k], "cannot delete the entry: %s; nothing deleted", out_reason());
                 return PAK_EXIT_FAILED;
             }
         }
@@ -114,8 +118,12 @@ int cmd_delete(const PakArgs &args)
 
 int cmd_rename(const PakArgs &args)
 {
-    const char *name = args.positional[1];
-    const char *new_name = args.positional[2];
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    char name[PATH_BUFFER_SIZE], new_name[PATH_BUFFER_SIZE];
+    if (typed_name(args.positional[1], code_page, name, sizeof name) != 0 ||
+        typed_name(args.positional[2], code_page, new_name, sizeof new_name) != 0)
+        return PAK_EXIT_FAILED;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
@@ -123,7 +131,7 @@ int cmd_rename(const PakArgs &args)
     char stored[PAK_NAME_SIZE];
     const int position = find_live(s.slot, name, stored);
     if (position < 0) {
-        out_error(name, "no such entry in %s", s.path);
+        out_error(args.positional[1], "no such entry in %s", s.path);
         return PAK_EXIT_FAILED;
     }
     // The folder part stays: NEWNAME is a file name, or a full name in the
@@ -131,33 +139,33 @@ int cmd_rename(const PakArgs &args)
     char old_dir[PAK_NAME_SIZE], new_dir[256], file[256];
     path_dir(old_dir, stored);
     if (std::strlen(new_name) >= sizeof file) {
-        out_error(new_name, "the new name is too long");
+        out_error(args.positional[2], "the new name is too long");
         return PAK_EXIT_FAILED;
     }
     path_dir(new_dir, new_name);
     path_file(file, new_name);
     if (new_dir[0] && !entry_has_name(old_dir, new_dir)) {
-        out_error(new_name, "rename keeps the entry in its folder; give a file name");
+        out_error(args.positional[2], "rename keeps the entry in its folder; give a file name");
         return PAK_EXIT_FAILED;
     }
     if (!file[0] || std::strpbrk(file, "*?")) {
-        out_error(new_name, "not a file name (empty, or with '*' or '?')");
+        out_error(args.positional[2], "not a file name (empty, or with '*' or '?')");
         return PAK_EXIT_FAILED;
     }
     char full[PAK_NAME_SIZE * 2 + 256];
     std::strcpy(full, old_dir);
     std::strcat(full, file);
     if (!stored_name_ok(full)) {
-        out_error(new_name, "the new name would exceed 39 characters");
+        out_error(args.positional[2], "the new name would exceed 39 characters");
         return PAK_EXIT_FAILED;
     }
     // Another live entry of the new name would make two.
     if (!names_equal(full, stored) && live_named(s.slot, full) > 0) {
-        out_error(new_name, "an entry of that name exists in %s", s.path);
+        out_error(args.positional[2], "an entry of that name exists in %s", s.path);
         return PAK_EXIT_FAILED;
     }
     if (vfs_rename_at(s.slot, position, full) != 0) {
-        out_error(name, "cannot rename the entry: %s", out_reason());
+        out_error(args.positional[1], "cannot rename the entry: %s", out_reason());
         return PAK_EXIT_FAILED;
     }
     abandon.dismiss();

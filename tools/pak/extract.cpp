@@ -1,9 +1,11 @@
-// pak extract: entries to files under a folder, never outside it.
+// pak extract: entries to files under a folder, never outside it. An
+// existing file is replaced (whole, or not at all), unless --keep.
 #include <cstring>
 
 #include "platform/error.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
+#include "tools/pak/codepage.h"
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
 #include "tools/pak/pak.h"
@@ -24,23 +26,43 @@ void report(const ArchiveView &view, const char *name, const char *reason)
     out_printf(CONSOLE_ERR, ": %s\n", reason);
 }
 
-// Writes the whole buffer to a new file at path; a file that cannot be
-// written in full is removed again.
+// Writes the whole buffer to the file at path. A new file that cannot be
+// written in full is removed again; an existing one is replaced through a
+// new file beside it, with its mode, only once that is whole, so that a
+// failed write leaves it as it was.
 int write_file(const char *path, const char *data, int length)
 {
-    const int file = disk_create(path, DISK_ATTR_NORMAL);
+    char temp[PATH_BUFFER_SIZE * 2];
+    const int probe = disk_open(path, DISK_READ);
+    const bool replacing = probe != -1;
+    if (replacing) disk_close(probe);
+    const int file = replacing ? disk_create_temp(temp, static_cast<int>(sizeof temp), path, ".pak-new")
+                               : disk_create(path, DISK_ATTR_NORMAL);
     if (file == -1) return -1;
+    const char *written = replacing ? temp : path;
     int done = 0;
     while (done < length) {
         const int n = disk_write(file, data + done, length - done);
         if (n <= 0) break;
         done += n;
     }
-    if (disk_close(file) != 0 || done != length) {
-        disk_delete(path);
-        return -1;
+    if (disk_close(file) != 0 || done != length ||
+        (replacing && (disk_copy_mode(path, temp) != 0 || disk_replace(temp, path) != 0))) {
+        const ErrReason why = err_last();
+        disk_delete(written);
+        if (replacing) disk_temp_forget(temp);
+        return fail(why, -1);
     }
+    if (replacing) disk_temp_forget(temp);
     return 0;
+}
+
+bool exists(const char *path)
+{
+    const int probe = disk_open(path, DISK_READ);
+    if (probe == -1) return err_last() == ERR_IS_FOLDER;
+    disk_close(probe);
+    return true;
 }
 
 // Creates the folders on the way to the file at path, from the part after
@@ -105,12 +127,28 @@ int make_folder(const char *path)
 int cmd_extract(const PakArgs &args)
 {
     ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard close([&] { view_close(&view); });
     const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : ".";
-    const char *const *patterns = args.positional + 1;
     const int pattern_count = args.positional_count - 1;
     const bool raw = args.present[OPT_RAW];
+    int code_page = 0;
+    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    // Patterns in stored form, each in a block of its own.
+    char **patterns = static_cast<char **>(mem_alloc(sizeof(char *) * (static_cast<size_t>(pattern_count) + 1)));
+    if (patterns) std::memset(patterns, 0, sizeof(char *) * (static_cast<size_t>(pattern_count) + 1));
+    ScopeGuard free_patterns([&] {
+        for (int p = 0; patterns && p < pattern_count; ++p) mem_free(patterns[p]);
+        mem_free(patterns);
+    });
+    for (int p = 0; patterns && p < pattern_count; ++p) {
+        if (!(patterns[p] = static_cast<char *>(mem_alloc(PATH_BUFFER_SIZE)))) break;
+        if (typed_name(args.positional[1 + p], code_page, patterns[p], PATH_BUFFER_SIZE) != 0) return PAK_EXIT_FAILED;
+    }
+    if (!patterns || (pattern_count && !patterns[pattern_count - 1])) {
+        out_error("extract", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
 
     // -C names a folder that need not exist yet.
     if (make_folder(dir) != 0) {
@@ -118,7 +156,8 @@ int cmd_extract(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     const size_t root = std::strlen(dir);
-    const size_t room = root + 2 + PAK_NAME_SIZE * 2;
+    // A stored character takes up to 3 bytes of UTF-8.
+    const size_t room = root + 2 + PAK_NAME_SIZE * 4;
     char *path = static_cast<char *>(mem_alloc(room));
     bool *pattern_used = static_cast<bool *>(mem_alloc(static_cast<size_t>(pattern_count) + 1));
     ScopeGuard release([&] {
@@ -156,6 +195,22 @@ int cmd_extract(const PakArgs &args)
             failed = true;
             continue;
         }
+        // The checked path, in UTF-8: the conversion keeps every separator
+        // and makes none, as neither code page has a '/' or '\' byte in a
+        // character that UTF-8 would write as one.
+        if (code_page) {
+            char checked[PAK_NAME_SIZE * 2];
+            std::strcpy(checked, target);
+            if (text_to_utf8(code_page, checked, target, static_cast<int>(room - root - 1)) < 0) {
+                report(view, e.name, "the name has no UTF-8 form in this code page");
+                failed = true;
+                continue;
+            }
+        }
+        if (args.present[OPT_KEEP] && exists(path)) {
+            if (args.present[OPT_VERBOSE]) out_printf(CONSOLE_OUT, "%s (kept)\n", path);
+            continue;
+        }
         char *data = nullptr;
         int length = 0;
         const char *reason = nullptr;
@@ -170,12 +225,14 @@ int cmd_extract(const PakArgs &args)
         if (written != 0) {
             out_failure(path, "cannot write the file");
             failed = true;
+        } else if (args.present[OPT_VERBOSE]) {
+            out_printf(CONSOLE_OUT, "%s\n", path);
         }
     }
     progress_end();
     for (int p = 0; p < pattern_count; ++p) {
         if (!pattern_used[p]) {
-            out_error(patterns[p], "no entry matches in %s", view.path);
+            out_error(args.positional[1 + p], "no entry matches in %s", view.path);
             failed = true;
         }
     }

@@ -5,7 +5,7 @@
 
 namespace {
 
-const char overview[] =
+const char overview_text[] =
     "Usage: pak COMMAND ARCHIVE [OPERAND...] [OPTION...]\n"
     "\n"
     "Builds, inspects and edits PAK archives, stand-alone (.pak) or attached\n"
@@ -24,17 +24,36 @@ const char overview[] =
     "  rename    an entry\n"
     "  compact   rebuilds the archive without the space of freed entries\n"
     "  attach    appends an archive to a program\n"
+    "  detach    takes an attached archive out as a stand-alone one\n"
     "\n"
     "Names: a NAME or PATTERN (cat, extract, delete, rename) finds a stored\n"
     "name with or without its drive prefix: \"@:\\readme.txt\" finds the\n"
     "entries \"@:\\readme.txt\" and \"readme.txt\"; \"readme.txt\" finds those and\n"
     "\"#:\\readme.txt\" as well. ASCII letters match in either case. 'add --as'\n"
-    "gives the stored name exactly.\n"
+    "gives the stored name exactly. '/' may be typed for '\\' in names and\n"
+    "patterns.\n"
+    "\n"
+    "Wildcards (extract's patterns) follow the archive's own rules, which are\n"
+    "not the shell's:\n"
+    "  ?        any one character; ASCII letters match in either case\n"
+    "  *.EXT    a '*' runs to the first '.' of the name, not the last, and\n"
+    "           never past a '\\': \"*.txt\" finds \"a.txt\" but not \"a.b.txt\"\n"
+    "           or \"dir\\a.txt\"; a name without a dot matches too (\"*.txt\"\n"
+    "           finds \"README\")\n"
+    "  *        with no '.' after it, the rest of the name, '\\' included:\n"
+    "           \"data\\*\" finds everything beneath data\n"
+    "  Examples: pak extract a.pak \"#:\\*.EXE\"   pak extract a.pak \"data/maps/*\"\n"
+    "Quote patterns so that the shell leaves them alone.\n"
+    "\n"
+    "Code pages: --codepage 936 (GBK) or 950 (Big5) on add, list, cat,\n"
+    "extract, rename and delete takes names typed and file names on the disk\n"
+    "as UTF-8 and stores them in that code page; without it names are bytes.\n"
     "\n"
     "An archive is changed only when the whole command succeeds: a failure\n"
     "leaves it as it was.\n"
     "Exit status: 0 success, 1 failure, 2 usage error.\n"
-    "'pak COMMAND --help' explains a command, with an example.\n"
+    "'pak COMMAND --help' explains a command, with an example; 'pak --version'\n"
+    "says the version.\n"
     "\n"
     "Example:\n"
     "  pak create data.pak --drives @ && pak add data.pak readme.txt && pak list data.pak -l\n";
@@ -57,21 +76,27 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak info upd106.exe\n"},
     {CMD_LIST,
-     "Usage: pak list ARCHIVE [-l] [-a] [--json]\n"
+     "Usage: pak list ARCHIVE [-l] [-a] [--json] [--codepage CP] [--appended]\n"
      "\n"
      "Lists the live entries, one name per line, in directory order.\n"
      "\n"
      "  -l, --long   also the stored size, the unpacked size of an entry\n"
      "               stored as a packed block ('-' for one stored raw), and\n"
-     "               the data offset: STORED UNPACKED OFFSET NAME\n"
+     "               the data offset: STORED UNPACKED OFFSET NAME, and at\n"
+     "               the end the totals: STORED UNPACKED (raw entries as\n"
+     "               stored) and the number of entries\n"
      "  -a, --all    also the free records (deleted or replaced), as \"[free]\"\n"
      "  --json       one JSON object; a name that is not UTF-8 is given as\n"
-     "               \"name_hex\", its bytes in hex\n"
+     "               \"name_hex\", its bytes in hex (with --codepage, both: the\n"
+     "               name in UTF-8 and its stored bytes)\n"
+     "  --codepage CP   names shown in UTF-8 from 936 (GBK) or 950 (Big5)\n"
+     "  --appended   the file is a program with an attached archive, whatever\n"
+     "               its name (only names ending in .exe are read so unasked)\n"
      "\n"
      "Example:\n"
      "  pak list Update.PAK -l\n"},
     {CMD_EXTRACT,
-     "Usage: pak extract ARCHIVE [PATTERN...] [-C DIR] [--raw]\n"
+     "Usage: pak extract ARCHIVE [PATTERN...] [-C DIR] [--raw] [--keep] [-v] [--codepage CP]\n"
      "\n"
      "Writes every live entry that matches a pattern (all of them when none\n"
      "is given) to a file under DIR. Patterns follow the archive's wildcard\n"
@@ -81,14 +106,22 @@ const HelpPage pages[] = {
      "outside DIR (absolute, drive-qualified, '..', a device name) is refused\n"
      "and reported, and the others are still extracted. A damaged packed\n"
      "block is reported and leaves no file.\n"
+     "Overwriting: an existing file of an entry's name is replaced, whole or\n"
+     "not at all (a failed write leaves it as it was); --keep leaves every\n"
+     "existing file alone.\n"
      "\n"
      "  -C DIR   the folder to extract to (default: the current folder)\n"
      "  --raw    write every entry as stored, packed blocks included\n"
+     "  --keep   never overwrite an existing file\n"
+     "  -v       name each file written (\"(kept)\" for one left alone)\n"
+     "  --codepage CP   file names in UTF-8 from 936 (GBK) or 950 (Big5)\n"
+     "  --appended      read a program with an attached archive of any name\n"
      "\n"
      "Example:\n"
-     "  pak extract upd106.exe \"*.EXE\" -C out\n"},
+     "  pak extract upd106.exe \"*.EXE\" -C out\n"
+     "  pak extract Korin3.PAK --codepage 950 -C out\n"},
     {CMD_CAT,
-     "Usage: pak cat ARCHIVE NAME\n"
+     "Usage: pak cat ARCHIVE NAME [--codepage CP] [--appended]\n"
      "\n"
      "Writes one entry to standard output, unpacked when it is stored as a\n"
      "packed block. NAME finds entries as 'pak --help' says (Names); with\n"
@@ -97,7 +130,7 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak cat Update.PAK Update06.txt\n"},
     {CMD_VERIFY,
-     "Usage: pak verify ARCHIVE\n"
+     "Usage: pak verify ARCHIVE [--appended]\n"
      "\n"
      "Checks the header and the directory, the bounds of every entry's data,\n"
      "and that every packed block unpacks to its unpacked size. Names each bad\n"
@@ -119,25 +152,42 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak create Update.PAK --drives @ --user-value 0\n"},
     {CMD_ADD,
-     "Usage: pak add ARCHIVE FILE... [--as NAME] [--store] [--keep-old] [-j N] [--force]\n"
+     "Usage: pak add ARCHIVE PATH... [-C DIR] [--prefix P] [--exclude PATTERN]...\n"
+     "               [--as NAME] [--store] [--keep-old] [-j N] [-v] [--force] [--codepage CP]\n"
      "\n"
-     "Adds each file as an entry named by its file name, stored as a packed\n"
-     "block. A live entry of the same name is replaced; two files given under\n"
-     "one name are warned about, and the later one is kept. Names and files\n"
-     "too large for the archive are refused before anything is written.\n"
+     "Adds each file as an entry, stored as a packed block; a folder adds\n"
+     "every file beneath it, each folder's entries in byte order. An entry is\n"
+     "named by its path as given, '/' becoming '\\' and a leading \"./\"\n"
+     "dropped: 'pak add game.pak data' stores \"data\\maps\\m01.dat\". A path\n"
+     "that is absolute or starts with \"..\" is named from its last part.\n"
+     "A live entry of the same name is replaced. Two files under one name are\n"
+     "an error. Every name and size is checked before anything is written,\n"
+     "and all files go in with one rewrite of the archive.\n"
+     "PATH '-' is standard input, named with --as.\n"
      "\n"
-     "  --as NAME     the stored name, exactly (one file only); give the\n"
-     "                drive prefix when the archive's names carry one\n"
+     "  -C DIR        read relative PATHs in DIR (names stay as given)\n"
+     "  --prefix P    put P before every name, for instance \"#:\\\"\n"
+     "  --exclude PATTERN   skip files and folders that match: a pattern\n"
+     "                without '/' or '\\' matches a file or folder name, one\n"
+     "                with them the whole name; '*' any characters within one\n"
+     "                part, '?' one, ASCII case ignored (the shell's way, not\n"
+     "                the archive's); may be given again\n"
+     "  --as NAME     the stored name, exactly (one file only)\n"
      "  --store       store the files raw instead of packed\n"
-     "  --keep-old    add beside a live entry of the same name\n"
+     "  --keep-old    add beside a live entry of the same name, and allow\n"
+     "                two files under one name\n"
      "  -j N          pack on N threads; the archive is the same as with 1\n"
+     "  -v            name each entry as it is added\n"
      "  --force       store a name that extract would refuse (absolute, '..',\n"
      "                a device name, an empty part, a control character)\n"
+     "  --codepage CP names from UTF-8 to 936 (GBK) or 950 (Big5)\n"
      "\n"
-     "Example:\n"
-     "  pak add payload.pak Korin3.EXE --as \"#:\\Korin3.EXE\"\n"},
+     "Examples:\n"
+     "  pak add payload.pak Korin3.EXE --as \"#:\\Korin3.EXE\"\n"
+     "  pak add Update.PAK -C mod data --exclude \"*.bak\" --codepage 950\n"
+     "  echo hello | pak add x.pak - --as hello.txt\n"},
     {CMD_DELETE,
-     "Usage: pak delete ARCHIVE NAME...\n"
+     "Usage: pak delete ARCHIVE NAME... [--codepage CP]\n"
      "\n"
      "Frees every live entry of each name. The data stays in the file until\n"
      "'pak compact'. A name that no live entry has is an error, and then\n"
@@ -146,7 +196,7 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak delete Update.PAK Update07.txt\n"},
     {CMD_RENAME,
-     "Usage: pak rename ARCHIVE NAME NEWNAME\n"
+     "Usage: pak rename ARCHIVE NAME NEWNAME [--codepage CP]\n"
      "\n"
      "Gives the entry NAME a new last part: NEWNAME is a file name, or a full\n"
      "name in the same folder as NAME. Refused when another live entry has\n"
@@ -176,15 +226,35 @@ const HelpPage pages[] = {
      "\n"
      "Example:\n"
      "  pak attach upd106.exe payload.pak\n"},
+    {CMD_DETACH,
+     "Usage: pak detach PROGRAM [-o ARCHIVE] [--program OUT] [--appended]\n"
+     "\n"
+     "Writes the archive attached to PROGRAM as a stand-alone archive: the\n"
+     "same entries byte for byte, mountable on its own. With --program also\n"
+     "the program without it; 'pak attach OUT ARCHIVE' gives PROGRAM back\n"
+     "byte for byte. Existing files are not replaced. A signed PROGRAM gives\n"
+     "its archive, but not its program part.\n"
+     "\n"
+     "  -o ARCHIVE      where the archive goes (default: PROGRAM with .pak\n"
+     "                  for .exe)\n"
+     "  --program OUT   also write the program without its archive\n"
+     "  --appended      PROGRAM's name does not end in .exe\n"
+     "\n"
+     "Example:\n"
+     "  pak detach upd106.exe -o payload.pak --program upd106-bare.exe\n"},
 };
 
 }  // namespace
 
 void print_help(PakCommand command)
 {
-    const char *text = overview;
+    const char *text = nullptr;
     for (const HelpPage &p : pages)
         if (p.command == command) text = p.text;
+    if (!text) {
+        out_printf(CONSOLE_OUT, "pak %s: PAK archives, stand-alone or attached to a program\n", PAK_VERSION);
+        text = overview_text;
+    }
     out_write(CONSOLE_OUT, text, static_cast<int>(std::strlen(text)));
 }
 

@@ -117,12 +117,14 @@ void json_text(JsonWriter *w, const char *key, const char *utf8)
     json_bytes(w, key, utf8, static_cast<int>(std::strlen(utf8)));
 }
 
-void json_bytes(JsonWriter *w, const char *key, const char *bytes, int n)
+namespace {
+
+void put_bytes(JsonWriter *w, const char *key, const char *bytes, int n, bool as_hex)
 {
     static const char hex_digits[] = "0123456789abcdef";
     char hex_key[80];
-    const bool utf8 = utf8_valid(bytes, n);
-    if (!utf8) {
+    const bool utf8 = !as_hex && utf8_valid(bytes, n);
+    if (!utf8 && !as_hex) {
         std::snprintf(hex_key, sizeof hex_key, "%s_hex", key);
         key = hex_key;
     }
@@ -148,3 +150,9 @@ void json_bytes(JsonWriter *w, const char *key, const char *bytes, int n)
     }
     put_text(w, "\"");
 }
+
+}  // namespace
+
+void json_bytes(JsonWriter *w, const char *key, const char *bytes, int n) { put_bytes(w, key, bytes, n, false); }
+
+void json_hex(JsonWriter *w, const char *key, const char *bytes, int n) { put_bytes(w, key, bytes, n, true); }

@@ -32,3 +32,5 @@ void json_bool(JsonWriter *w, const char *key, bool value);
 void json_text(JsonWriter *w, const char *key, const char *utf8);
 // "key": the bytes as a string when they are UTF-8, else "key_hex": hex.
 void json_bytes(JsonWriter *w, const char *key, const char *bytes, int n);
+// "key": the bytes in hex, whatever they are.
+void json_hex(JsonWriter *w, const char *key, const char *bytes, int n);

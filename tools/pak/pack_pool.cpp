@@ -108,33 +108,27 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
     return result;
 }
 
-void pack_item(PackItem *item)
-{
-    item->data = nullptr;
-    item->length = 0;
-    item->error = PACK_OK;
+namespace {
 
+// Reads the whole host file (size bytes, as checked) into a new block.
+PackError read_whole(const PackItem *item, char **raw)
+{
     const int fd = disk_open(item->path, DISK_READ);
-    if (fd == -1) {
-        item->error = PACK_ERR_OPEN;
-        return;
-    }
+    if (fd == -1) return PACK_ERR_OPEN;
     const uint32_t size = disk_size(fd);
     if (size == DISK_FAILED || static_cast<long long>(size) != item->size) {
         disk_close(fd);
-        item->error = PACK_ERR_SIZE;
-        return;
+        return PACK_ERR_SIZE;
     }
     const int n = static_cast<int>(size);
-    char *raw = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
-    if (!raw) {
+    *raw = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
+    if (!*raw) {
         disk_close(fd);
-        item->error = PACK_ERR_MEMORY;
-        return;
+        return PACK_ERR_MEMORY;
     }
     int got = 0;
     while (got < n) {
-        const int r = disk_read(fd, raw + got, n - got);
+        const int r = disk_read(fd, *raw + got, n - got);
         if (r <= 0) break;
         got += r;
     }
@@ -143,10 +137,24 @@ void pack_item(PackItem *item)
     const bool grew = got == n && disk_read(fd, &extra, 1) > 0;
     disk_close(fd);
     if (got != n || grew) {
-        mem_free(raw);
-        item->error = got != n ? PACK_ERR_READ : PACK_ERR_SIZE;
-        return;
+        mem_free(*raw);
+        *raw = nullptr;
+        return got != n ? PACK_ERR_READ : PACK_ERR_SIZE;
     }
+    return PACK_OK;
+}
+
+}  // namespace
+
+void pack_item(PackItem *item)
+{
+    item->data = nullptr;
+    item->length = 0;
+    char *raw = item->preloaded;
+    item->preloaded = nullptr;
+    item->error = raw ? PACK_OK : read_whole(item, &raw);
+    if (item->error != PACK_OK) return;
+    const int n = static_cast<int>(item->size);
     if (item->store) {
         item->data = raw;
         item->length = n;

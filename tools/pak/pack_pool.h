@@ -35,6 +35,7 @@ struct PackItem {
     const char *path;  // host file
     bool store;        // keep it raw instead of a packed block
     long long size;    // its size, checked before the run
+    char *preloaded;   // its bytes when read already (standard input); pack_item takes them
     // Filled by pack_item:
     char *data;        // what the entry will hold (mem_alloc'd), or null
     int length;        // bytes in data

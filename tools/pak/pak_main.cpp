@@ -10,7 +10,7 @@ typedef int (*CommandFunction)(const PakArgs &args);
 const CommandFunction commands[CMD_COUNT] = {
     nullptr,  // CMD_NONE
     cmd_info, cmd_list, cmd_extract, cmd_cat, cmd_verify, cmd_create,
-    cmd_add,  cmd_delete, cmd_rename, cmd_compact, cmd_attach,
+    cmd_add,  cmd_delete, cmd_rename, cmd_compact, cmd_attach, cmd_detach,
 };
 
 int run(int argc, char **argv)
@@ -25,6 +25,9 @@ int run(int argc, char **argv)
     int status;
     if (cli_parse(argc, argv, positional, &args, error, sizeof error) != 0) {
         status = usage_error(args.command, error);
+    } else if (args.present[OPT_VERSION]) {
+        out_printf(CONSOLE_OUT, "pak %s\n", PAK_VERSION);
+        status = PAK_EXIT_OK;
     } else if (args.present[OPT_HELP]) {
         print_help(args.command);
         status = PAK_EXIT_OK;

@@ -8,8 +8,9 @@
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
 
-int view_open(ArchiveView *view, const char *path)
+int view_open(ArchiveView *view, const char *path, bool appended)
 {
+    appended = appended || vfs_is_appended_name(path);
     std::memset(view, 0, sizeof *view);
     view->path = path;
     view->slot = -1;
@@ -24,7 +25,7 @@ int view_open(ArchiveView *view, const char *path)
         return -1;
     }
     ScopeGuard close_file([&] { disk_close(file); });
-    const int slot = vfs_mount(path, DISK_READ);
+    const int slot = appended ? vfs_mount_appended(path) : vfs_mount(path, DISK_READ);
     if (slot < 0) {
         view_report_mount_failure(path);
         return -1;
@@ -39,7 +40,7 @@ int view_open(ArchiveView *view, const char *path)
     }
     unmount.dismiss();
     view->slot = slot;
-    view->appended = vfs_is_appended_name(path);
+    view->appended = appended;
     return 0;
 }
 
@@ -121,12 +122,40 @@ int unpack_entry(const char *data, int length, char **out, int *out_length, cons
     return -1;
 }
 
+namespace {
+
+int read_file_at(int64_t offset, void *buffer, int n, void *context)
+{
+    const int file = *static_cast<int *>(context);
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return -1;
+    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
+    return disk_read(file, buffer, n) == n ? 0 : -1;
+}
+
+// Whether the file carries an archive attached to a program (whatever its name).
+bool has_attached_archive(const char *path)
+{
+    const int64_t size = disk_file_size(path);
+    int file = size < 0 ? -1 : disk_open(path, DISK_READ);
+    if (file == -1) return false;
+    int64_t base = 0, end = 0;
+    const bool found = appended_locate(read_file_at, &file, size, &base, &end) == 0;
+    disk_close(file);
+    return found;
+}
+
+}  // namespace
+
 void view_report_mount_failure(const char *path)
 {
     switch (err_last()) {
     case ERR_IS_FOLDER: out_error(path, "is a folder, not an archive"); return;
     case ERR_NOT_ARCHIVE:
-        out_error(path, vfs_is_appended_name(path) ? "no archive attached to this program" : "not an archive");
+        if (vfs_is_appended_name(path)) out_error(path, "no archive attached to this program");
+        else if (has_attached_archive(path))
+            out_error(path, "not a stand-alone archive, but a program with one attached (only names ending in .exe "
+                            "are read so); read it with --appended");
+        else out_error(path, "not an archive");
         return;
     case ERR_DAMAGED: out_error(path, "%s", out_reason()); return;
     default: out_failure(path, "cannot open"); return;

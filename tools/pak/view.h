@@ -16,9 +16,10 @@ struct ArchiveView {
     int64_t file_size;      // of the whole file
 };
 
-// Mounts path read-only. On failure says why (view_report_mount_failure) and
+// Mounts path read-only, in the appended form when its name ends in .exe or
+// appended is set. On failure says why (view_report_mount_failure) and
 // returns -1 with nothing mounted.
-int view_open(ArchiveView *view, const char *path);
+int view_open(ArchiveView *view, const char *path, bool appended = false);
 void view_close(ArchiveView *view);
 
 // The record at position; its name is always terminated.

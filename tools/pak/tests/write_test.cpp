@@ -140,19 +140,21 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
     EXPECT_FALSE(fs::exists(path + ".pak-new"));
 }
 
-TEST_F(Write, ForceStoresARefusedNameAndTwoFilesUnderOneNameAreWarnedAbout)
+TEST_F(Write, ForceStoresARefusedNameAndTwoFilesUnderOneNameAreRefusedUnlessKeepOld)
 {
     const std::string path = made("e.pak", {}, {});
     const Result forced = pak({"add", path, write("h.txt", bytes_of("h")), "--as", "CON", "--force"});
     EXPECT_EQ(forced.status, 0) << forced.err;
     fs::create_directory(dir.path() / "a");
     const std::string first = write("a/X.txt", bytes_of("1")), second = write("x.TXT", bytes_of("2"));
+    const Bytes before = read(path);
     const Result twice = pak({"add", path, first, second});
-    EXPECT_EQ(twice.status, 0);
-    EXPECT_EQ(twice.err, "pak: x.TXT: warning: " + first + " and " + second + " are both stored under this name; " + second +
-                             " is kept\n");
-    EXPECT_EQ(pak({"list", path}).out, "CON\nx.TXT\n");
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_EQ(twice.err, "pak: X.txt: " + first + " and " + second +
+                             " would both be stored under this name; nothing is added (--keep-old adds both)\n");
+    EXPECT_EQ(read(path), before);
     EXPECT_TRUE(pak({"add", path, first, second, "--keep-old"}).err.empty());
+    EXPECT_EQ(pak({"list", path}).out, "CON\nX.txt\nx.TXT\n");
 }
 
 TEST_F(Write, DeleteAndRenameChangeOnlyTheDirectory)

@@ -1,0 +1,18 @@
+// Names as people type and read them: '/' for '\', and with --codepage
+// UTF-8 on the command line and the disk for GBK (936) or Big5 (950) stored.
+#pragma once
+
+#include "tools/pak/cli.h"
+
+// The --codepage given (936 or 950), or 0 without one. The exit status:
+// PAK_EXIT_OK, or PAK_EXIT_USAGE after saying why.
+int code_page_of(const PakArgs &args, int *code_page);
+
+// A name typed on the command line in stored form: every '/' as '\' (no
+// trail byte of either code page is a '/'), then converted from UTF-8 when
+// code_page is not 0. 0, or -1 after naming it and saying why.
+int typed_name(const char *typed, int code_page, char *out, int size);
+
+// The stored name as UTF-8 when code_page is not 0, else as it is. 0, or -1
+// when it has no UTF-8 form (out then holds it as it is).
+int shown_name(const char *stored, int code_page, char *out, int size);

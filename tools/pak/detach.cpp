@@ -1,0 +1,128 @@
+// pak detach: the archive attached to a program as a stand-alone archive
+// (its offsets count from its own first byte already, so its bytes are
+// copied as they are), and the program as it was before attach.
+#include <cstring>
+
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+#include "tools/pak/view.h"
+
+namespace {
+
+int read_file_at(int64_t offset, void *buffer, int n, void *context)
+{
+    const int file = *static_cast<int *>(context);
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return -1;
+    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
+    return disk_read(file, buffer, n) == n ? 0 : -1;
+}
+
+// Writes count bytes of from, starting at offset, to the new file path: made
+// under a temporary name and moved there only when whole, never over an
+// existing file. 0, or -1 after saying why.
+int write_part(int from, uint32_t offset, uint32_t count, const char *path)
+{
+    const int probe = disk_open(path, DISK_READ);
+    if (probe != -1) {
+        disk_close(probe);
+        out_error(path, "already exists; it is not replaced");
+        return -1;
+    }
+    char temp[PATH_BUFFER_SIZE * 2];
+    const int to = disk_create_temp(temp, static_cast<int>(sizeof temp), path, ".pak-new");
+    if (to == -1) {
+        out_failure(path, "cannot create");
+        return -1;
+    }
+    char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
+    const bool copied = buffer && disk_seek(from, static_cast<int32_t>(offset), DISK_SEEK_SET) == offset &&
+                        disk_copy_bytes(from, to, count, buffer, DISK_COPY_CHUNK) == 0 && disk_flush(to) == 0;
+    mem_free(buffer);
+    if (disk_close(to) != 0 || !copied || disk_rename(temp, path) != 0) {
+        out_failure(path, "cannot write");
+        disk_delete(temp);
+        disk_temp_forget(temp);
+        return -1;
+    }
+    disk_temp_forget(temp);
+    return 0;
+}
+
+// "upd106.exe" -> "upd106.pak"; a name without ".exe" gets ".pak" added.
+char *archive_name(const char *program)
+{
+    const size_t n = std::strlen(program);
+    const size_t stem = vfs_is_appended_name(program) ? n - 4 : n;
+    char *out = static_cast<char *>(mem_alloc(stem + 5));
+    if (!out) return nullptr;
+    std::memcpy(out, program, stem);
+    std::memcpy(out + stem, ".pak", 5);
+    return out;
+}
+
+}  // namespace
+
+int cmd_detach(const PakArgs &args)
+{
+    const char *program = args.positional[0];
+    ArchiveView view;
+    if (view_open(&view, program, args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
+    const bool appended = view.appended;
+    const int live = view_live_count(&view);
+    view_close(&view);
+    if (!appended) {
+        out_error(program, "is a stand-alone archive already; nothing to detach");
+        return PAK_EXIT_FAILED;
+    }
+
+    int file = disk_open(program, DISK_READ);
+    if (file == -1) {
+        out_failure(program, "cannot open");
+        return PAK_EXIT_FAILED;
+    }
+    ScopeGuard close([&] { disk_close(file); });
+    int64_t base = 0, end = 0, table = 0, table_size = 0;
+    if (appended_locate(read_file_at, &file, disk_file_size(program), &base, &end) != 0) {
+        out_failure(program, "cannot find the attached archive");
+        return PAK_EXIT_FAILED;
+    }
+    const bool signed_pe = pe_certificate_table(read_file_at, &file, &table, &table_size) == 0 && (table || table_size);
+    const char *out_program = args.present[OPT_PROGRAM] ? args.value[OPT_PROGRAM] : nullptr;
+    // The program part of a signed file still names its signature, which
+    // would lie past its end: attach would refuse it, and a signer too.
+    if (out_program && signed_pe) {
+        out_error(program, "is signed; its program part still names the signature, so it is not written "
+                           "(detach the program before it was signed)");
+        return PAK_EXIT_FAILED;
+    }
+    char *derived = args.present[OPT_OUTPUT] ? nullptr : archive_name(program);
+    ScopeGuard free_name([&] { mem_free(derived); });
+    const char *out_archive = args.present[OPT_OUTPUT] ? args.value[OPT_OUTPUT] : derived;
+    if (!out_archive) {
+        out_error("detach", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    if (vfs_is_appended_name(out_archive)) {
+        out_error(out_archive, "a name ending in .exe is read as a program with an attached archive; choose another name");
+        return PAK_EXIT_FAILED;
+    }
+
+    const uint32_t archive_bytes = static_cast<uint32_t>(end - PAK_TRAILER_SIZE - base);
+    if (write_part(file, static_cast<uint32_t>(base), archive_bytes, out_archive) != 0) return PAK_EXIT_FAILED;
+    // The copy must mount as a stand-alone archive with the same entries.
+    ArchiveView check;
+    if (view_open(&check, out_archive) != 0 || view_live_count(&check) != live) {
+        view_close(&check);
+        out_error(out_archive, "the detached archive does not read back; it is removed");
+        disk_delete(out_archive);
+        return PAK_EXIT_FAILED;
+    }
+    view_close(&check);
+    if (out_program && write_part(file, 0, static_cast<uint32_t>(base), out_program) != 0) {
+        disk_delete(out_archive);
+        return PAK_EXIT_FAILED;
+    }
+    return PAK_EXIT_OK;
+}

@@ -1,0 +1,307 @@
+#include "tools/pak/inputs.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/archive.h"
+#include "platform/error.h"
+#include "platform/scope_guard.h"
+#include "platform/platform.h"
+#include "tools/pak/names.h"
+#include "tools/pak/output.h"
+#include "tools/pak/pak.h"
+
+namespace {
+
+#ifdef _WIN32
+constexpr char HOST_SEPARATOR = '\\';
+#else
+constexpr char HOST_SEPARATOR = '/';
+#endif
+
+char *joined(const char *a, char separator, const char *b)
+{
+    const size_t n = std::strlen(a), m = std::strlen(b);
+    char *out = static_cast<char *>(mem_alloc(n + m + 2));
+    if (!out) return nullptr;
+    std::memcpy(out, a, n);
+    size_t at = n;
+    if (n && separator && a[n - 1] != separator) out[at++] = separator;
+    std::memcpy(out + at, b, m + 1);
+    return out;
+}
+
+char *copied(const char *text) { return joined("", 0, text); }
+
+bool is_folder(const char *path)
+{
+    const int file = disk_open(path, DISK_READ);
+    if (file != -1) {
+        disk_close(file);
+        return false;
+    }
+    return err_last() == ERR_IS_FOLDER;
+}
+
+bool absolute(const char *path)
+{
+#ifdef _WIN32
+    return path[0] == '\\' || path[0] == '/' || (path[0] && path[1] == ':');
+#else
+    return path[0] == '/';
+#endif
+}
+
+// Bytes of one character: with a code page names are UTF-8, whose bytes
+// past the first are never ASCII; else the build's double-byte rule.
+int char_len(const char *p, bool utf8) { return utf8 ? (*p ? 1 : 0) : path_char_len(p); }
+
+// The last part of a stored-form name.
+const char *last_part(const char *name, bool utf8)
+{
+    const char *last = name;
+    for (const char *p = name; *p; p += char_len(p, utf8))
+        if (*p == '\\') last = p + 1;
+    return last;
+}
+
+char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Exclusions take the usual rules rather than the archive's (where "*.tmp"
+// would match every name without a dot, folders included): '*' any run of
+// characters within one part, '?' one byte, ASCII letters in either case.
+bool glob(const char *pattern, const char *name)
+{
+    if (*pattern == '*') {
+        for (const char *p = name;; ++p) {
+            if (glob(pattern + 1, p)) return true;
+            if (!*p || *p == '\\') return false;
+        }
+    }
+    if (!*pattern) return !*name;
+    if (!*name || (*pattern == '?' ? *name == '\\' : fold(*pattern) != fold(*name))) return false;
+    return glob(pattern + 1, name + 1);
+}
+
+// Whether a host name of n bytes, read by the double-byte rule, ends in a
+// lead byte that would take the '\\' after it as its trail byte: a UTF-8
+// folder name ("深" is E6 B7 B1) stored as bytes would run into the name
+// beneath it. POSIX only: Windows names are in its code page and pair up.
+bool straddles(const PakArgs &args, const char *part, size_t n)
+{
+#ifdef _WIN32
+    (void)args, (void)part, (void)n;
+    return false;
+#else
+    if (!path_dbcs || args.present[OPT_CODEPAGE] || n == 0) return false;
+    size_t i = 0;
+    while (i + 1 < n) i += path_char_len(part + i) == 2 ? 2 : 1;
+    const unsigned char last = static_cast<unsigned char>(part[n - 1]);
+    return i == n - 1 && last >= 0x81 && last <= 0xFE;
+#endif
+}
+
+int refuse_straddle(const char *host)
+{
+    out_error(host, "as bytes, this UTF-8 name would run into the name beneath it in the archive's double-byte "
+                    "code page; give --codepage 936 or 950");
+    return -1;
+}
+
+bool excluded(const PakArgs &args, const char *name)
+{
+    const bool utf8 = args.present[OPT_CODEPAGE];
+    for (int i = 0; i < args.exclude_count; ++i) {
+        char pattern[PATH_BUFFER_SIZE];
+        if (std::strlen(args.excludes[i]) >= sizeof pattern) continue;
+        inputs_normal_name(args.excludes[i], pattern, utf8);
+        const char *subject = std::strchr(pattern, '\\') ? name : last_part(name, utf8);
+        if (glob(pattern, subject)) return true;
+    }
+    return false;
+}
+
+int add(InputList *list, char *path, char *name)
+{
+    if (!path || !name || (list->count == list->capacity && [&] {
+            const int capacity = list->capacity ? list->capacity * 2 : 64;
+            void *grown = mem_realloc(list->items, sizeof(AddInput) * static_cast<size_t>(capacity));
+            if (!grown) return true;
+            list->items = static_cast<AddInput *>(grown);
+            list->capacity = capacity;
+            return false;
+        }())) {
+        mem_free(path);
+        mem_free(name);
+        out_error("add", "not enough memory");
+        return -1;
+    }
+    list->items[list->count++] = AddInput{path, name};
+    return 0;
+}
+
+int by_bytes(const void *a, const void *b)
+{
+    return std::strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
+}
+
+// Adds the files beneath the folder host, named prefix + name + '\' + their
+// own names (name "" for none); exclusions see the names without prefix.
+int walk(const PakArgs &args, InputList *list, const char *host, const char *name, const char *prefix)
+{
+    // The folder's names first: there is one disk search at a time, and the
+    // folders beneath need their own.
+    char **names = nullptr;
+    int count = 0, capacity = 0;
+    ScopeGuard release([&] {
+        for (int i = 0; i < count; ++i) mem_free(names[i]);
+        mem_free(names);
+    });
+    char *pattern = joined(host, HOST_SEPARATOR, "*");
+    if (!pattern) return out_error("add", "not enough memory"), -1;
+    char found[PATH_BUFFER_SIZE];
+    constexpr uint32_t ANY = FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM | FILE_ATTR_DIRECTORY |
+                             FILE_ATTR_ARCHIVE | FILE_ATTR_NORMAL;
+    int r = disk_find_first(pattern, ANY, found);
+    mem_free(pattern);
+    if (r != 0 && err_last() != ERR_NOT_FOUND) return out_failure(host, "cannot list the folder"), -1;
+    for (; r == 0; r = disk_find_next(found)) {
+        if (!std::strcmp(found, ".") || !std::strcmp(found, "..")) continue;
+        if (count == capacity) {
+            capacity = capacity ? capacity * 2 : 32;
+            void *grown = mem_realloc(names, sizeof(char *) * static_cast<size_t>(capacity));
+            if (!grown) return out_error("add", "not enough memory"), -1;
+            names = static_cast<char **>(grown);
+        }
+        if (!(names[count] = copied(found))) return out_error("add", "not enough memory"), -1;
+        ++count;
+    }
+    if (count > 1) std::qsort(names, static_cast<size_t>(count), sizeof(char *), by_bytes);
+    for (int i = 0; i < count; ++i) {
+        char *child_name = joined(name, '\\', names[i]);
+        char *child_host = joined(host, HOST_SEPARATOR, names[i]);
+        if (child_name && child_host && excluded(args, child_name)) {
+            mem_free(child_name);
+            mem_free(child_host);
+            continue;
+        }
+        if (child_host && is_folder(child_host)) {
+            if (straddles(args, names[i], std::strlen(names[i]))) {
+                mem_free(child_name);
+                return refuse_straddle(child_host), mem_free(child_host), -1;
+            }
+            ScopeGuard drop([&] {
+                mem_free(child_name);
+                mem_free(child_host);
+            });
+            if (!child_name) return out_error("add", "not enough memory"), -1;
+            if (walk(args, list, child_host, child_name, prefix) != 0) return -1;
+            continue;
+        }
+        char *stored = child_name ? joined(prefix, 0, child_name) : nullptr;
+        mem_free(child_name);
+        if (add(list, child_host, stored) != 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void inputs_normal_name(const char *typed, char *out, bool utf8)
+{
+    char *o = out;
+    const char *p = typed;
+    for (;;) {
+        // "./" and ".\" at the start of the name, or of what is left.
+        while (o == out && p[0] == '.' && (p[1] == '/' || p[1] == '\\')) p += 2;
+        if (!*p) break;
+        // No trail byte of either code page is a '/'.
+        const int n = *p == '/' ? 1 : char_len(p, utf8);
+        if (n == 2) {
+            *o++ = *p++;
+            *o++ = *p++;
+            continue;
+        }
+        const char c = *p == '/' ? '\\' : *p;
+        ++p;
+        if (c == '\\' && o > out && o[-1] == '\\') continue;  // doubled
+        *o++ = c;
+    }
+    // A folder typed with its separator: "data/".
+    while (o > out + 1 && o[-1] == '\\') --o;
+    *o = 0;
+}
+
+int inputs_collect(const PakArgs &args, InputList *list)
+{
+    for (int i = 1; i < args.positional_count; ++i)
+        if (!std::strcmp(args.positional[i], "-") && !args.present[OPT_AS])
+            return usage_error(CMD_ADD, "standard input ('-') needs --as NAME");
+    *list = InputList{nullptr, 0, 0};
+    const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : nullptr;
+    char prefix[PATH_BUFFER_SIZE] = "";
+    if (args.present[OPT_PREFIX]) {
+        if (std::strlen(args.value[OPT_PREFIX]) >= sizeof prefix)
+            return out_error(args.value[OPT_PREFIX], "the prefix is too long"), PAK_EXIT_FAILED;
+        // Its own separators are kept: "#:\" ends in one, "data" gets one.
+        char *o = prefix;
+        for (const char *p = args.value[OPT_PREFIX]; *p; ++p) *o++ = *p == '/' ? '\\' : *p;
+        *o = 0;
+        if (o > prefix && o[-1] != '\\' && o[-1] != ':') *o++ = '\\', *o = 0;
+    }
+    for (int i = 1; i < args.positional_count; ++i) {
+        const char *typed = args.positional[i];
+        if (!std::strcmp(typed, "-")) {
+            if (add(list, copied("-"), copied(args.value[OPT_AS])) != 0) return PAK_EXIT_FAILED;
+            continue;
+        }
+        char *host = dir && !absolute(typed) ? joined(dir, HOST_SEPARATOR, typed) : copied(typed);
+        char *normal = static_cast<char *>(mem_alloc(std::strlen(typed) + 1));
+        ScopeGuard drop([&] { mem_free(normal); });
+        if (!host || !normal) {
+            mem_free(host);
+            return out_error("add", "not enough memory"), PAK_EXIT_FAILED;
+        }
+        // A path that leaves the folder it is given in (absolute, or up with
+        // "..") is named from its last part, as tar and zip would cut it.
+        const char *named = typed;
+        if (absolute(typed) || !std::strncmp(typed, "..", 2)) named = host_base_name(typed);
+        if (!named[0] || !std::strcmp(named, "..")) named = typed;  // "/", "..": refused by the name check
+        inputs_normal_name(named, normal, args.present[OPT_CODEPAGE]);
+        for (const char *part = named, *slash; (slash = std::strchr(part, '/')); part = slash + 1) {
+            if (straddles(args, part, static_cast<size_t>(slash - part))) {
+                mem_free(host);
+                return refuse_straddle(typed), PAK_EXIT_FAILED;
+            }
+        }
+        if (!std::strcmp(normal, ".")) normal[0] = 0;  // the folder itself: its files by their own names
+        const bool folder = is_folder(host);
+        if (folder && args.present[OPT_AS]) {
+            mem_free(host);
+            return usage_error(CMD_ADD, "--as names one file, not a folder");
+        }
+        if (normal[0] && excluded(args, normal)) {
+            mem_free(host);
+            continue;
+        }
+        if (!folder) {
+            if (add(list, host, args.present[OPT_AS] ? copied(args.value[OPT_AS]) : joined(prefix, 0, normal)) != 0)
+                return PAK_EXIT_FAILED;
+            continue;
+        }
+        const bool ok = walk(args, list, host, normal, prefix) == 0;
+        mem_free(host);
+        if (!ok) return PAK_EXIT_FAILED;
+    }
+    return PAK_EXIT_OK;
+}
+
+void inputs_free(InputList *list)
+{
+    for (int i = 0; i < list->count; ++i) {
+        mem_free(list->items[i].path);
+        mem_free(list->items[i].name);
+    }
+    mem_free(list->items);
+    *list = InputList{nullptr, 0, 0};
+}
