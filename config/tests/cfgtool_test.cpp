@@ -87,7 +87,7 @@ TEST(Cfgtool, WarnsWhereTheProgramReadsAFileOtherwiseThanMeant)
     // The version is the first thing help says, and the version line is it alone.
     ASSERT_EQ(version.out.rfind("cfgtool ", 0), 0u) << version.out;
     EXPECT_EQ(help.out.rfind(version.out.substr(0, version.out.size() - 1) + ": ", 0), 0u) << help.out;
-    EXPECT_NE(help.out.find("\nusage: cfgtool"), std::string::npos);
+    EXPECT_NE(help.out.find("\nUsage: cfgtool"), std::string::npos);
 }
 
 #ifndef _WIN32

@@ -88,7 +88,7 @@ void error(const char *a, const char *b = "", const char *c = "")
 
 const char usage_text[] =
         "cfgtool " KORIN_TOOLS_VERSION ": a configuration file as the program sees it\n"
-        "usage: cfgtool FILE... [--get SECTION KEY [N] [--int] | --macros]\n"
+        "Usage: cfgtool FILE... [--get SECTION KEY [N] [--int] | --macros]\n"
         "  FILE...      configuration files, loaded in this order\n"
         "  (no option)  print every section as [name] and its keys as name=value\n"
         "  --get        print the value of the N-th KEY (default 1) of the first SECTION\n"

@@ -24,13 +24,13 @@ roff() { sed -e 's/\\/\\e/g' -e 's/-/\\-/g' -e "s/^\\([.']\\)/\\\\\\&\\1/"; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 include=$work/include
-# help2man takes the synopsis from a first line "Usage: ..." only, and the
+# help2man takes the synopsis from the line "Usage: ...", and the
 # page's name from the program's: a wrapper of the same name gives it that.
 wrapper=$work/$name
 {
   echo '#!/usr/bin/env bash'
   printf 'program=%q\n' "$program"
-  echo 'if [[ $1 == --help ]]; then "$program" --help | sed "1s/^usage:/Usage:/"; else exec "$program" "$@"; fi'
+  echo 'if [[ $1 == --help ]]; then "$program" --help; else exec "$program" "$@"; fi'
 } >"$wrapper"
 chmod +x "$wrapper"
 {
