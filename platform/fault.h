@@ -16,6 +16,9 @@ enum : unsigned {
     // Every step that changes what a disk holds (disk_link and disk_create_new
     // count as creates, disk_replace as a rename).
     FAULT_DISK_STEPS = FAULT_CREATE | FAULT_WRITE | FAULT_FLUSH | FAULT_RENAME | FAULT_DELETE,
+    // Not a failure but a finding, so outside FAULT_ALL and FAULT_DISK_STEPS: process_image_running
+    // reports the file running.
+    FAULT_IMAGE_RUNNING = 1u << 6,
 };
 
 // Counts the points of the given kinds from now on; the nth of them (1-based)

@@ -204,6 +204,16 @@ int disk_current_dir(char *dest, int size);
 // '/' or '-' dropped; empty when there is none.
 void cmdline_arg(const char *command_line, int n, char *dest);
 
+// Milliseconds since some fixed moment, for timing waits (wraps after 49 days).
+uint32_t process_clock_ms();
+// Lets ms milliseconds pass.
+void process_sleep_ms(int ms);
+// 1 when a running process (this one included) was started from the file
+// name; 0 when none was, or when the running processes cannot be listed.
+// Full paths compare as the system compares names (case-insensitively on
+// Windows).
+int process_image_running(const char *name);
+
 // Restores the layer's module state (disk search, last failure) to its
 // start-up values. For tests.
 void platform_reset();

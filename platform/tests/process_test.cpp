@@ -1,8 +1,10 @@
+#include <cctype>
 #include <cstring>
 
 #include "platform/tests/scratch.h"
 
 namespace {
+
 
 std::string arg(const char *line, int n)
 {
@@ -35,6 +37,26 @@ TEST(Memory, ReallocKeepsContentsAndNeverFreesOnZero)
     block = static_cast<char *>(mem_realloc(block, 0));  // a null here would read as failure with the block still owned
     ASSERT_NE(block, nullptr);
     mem_free(block);
+}
+
+using Processes = Scratch;
+TEST_F(Processes, AFileIsRunningOnlyWhileAProcessWasStartedFromIt)
+{
+    const std::string self = arg("", 0);
+    put("copy.exe", "MZ");
+    std::string upper = self;
+    for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const struct { std::string name; int running; } rows[] = {
+        {self, 1},
+#ifdef _WIN32
+        {upper, 1},  // as Windows compares names
+#endif
+        {at("copy.exe"), 0},
+        {at("missing.exe"), 0},
+    };
+    for (const auto &row : rows) EXPECT_EQ(process_image_running(row.name.c_str()), row.running) << row.name;
+    fault_arm(FAULT_IMAGE_RUNNING, 1, false);
+    EXPECT_EQ(process_image_running(at("copy.exe").c_str()), 1);
 }
 
 using Faults = Scratch;
