@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
+#include "driver/retry.h"
 #include "driver/update.h"
 #include "platform/platform.h"
 #include "platform/scope_guard.h"
@@ -12,7 +13,8 @@ int extract_file(const char *dest, const char *src)
     const int in = vfs_open(src, DISK_READ);
     if (in == -1) return -1;
     ScopeGuard close_in([&] { vfs_close(in); });
-    const int out = vfs_create(dest, DISK_ATTR_NORMAL);
+    // A scanner may be reading the file made a moment ago.
+    const int out = retry_held([=] { return vfs_create(dest, DISK_ATTR_NORMAL); });
     if (out == -1) return -1;
     ScopeGuard close_out([&] { vfs_close(out); });
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "driver/replace.h"
+#include "driver/retry.h"
 #include "platform/scope_guard.h"
 #include "driver/update.h"
 #include "platform/platform.h"
@@ -26,11 +27,11 @@ constexpr char UPDATE_PAK_NAME[] = "Update.PAK";
 // Writes the whole buffer into a new file, flushed.
 int write_new_file(const char *name, const char *data, int size)
 {
-    const int h = disk_create_new(name);
+    const int h = retry_create_new(name);
     if (h == -1) return -1;
     const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
     if (disk_close(h) == 0 && written) return 0;
-    disk_force_delete(name);
+    retry_force_delete(name);
     return -1;
 }
 
@@ -39,7 +40,7 @@ int write_new_file(const char *name, const char *data, int size)
 int install_list_with_update_pak(const char *path, char **out, int *out_size)
 {
     *out = nullptr;
-    const int h = disk_open(path, DISK_READ);
+    const int h = retry_open(path, DISK_READ);
     if (h == -1) return 0;
     ScopeGuard close_list([&] { disk_close(h); });
     const uint32_t size = disk_size(h);
@@ -96,7 +97,7 @@ void register_update_pak(const char *path)
         if (sibling_name(staged, path, "NEW", n) != 0) return;
         if (!name_is_free(staged)) continue;
         if (write_new_file(staged, list, size) != 0) return;
-        if (replace_in_one_step(staged, path) != 0) disk_force_delete(staged);
+        if (replace_in_one_step(staged, path) != 0) retry_force_delete(staged);
         return;
     }
 }

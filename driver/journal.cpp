@@ -5,6 +5,7 @@
 
 #include "archive/archive.h"
 #include "driver/journal.h"
+#include "driver/retry.h"
 #include "platform/error.h"
 #include "platform/platform.h"
 
@@ -83,7 +84,7 @@ int journal_begin(Journal *j, const char *dir, const char *const *targets, const
 
     char path[REPLACE_PATH_SIZE];
     journal_path(j, JOURNAL_NAME, path);
-    j->handle = disk_create_new(path);
+    j->handle = retry_create_new(path);
     if (j->handle == -1) return -1;
     bool written = append(j, HEADER, sizeof HEADER - 1) == 0;
     for (int i = 0; written && i < count; ++i) {
@@ -99,14 +100,14 @@ int journal_begin(Journal *j, const char *dir, const char *const *targets, const
     if (written) return 0;
     disk_close(j->handle);
     j->handle = -1;
-    disk_force_delete(path);
+    retry_force_delete(path);
     return -1;
 }
 
 int journal_stage(Journal *j, int i)
 {
     return name_and_make(j, i, "NEW", j->files[i].staged, "staged", [](const char *path) {
-        const int h = disk_create_new(path);
+        const int h = retry_create_new(path);
         return h == -1 ? -1 : disk_close(h);
     });
 }

@@ -6,6 +6,7 @@
 
 #include "archive/archive.h"
 #include "driver/journal.h"
+#include "driver/retry.h"
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/scope_guard.h"
@@ -123,7 +124,7 @@ int journal_read(Journal *j, const char *dir, bool *damaged)
 
     char path[REPLACE_PATH_SIZE];
     journal_path(j, JOURNAL_NAME, path);
-    const int h = disk_open(path, DISK_READ);
+    const int h = retry_open(path, DISK_READ);
     if (h == -1) return err_last() == ERR_NOT_FOUND ? 0 : -1;
     ScopeGuard close([&] { disk_close(h); });
     const uint32_t size = disk_size(h);
@@ -141,7 +142,7 @@ int journal_read(Journal *j, const char *dir, bool *damaged)
     const size_t header = sizeof HEADER - 1;
     if (size < header && std::memcmp(text, HEADER, size) == 0) {
         // Stopped while beginning it: nothing was changed yet.
-        return disk_force_delete(path) == 0 ? 0 : -1;
+        return retry_force_delete(path) == 0 ? 0 : -1;
     }
     if (std::memcmp(text, HEADER, header) != 0) {
         *damaged = true;

@@ -1,4 +1,5 @@
 #include "driver/replace.h"
+#include "driver/retry.h"
 
 #include <cstring>
 
@@ -36,7 +37,7 @@ int name_is_free(const char *name)
 
 int file_opens(const char *name)
 {
-    const int h = disk_open(name, DISK_READ);
+    const int h = retry_open(name, DISK_READ);
     if (h == -1) return 0;
     disk_close(h);
     return 1;
@@ -44,9 +45,13 @@ int file_opens(const char *name)
 
 int held_elsewhere(const char *name)
 {
-    const int h = disk_open(name, DISK_READ_WRITE);
-    if (h != -1) return disk_close(h), 0;
-    return err_last() == ERR_HELD ? 1 : 0;
+    // A hold of a moment (a scanner reading the file) is waited out.
+    const int h = retry_held([=] {
+        const int h = disk_open(name, DISK_READ_WRITE);
+        return h == -1 && err_last() != ERR_HELD ? -2 : h;
+    });
+    if (h >= 0) return disk_close(h), 0;
+    return h == -1 ? 1 : 0;
 }
 
 int file_content(const char *name, Content *out)
@@ -73,19 +78,20 @@ int file_content(const char *name, Content *out)
 int replace_in_one_step(const char *source, const char *target)
 {
     if (disk_replace(source, target) == 0) return 0;
-    // Some systems refuse to replace a read-only file.
-    if (err_last() != ERR_ACCESS_DENIED || !file_opens(target)) return -1;
-    disk_set_attributes(target, FILE_ATTR_NORMAL);
-    return disk_replace(source, target);
+    // Some systems refuse to replace a read-only file; a held one is waited for.
+    const ErrReason reason = err_last();
+    if (reason != ERR_ACCESS_DENIED && reason != ERR_HELD) return -1;
+    if (reason == ERR_ACCESS_DENIED && file_opens(target)) disk_set_attributes(target, FILE_ATTR_NORMAL);
+    return retry_held([=] { return disk_replace(source, target); });
 }
 
 int keep_aside(const char *target, const char *aside)
 {
-    if (disk_link(target, aside) == 0) return 0;
-    const int h = disk_create_new(aside);
+    if (retry_held([=] { return disk_link(target, aside); }) == 0) return 0;
+    const int h = retry_create_new(aside);
     if (h == -1) return -1;
     const bool copied = disk_copy_into(target, h) == 0;
     if (disk_close(h) == 0 && copied) return 0;
-    disk_force_delete(aside);
+    retry_force_delete(aside);
     return -1;
 }

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "driver/journal.h"
+#include "driver/retry.h"
 #include "platform/platform.h"
 
 namespace {
@@ -78,7 +79,7 @@ bool undo(const Journal *j, const FileState *s)
             // way is copied again by the next run.
             undone = replace_in_one_step(aside, target) == 0 || disk_copy(aside, target) == 0;
         } else if (!f.had_old && s[i].target_new) {
-            undone = disk_force_delete(target) == 0;  // the update's own file
+            undone = retry_force_delete(target) == 0;  // the update's own file
         } else {
             undone = !f.had_old && s[i].target == 0;
         }
@@ -96,11 +97,11 @@ bool clean_up(const Journal *j)
         for (const char *name : {j->files[i].staged, j->files[i].aside}) {
             if (!name[0]) continue;
             journal_path(j, name, path);
-            if (!name_is_free(path) && disk_force_delete(path) != 0) clean = false;
+            if (!name_is_free(path) && retry_force_delete(path) != 0) clean = false;
         }
     }
     journal_path(j, JOURNAL_NAME, path);
-    return clean && disk_force_delete(path) == 0;
+    return clean && retry_force_delete(path) == 0;
 }
 
 }  // namespace

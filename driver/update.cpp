@@ -4,6 +4,8 @@
 // beside the game's and put in place, each in one step, under a journal that
 // lets the next run finish or undo whatever a stop interrupts.
 #include "driver/update.h"
+#include "driver/retry.h"
+#include "platform/error.h"
 
 #include <cstring>
 
@@ -74,7 +76,9 @@ bool game_path(char *dest, const char *name)
 // without the drive prefix, hence the strip switch.
 void check_markers(const char *update_pak)
 {
-    if (vfs_mount(update_pak, DISK_READ) < 0) return;
+    // A marker missed because the archive was held for a moment would let an
+    // older update replace a newer one.
+    if (retry_held([=] { return vfs_mount(update_pak, DISK_READ) < 0 ? -1 : 0; }) != 0) return;
     char found[PATH_BUFFER_SIZE];
     vfs_set_drive_strip(1);
     if (vfs_find_first("@:\\Update07.txt", FILE_ATTR_NORMAL, found) == 0)
@@ -89,7 +93,7 @@ void check_game(bool fits, const char *korin_pak, const char *korin_exe, const c
 {
     uint32_t size = 0;
     if (fits) {
-        const int h = disk_open(korin_pak, DISK_READ);
+        const int h = retry_open(korin_pak, DISK_READ);
         if (h != -1) {
             size = disk_size(h);
             disk_close(h);
@@ -108,10 +112,26 @@ constexpr int LIST = 2;  // the installation list's place among them
 
 int write_whole(const char *name, const char *data, int size)
 {
-    const int h = disk_open(name, DISK_WRITE);
+    const int h = retry_open(name, DISK_WRITE);
     if (h == -1) return -1;
     const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
     return disk_close(h) == 0 && written ? 0 : -1;
+}
+
+// Windows lets a running program's file be renamed but not deleted, so an
+// update under a running game would seem to succeed and leave the old
+// executable behind. The process list shows the game wherever it runs from;
+// on Windows its file also refuses to open for writing while it runs (a
+// read-only file is refused otherwise, and does not count).
+bool game_running(const char *korin_exe)
+{
+    if (process_image_running(korin_exe)) return true;
+    const int h = retry_held([=] {
+        const int h = disk_open(korin_exe, DISK_WRITE);
+        return h == -1 && err_last() != ERR_HELD ? -2 : h;  // only a hold is retried
+    });
+    if (h >= 0) disk_close(h);
+    return h == -1;
 }
 
 // An update an earlier run left unfinished is settled first. False when this
@@ -201,7 +221,9 @@ void update_run()
                       game_path(update_pak, "Update.PAK") && game_path(install_dat, "INSTALL.DAT");
 
     char dir[PATH_SIZE];
-    if (!fits || !game_path(dir, "") || settle_earlier_run(dir)) {
+    // A running game is not touched at all, not even to settle an earlier run.
+    const bool running = fits && game_running(korin_exe);
+    if (!running && (!fits || !game_path(dir, "") || settle_earlier_run(dir))) {
         check_game(fits, korin_pak, korin_exe, update_pak);
         // Any finding leaves the game folder untouched.
         if (update_flags == 0 && install_payload(fits)) {

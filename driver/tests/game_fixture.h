@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 
 #include "archive/internal.h"
 #include "driver/edition.h"
+#include "driver/retry.h"
 #include "driver/update.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
@@ -117,8 +120,35 @@ struct GameFolder {
     }
 };
 
+// The retry's clock and wait for tests: a wait only moves the clock on (so a
+// held file costs no real time) and may act, as the other program letting go.
+struct TestClock {
+    static inline uint32_t now = 0;
+    static inline long waits = 0;
+    static inline int waited_ms = 0, longest_wait_ms = 0;
+    static inline std::function<void()> on_wait;
+    static uint32_t read() { return now; }
+    static void wait(int ms)
+    {
+        now += static_cast<uint32_t>(ms);
+        ++waits;
+        waited_ms += ms;
+        longest_wait_ms = std::max(longest_wait_ms, ms);
+        if (on_wait) on_wait();
+    }
+    static void install()
+    {
+        now = 0xFFFFF000u;  // wraps during a long wait
+        waits = 0;
+        waited_ms = longest_wait_ms = 0;
+        on_wait = nullptr;
+        retry_set_clock(read);
+        retry_set_wait(wait);
+    }
+};
+
 struct DriverTest : ::testing::Test {
-    void SetUp() override { platform_reset(), archive_reset(), update_reset(); }
+    void SetUp() override { platform_reset(), archive_reset(), update_reset(), TestClock::install(); }
     void TearDown() override { fault_disarm(), SetUp(); }
 };
 

@@ -84,6 +84,54 @@ TEST_F(HostileDisk, FilesHeldElsewhereStopTheUpdateWholeAndReleasedLetItThrough)
     }
 }
 
+TEST_F(HostileDisk, AFileHeldForAMomentIsWaitedForAndOneHeldForGoodFailsWhole)
+{
+    const Outcomes o;
+    const struct {
+        const char *name;
+        int mode;
+        long release_after;  // waits until the other program lets go; 0: never
+        uint32_t flags;
+    } holds[] = {
+        {"Korin3.EXE", DISK_READ, 3, UF_DONE},  // a scanner reading the old game
+        {"Update.PAK", DISK_READ_WRITE, 1, UF_DONE},
+        {"Update.PAK", DISK_READ_WRITE, 30, UF_DONE},
+        {"Update.PAK", DISK_READ, 0, UF_FAILED},
+        {"INSTALL.DAT", DISK_READ_WRITE, 5, UF_DONE},
+    };
+    for (const auto &h : holds) {
+        SCOPED_TRACE(testing::Message() << h.name << " held for " << h.release_after << " waits");
+        GameFolder game;
+        int held = disk_open(game.file(h.name).c_str(), h.mode);
+        ASSERT_NE(held, -1);
+        TestClock::install();
+        TestClock::on_wait = [&] {
+            if (held != -1 && TestClock::waits == h.release_after) disk_close(held), held = -1;
+        };
+        const uint32_t flags = game.run();
+        EXPECT_EQ(flags, h.flags);
+        if (held != -1) disk_close(held);
+        EXPECT_EQ(held == -1, h.release_after > 0) << "never waited for";
+        EXPECT_EQ(game.contents(), flags == UF_DONE ? o.updated : o.before);
+        expect_nothing_held();
+    }
+}
+
+TEST_F(HostileDisk, ARunningGameStopsTheUpdateBeforeAnythingIsTouched)
+{
+    const Outcomes o;
+    GameFolder game;
+    // The process list is the first point: no create, write or rename follows.
+    fault_arm(FAULT_IMAGE_RUNNING | FAULT_CREATE | FAULT_WRITE | FAULT_RENAME, 1, false);
+    EXPECT_EQ(game.run(), UF_FAILED);
+    EXPECT_EQ(fault_injected(), 1);
+    EXPECT_EQ(fault_points(), 1) << "the folder was worked on";
+    fault_disarm();
+    EXPECT_EQ(game.contents(), o.before);
+    expect_nothing_held();
+    EXPECT_EQ(game.run(), UF_DONE) << "refused once the game ended";
+}
+
 TEST_F(HostileDisk, AFullDiskFailsTheUpdateWholeAtEveryFillLevel)
 {
     SmallDisk disk;
