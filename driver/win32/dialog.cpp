@@ -1,6 +1,7 @@
 // The confirmation dialog and the folder browser.
 #include <shlobj.h>
 
+#include "driver/retry.h"
 #include "driver/win32/app.h"
 
 static void centre_on_screen(HWND dialog)
@@ -32,6 +33,28 @@ static bool choose_game_dir(HWND dialog)
     return chosen;
 }
 
+// Passes a wait between two tries of a held file with the thread's messages
+// flowing, so that the system does not take the dialog for hung. Its buttons
+// are disabled meanwhile; a quit request is left for the dialog's own loop.
+static void wait_answering(int ms)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= static_cast<DWORD>(ms)) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(ms) - spent, QS_ALLINPUT);
+    }
+}
+
 INT_PTR CALLBACK confirm_dlg_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
 {
     // While the update waits for a file that another program holds, the
@@ -55,7 +78,9 @@ INT_PTR CALLBACK confirm_dlg_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
         if (!game_dir_has_exe(game_dir) && !choose_game_dir(dialog)) return FALSE;
         updating = true;
         EnableWindow(dialog, FALSE);
+        retry_set_wait(wait_answering);
         update_run();
+        retry_set_wait(nullptr);
         EnableWindow(dialog, TRUE);
         updating = false;
         EndDialog(dialog, 1);

@@ -102,7 +102,7 @@ TEST_P(Deliverable, RefusedOrFailedUpdateSaysWhyAndLeavesTheGameUntouched)
         std::vector<std::string> markers;
         std::string copy;  // the program run from a damaged copy
         Bytes bytes;
-        bool game_running;
+        bool held;  // Update.PAK open elsewhere, shared with nobody, throughout
         const char *message;
     } cases[] = {
         {"a later update is installed", 0, {"Update07.txt"}, "", {}, false, "msg_newer_installed"},
@@ -110,7 +110,7 @@ TEST_P(Deliverable, RefusedOrFailedUpdateSaysWhyAndLeavesTheGameUntouched)
         {"both: the later update is reported", -1, {"Update07.txt"}, "", {}, false, "msg_newer_installed"},
         {"copied under a name not ending in .exe", 0, {}, "upd.bin", program, false, "msg_payload_damaged"},
         {"trailer cut off", 0, {}, "upd_cut.exe", Bytes(program.begin(), program.end() - 4), false, "msg_payload_damaged"},
-        {"the game runs", 0, {}, "", {}, true, "msg_failed"},
+        {"Update.PAK held for good", 0, {}, "", {}, true, "msg_failed"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -118,14 +118,60 @@ TEST_P(Deliverable, RefusedOrFailedUpdateSaysWhyAndLeavesTheGameUntouched)
         install_game(GAME, c.size_change, c.markers);
         const Snapshot before = snapshot(GAME);
         ASSERT_TRUE(c.copy.empty() || write_file(ROOT + "\\" + c.copy, c.bytes));
-        // As the running game holds it: open, shared with nobody.
-        HANDLE held = c.game_running ? CreateFileA((GAME + "\\Update.PAK").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+        HANDLE held = c.held ? CreateFileA((GAME + "\\Update.PAK").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
                                      : nullptr;
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
         expect_message(c.copy.empty() ? ed().deliverable : ROOT + "\\" + c.copy, ed(), c.message);
         if (held) CloseHandle(held);
         EXPECT_TRUE(snapshot(GAME) == before) << "the game folder changed";
     }
+}
+
+TEST_P(Deliverable, AFileHeldForAMomentIsWaitedForWhileTheDialogAnswers)
+{
+    const struct {
+        const char *name;
+        DWORD share;  // how the other program holds it
+    } holds[] = {
+        {"Update.PAK", 0},               // a backup program
+        {"Korin3.EXE", FILE_SHARE_READ},  // a scanner reading the old game
+    };
+    for (const auto &h : holds) {
+        SCOPED_TRACE(h.name);
+        fresh_root();
+        install_game(GAME);
+        Program program(ed().deliverable);
+        HWND dialog = program.wait_for(Shown::confirm);
+        ASSERT_TRUE(dialog);
+        HANDLE held = CreateFileA((GAME + "\\" + h.name).c_str(), GENERIC_READ, h.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        click(dialog, IDOK);
+        Sleep(1000);
+        DWORD_PTR answer;
+        EXPECT_TRUE(SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &answer)) << "not responding while it waits";
+        EXPECT_TRUE(IsWindow(dialog) && !IsWindowEnabled(dialog)) << "its buttons act while it waits";
+        CloseHandle(held);
+        HWND box = program.wait_for(Shown::box);
+        ASSERT_TRUE(box) << "no message";
+        EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed().text("msg_done"));
+        click(box, IDOK);
+        DWORD code;
+        EXPECT_TRUE(program.wait_end(&code));
+        expect_updated(GAME);
+    }
+}
+
+TEST_P(Deliverable, TheGameRunningIsNotUpdatedUnderneathItself)
+{
+    install_game(GAME);
+    const std::string game_exe = GAME + "\\Korin3.EXE";
+    const std::optional<Bytes> standin = read_file(ed().payload + "\\Korin3.EXE");
+    ASSERT_TRUE(standin && write_file(game_exe, *standin));
+    const Snapshot before = snapshot(GAME);
+    Program game(game_exe);
+    ASSERT_TRUE(game.wait_for(Shown::box)) << "the stand-in game did not start";
+    expect_message(ed().deliverable, ed(), "msg_failed");
+    EXPECT_TRUE(snapshot(GAME) == before) << "the game folder changed under the running game";
 }
 
 TEST_P(Deliverable, CancellingShowsNothingAndChangesNothing)
