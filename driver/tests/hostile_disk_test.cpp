@@ -121,8 +121,8 @@ TEST_F(HostileDisk, ARunningGameStopsTheUpdateBeforeAnythingIsTouched)
 {
     const Outcomes o;
     GameFolder game;
-    // The process list is the first point: no create, write or rename follows.
-    fault_arm(FAULT_IMAGE_RUNNING | FAULT_CREATE | FAULT_WRITE | FAULT_RENAME, 1, false);
+    // The process list is the first point: no step that changes the disk follows.
+    fault_arm(FAULT_IMAGE_RUNNING | FAULT_DISK_STEPS, 1, false);
     EXPECT_EQ(game.run(), UF_FAILED);
     EXPECT_EQ(fault_injected(), 1);
     EXPECT_EQ(fault_points(), 1) << "the folder was worked on";
