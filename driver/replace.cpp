@@ -78,10 +78,10 @@ int file_content(const char *name, Content *out)
 int replace_in_one_step(const char *source, const char *target)
 {
     if (disk_replace(source, target) == 0) return 0;
-    // Some systems refuse to replace a read-only file; a held one is waited for.
-    const ErrReason reason = err_last();
-    if (reason != ERR_ACCESS_DENIED && reason != ERR_HELD) return -1;
-    if (reason == ERR_ACCESS_DENIED && file_opens(target)) disk_set_attributes(target, FILE_ATTR_NORMAL);
+    // A held file is waited for; some systems refuse to replace a read-only one.
+    if (err_last() == ERR_HELD) return retry_held([=] { return disk_replace(source, target); });
+    if (err_last() != ERR_ACCESS_DENIED || !file_opens(target)) return -1;
+    disk_set_attributes(target, FILE_ATTR_NORMAL);
     return retry_held([=] { return disk_replace(source, target); });
 }
 
