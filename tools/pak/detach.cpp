@@ -11,14 +11,6 @@
 
 namespace {
 
-int read_file_at(int64_t offset, void *buffer, int n, void *context)
-{
-    const int file = *static_cast<int *>(context);
-    if (offset < 0 || offset > DISK_POSITION_LIMIT) return -1;
-    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
-    return disk_read(file, buffer, n) == n ? 0 : -1;
-}
-
 // Writes count bytes of from, starting at offset, to the new file path: made
 // under a temporary name and moved there only when whole, never over an
 // existing file. 0, or -1 after saying why.

@@ -13,12 +13,6 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr char HOST_SEPARATOR = '\\';
-#else
-constexpr char HOST_SEPARATOR = '/';
-#endif
-
 void report(const ArchiveView &view, const char *name, const char *reason)
 {
     out_printf(CONSOLE_ERR, "pak: %s: ", view.path);

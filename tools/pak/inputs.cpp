@@ -13,12 +13,6 @@
 
 namespace {
 
-#ifdef _WIN32
-constexpr char HOST_SEPARATOR = '\\';
-#else
-constexpr char HOST_SEPARATOR = '/';
-#endif
-
 char *joined(const char *a, char separator, const char *b)
 {
     const size_t n = std::strlen(a), m = std::strlen(b);

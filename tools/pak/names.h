@@ -3,6 +3,13 @@
 // and the default stored name of a host file.
 #pragma once
 
+// What separates folders in the host's own paths.
+#ifdef _WIN32
+constexpr char HOST_SEPARATOR = '\\';
+#else
+constexpr char HOST_SEPARATOR = '/';
+#endif
+
 enum ExtractName {
     XN_OK,
     XN_EMPTY,      // nothing left after the drive prefix

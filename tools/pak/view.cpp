@@ -122,8 +122,6 @@ int unpack_entry(const char *data, int length, char **out, int *out_length, cons
     return -1;
 }
 
-namespace {
-
 int read_file_at(int64_t offset, void *buffer, int n, void *context)
 {
     const int file = *static_cast<int *>(context);
@@ -131,6 +129,8 @@ int read_file_at(int64_t offset, void *buffer, int n, void *context)
     if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
     return disk_read(file, buffer, n) == n ? 0 : -1;
 }
+
+namespace {
 
 // Whether the file carries an archive attached to a program (whatever its name).
 bool has_attached_archive(const char *path)

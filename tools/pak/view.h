@@ -22,6 +22,10 @@ struct ArchiveView {
 int view_open(ArchiveView *view, const char *path, bool appended = false);
 void view_close(ArchiveView *view);
 
+// Reads n bytes at offset of the open disk file whose handle context points
+// to, for the archive library's PE and trailer readers. 0, or -1.
+int read_file_at(int64_t offset, void *buffer, int n, void *context);
+
 // The record at position; its name is always terminated.
 PakEntry view_entry(const ArchiveView *view, int position);
 // Live records (data_offset not 0).
