@@ -11,19 +11,33 @@
 
 namespace fuzz {
 
+// Removed when the process ends normally; a run that is killed leaves it to
+// scripts/fuzz, which names the folder to use in KORIN_FUZZ_SCRATCH and
+// removes that.
+struct ScratchDir {
+    std::filesystem::path path;
+    ScratchDir()
+    {
+        std::error_code ec;
+        const char *given = std::getenv("KORIN_FUZZ_SCRATCH");
+        std::filesystem::path base = given && *given ? std::filesystem::path(given)
+                                     : std::filesystem::exists("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
+                                                                                : std::filesystem::temp_directory_path();
+        path = base / ("korin-fuzz-" + std::to_string(std::rand()) + "-" +
+                       std::to_string(reinterpret_cast<uintptr_t>(&ec) & 0xFFFF));
+        std::filesystem::create_directories(path);
+    }
+    ~ScratchDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
 inline const std::filesystem::path &scratch()
 {
-    static const std::filesystem::path dir = [] {
-        std::error_code ec;
-        std::filesystem::path base = std::filesystem::exists("/dev/shm", ec)
-                                         ? std::filesystem::path("/dev/shm")
-                                         : std::filesystem::temp_directory_path();
-        auto d = base / ("korin-fuzz-" + std::to_string(std::rand()) + "-" +
-                         std::to_string(reinterpret_cast<uintptr_t>(&ec) & 0xFFFF));
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    return dir;
+    static const ScratchDir dir;
+    return dir.path;
 }
 
 // The path as the system spells it (backslashes; the POSIX layer maps them).
