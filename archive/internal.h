@@ -55,6 +55,9 @@ struct MountTable {
 extern MountTable g_mount;
 
 int slot_alloc();
+// Positions of dir's count records ordered by name_order, equal names in
+// directory order; null when there is no room (index.cpp).
+int32_t *build_index(const PakEntry *dir, int count);
 void index_drop(int slot);
 // Compares names byte by byte as unsigned, 'A'-'Z' taken as 'a'-'z' except
 // inside a double-byte character (path_name_order).

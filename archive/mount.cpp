@@ -68,7 +68,9 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
     auto *dir = static_cast<PakEntry *>(mem_alloc(static_cast<size_t>(bytes)));
     if (!dir) return nullptr;
     ScopeGuard release_dir([&] { mem_free(dir); });
-    std::memset(dir, 0, static_cast<size_t>(bytes));
+    // A plain directory's read fills every record; an unpacked one may leave
+    // spare records behind its entries.
+    if (h.packed_dir_size != 0) std::memset(dir, 0, static_cast<size_t>(bytes));
 
     if (h.packed_dir_size == 0) {
         // Only entry_count records are used; bytes behind them are ignored.
@@ -87,18 +89,6 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
     release_dir.dismiss();
     *capacity = static_cast<int>(records);
     return dir;
-}
-
-// Sorted positions of the slot's records; null when there is no room.
-int32_t *build_index(PakEntry *dir, int count)
-{
-    auto *index = static_cast<int32_t *>(mem_alloc(static_cast<size_t>(count) * sizeof(int32_t)));
-    if (!index) return nullptr;
-    for (int i = 0; i < count; ++i) index[i] = i;
-    if (count >= 2)
-        std::sort(index, index + count,
-                  [dir](int32_t a, int32_t b) { return name_order(dir[a].name, dir[b].name) < 0; });
-    return index;
 }
 
 }  // namespace

@@ -17,6 +17,9 @@
 // Tunes the system's heap before its first block is taken (memory.cpp per
 // system; nothing to do on Windows).
 void heap_tune();
+// Advice for a block just taken: large blocks are backed by large pages
+// where the system offers them (memory.cpp per system).
+void heap_advise(void *block, size_t size);
 
 // Closes a disk search left open and forgets its mask (search.cpp).
 void disk_find_reset();

@@ -23,6 +23,7 @@ void *mem_alloc(size_t size)
     void *block = tuned_malloc(size);
     if (!block) return fail(ERR_NO_MEMORY, static_cast<void *>(nullptr));
     PLATFORM_COUNT_BLOCK(1);
+    heap_advise(block, size);
     return block;
 }
 

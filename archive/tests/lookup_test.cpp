@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <random>
+
 #include "archive/tests/fixture.h"
 
 namespace {
@@ -69,6 +72,66 @@ TEST_F(Lookup, NameFillingItsWholeFieldIsCutTo39Characters)
     ASSERT_EQ(mount(archive_of({pk::raw_entry("#:\\" + std::string(37, 'X'), "full")})), 0);
     EXPECT_EQ(read_all("#:\\" + std::string(40, 'X')), "<none>");
     EXPECT_EQ(read_all("#:\\" + std::string(36, 'X')), "full");
+}
+
+// Names that share long prefixes (so that every 8-byte chunk decides some
+// order), differ in case, hold double-byte characters whose trail bytes look
+// like letters or '\', repeat, and carry bytes behind their terminator.
+std::string random_name(std::mt19937 &rng)
+{
+    static const char *const prefixes[] = {"#", "#:\\", "#:\\Data\\Maps\\", "#:\\DATA\\maps\\Level", "#:\\data\\MAPS\\level0"};
+    static const char *const pieces[] = {"a", "A", "z", "Z", "[", "`", "\\", ".", "0", "9", "\xA6\x41", "\xA6\x61",
+                                         "\xA6\x5C", "\x81\x40", "\xFE\xFE", "\x80", "\xFF", "~"};
+    std::string name = prefixes[rng() % 5];
+    const size_t length = rng() % 28;
+    while (name.size() < length + 4) name += pieces[rng() % 18];
+    return name.substr(0, 39);
+}
+
+TEST_F(Lookup, TheIndexOrdersAsAStableSortByNameAndLookupsFindTheNewestArchivesEntry)
+{
+    std::mt19937 rng(7);
+    std::vector<Names> mounted;
+    for (const int count : {2, 3, 47, 48, 49, 300, 2500}) {
+        pk::Archive a;
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back(rng() % 8 == 0 && !names.empty() ? names[rng() % names.size()] : random_name(rng));
+            pk::Entry e = pk::raw_entry(names.back(), std::to_string(mounted.size()) + "/" + std::to_string(i));
+            e.name_fill = static_cast<uint8_t>(rng() % 3 ? 0 : 'Q');  // bytes behind the end do not count
+            e.free = rng() % 16 == 0;
+            a.entries.push_back(e);
+        }
+        const int s = mount(a, std::to_string(count) + ".pak");
+        ASSERT_EQ(s, static_cast<int>(mounted.size()));
+        const ArchiveSlot &sl = slot(s);
+        ASSERT_NE(sl.sorted_index, nullptr);
+        std::vector<int32_t> expected(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) expected[static_cast<size_t>(i)] = i;
+        std::stable_sort(expected.begin(), expected.end(), [&](int32_t x, int32_t y) {
+            return name_order(sl.directory[x].name, sl.directory[y].name) < 0;
+        });
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), sl.sorted_index)) << count << " entries";
+        mounted.push_back(names);
+    }
+
+    // Every name, in another case, is served by the newest archive that holds
+    // it live, from one of its entries of that name.
+    for (size_t m = 0; m < mounted.size(); ++m)
+        for (const std::string &name : mounted[m]) {
+            std::string asked = name;
+            for (char &c : asked)
+                if (c >= 'a' && c <= 'z' && rng() % 2) c = static_cast<char>(c - 32);
+            std::string expected = "<none>";
+            for (int s = static_cast<int>(mounted.size()) - 1; s >= 0 && expected == "<none>"; --s) {
+                const ArchiveSlot &sl = slot(s);
+                for (int i = 0; i < sl.entry_count; ++i)
+                    if (sl.directory[i].data_offset != 0 && name_order(sl.directory[i].name, asked.c_str()) == 0)
+                        expected = std::to_string(s);
+            }
+            const std::string got = read_all(asked);
+            EXPECT_EQ(got.substr(0, got.find('/')), expected) << asked;
+        }
 }
 
 TEST_F(Lookup, ExactLookupsWithAndWithoutTheIndex)

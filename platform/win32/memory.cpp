@@ -2,3 +2,5 @@
 #include "platform/internal.h"
 
 void heap_tune() {}
+
+void heap_advise(void *, size_t) {}
