@@ -81,6 +81,10 @@ int vfs_is_appended_name(const char *path);
 int vfs_mount(const char *path, int mode);
 // The appended form whatever the name, read-only. (not called by the product)
 int vfs_mount_appended(const char *path);
+// Read-only, without the name index, for readers that go by record position
+// (vfs_entry_at): a million entries mount in the time it takes to read them.
+// Name lookups in it scan the directory. (not called by the product)
+int vfs_mount_unindexed(const char *path, bool appended);
 void vfs_unmount(int slot);  // writes a changed directory back first
 void vfs_unmount_all();
 int pak_write_directory(int slot);

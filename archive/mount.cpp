@@ -126,7 +126,7 @@ void index_drop(int slot)
 
 namespace {
 
-int mount_file(const char *path, int mode, bool appended)
+int mount_file(const char *path, int mode, bool appended, bool indexed = true)
 {
     if (!path) return fail(ERR_BAD_NAME, -1);
     const int slot = slot_alloc();
@@ -174,7 +174,7 @@ int mount_file(const char *path, int mode, bool appended)
     }
     ArchiveSlot &s = g_mount.slots[slot];
     // Without room for the index, lookups scan the directory instead.
-    s.sorted_index = count > 0 ? build_index(dir, count) : nullptr;
+    s.sorted_index = indexed && count > 0 ? build_index(dir, count) : nullptr;
     s.packed_dir_size = static_cast<int>(h.packed_dir_size);
     s.entry_count = count;
     s.capacity = capacity;
@@ -197,6 +197,8 @@ int mount_file(const char *path, int mode, bool appended)
 int vfs_mount(const char *path, int mode) { return mount_file(path, mode, path && vfs_is_appended_name(path)); }
 
 int vfs_mount_appended(const char *path) { return mount_file(path, DISK_READ, true); }
+
+int vfs_mount_unindexed(const char *path, bool appended) { return mount_file(path, DISK_READ, appended, false); }
 
 void vfs_unmount(int slot)
 {

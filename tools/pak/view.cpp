@@ -25,7 +25,8 @@ int view_open(ArchiveView *view, const char *path, bool appended)
         return -1;
     }
     ScopeGuard close_file([&] { disk_close(file); });
-    const int slot = appended ? vfs_mount_appended(path) : vfs_mount(path, DISK_READ);
+    // Views go by record position; the name index would be built for nothing.
+    const int slot = vfs_mount_unindexed(path, appended);
     if (slot < 0) {
         view_report_mount_failure(path);
         return -1;
