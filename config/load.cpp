@@ -117,6 +117,30 @@ bool reserve_entries(int32_t need)
     return reserve(&g_cfg.entries, &g_cfg.entry_capacity, need, release_entries);
 }
 
+// A line holds at most one record, so one growth before parsing a large text
+// makes room for all of its records (and, for a large table, the system backs
+// it with large pages) instead of dozens of moves. Where that much memory is
+// not to be had, the table grows step by step as for a small text.
+void presize_entries(int64_t need)
+{
+    constexpr int64_t LARGE_TEXT_RECORDS = 4096;
+    if (need - g_cfg.entry_capacity < LARGE_TEXT_RECORDS) return;
+    if (need > INT32_MAX / static_cast<int64_t>(sizeof(CfgEntry))) return;
+    const size_t bytes = static_cast<size_t>(need) * sizeof(CfgEntry);
+    void *grown = g_cfg.entry_capacity ? mem_realloc(g_cfg.entries, bytes) : mem_alloc(bytes);
+    if (!grown) return err_clear();
+    g_cfg.entries = static_cast<CfgEntry *>(grown);
+    g_cfg.entry_capacity = static_cast<int32_t>(need);
+}
+
+// Line ends of any kind: LF, CR LF and a lone CR. The text ends with CR LF.
+int64_t line_ends(const char *text, int32_t length)
+{
+    int64_t count = 1;
+    for (int32_t i = 0; i + 1 < length; ++i) count += text[i] == '\n' || (text[i] == '\r' && text[i + 1] != '\n');
+    return count;
+}
+
 bool reserve_macros(int32_t need)
 {
     return reserve(&g_cfg.macros, &g_cfg.macro_capacity, need, release_macros);
@@ -215,6 +239,7 @@ void read_include(const char *name)
 // lookup by a section's name never lands on a key.
 void parse_entries(int32_t start, int32_t length)
 {
+    presize_entries(g_cfg.entry_count + 2 + line_ends(g_cfg.text + start, length));
     int32_t i = g_cfg.entry_count;
     int32_t current = i > 0 ? g_cfg.last_section : 0;
     int32_t position = 0;
