@@ -121,7 +121,8 @@ TEST_F(Hostile, EveryFailingAllocationLeavesAWalkableStore)
 {
     write("consts.ini", keys(130));
     write("first.ini", "[A]\r\n#include consts.ini\r\n" + keys(100));
-    write("second.ini", "B0=1\r\n[B]\r\n" + keys(130) + "#include consts.ini\r\nX=K5\r\n");
+    // Large enough that its records are given their room in one growth.
+    write("second.ini", "B0=1\r\n[B]\r\n" + keys(5000) + "#include consts.ini\r\nX=K5\r\n");
     fault_arm(FAULT_ALLOC, 0, false);
     cfg_load("first.ini");
     cfg_load("second.ini");
