@@ -37,6 +37,43 @@ int block_unpack(void *dest, const void *source, int source_length, int dest_cap
 int64_t block_stored_bound(int64_t size);
 // packs source into dest with its head; stored bytes, or 0 on failure;
 int block_pack_stored(void *dest, const void *source, int source_length, int dest_capacity);
+// A file above BLOCK_SPLIT_SIZE bytes is packed in pieces of BLOCK_PIECE_SIZE
+// (the last one shorter), each on its own thread if wanted and each primed
+// with the BLOCK_PIECE_PRIME bytes before it, and the pieces are joined into
+// one block: the same zlib stream as a one-shot block's in all but how the
+// deflate data is cut, unpacked the same way. The rule depends on the size
+// only, so the block never depends on how many threads packed it.
+constexpr int BLOCK_SPLIT_SIZE = 1 << 20;
+constexpr int BLOCK_PIECE_SIZE = 256 << 10;
+constexpr int BLOCK_PIECE_PRIME = 32 << 10;
+// How many pieces a file of size bytes is packed in: 1 for a one-shot block.
+int block_piece_count(int64_t size);
+// The most bytes block_pack_piece can write for length bytes.
+int block_piece_bound(int length);
+// Packs piece `index` of a file of `size` bytes: source holds its bytes
+// (length = the piece's share of the file), prime the prime_length bytes just
+// before them (the file's, at most BLOCK_PIECE_PRIME). The last piece ends the
+// deflate data, the others end on a byte boundary. *check gets the Adler-32
+// of the source. Result: bytes written, or 0 on failure.
+int block_pack_piece(void *dest, int dest_capacity, const void *prime, int prime_length, const void *source,
+                     int length, bool last, uint32_t *check);
+// A split block being joined, piece by piece in order, in one growing block.
+struct BlockJoin {
+    char *data;  // mem_alloc'd stored form so far
+    int length;
+    int capacity;
+    uint32_t size;   // unpacked size declared
+    uint32_t check;  // Adler-32 of the pieces so far
+};
+// Starts the stored form of a split block of size bytes. 0, or -1.
+int block_join_begin(BlockJoin *join, int64_t size);
+// Appends the next piece (block_pack_piece's output, its check and how many
+// file bytes it packs). 0, or -1.
+int block_join_add(BlockJoin *join, const void *piece, int piece_length, uint32_t check, int source_length);
+// Ends the stream and fills in the head: join->data holds join->length
+// bytes of the stored form, which the caller now owns. 0, or -1.
+int block_join_end(BlockJoin *join);
+void block_join_abandon(BlockJoin *join);
 // 1 when stored bytes of this length read as a packed block (the head's
 // packed size fits the length and a zlib header follows); head holds at
 // least the first 10 bytes, or all of them when fewer;

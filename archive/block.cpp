@@ -1,5 +1,6 @@
-// Packed blocks: one-shot zlib streams whose first byte is masked, and their
-// stored form. The only file that speaks zlib.
+// Packed blocks: zlib streams whose first byte is masked, and their stored
+// form; packed in one go, or in pieces joined into one stream (large files).
+// The only file that speaks zlib.
 //
 // PackedBlock, as packed files are stored in archives:
 //   off size field
@@ -16,6 +17,7 @@
 #include "archive/internal.h"
 #include "platform/error.h"
 #include "platform/platform.h"
+#include "platform/scope_guard.h"
 
 namespace {
 
@@ -105,8 +107,117 @@ int block_unpack(void *dest, const void *source, int source_length, int dest_cap
 int64_t block_stored_bound(int64_t size)
 {
     // zlib's deflateBound for the default settings, with room to spare, plus
-    // the two size words.
-    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + 64 + PACKED_HEAD_SIZE;
+    // the two size words; a split block's pieces each add a flush and their
+    // own rounding.
+    const int pieces = block_piece_count(size);
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + 64 + PACKED_HEAD_SIZE + (pieces > 1 ? 32LL * pieces : 0);
+}
+
+int block_piece_count(int64_t size)
+{
+    if (size <= BLOCK_SPLIT_SIZE) return 1;
+    return static_cast<int>((size + BLOCK_PIECE_SIZE - 1) / BLOCK_PIECE_SIZE);
+}
+
+int block_piece_bound(int length)
+{
+    // deflateBound of a raw stream, and the empty stored block that ends a
+    // piece on a byte boundary, with room to spare.
+    return length + (length >> 12) + (length >> 14) + (length >> 25) + 13 + 16;
+}
+
+int block_pack_piece(void *dest, int dest_capacity, const void *prime, int prime_length, const void *source,
+                     int length, bool last, uint32_t *check)
+{
+    if (!dest || dest_capacity <= 0 || length < 0 || prime_length < 0 || prime_length > BLOCK_PIECE_PRIME ||
+        (!source && length > 0) || (!prime && prime_length > 0))
+        return fail(ERR_FAILED, 0, "bad arguments to block_pack_piece");
+    // Raw deflate: the pieces go between one zlib header and one check.
+    z_stream s = new_stream();
+    if (deflateInit2(&s, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return fail(ERR_NO_MEMORY, 0);
+    ScopeGuard end_stream([&] { deflateEnd(&s); });
+    // The bytes before the piece, as the one-shot stream would have them in
+    // its window, so that the cut costs little.
+    if (prime_length > 0 && deflateSetDictionary(&s, static_cast<const Bytef *>(prime), static_cast<uInt>(prime_length)) != Z_OK)
+        return fail(ERR_FAILED, 0, "a piece cannot be primed");
+    s.next_in = static_cast<const Bytef *>(source);
+    s.avail_in = static_cast<uInt>(length);
+    s.next_out = static_cast<Bytef *>(dest);
+    s.avail_out = static_cast<uInt>(dest_capacity);
+    // A sync flush ends on a byte boundary without ending the data, so the
+    // next piece's blocks follow straight on; a full room left means done.
+    const int z = deflate(&s, last ? Z_FINISH : Z_SYNC_FLUSH);
+    const bool done = last ? z == Z_STREAM_END : z == Z_OK && s.avail_in == 0 && s.avail_out != 0;
+    if (!done)
+        return fail(ERR_TOO_LARGE, 0, "the packed piece does not fit its room");
+    *check = static_cast<uint32_t>(adler32(1, static_cast<const Bytef *>(source), static_cast<uInt>(length)));
+    return static_cast<int>(s.total_out);
+}
+
+int block_join_begin(BlockJoin *join, int64_t size)
+{
+    std::memset(join, 0, sizeof *join);
+    if (size < 0 || size > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "too large for a packed block");
+    // Room for a stream that packs well; it grows when it does not.
+    join->capacity = static_cast<int>(size / 4 + PACKED_HEAD_SIZE + 64);
+    join->data = static_cast<char *>(mem_alloc(static_cast<size_t>(join->capacity)));
+    if (!join->data) return fail(ERR_NO_MEMORY, -1);
+    join->size = static_cast<uint32_t>(size);
+    join->check = 1;
+    // The zlib header that deflate writes at the default level and window.
+    join->data[PACKED_HEAD_SIZE] = static_cast<char>(0x78 ^ BLOCK_MASK);
+    join->data[PACKED_HEAD_SIZE + 1] = static_cast<char>(0x9C);
+    join->length = PACKED_HEAD_SIZE + 2;
+    return 0;
+}
+
+namespace {
+
+int join_append(BlockJoin *join, const void *bytes, int n)
+{
+    if (static_cast<int64_t>(join->length) + n > DISK_POSITION_LIMIT)
+        return fail(ERR_TOO_LARGE, -1, "too large for a packed block");
+    if (join->length + n > join->capacity) {
+        int64_t grown = static_cast<int64_t>(join->capacity) * 2;
+        if (grown < static_cast<int64_t>(join->length) + n) grown = static_cast<int64_t>(join->length) + n;
+        if (grown > DISK_POSITION_LIMIT) grown = DISK_POSITION_LIMIT;
+        char *data = static_cast<char *>(mem_realloc(join->data, static_cast<size_t>(grown)));
+        if (!data) return fail(ERR_NO_MEMORY, -1);
+        join->data = data;
+        join->capacity = static_cast<int>(grown);
+    }
+    std::memcpy(join->data + join->length, bytes, static_cast<size_t>(n));
+    join->length += n;
+    return 0;
+}
+
+}  // namespace
+
+int block_join_add(BlockJoin *join, const void *piece, int piece_length, uint32_t check, int source_length)
+{
+    if (!join->data || piece_length <= 0 || source_length < 0) return fail(ERR_FAILED, -1, "bad arguments to block_join_add");
+    if (join_append(join, piece, piece_length) != 0) return -1;
+    join->check = static_cast<uint32_t>(adler32_combine(join->check, check, static_cast<z_off_t>(source_length)));
+    return 0;
+}
+
+int block_join_end(BlockJoin *join)
+{
+    if (!join->data) return fail(ERR_FAILED, -1, "bad arguments to block_join_end");
+    // The check is stored most significant byte first (RFC 1950).
+    const uint8_t tail[4] = {static_cast<uint8_t>(join->check >> 24), static_cast<uint8_t>(join->check >> 16),
+                             static_cast<uint8_t>(join->check >> 8), static_cast<uint8_t>(join->check)};
+    if (join_append(join, tail, 4) != 0) return -1;
+    const PackedBlockHead head{join->size, static_cast<uint32_t>(join->length - PACKED_HEAD_SIZE)};
+    std::memcpy(join->data, &head, sizeof head);
+    return 0;
+}
+
+void block_join_abandon(BlockJoin *join)
+{
+    mem_free(join->data);
+    join->data = nullptr;
 }
 
 int block_pack_stored(void *dest, const void *source, int source_length, int dest_capacity)

@@ -3,6 +3,8 @@
 //
 //   bench_gen files DIR MEGABYTES      game-like files: text, tables,
 //                                      incompressible and repetitive data
+//   bench_gen large DIR MEGABYTES      the same kinds and long repeats in
+//                                      about 70 files of 30 KB to 9 MB
 //   bench_gen names PAK ZIP NAMES N    an archive of N small entries, a zip
 //                                      holding the same names, and the names
 //                                      in the order they are looked up
@@ -162,6 +164,54 @@ int make_files(const char *dir, double megabytes)
             made += static_cast<double>(size);
             ++files;
         }
+    }
+    std::printf("%d files\n", files);
+    return 0;
+}
+
+// Long repeats: one chunk of text again and again with a few bytes changed,
+// further apart than deflate's window (saves, levels built from one base).
+void repeated_data(Random &r, std::string &out, size_t size)
+{
+    std::string chunk;
+    text_data(r, chunk, 40000 + r.below(100000));
+    while (out.size() < size) {
+        std::string copy = chunk;
+        for (uint32_t n = r.below(20); n; --n) copy[r.below(static_cast<uint32_t>(copy.size()))] = static_cast<char>('0' + r.below(10));
+        out += copy;
+    }
+    out.resize(size);
+}
+
+// The second corpus: fewer, larger files (about 70 of 30 KB to 9 MB at 200
+// MB), half of them above the size that pak packs in pieces. Scaled down,
+// the largest shrinks with the total.
+int make_large(const char *dir, double megabytes)
+{
+    Random r(3);
+    const double total = megabytes * 1048576.0;
+    const size_t largest = std::min<size_t>(9 << 20, static_cast<size_t>(total / 4));
+    const size_t smallest = std::min<size_t>(30 << 10, largest / 8);
+    const size_t middle = std::min<size_t>(1 << 20, largest / 2);
+    struct Fill {
+        const char *extension;
+        void (*fill)(Random &, std::string &, size_t);
+    };
+    const Fill fills[] = {{"txt", text_data}, {"tbl", table_data}, {"bmp", repetitive_data},
+                          {"snd", random_data}, {"sav", repeated_data}};
+    std::string data;
+    double made = 0;
+    int files = 0;
+    for (; made < total; ++files) {
+        size_t size = files % 2 ? r.size_between(smallest, middle) : middle + r.below(static_cast<uint32_t>(largest - middle));
+        size = std::min(size, static_cast<size_t>(total - made) + smallest);
+        const Fill &f = fills[r.below(5)];
+        data.clear();
+        f.fill(r, data, size);
+        char path[4096];
+        std::snprintf(path, sizeof path, "%s/large%03d.%s", dir, files, f.extension);
+        bench::write_file(path, data.data(), data.size());
+        made += static_cast<double>(size);
     }
     std::printf("%d files\n", files);
     return 0;
@@ -348,12 +398,13 @@ int main(int argc, char **argv)
 {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "files" && argc == 4) return make_files(argv[2], std::atof(argv[3]));
+    if (what == "large" && argc == 4) return make_large(argv[2], std::atof(argv[3]));
     if (what == "names" && argc == 6)
         return make_names(argv[2], argv[3], argv[4], static_cast<uint32_t>(std::atol(argv[5])));
     if (what == "ini" && argc == 4) return make_ini(argv[2], std::atof(argv[3]));
     if (what == "update" && argc == 4) return make_update(argv[2], std::atof(argv[3]));
     std::fprintf(stderr,
-                 "usage: bench_gen files DIR MEGABYTES | names PAK ZIP NAMES COUNT | ini FILE KILOBYTES |"
+                 "usage: bench_gen files DIR MEGABYTES | large DIR MEGABYTES | names PAK ZIP NAMES COUNT | ini FILE KILOBYTES |"
                  " update DIR KILOBYTES\n");
     return 2;
 }

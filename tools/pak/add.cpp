@@ -1,6 +1,6 @@
 // pak add: host files and folders as entries, every name checked first, then
-// packed on N threads and appended by this one in the order walked, all in
-// one rewrite of the archive.
+// packed on N threads (a large file in pieces, on all of them) and appended by
+// this one in the order walked, all in one rewrite of the archive.
 #include <cstdlib>
 #include <cstring>
 
@@ -19,9 +19,18 @@ namespace {
 
 constexpr int WRITE_CHUNK = 1 << 20;
 
+// What a thread prepares: a whole file, or one piece of a large one.
+struct AddTask {
+    int item;
+    int pieces;  // how many the file is packed in; 1: the whole file
+    PackPiece piece;
+};
+
 struct AddRun {
     EditSession *session;
     PackItem *items;
+    AddTask *tasks;
+    BlockJoin join;  // the large file whose pieces are being joined
     char (*names)[PAK_NAME_SIZE];  // stored name of each item
     const AddInput *inputs;         // the name as typed, for -v
     bool keep_old;
@@ -43,14 +52,61 @@ int newest_named(int slot, const char *name)
     return -1;
 }
 
-void work(int index, void *context) { pack_item(&static_cast<AddRun *>(context)->items[index]); }
-
-// Appends item index as a new entry through the archive file system.
-int consume(int index, void *context)
+void work(int index, void *context)
 {
     AddRun *run = static_cast<AddRun *>(context);
+    AddTask &task = run->tasks[index];
+    if (task.pieces == 1) pack_item(&run->items[task.item]);
+    else pack_piece(&task.piece);
+}
+
+// Joins the next piece of a large file; the item holds the block once its
+// last piece is in. Result 0 (*complete tells whether that was the last), or
+// -1 after saying why.
+int join_piece(AddRun *run, AddTask &task, bool *complete)
+{
+    PackItem &item = run->items[task.item];
+    PackPiece &piece = task.piece;
+    ScopeGuard release([&] {
+        mem_free(piece.data);
+        piece.data = nullptr;
+    });
+    *complete = false;
+    if (piece.error != PACK_OK) {
+        out_error(item.path, "%s; %s is unchanged", pack_error_text(piece.error), run->session->path);
+        return -1;
+    }
+    if ((piece.index == 0 && block_join_begin(&run->join, item.size) != 0) ||
+        block_join_add(&run->join, piece.data, piece.length, piece.check, piece.source_length) != 0 ||
+        (piece.index == task.pieces - 1 && block_join_end(&run->join) != 0)) {
+        out_error(item.path, "%s; %s is unchanged", pack_error_text(PACK_ERR_MEMORY), run->session->path);
+        return -1;
+    }
+    if (piece.index != task.pieces - 1) return 0;
+    item.data = run->join.data;
+    item.length = run->join.length;
+    run->join.data = nullptr;
+    *complete = true;
+    return 0;
+}
+
+// Appends the item of task index as a new entry through the archive file
+// system, once all of it is packed.
+int consume(int task_index, void *context)
+{
+    AddRun *run = static_cast<AddRun *>(context);
+    AddTask &task = run->tasks[task_index];
+    const int index = task.item;
     PackItem &item = run->items[index];
     run->reported = true;  // every failure below says why
+    if (task.pieces > 1) {
+        bool complete = false;
+        if (join_piece(run, task, &complete) != 0) return -1;
+        if (!complete) {
+            run->reported = false;
+            return 0;
+        }
+    }
     ScopeGuard release([&] {
         mem_free(item.data);
         item.data = nullptr;
@@ -267,23 +323,45 @@ int cmd_add(const PakArgs &args)
     EditSession session;
     if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&session); });
-    // What an item holds while it is packed (the file and its packed block)
-    // until it is written: N threads never hold more than N of the largest.
-    // Within that, small files may run well ahead of a large one, so that no
-    // thread waits for it idle.
-    long long *cost = static_cast<long long *>(mem_alloc(sizeof(long long) * static_cast<size_t>(count)));
-    ScopeGuard release_cost([&] { mem_free(cost); });
-    if (!cost) {
+    // A file above BLOCK_SPLIT_SIZE is packed in pieces, each a task of its
+    // own; the rest are one task each.
+    int task_count = 0;
+    for (int i = 0; i < count; ++i) task_count += items[i].store ? 1 : block_piece_count(items[i].size);
+    AddTask *tasks = static_cast<AddTask *>(mem_alloc(sizeof(AddTask) * static_cast<size_t>(task_count)));
+    // What a task holds while it is packed (the file or piece read and its
+    // packed form) until it is written: N threads never hold more than N of
+    // the largest. Within that, small tasks may run well ahead of a large
+    // one, so that no thread waits for it idle. The block a large file's
+    // pieces are joined into is held besides, one at a time.
+    long long *cost = static_cast<long long *>(mem_alloc(sizeof(long long) * static_cast<size_t>(task_count)));
+    ScopeGuard release_tasks([&] {
+        for (int t = 0; tasks && t < task_count; ++t) mem_free(tasks[t].piece.data);
+        mem_free(tasks);
+        mem_free(cost);
+    });
+    if (!cost || !tasks) {
         out_error("add", "not enough memory");
         return PAK_EXIT_FAILED;
     }
+    std::memset(tasks, 0, sizeof(AddTask) * static_cast<size_t>(task_count));
     long long largest = 0;
-    for (int i = 0; i < count; ++i) {
-        cost[i] = items[i].store ? items[i].size : items[i].size + 1 + block_stored_bound(items[i].size);
-        if (cost[i] > largest) largest = cost[i];
+    for (int i = 0, t = 0; i < count; ++i) {
+        const int pieces = items[i].store ? 1 : block_piece_count(items[i].size);
+        for (int k = 0; k < pieces; ++k, ++t) {
+            tasks[t].item = i;
+            tasks[t].pieces = pieces;
+            tasks[t].piece.item = &items[i];
+            tasks[t].piece.index = k;
+            cost[t] = items[i].store ? items[i].size
+                      : pieces > 1   ? pack_piece_cost(items[i].size - static_cast<long long>(k) * BLOCK_PIECE_SIZE)
+                                     : items[i].size + 1 + block_stored_bound(items[i].size);
+            if (cost[t] > largest) largest = cost[t];
+        }
     }
-    AddRun run{&session, items, names, inputs.items, args.present[OPT_KEEP_OLD], args.present[OPT_VERBOSE], count, false};
-    const int result = pipeline_run(count, jobs, jobs * 8, cost, largest * jobs, work, consume, &run);
+    AddRun run{&session, items, tasks, {}, names, inputs.items, args.present[OPT_KEEP_OLD], args.present[OPT_VERBOSE],
+               count, false};
+    ScopeGuard release_join([&] { block_join_abandon(&run.join); });
+    const int result = pipeline_run(task_count, jobs, jobs * 8, cost, largest * jobs, work, consume, &run);
     progress_end();
     if (result != 0) {
         if (!run.reported) out_error(session.path, "not enough memory; it is unchanged");

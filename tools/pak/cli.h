@@ -34,7 +34,7 @@ enum PakOption {
     OPT_AS,          // add --as NAME
     OPT_STORE,       // add --store
     OPT_KEEP_OLD,    // add --keep-old
-    OPT_JOBS,        // add -j N
+    OPT_JOBS,        // add, extract -j N
     OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program
     OPT_VERSION,     // --version, any command or none
     OPT_VERBOSE,     // add, extract -v: one line per entry

@@ -1,5 +1,6 @@
 // pak extract: entries to files under a folder, never outside it. An
-// existing file is replaced (whole, or not at all), unless --keep.
+// existing file is replaced (whole, or not at all), unless --keep. With -j N
+// entries are read and unpacked on N threads and written in order here.
 #include <cstring>
 
 #include "platform/error.h"
@@ -8,6 +9,7 @@
 #include "tools/pak/codepage.h"
 #include "tools/pak/names.h"
 #include "tools/pak/output.h"
+#include "tools/pak/pack_pool.h"
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
 
@@ -71,21 +73,6 @@ void make_parents(char *path, size_t root)
     }
 }
 
-// The stored bytes of the record, unpacked unless raw. Result 0, or -1 with
-// the reason.
-int entry_content(const ArchiveView &view, int position, bool raw, char **data, int *length, const char **reason)
-{
-    if (view_read_entry(&view, position, data, length, reason) != 0) return -1;
-    if (raw || !block_looks_stored(*data, *length)) return 0;
-    char *plain = nullptr;
-    int plain_length = 0;
-    const int r = unpack_entry(*data, *length, &plain, &plain_length, reason);
-    mem_free(*data);
-    *data = plain;
-    *length = plain_length;
-    return r;
-}
-
 // Creates the folder path names and every folder on the way to it. An
 // existing folder is no obstacle; a file of the name is.
 int make_folder(const char *path)
@@ -116,6 +103,151 @@ int make_folder(const char *path)
     return fail(why, -1, detail);
 }
 
+// What a thread prepares for a record: its content, or why there is none.
+struct ExtractTask {
+    bool wanted;        // live and matched by a pattern
+    char *data;         // the content (mem_alloc'd), or null
+    int length;
+    const char *reason; // why it cannot be read, or null
+    bool unpacked;      // the reason is the archive's (why, detail)
+    ErrReason why;
+    const char *detail;
+};
+
+struct ExtractRun {
+    const ArchiveView *view;
+    ExtractTask *tasks;
+    bool raw;
+    int jobs;
+    bool keep;
+    bool verbose;
+    int code_page;
+    char *path;    // the folder, a separator, then room for the entry's path
+    size_t root;
+    size_t room;
+    bool failed;
+};
+
+// The stored bytes of record position read from a handle of its own, as
+// view_read_entry reads them through the archive file system (which belongs
+// to the calling thread).
+int read_stored(const ArchiveView &view, int position, char **data, int *length, const char **reason)
+{
+    const PakEntry e = view_entry(&view, position);
+    const int64_t start = static_cast<int64_t>(view.facts.base_offset) + e.data_offset;
+    if (e.data_offset == 0 || start + e.stored_size > view.file_size) {
+        *reason = "its data runs past the end of the archive";
+        return -1;
+    }
+    if (start + e.stored_size > DISK_POSITION_LIMIT) {
+        *reason = "its data lies beyond what an archive can address";
+        return -1;
+    }
+    const int n = static_cast<int>(e.stored_size);
+    char *buffer = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
+    if (!buffer) {
+        *reason = "not enough memory";
+        return -1;
+    }
+    int got = 0;
+    if (const int file = disk_open(view.path, DISK_READ); file != -1) {
+        if (disk_seek(file, static_cast<int32_t>(start), DISK_SEEK_SET) == start) {
+            while (got < n) {
+                const int r = disk_read(file, buffer + got, n - got);
+                if (r <= 0) break;
+                got += r;
+            }
+        }
+        disk_close(file);
+    }
+    if (got != n) {
+        mem_free(buffer);
+        *reason = "its data cannot be read in full";
+        return -1;
+    }
+    *data = buffer;
+    *length = n;
+    return 0;
+}
+
+// Reads a wanted record and unpacks it unless raw.
+void prepare(int index, void *context)
+{
+    ExtractRun *run = static_cast<ExtractRun *>(context);
+    ExtractTask &task = run->tasks[index];
+    if (!task.wanted) return;
+    const int read = run->jobs == 1 ? view_read_entry(run->view, index, &task.data, &task.length, &task.reason)
+                                    : read_stored(*run->view, index, &task.data, &task.length, &task.reason);
+    if (read != 0 || run->raw || !block_looks_stored(task.data, task.length)) return;
+    char *plain = nullptr;
+    int plain_length = 0;
+    const int r = block_unpack_stored(task.data, task.length, &plain, &plain_length);
+    mem_free(task.data);
+    task.data = plain;
+    task.length = plain_length;
+    if (r != 0) {
+        // Said on the calling thread, in its turn.
+        task.unpacked = true;
+        task.why = err_last();
+        task.detail = err_detail();
+    }
+}
+
+// Writes record index where it belongs, or says why not; in the order of the
+// directory, on the calling thread.
+int write_entry(int index, void *context)
+{
+    ExtractRun *run = static_cast<ExtractRun *>(context);
+    const ArchiveView &view = *run->view;
+    ExtractTask &task = run->tasks[index];
+    ScopeGuard release([&] {
+        mem_free(task.data);
+        task.data = nullptr;
+    });
+    progress_update("extract", index + 1, view.facts.entry_count);
+    if (!task.wanted) return 0;
+    const PakEntry e = view_entry(&view, index);
+    char *path = run->path;
+    char *target = path + run->root + 1;
+    const int room = static_cast<int>(run->room - run->root - 1);
+    const ExtractName verdict = extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, room);
+    if (verdict != XN_OK) {
+        report(view, e.name, extract_name_reason(verdict));
+        run->failed = true;
+        return 0;
+    }
+    // The checked path, in UTF-8: the conversion keeps every separator
+    // and makes none, as neither code page has a '/' or '\' byte in a
+    // character that UTF-8 would write as one.
+    if (run->code_page) {
+        char checked[PAK_NAME_SIZE * 2];
+        std::strcpy(checked, target);
+        if (text_to_utf8(run->code_page, checked, target, room) < 0) {
+            report(view, e.name, "the name has no UTF-8 form in this code page");
+            run->failed = true;
+            return 0;
+        }
+    }
+    if (run->keep && exists(path)) {
+        if (run->verbose) out_printf(CONSOLE_OUT, "%s (kept)\n", path);
+        return 0;
+    }
+    if (task.reason || task.unpacked) {
+        if (task.unpacked) err_set(task.why, task.detail);
+        report(view, e.name, task.unpacked ? out_reason() : task.reason);
+        run->failed = true;
+        return 0;
+    }
+    make_parents(path, run->root);
+    if (write_file(path, task.data, task.length) != 0) {
+        out_failure(path, "cannot write the file");
+        run->failed = true;
+    } else if (run->verbose) {
+        out_printf(CONSOLE_OUT, "%s\n", path);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int cmd_extract(const PakArgs &args)
@@ -126,7 +258,9 @@ int cmd_extract(const PakArgs &args)
     const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : ".";
     const int pattern_count = args.positional_count - 1;
     const bool raw = args.present[OPT_RAW];
-    int code_page = 0;
+    int code_page = 0, jobs = 1;
+    if (args.present[OPT_JOBS] && cli_parse_jobs(args.value[OPT_JOBS], &jobs) != 0)
+        return usage_error(CMD_EXTRACT, "-j takes a number of threads from 1 to 64");
     if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
     // Patterns in stored form, each in a block of its own.
     char **patterns = static_cast<char **>(mem_alloc(sizeof(char *) * (static_cast<size_t>(pattern_count) + 1)));
@@ -167,10 +301,24 @@ int cmd_extract(const PakArgs &args)
     path[root] = HOST_SEPARATOR;
 
     const int total = view.facts.entry_count;
-    bool failed = false;
+    ExtractTask *tasks = static_cast<ExtractTask *>(mem_alloc(sizeof(ExtractTask) * (static_cast<size_t>(total) + 1)));
+    long long *cost = static_cast<long long *>(mem_alloc(sizeof(long long) * (static_cast<size_t>(total) + 1)));
+    ScopeGuard release_tasks([&] {
+        for (int i = 0; tasks && i < total; ++i) mem_free(tasks[i].data);
+        mem_free(tasks);
+        mem_free(cost);
+    });
+    if (!tasks || !cost) {
+        out_error("extract", "not enough memory");
+        return PAK_EXIT_FAILED;
+    }
+    std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
+    // Which records are wanted is known up front; what an entry holds in
+    // flight (its stored bytes and what they unpack to) too, from its head.
+    long long largest = 0;
     for (int i = 0; i < total; ++i) {
-        progress_update("extract", i + 1, total);
         const PakEntry e = view_entry(&view, i);
+        cost[i] = 0;
         if (e.data_offset == 0) continue;
         bool wanted = pattern_count == 0;
         for (int p = 0; p < pattern_count; ++p) {
@@ -179,50 +327,21 @@ int cmd_extract(const PakArgs &args)
                 pattern_used[p] = true;
             }
         }
-        if (!wanted) continue;
-
-        char *target = path + root + 1;
-        const ExtractName verdict =
-            extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, static_cast<int>(room - root - 1));
-        if (verdict != XN_OK) {
-            report(view, e.name, extract_name_reason(verdict));
-            failed = true;
-            continue;
-        }
-        // The checked path, in UTF-8: the conversion keeps every separator
-        // and makes none, as neither code page has a '/' or '\' byte in a
-        // character that UTF-8 would write as one.
-        if (code_page) {
-            char checked[PAK_NAME_SIZE * 2];
-            std::strcpy(checked, target);
-            if (text_to_utf8(code_page, checked, target, static_cast<int>(room - root - 1)) < 0) {
-                report(view, e.name, "the name has no UTF-8 form in this code page");
-                failed = true;
-                continue;
-            }
-        }
-        if (args.present[OPT_KEEP] && exists(path)) {
-            if (args.present[OPT_VERBOSE]) out_printf(CONSOLE_OUT, "%s (kept)\n", path);
-            continue;
-        }
-        char *data = nullptr;
-        int length = 0;
-        const char *reason = nullptr;
-        if (entry_content(view, i, raw, &data, &length, &reason) != 0) {
-            report(view, e.name, reason);
-            failed = true;
-            continue;
-        }
-        make_parents(path, root);
-        const int written = write_file(path, data, length);
-        mem_free(data);
-        if (written != 0) {
-            out_failure(path, "cannot write the file");
-            failed = true;
-        } else if (args.present[OPT_VERBOSE]) {
-            out_printf(CONSOLE_OUT, "%s\n", path);
-        }
+        tasks[i].wanted = wanted;
+        if (!wanted || jobs == 1) continue;
+        cost[i] = e.stored_size + 1LL;
+        uint8_t head[10];
+        const int n = view_read_head(&view, i, head, static_cast<int>(sizeof head));
+        if (!raw && n > 0 && block_looks_stored(head, e.stored_size))
+            cost[i] += le32(head) + 1LL;
+        if (cost[i] > largest) largest = cost[i];
     }
+    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, root, room, false};
+    // With one thread everything happens in order on this one, as it always
+    // did; with N, entries are read and unpacked ahead while this thread
+    // writes them in the order of the directory.
+    pipeline_run(total, jobs, jobs * 8, jobs == 1 ? nullptr : cost, largest * jobs, prepare, write_entry, &run);
+    bool failed = run.failed;
     progress_end();
     for (int p = 0; p < pattern_count; ++p) {
         if (!pattern_used[p]) {

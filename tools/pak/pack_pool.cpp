@@ -8,6 +8,7 @@
 
 #include "archive/archive.h"
 #include "platform/platform.h"
+#include "platform/scope_guard.h"
 
 namespace {
 
@@ -177,6 +178,75 @@ void pack_item(PackItem *item)
     }
     item->data = block;
     item->length = stored;
+}
+
+namespace {
+
+// Reads n bytes at offset of the host file, checking that it still has the
+// size it had (and, for the last piece, no more).
+PackError read_part(const PackItem *item, int64_t offset, char *into, int n, bool last)
+{
+    if (item->preloaded) {
+        std::memcpy(into, item->preloaded + offset, static_cast<size_t>(n));
+        return PACK_OK;
+    }
+    const int fd = disk_open(item->path, DISK_READ);
+    if (fd == -1) return PACK_ERR_OPEN;
+    ScopeGuard close([&] { disk_close(fd); });
+    const uint32_t size = disk_size(fd);
+    if (size == DISK_FAILED || static_cast<long long>(size) != item->size) return PACK_ERR_SIZE;
+    if (disk_seek(fd, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return PACK_ERR_READ;
+    int got = 0;
+    while (got < n) {
+        const int r = disk_read(fd, into + got, n - got);
+        if (r <= 0) break;
+        got += r;
+    }
+    if (got != n) return PACK_ERR_READ;
+    char extra;
+    return last && disk_read(fd, &extra, 1) > 0 ? PACK_ERR_SIZE : PACK_OK;
+}
+
+}  // namespace
+
+long long pack_piece_cost(long long size)
+{
+    const long long n = size < BLOCK_PIECE_SIZE ? size : BLOCK_PIECE_SIZE;
+    return BLOCK_PIECE_PRIME + n + 1 + block_piece_bound(static_cast<int>(n));
+}
+
+void pack_piece(PackPiece *piece)
+{
+    piece->data = nullptr;
+    piece->length = 0;
+    const PackItem *item = piece->item;
+    const int64_t start = static_cast<int64_t>(piece->index) * BLOCK_PIECE_SIZE;
+    const int64_t left = item->size - start;
+    const bool last = left <= BLOCK_PIECE_SIZE;
+    const int n = static_cast<int>(last ? left : BLOCK_PIECE_SIZE);
+    const int prime = static_cast<int>(start < BLOCK_PIECE_PRIME ? start : BLOCK_PIECE_PRIME);
+    piece->source_length = n;
+    // The prime and the piece, read in one go.
+    char *raw = static_cast<char *>(mem_alloc(static_cast<size_t>(prime) + n + 1));
+    if (!raw) {
+        piece->error = PACK_ERR_MEMORY;
+        return;
+    }
+    ScopeGuard release([&] { mem_free(raw); });
+    piece->error = read_part(item, start - prime, raw, prime + n, last);
+    if (piece->error != PACK_OK) return;
+    const int bound = block_piece_bound(n);
+    piece->data = static_cast<char *>(mem_alloc(static_cast<size_t>(bound)));
+    if (!piece->data) {
+        piece->error = PACK_ERR_MEMORY;
+        return;
+    }
+    piece->length = block_pack_piece(piece->data, bound, raw, prime, raw + prime, n, last, &piece->check);
+    if (piece->length <= 0) {
+        mem_free(piece->data);
+        piece->data = nullptr;
+        piece->error = PACK_ERR_PACK;
+    }
 }
 
 const char *pack_error_text(PackError error)

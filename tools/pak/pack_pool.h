@@ -3,6 +3,8 @@
 // their order, so the archive comes out the same whatever N is.
 #pragma once
 
+#include <cstdint>
+
 // Prepares item `index` on a worker thread. Must not touch the archive file
 // system (its state belongs to the calling thread).
 typedef void (*PipelineWork)(int index, void *context);
@@ -45,4 +47,20 @@ struct PackItem {
 // Reads item->path and forms what its entry stores: the raw bytes, or a
 // packed block (unpacked size, packed size, then the masked stream).
 void pack_item(PackItem *item);
+
+// One piece of a file packed in pieces (block_piece_count > 1): only its
+// bytes and the prime before them are read, never the whole file.
+struct PackPiece {
+    const PackItem *item;
+    int index;          // which piece
+    // Filled by pack_piece:
+    char *data;         // its deflate data (mem_alloc'd), or null
+    int length;
+    uint32_t check;     // Adler-32 of its bytes
+    int source_length;  // file bytes it packs
+    PackError error;
+};
+// The most memory pack_piece holds for a piece of a file of size bytes.
+long long pack_piece_cost(long long size);
+void pack_piece(PackPiece *piece);
 const char *pack_error_text(PackError error);

@@ -1,0 +1,147 @@
+// pak add -j packs a large file in pieces on every thread and pak extract -j
+// unpacks entries ahead of writing them; neither changes a byte of the result.
+#include <filesystem>
+#include <map>
+
+#include "tools/pak/tests/harness.h"
+#include "tools/pak/view.h"
+
+namespace pak_harness {
+namespace {
+
+namespace fs = std::filesystem;
+
+Bytes noise(size_t count, uint32_t seed)
+{
+    Bytes out(count);
+    uint32_t x = seed;
+    for (auto &b : out) x ^= x << 13, x ^= x >> 17, x ^= x << 5, b = static_cast<uint8_t>(x >> 11);
+    return out;
+}
+
+// Lines from a small table in a random order: matches reach across every
+// cut between pieces, so a piece without its prime would pack worse.
+Bytes lines(size_t count)
+{
+    const Bytes table = pattern_bytes(6000, 9);
+    Bytes out;
+    uint32_t x = 5;
+    while (out.size() < count) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        const size_t at = x % 5900, length = 20 + x % 80;
+        out.insert(out.end(), table.begin() + at, table.begin() + at + length);
+        out.push_back('\n');
+    }
+    out.resize(count);
+    return out;
+}
+
+std::map<std::string, Bytes> files_under(const fs::path &root)
+{
+    std::map<std::string, Bytes> files;
+    for (const auto &e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) files[fs::relative(e.path(), root).generic_string()] = read_file(e.path());
+    return files;
+}
+
+class Split : public PakTest {};
+
+TEST_F(Split, AnyNumberOfThreadsWritesTheSameArchiveAndEveryBlockUnpacks)
+{
+    const size_t split = BLOCK_SPLIT_SIZE, piece = BLOCK_PIECE_SIZE;
+    const std::map<std::string, Bytes> files = {
+        {"at.txt", lines(split)},               // the largest packed in one go
+        {"above.txt", lines(split + 1)},        // a last piece of one byte
+        {"pieces.txt", lines(5 * piece)},       // whole pieces only
+        {"odd.txt", lines(6 * piece + 12345)},
+        {"noise.bin", noise(split + piece / 2 + 7, 3)},
+        {"small.bin", noise(1000, 4)},
+    };
+    Names hosts;
+    for (const auto &[name, data] : files) hosts.push_back(write(name, data));
+    std::vector<Bytes> archives;
+    std::string path;
+    for (const char *jobs : {"1", "3", "8"}) {
+        path = file(std::string("j") + jobs + ".pak");
+        ASSERT_EQ(pak({"create", path}).status, 0);
+        Names add{"add", "-j", jobs, path};
+        add.insert(add.end(), hosts.begin(), hosts.end());
+        ASSERT_EQ(pak(add).status, 0) << jobs << " threads";
+        archives.push_back(read(path));
+    }
+    EXPECT_EQ(archives[0], archives[1]) << "3 threads";
+    EXPECT_EQ(archives[0], archives[2]) << "8 threads";
+
+    ArchiveView view;
+    ASSERT_EQ(view_open(&view, path.c_str()), 0);
+    ASSERT_EQ(view.facts.entry_count, static_cast<int>(files.size()));
+    for (int i = 0; i < view.facts.entry_count; ++i) {
+        const std::string name = view_entry(&view, i).name;
+        const Bytes &data = files.at(name);
+        char *stored = nullptr;
+        int length = 0;
+        const char *reason = nullptr;
+        ASSERT_EQ(view_read_entry(&view, i, &stored, &length, &reason), 0) << name;
+        const Bytes block(stored, stored + length);
+        mem_free(stored);
+        const Bytes one_shot = packed_block(data);
+        if (data.size() <= split) {
+            EXPECT_EQ(block, one_shot) << name << " is packed as it always was";
+            continue;
+        }
+        // The updater's own one-shot unpacking takes the joined stream.
+        Bytes out(data.size());
+        const int size = static_cast<int>(data.size());
+        EXPECT_EQ(block_unpack(out.data(), block.data() + 8, static_cast<int>(get_u32(block, 4)), size), size) << name;
+        EXPECT_EQ(get_u32(block, 0), data.size()) << name;
+        EXPECT_EQ(get_u32(block, 4), block.size() - 8) << name;
+        EXPECT_TRUE(out == data) << name;
+        EXPECT_LE(block.size(), one_shot.size() * 1.005) << name << " packs nearly as well as in one go";
+    }
+    view_close(&view);
+
+    TempDir out;
+    ASSERT_EQ(pak({"extract", "-j", "4", path, "-C", out.path().string()}).status, 0);
+    EXPECT_TRUE(files_under(out.path()) == files);
+}
+
+// Damaged and unreadable entries among good ones, a name met twice (the later
+// one wins, or with --keep the first stays), a freed record: every thread
+// count says and writes what one thread does, in the same order.
+TEST_F(Split, ExtractOnManyThreadsDoesWhatOneThreadDoes)
+{
+    Bytes broken = packed_block(lines(300000));
+    broken[broken.size() / 2] ^= 0x55;
+    Entry past = raw_entry("past.bin", "data");
+    past.stored_size = 100000;
+    Archive a;
+    a.entries = {raw_entry("a.txt", "first"),      packed_entry("big.txt", lines(BLOCK_SPLIT_SIZE + 5)),
+                 raw_entry("broken.bin", broken),  packed_entry("dir\\c.txt", lines(70000)),
+                 free_entry("gone.txt", bytes_of("freed")), raw_entry("a.txt", "second"),
+                 raw_entry("..\\out.txt", "x"),    packed_entry("last.bin", noise(50000, 8)), past};
+    const std::string archive = write("mixed.pak", build(a));
+    for (const Names &options : {Names{}, Names{"--keep"}}) {
+        TempDir out;
+        Names args{"extract", "-v", archive, "-C", out.path().string()};
+        args.insert(args.end(), options.begin(), options.end());
+        const Result one = pak(args);
+        EXPECT_EQ(one.status, 1);
+        EXPECT_TRUE(one.says("broken.bin: damaged")) << one.err;
+        const auto written = files_under(out.path());
+        EXPECT_EQ(text(written.at("a.txt")), options.empty() ? "second" : "first");
+        EXPECT_EQ(written.size(), 4u);
+        for (const char *jobs : {"2", "8"}) {
+            fs::remove_all(out.path());
+            Names threaded = args;
+            threaded.insert(threaded.begin() + 1, {"-j", jobs});
+            const Result many = pak(threaded);
+            EXPECT_EQ(many.status, one.status) << jobs;
+            EXPECT_EQ(many.out, one.out) << jobs;
+            EXPECT_EQ(many.err, one.err) << jobs;
+            EXPECT_TRUE(files_under(out.path()) == written) << jobs;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pak_harness
