@@ -328,6 +328,7 @@ int cmd_add(const PakArgs &args)
     int task_count = 0;
     for (int i = 0; i < count; ++i) task_count += items[i].store ? 1 : block_piece_count(items[i].size);
     AddTask *tasks = static_cast<AddTask *>(mem_alloc(sizeof(AddTask) * static_cast<size_t>(task_count)));
+    if (tasks) std::memset(tasks, 0, sizeof(AddTask) * static_cast<size_t>(task_count));  // released whole on any failure
     // What a task holds while it is packed (the file or piece read and its
     // packed form) until it is written: N threads never hold more than N of
     // the largest. Within that, small tasks may run well ahead of a large
