@@ -37,9 +37,9 @@ bool equal_ignoring_ascii_case(const char *a, const char *b)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const std::string old(reinterpret_cast<const char *>(data), size);
-    const std::string path = fuzz::put_file("INSTALL.DAT", data, size);
-    register_update_pak(path.c_str());
-    const std::string now = fuzz::read_file(fuzz::scratch() / "INSTALL.DAT");
+    static fuzz::InputFile list("INSTALL.DAT");
+    register_update_pak(list.put(data, size).c_str());
+    const std::string now = fuzz::read_file(list.native());
     if (now == old) return 0;
 
     FUZZ_CHECK(size >= 776);

@@ -83,3 +83,48 @@ put('journal', 'half-placed', states(2, 0, 1, 1, 2, 1) + journal + staged + asid
 put('journal', 'placed', states(2, 0, 1, 2, 0, 1) + journal + staged + asides)
 put('journal', 'half-staged', states(1, 2, 0, 1, 1, 0) + journal + staged[:-30])
 put('journal', 'torn-start', states(1, 0, 0, 1, 0, 0) + b'KORIN3 UPD')
+
+# Programs: a PE32 image whose security directory names a certificate
+# table, with an archive appended before it (signed) or at the end.
+def pe_image(table=0, table_size=0, magic=0x10B, ndirs=16):
+    dos = b'MZ' + b'\0' * 58 + struct.pack('<I', 64)
+    opt = struct.pack('<H', magic) + b'\0' * ((92 if magic == 0x10B else 108) - 2) + struct.pack('<I', ndirs)
+    dirs = bytearray(8 * ndirs)
+    if ndirs > 4:
+        dirs[32:40] = struct.pack('<II', table, table_size)
+    opt += bytes(dirs)
+    coff = struct.pack('<HHIIIHH', 0x14C, 0, 0, 0, 0, len(opt), 0x102)
+    return dos + b'PE\0\0' + coff + opt
+
+plain_pe = pe_image()
+pak = archive([(b'a.txt', b'x')])
+put('pe', 'unsigned', plain_pe + pak + struct.pack('<I', len(plain_pe)))
+body = len(pe_image(1, 1)) + len(pak) + 4
+pad = (-body) % 8
+image = pe_image(body + pad, 16)
+put('pe', 'signed', image + pak + struct.pack('<I', len(image)) + b'\0' * pad + b'\x10\0\0\0' + b'\0' * 12)
+put('pe', 'pe32plus', pe_image(0, 0, 0x20B))
+put('pe', 'few-dirs', pe_image(0, 0, 0x10B, 2))
+
+# Code pages: flags (bit 0 GBK, bit 1 from the code page), room, name.
+put('codepage', 'utf8-gbk', b'\x01\x40' + '資料/遊戲.txt'.encode())
+put('codepage', 'utf8-big5', b'\x00\x40' + '資料/遊戲.txt'.encode())
+put('codepage', 'big5-5c', b'\x02\x20' + '功能'.encode('big5'))
+put('codepage', 'gbk-short', b'\x03\x03' + '深圳'.encode('gbk'))
+put('codepage', 'no-form', b'\x00\x40' + '\u00e9\U0001F600'.encode())
+
+# pak add's names: flags (bit 0 --codepage, bit 1 936, bit 2 --prefix,
+# bit 3 --as), then lines: prefix, --as name, operands ('!' for --exclude).
+put('pak_names', 'folder', b'\x00.')
+put('pak_names', 'prefix', b'\x04#:\\data\nsub\n./a.txt\n!*.txt')
+put('pak_names', 'up', b'\x00../mid.txt\n../../top.txt\nsub//deep/')
+put('pak_names', 'codepage', b'\x03.\n!sub')
+put('pak_names', 'as', b'\x08\xe6\xb7\xb1\\x\na.txt')
+
+# Blocks against zlib: the same framing as block (capacity / 16 first).
+text = b'hello, hello, hello\r\n' * 8
+put('block_diff', 'exact', struct.pack('<H', len(text)) + masked(text))
+put('block_diff', 'short', struct.pack('<H', len(text) - 1) + masked(text))
+put('block_diff', 'trailing', struct.pack('<H', 400) + masked(text) + b'junk')
+put('block_diff', 'empty', b'\x00\x00' + masked(b''))
+put('block_diff', 'cut', struct.pack('<H', 400) + masked(text)[:-5])

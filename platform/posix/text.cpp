@@ -17,6 +17,9 @@ const char *charset(int code_page)
 int convert(const char *to, const char *from, const char *in, char *out, int size)
 {
     if (!to || !from) return fail(ERR_BAD_NAME, -1, "no such code page");
+    // Not even the terminator fits (an empty name would otherwise write it
+    // past the buffer and report success).
+    if (size <= 0) return fail(ERR_NAME_TOO_LONG, -1);
     const iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return fail(ERR_FAILED, -1, "the conversion is not installed");
     char *src = const_cast<char *>(in);

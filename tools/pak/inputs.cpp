@@ -204,6 +204,7 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
 void inputs_normal_name(const char *typed, char *out, bool utf8)
 {
     char *o = out;
+    char *after_separator = nullptr;  // a trail byte 0x5C is no separator
     const char *p = typed;
     for (;;) {
         // "./" and ".\" at the start of the name, or of what is left.
@@ -218,30 +219,40 @@ void inputs_normal_name(const char *typed, char *out, bool utf8)
         }
         const char c = *p == '/' ? '\\' : *p;
         ++p;
-        if (c == '\\' && o > out && o[-1] == '\\') continue;  // doubled
+        if (c == '\\' && o > out && o == after_separator) continue;  // doubled
         *o++ = c;
+        if (c == '\\') after_separator = o;
     }
     // A folder typed with its separator: "data/".
-    while (o > out + 1 && o[-1] == '\\') --o;
+    if (o > out + 1 && o == after_separator) --o;
     *o = 0;
 }
 
 int inputs_collect(const PakArgs &args, InputList *list)
 {
+    *list = InputList{nullptr, 0, 0};
+    // A refusal part way leaves nothing for the caller to free.
+    ScopeGuard drop_list([&] { inputs_free(list); });
     for (int i = 1; i < args.positional_count; ++i)
         if (!std::strcmp(args.positional[i], "-") && !args.present[OPT_AS])
             return usage_error(CMD_ADD, "standard input ('-') needs --as NAME");
-    *list = InputList{nullptr, 0, 0};
     const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : nullptr;
     char prefix[PATH_BUFFER_SIZE] = "";
     if (args.present[OPT_PREFIX]) {
         if (std::strlen(args.value[OPT_PREFIX]) >= sizeof prefix)
             return out_error(args.value[OPT_PREFIX], "the prefix is too long"), PAK_EXIT_FAILED;
+        // Its lead byte would take the separator added below as its trail.
+        if (straddles(args, args.value[OPT_PREFIX], std::strlen(args.value[OPT_PREFIX])))
+            return refuse_straddle(args.value[OPT_PREFIX]), PAK_EXIT_FAILED;
         // Its own separators are kept: "#:\" ends in one, "data" gets one.
         char *o = prefix;
         for (const char *p = args.value[OPT_PREFIX]; *p; ++p) *o++ = *p == '/' ? '\\' : *p;
         *o = 0;
-        if (o > prefix && o[-1] != '\\' && o[-1] != ':') *o++ = '\\', *o = 0;
+        // Its last character, not its last byte: a trail byte 0x5C is no separator.
+        const char *last = prefix;
+        for (const char *p = prefix; *p; p += char_len(p, args.present[OPT_CODEPAGE])) last = p;
+        if (o > prefix && (char_len(last, args.present[OPT_CODEPAGE]) == 2 || (*last != '\\' && *last != ':')))
+            *o++ = '\\', *o = 0;
     }
     for (int i = 1; i < args.positional_count; ++i) {
         const char *typed = args.positional[i];
@@ -287,6 +298,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
         mem_free(host);
         if (!ok) return PAK_EXIT_FAILED;
     }
+    drop_list.dismiss();
     return PAK_EXIT_OK;
 }
 

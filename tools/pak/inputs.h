@@ -20,7 +20,8 @@ struct InputList {
 // separators dropped), with --prefix before it, --as for a single file.
 // Operands are read under -C DIR when relative. --exclude patterns ('*'
 // within a part, '?', ASCII case ignored) match a file or folder name, or
-// with a '\' in them the whole name below the operand's own. The exit status: PAK_EXIT_OK, or another after saying why.
+// with a '\' in them the whole name below the operand's own. The exit status: PAK_EXIT_OK, or another after saying why
+// (the list is then empty).
 int inputs_collect(const PakArgs &args, InputList *list);
 void inputs_free(InputList *list);
 
