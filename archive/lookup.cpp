@@ -97,13 +97,16 @@ namespace {
 // a star or a backslash.
 struct NameCursor {
     const uint8_t *at;
+    const uint8_t *end = nullptr;  // past the field's last byte; null: the string's terminator ends it
     bool trail = false;
 
     uint8_t byte() const { return *at; }
     bool is(char c) const { return !trail && *at == static_cast<uint8_t>(c); }
     void step()
     {
-        trail = !trail && path_char_len(reinterpret_cast<const char *>(at)) == 2;
+        // A lead byte in the field's last place has no trail byte to look at.
+        const bool last = end && at + 1 >= end;
+        trail = !trail && !last && path_char_len(reinterpret_cast<const char *>(at)) == 2;
         ++at;
     }
 };
@@ -113,7 +116,7 @@ struct NameCursor {
 int wild_match(const char *pattern, const char *name_field, int limit)
 {
     NameCursor p{reinterpret_cast<const uint8_t *>(pattern)};
-    NameCursor s{reinterpret_cast<const uint8_t *>(name_field)};
+    NameCursor s{reinterpret_cast<const uint8_t *>(name_field), reinterpret_cast<const uint8_t *>(name_field) + limit};
     int n = limit;
     bool star_done = false;  // a star has consumed the name up to a '.'
     for (;;) {
