@@ -98,7 +98,7 @@ bool parse_line(Journal *j, char *line)
     if (!parse_u32(line, 16, &crc) || std::strlen(line) != 8) return false;
     char *fields = line + 9;
     if (block_checksum(0, fields, static_cast<int>(std::strlen(fields))) != crc) return false;
-    char *field[MAX_FIELDS];
+    char *field[MAX_FIELDS] = {};
     int count = 0;
     for (char *p = fields;;) {
         if (count == MAX_FIELDS) return false;
