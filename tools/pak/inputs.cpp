@@ -66,15 +66,28 @@ char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a
 // characters within one part, '?' one byte, ASCII letters in either case.
 bool glob(const char *pattern, const char *name)
 {
-    if (*pattern == '*') {
-        for (const char *p = name;; ++p) {
-            if (glob(pattern + 1, p)) return true;
-            if (!*p || *p == '\\') return false;
+    // Only the last star is ever taken back: what follows it matches or not
+    // whatever the stars before it took, and none of them can cross a '\'.
+    // At most pattern times name steps, where trying every split of every
+    // star takes time exponential in the stars.
+    const char *after_star = nullptr, *star_took = nullptr;
+    while (*name) {
+        if (*pattern == '*') {
+            while (*pattern == '*') ++pattern;
+            after_star = pattern;
+            star_took = name;
+            continue;
         }
+        if (*pattern && (*pattern == '?' ? *name != '\\' : fold(*pattern) == fold(*name))) {
+            ++pattern, ++name;
+            continue;
+        }
+        if (!after_star || *star_took == '\\') return false;
+        pattern = after_star;
+        name = ++star_took;
     }
-    if (!*pattern) return !*name;
-    if (!*name || (*pattern == '?' ? *name == '\\' : fold(*pattern) != fold(*name))) return false;
-    return glob(pattern + 1, name + 1);
+    while (*pattern == '*') ++pattern;
+    return !*pattern;
 }
 
 // Whether a host name of n bytes, read by the double-byte rule, ends in a

@@ -93,6 +93,9 @@ TEST_F(Folders, OptionsShapeTheStoredNamesAndEveryNameIsCheckedFirst)
         {{"-C", tree, "sub"}, 0, "sub\\b.txt\nsub\\c.TMP\n", ""},
         {{"-C", tree, "./sub/", "--exclude", "*.tmp", "-v"}, 0, "sub\\b.txt\n", "sub\\b.txt\n"},
         {{"-C", tree, ".", "--exclude", "sub/*", "--exclude", "other"}, 0, "a.txt\n", ""},
+        // Each star gives back what it took until the rest matches.
+        {{"-C", tree, ".", "--exclude", "*u*/*.*x*", "--exclude", "?/*"}, 0,
+         "a.txt\nother\\b.txt\nsub\\c.TMP\n", ""},
         {{"-C", tree, "sub", "other", "--prefix", "#:/"}, 0, "#:\\sub\\b.txt\n#:\\sub\\c.TMP\n#:\\other\\b.txt\n", ""},
         // Absolute paths are named from their last part: two b.txt collide.
         {{tree + "/sub/b.txt", tree + "/other/b.txt"}, 1, "", ""},
