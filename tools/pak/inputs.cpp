@@ -90,21 +90,27 @@ bool glob(const char *pattern, const char *name)
     return !*pattern;
 }
 
-// Whether a host name of n bytes, read by the double-byte rule, ends in a
-// lead byte that would take the '\\' after it as its trail byte: a UTF-8
-// folder name ("深" is E6 B7 B1) stored as bytes would run into the name
-// beneath it. POSIX only: Windows names are in its code page and pair up.
+// Whether n bytes, read by the double-byte rule, end in a lead byte that
+// would take the '\\' after them as its trail byte.
+bool ends_in_lone_lead(const char *part, size_t n)
+{
+    if (!path_dbcs || n == 0) return false;
+    size_t i = 0;
+    while (i + 1 < n) i += path_char_len(part + i) == 2 ? 2 : 1;
+    const unsigned char last = static_cast<unsigned char>(part[n - 1]);
+    return i == n - 1 && last >= 0x81 && last <= 0xFE;
+}
+
+// Whether a host name would run into the name beneath it in the archive: a
+// UTF-8 folder name ("深" is E6 B7 B1) stored as bytes. POSIX only: names on
+// a Windows disk are in its code page and pair up.
 bool straddles(const PakArgs &args, const char *part, size_t n)
 {
 #ifdef _WIN32
     (void)args, (void)part, (void)n;
     return false;
 #else
-    if (!path_dbcs || args.present[OPT_CODEPAGE] || n == 0) return false;
-    size_t i = 0;
-    while (i + 1 < n) i += path_char_len(part + i) == 2 ? 2 : 1;
-    const unsigned char last = static_cast<unsigned char>(part[n - 1]);
-    return i == n - 1 && last >= 0x81 && last <= 0xFE;
+    return !args.present[OPT_CODEPAGE] && ends_in_lone_lead(part, n);
 #endif
 }
 
@@ -254,9 +260,12 @@ int inputs_collect(const PakArgs &args, InputList *list)
     if (args.present[OPT_PREFIX]) {
         if (std::strlen(args.value[OPT_PREFIX]) >= sizeof prefix)
             return out_error(args.value[OPT_PREFIX], "the prefix is too long"), PAK_EXIT_FAILED;
-        // Its lead byte would take the separator added below as its trail.
-        if (straddles(args, args.value[OPT_PREFIX], std::strlen(args.value[OPT_PREFIX])))
-            return refuse_straddle(args.value[OPT_PREFIX]), PAK_EXIT_FAILED;
+        // Typed, not read off a disk: on any system its lead byte would take
+        // the separator added below as its trail.
+        if (!args.present[OPT_CODEPAGE] && ends_in_lone_lead(args.value[OPT_PREFIX], std::strlen(args.value[OPT_PREFIX])))
+            return out_error(args.value[OPT_PREFIX], "the prefix ends in the first byte of a double-byte character, "
+                                                     "which would take the '\\' after it"),
+                   PAK_EXIT_FAILED;
         // Its own separators are kept: "#:\" ends in one, "data" gets one.
         char *o = prefix;
         for (const char *p = args.value[OPT_PREFIX]; *p; ++p) *o++ = *p == '/' ? '\\' : *p;

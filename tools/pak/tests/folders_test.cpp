@@ -2,7 +2,13 @@
 // pages both ways, the options that shape what is stored, and the flags
 // people reach for.
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "tests/support/program.h"
 #include "tools/pak/tests/harness.h"
@@ -13,13 +19,54 @@ using namespace pak_harness;
 namespace fs = std::filesystem;
 using Tree = std::map<std::string, Bytes>;  // relative path ('/') -> content
 
+// A name's bytes as the system's ANSI calls take them, which is how pak meets
+// the disk; std::filesystem's narrow strings on Windows are not the code page.
+fs::path system_path(const std::string &bytes)
+{
+#ifdef _WIN32
+    std::wstring wide(bytes.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                        wide.data(), static_cast<int>(wide.size()))));
+    return wide;
+#else
+    return bytes;
+#endif
+}
+
+std::string system_bytes(const fs::path &path)
+{
+#ifdef _WIN32
+    const std::wstring &wide = path.native();
+    std::string bytes(wide.size() * 2, '\0');
+    bytes.resize(static_cast<size_t>(WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                                         bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                                         nullptr)));
+    return bytes;
+#else
+    return path.string();
+#endif
+}
+
+// A Big5 character whose trail byte is '\' names one file only where the
+// system's code page is Big5.
+bool disk_holds_big5()
+{
+#ifdef _WIN32
+    return GetACP() == 950;
+#else
+    return true;
+#endif
+}
+
 class Folders : public PakTest {
 protected:
     std::string plant(const std::string &root, const Tree &tree)
     {
         for (const auto &[name, content] : tree) {
-            fs::create_directories((dir.path() / root / name).parent_path());
-            write(root + "/" + name, content);
+            const fs::path path = dir.path() / system_path(root + "/" + name);
+            fs::create_directories(path.parent_path());
+            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(content.data()),
+                                                        static_cast<std::streamsize>(content.size()));
         }
         return file(root);
     }
@@ -27,7 +74,11 @@ protected:
     {
         Tree tree;
         for (const auto &e : fs::recursive_directory_iterator(dir.path() / root))
-            if (e.is_regular_file()) tree[fs::relative(e.path(), dir.path() / root).string()] = read(e.path().string());
+            if (e.is_regular_file()) {
+                std::ifstream in(e.path(), std::ios::binary);
+                tree[system_bytes(fs::relative(e.path(), dir.path() / root))] =
+                    Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
         return tree;
     }
     std::string archive(const std::string &name)
@@ -46,13 +97,13 @@ TEST_F(Folders, ATreeRoundTripsByteForByteAndNameForName)
         const char *stored_hex;  // one stored name, in hex, or null
     };
     const Bytes big = pattern_bytes(200000, 3);
+    // Names in the game's own code page, as a Windows disk holds them:
+    // "深\文件.txt" in GBK, and a Big5 character whose trail byte is '\'.
+    Tree native = {{"a.txt", bytes_of("a")}, {"sub dir/b c.txt", big}, {"sub dir/deeper/x/empty", {}},
+                   {"\xC9\xEE/\xCE\xC4\xBC\xFE.txt", bytes_of("gbk")}};
+    if (disk_holds_big5()) native["\xB3\x5C.txt"] = bytes_of("big5");
     const std::vector<Row> rows = {
-        {nullptr,
-         {{"a.txt", bytes_of("a")}, {"sub dir/b c.txt", big}, {"sub dir/deeper/x/empty", {}},
-          // Names in the game's own code page, as a Windows disk holds them:
-          // "深\文件.txt" in GBK, and a Big5 character whose trail byte is '\'.
-          {"\xC9\xEE/\xCE\xC4\xBC\xFE.txt", bytes_of("gbk")}, {"\xB3\x5C.txt", bytes_of("big5")}},
-         "c9ee5ccec4bcfe2e747874"},
+        {nullptr, native, "c9ee5ccec4bcfe2e747874"},
 #ifndef _WIN32  // UTF-8 file names: the ANSI calls of Windows take its code page
         {"936", {{"深/文件.txt", bytes_of("中文")}, {"sub dir/b c.txt", big}}, "c9ee5ccec4bcfe2e747874"},
         // 許功蓋: each character's trail byte is 0x5C in Big5.
@@ -102,6 +153,8 @@ TEST_F(Folders, OptionsShapeTheStoredNamesAndEveryNameIsCheckedFirst)
         {{tree + "/sub/b.txt", tree + "/other/b.txt", "--keep-old"}, 0, "b.txt\nb.txt\n", ""},
         // One bad name among good ones: nothing is stored.
         {{"-C", tree, "a.txt", "../tree/sub/b.txt", "sub", "--prefix", std::string(36, 'p')}, 1, "", ""},
+        // A prefix ending in a lead byte would swallow the separator after it.
+        {{"-C", tree, "sub", "--prefix", "d\x9B"}, 1, "", ""},
         {{"-C", tree, "sub", "--as", "x"}, 2, "", ""},
     };
     int n = 0;
