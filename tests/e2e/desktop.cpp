@@ -104,6 +104,13 @@ bool Program::ends_showing_nothing(DWORD *code, HWND except) const
     return ended && !showed;
 }
 
+void Program::kill() const
+{
+    if (!started()) return;
+    TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, 5000);
+}
+
 bool Program::wait_end(DWORD *code) const
 {
     *code = STILL_ACTIVE;
@@ -133,6 +140,20 @@ std::string item_text(HWND dialog, int id)
 {
     char text[1024] = "";
     GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+std::wstring window_wide(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+std::wstring item_wide(HWND dialog, int id)
+{
+    wchar_t text[1024] = L"";
+    GetDlgItemTextW(dialog, id, text, 1024);
     return text;
 }
 

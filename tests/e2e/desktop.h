@@ -34,6 +34,7 @@ public:
     // dismissed) or did not end in time; the exit code goes to *code.
     bool ends_showing_nothing(DWORD *code, HWND except = nullptr) const;
     bool wait_end(DWORD *code) const;
+    void kill() const;  // as the task manager ends it: no cleanup of its own
 
 private:
     PROCESS_INFORMATION process_{};
@@ -42,6 +43,8 @@ private:
 std::string utf8(const std::string &text);  // from this process's code page
 std::string window_text(HWND window);
 std::string item_text(HWND dialog, int id);
+std::wstring window_wide(HWND window);  // as the wide calls read it, in any locale
+std::wstring item_wide(HWND dialog, int id);
 bool has_static_text(HWND dialog, const std::string &text);  // a static control showing exactly `text`
 bool choose_top_folder(HWND browser);                        // the desktop; false without a tree
 void click(HWND dialog, int id);                             // as the button reports it

@@ -34,16 +34,19 @@ void PrintTo(const Text &text, std::ostream *out);
 struct Edition {
     std::string id, deliverable, signed_copy;
     std::string payload;  // a folder with the two files the deliverable installs
+    std::string large, large_payload;  // the same program over a payload of 24 MB more
     int code_page = 0;
     uint32_t pak_size = 0;  // the size of Korin3.PAK it accepts
     std::map<std::string, std::string> table;
     Text text(const std::string &key) const;  // a missing key fails the test
+    std::wstring wide(const std::string &key) const;  // the text read in the edition's code page
 };
 void PrintTo(const Edition *edition, std::ostream *out);
 
 // Every edition given, and those of this process's code page, whose texts can be checked here.
 const std::vector<Edition> &all_editions();
 std::vector<const Edition *> testable_editions();
+std::vector<const Edition *> foreign_editions();  // those whose code page is not this system's
 
 std::optional<Bytes> read_file(const std::string &path);
 bool write_file(const std::string &path, const Bytes &bytes);

@@ -1,4 +1,5 @@
-// e2e_driver [gtest options] --edition ID DELIVERABLE TEXTS SIGNED_COPY PAYLOAD_FOLDER ...
+// e2e_driver [gtest options] --edition ID DELIVERABLE TEXTS SIGNED_COPY PAYLOAD_FOLDER LARGE LARGE_PAYLOAD ...
+// LARGE is the deliverable over a payload large enough to be ended midway.
 // TEXTS is the edition's table in its code page: key, a tab, the value; a
 // line starting with a tab continues the value above after a line feed;
 // '#' starts a comment.
@@ -50,7 +51,26 @@ Text Edition::text(const std::string &key) const
     return {found == table.end() ? std::string() : found->second};
 }
 
+std::wstring Edition::wide(const std::string &key) const
+{
+    const std::string bytes = text(key).bytes;
+    std::wstring out(bytes.size(), L'\0');
+    out.resize(static_cast<size_t>(MultiByteToWideChar(static_cast<UINT>(code_page), MB_ERR_INVALID_CHARS, bytes.data(),
+                                                       static_cast<int>(bytes.size()), out.data(),
+                                                       static_cast<int>(out.size()))));
+    if (out.empty()) ADD_FAILURE() << id << ": " << key << " does not read in code page " << code_page;
+    return out;
+}
+
 const std::vector<Edition> &all_editions() { return editions; }
+
+std::vector<const Edition *> foreign_editions()
+{
+    std::vector<const Edition *> theirs;
+    for (const Edition &e : editions)
+        if (e.code_page != static_cast<int>(GetACP())) theirs.push_back(&e);
+    return theirs;
+}
 
 std::vector<const Edition *> testable_editions()
 {
@@ -67,19 +87,21 @@ int main(int argc, char **argv)
     // Before GoogleTest starts: the parameterised tests are made from the editions.
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--gtest", 7) == 0) continue;
-        if (std::strcmp(argv[i], "--edition") || i + 5 >= argc) {
-            std::fprintf(stderr, "usage: e2e_driver --edition ID DELIVERABLE TEXTS SIGNED_COPY PAYLOAD_FOLDER ...\n");
+        if (std::strcmp(argv[i], "--edition") || i + 7 >= argc) {
+            std::fprintf(stderr, "usage: e2e_driver --edition ID DELIVERABLE TEXTS SIGNED_COPY PAYLOAD_FOLDER LARGE "
+                                 "LARGE_PAYLOAD ...\n");
             return 2;
         }
-        e2e::Edition edition{argv[i + 1], argv[i + 2], argv[i + 4], argv[i + 5], 0, 0, {}};
+        e2e::Edition edition{argv[i + 1], argv[i + 2], argv[i + 4], argv[i + 5], argv[i + 6], argv[i + 7], 0, 0, {}};
         if (!e2e::load(edition, argv[i + 3])) {
             std::fprintf(stderr, "e2e_driver: %s: no code page or size in %s\n", argv[i + 1], argv[i + 3]);
             return 2;
         }
         e2e::editions.push_back(edition);
-        i += 5;
+        i += 7;
     }
-    if (e2e::testable_editions().empty()) {
+    // Only an English system (1252, run.sh) is foreign to every edition.
+    if (e2e::testable_editions().empty() && GetACP() != 1252) {
         std::fprintf(stderr, "e2e_driver: no edition of code page %u given\n", GetACP());
         return 2;
     }

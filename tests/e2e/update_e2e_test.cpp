@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <tuple>
+
 #include "tests/e2e/desktop.h"
 #include "tests/e2e/game.h"
 
@@ -61,12 +64,13 @@ protected:
     }
     // The payload's files, and Update.PAK listed once behind the old names with
     // the first 768 bytes kept.
-    void expect_updated(const std::string &folder)
+    void expect_updated(const std::string &folder) { expect_updated(folder, ed().payload); }
+    void expect_updated(const std::string &folder, const std::string &payload)
     {
         const Snapshot now = snapshot(folder);
         EXPECT_EQ(now.names, (std::vector<std::string>{"INSTALL.DAT", "Korin3.EXE", "Korin3.PAK", "Update.PAK"}));
         for (const auto &[name, bytes] : {std::pair{"Korin3.EXE", now.korin3_exe}, {"Update.PAK", now.update_pak}})
-            EXPECT_TRUE(bytes && bytes == read_file(ed().payload + "\\" + name)) << name << " is not the payload's";
+            EXPECT_TRUE(bytes && bytes == read_file(payload + "\\" + name)) << name << " is not the payload's";
         ASSERT_TRUE(now.install_dat);
         EXPECT_EQ(install_list(*now.install_dat), (std::vector<std::string>{"Korin3.PAK", "Music.PAK", "Update.PAK"}));
         const Bytes old = initial_install_dat();
@@ -174,6 +178,58 @@ TEST_P(Deliverable, TheGameRunningIsNotUpdatedUnderneathItself)
     EXPECT_TRUE(snapshot(GAME) == before) << "the game folder changed under the running game";
 }
 
+// Ended from outside at moments spread over an update (the task manager, a
+// power cut as the program sees it): right after OK, and from the moment its
+// journal appears on. Each game file is the old or the new one at every
+// instant, and the next run leaves the game updated with nothing beside it.
+TEST_P(Deliverable, EndedMidUpdateTheNextRunLeavesTheGameUpdated)
+{
+    constexpr int RIGHT_AFTER_OK = -1;
+    const std::string journal = GAME + "\\Update.JNL";
+    int midway = 0, moments = 0;
+    for (const int delay : {RIGHT_AFTER_OK, 0, 10, 30, 60, 100, 200, 400}) {
+        SCOPED_TRACE("ended " + std::to_string(delay) + " ms after the journal appeared");
+        fresh_root();
+        install_game(GAME);
+        const Snapshot before = snapshot(GAME);
+        {
+            Program program(ed().large);
+            HWND dialog = program.wait_for(Shown::confirm);
+            ASSERT_TRUE(dialog);
+            click(dialog, IDOK);
+            if (delay != RIGHT_AFTER_OK) {
+                for (const DWORD start = GetTickCount();
+                     GetFileAttributesA(journal.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount() - start < 10000;)
+                    Sleep(0);
+                Sleep(static_cast<DWORD>(delay));
+            }
+            program.kill();
+        }
+        ++moments;
+        const Snapshot stopped = snapshot(GAME);
+        for (const auto &[name, now, was] : {std::tuple{"Korin3.EXE", stopped.korin3_exe, before.korin3_exe},
+                                             {"Update.PAK", stopped.update_pak, before.update_pak}})
+            EXPECT_TRUE(now && (now == was || now == read_file(ed().large_payload + "\\" + name)))
+                << name << " is neither the old file nor the new one";
+        midway += stopped.names != before.names;  // a journal, a staged or a set-aside file: caught in the act
+
+        Program again(ed().large);
+        HWND dialog = again.wait_for(Shown::confirm);
+        ASSERT_TRUE(dialog);
+        click(dialog, IDOK);
+        HWND box = again.wait_for(Shown::box);
+        ASSERT_TRUE(box) << "no message";
+        const Text said{item_text(box, MESSAGE_TEXT_ID)};
+        EXPECT_TRUE(said == ed().text("msg_done") || said == ed().text("msg_already_applied")) << said.bytes;
+        click(box, IDOK);
+        DWORD code;
+        EXPECT_TRUE(again.wait_end(&code));
+        expect_updated(GAME, ed().large_payload);
+    }
+    std::printf("e2e: %s ended at %d moments, %d of them inside the update\n", ed().id.c_str(), moments, midway);
+    EXPECT_GE(midway, 3) << "too few of the moments fell inside the update";
+}
+
 TEST_P(Deliverable, CancellingShowsNothingAndChangesNothing)
 {
     install_game(GAME);
@@ -227,8 +283,72 @@ TEST_P(Deliverable, WithoutIniOkAsksForTheFolderUntilCancelledAndTheDialogStays)
 INSTANTIATE_TEST_SUITE_P(Editions, Deliverable, testing::ValuesIn(testable_editions()),
                          [](const testing::TestParamInfo<const Edition *> &info) { return info.param->id; });
 
+// On a system whose locale is none of the editions' (an English Windows),
+// each edition still shows its own texts: read with the wide calls and
+// compared with its table read in its own code page.
+class AnyLocale : public Deliverable {
+protected:
+    void expect_wide_message(const std::string &exe, const char *message)
+    {
+        Program program(exe);
+        HWND dialog = program.wait_for(Shown::confirm);
+        ASSERT_TRUE(dialog) << exe << ": no confirmation dialog";
+        for (const auto &[id, key] : {std::pair<int, const char *>{1000, "question"}, {IDOK, "ok"}, {IDCANCEL, "cancel"}})
+            EXPECT_EQ(item_wide(dialog, id), ed().wide(key)) << key;
+        EXPECT_EQ(window_wide(dialog), ed().wide("title"));
+        click(dialog, IDOK);
+        HWND box = program.wait_for(Shown::box);
+        ASSERT_TRUE(box) << "no message";
+        EXPECT_EQ(window_wide(box), ed().wide("title"));
+        EXPECT_EQ(item_wide(box, MESSAGE_TEXT_ID), ed().wide(message)) << message;
+        click(box, IDOK);
+        DWORD code;
+        EXPECT_TRUE(program.wait_end(&code)) << exe << " did not end";
+    }
+};
+
+TEST_P(AnyLocale, TheDialogAndEveryResultReadAsTheEditionsTable)
+{
+    install_game(GAME);
+    expect_wide_message(ed().deliverable, "msg_done");
+    expect_wide_message(ed().deliverable, "msg_already_applied");
+    const Bytes program = *read_file(ed().deliverable);
+    const struct {
+        const char *message;
+        int64_t size_change;
+        std::vector<std::string> markers;
+        bool copy_as_bin, held, journal;
+    } cases[] = {
+        {"msg_newer_installed", 0, {"Update07.txt"}, false, false, false},
+        {"msg_wrong_version", 1, {}, false, false, false},
+        {"msg_payload_damaged", 0, {}, true, false, false},
+        {"msg_failed", 0, {}, false, true, false},
+        {"msg_game_damaged", 0, {}, false, false, true},  // a journal that is none
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        fresh_root();
+        install_game(GAME, c.size_change, c.markers);
+        const std::string copy = ROOT + "\\upd.bin";
+        ASSERT_TRUE(!c.copy_as_bin || write_file(copy, program));
+        ASSERT_TRUE(!c.journal || write_file(GAME + "\\Update.JNL", fixtures::bytes_of("not a journal\r\n")));
+        HANDLE held = c.held ? CreateFileA((GAME + "\\Update.PAK").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                             : nullptr;
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        expect_wide_message(c.copy_as_bin ? copy : ed().deliverable, c.message);
+        if (held) CloseHandle(held);
+    }
+}
+
+// Run only where the system's code page is none of theirs (see run.sh).
+INSTANTIATE_TEST_SUITE_P(Editions, AnyLocale, testing::ValuesIn(foreign_editions()),
+                         [](const testing::TestParamInfo<const Edition *> &info) { return info.param->id; });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Deliverable);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(AnyLocale);
+
 TEST(SingleCopy, SecondCopyOfAnEditionEndsSilentlyWhileAnotherEditionRuns)
 {
+    if (testable_editions().empty()) GTEST_SKIP() << "no edition of this code page";
     const Edition &mine = *testable_editions().front();
     const Edition *other = nullptr;
     for (const Edition &e : all_editions())
