@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <set>
+#include <thread>
 #include <tuple>
 
 #include "tests/e2e/desktop.h"
@@ -163,6 +166,47 @@ TEST_P(Deliverable, AFileHeldForAMomentIsWaitedForWhileTheDialogAnswers)
         EXPECT_TRUE(program.wait_end(&code));
         expect_updated(GAME);
     }
+}
+
+// A virus scanner as many are: each file that appears in the game folder is
+// opened at once and held for a moment, shared for reading only, so that it
+// can be neither written, renamed nor deleted meanwhile.
+TEST_P(Deliverable, AScannerHoldingEachNewFileForAMomentDelaysTheUpdateOnly)
+{
+    install_game(GAME);
+    std::set<std::string> seen;
+    for (const std::string &name : folder_names(GAME)) seen.insert(name);
+    std::atomic<bool> stop{false};
+    int scanned = 0;
+    std::thread scanner([&] {
+        while (!stop) {
+            for (const std::string &name : folder_names(GAME)) {
+                if (seen.count(name)) continue;
+                const HANDLE file = CreateFileA((GAME + "\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, 0, nullptr);
+                if (file == INVALID_HANDLE_VALUE) continue;  // still being written: next look
+                seen.insert(name), ++scanned;
+                Sleep(300);
+                CloseHandle(file);
+            }
+            Sleep(1);
+        }
+    });
+    Program program(ed().large);
+    HWND dialog = program.wait_for(Shown::confirm);
+    ASSERT_TRUE(dialog);
+    click(dialog, IDOK);
+    HWND box = program.wait_for(Shown::box);
+    stop = true;
+    scanner.join();
+    ASSERT_TRUE(box) << "no message";
+    EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed().text("msg_done"));
+    click(box, IDOK);
+    DWORD code;
+    EXPECT_TRUE(program.wait_end(&code));
+    expect_updated(GAME, ed().large_payload);
+    std::printf("e2e: %s: the scanner held %d new files\n", ed().id.c_str(), scanned);
+    EXPECT_GE(scanned, 2) << "the scanner caught too few of the new files";
 }
 
 TEST_P(Deliverable, TheGameRunningIsNotUpdatedUnderneathItself)
