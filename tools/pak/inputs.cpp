@@ -258,7 +258,8 @@ int inputs_collect(const PakArgs &args, InputList *list)
     const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : nullptr;
     char prefix[PATH_BUFFER_SIZE] = "";
     if (args.present[OPT_PREFIX]) {
-        if (std::strlen(args.value[OPT_PREFIX]) >= sizeof prefix)
+        // Room for the separator that may be added below, and the terminator.
+        if (std::strlen(args.value[OPT_PREFIX]) + 2 > sizeof prefix)
             return out_error(args.value[OPT_PREFIX], "the prefix is too long"), PAK_EXIT_FAILED;
         // Typed, not read off a disk: on any system its lead byte would take
         // the separator added below as its trail.

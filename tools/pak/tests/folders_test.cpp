@@ -155,6 +155,7 @@ TEST_F(Folders, OptionsShapeTheStoredNamesAndEveryNameIsCheckedFirst)
         {{"-C", tree, "a.txt", "../tree/sub/b.txt", "sub", "--prefix", std::string(36, 'p')}, 1, "", ""},
         // A prefix ending in a lead byte would swallow the separator after it.
         {{"-C", tree, "sub", "--prefix", "d\x9B"}, 1, "", ""},
+        {{"-C", tree, "sub", "--prefix", std::string(PATH_BUFFER_SIZE - 1, 'p')}, 1, "", ""},  // no room for its '\\'
         {{"-C", tree, "sub", "--as", "x"}, 2, "", ""},
     };
     int n = 0;
