@@ -67,6 +67,23 @@ protected:
     }
     // The payload's files, and Update.PAK listed once behind the old names with
     // the first 768 bytes kept.
+    // Starts exe, answers OK and gives the text of its one message, dismissed.
+    Text answer_ok(const std::string &exe)
+    {
+        Program program(exe);
+        HWND dialog = program.wait_for(Shown::confirm);
+        EXPECT_TRUE(dialog) << exe << ": no confirmation dialog";
+        if (!dialog) return {};
+        click(dialog, IDOK);
+        HWND box = program.wait_for(Shown::box);
+        EXPECT_TRUE(box) << "no message";
+        if (!box) return {};
+        const Text said{item_text(box, MESSAGE_TEXT_ID)};
+        click(box, IDOK);
+        DWORD code;
+        EXPECT_TRUE(program.wait_end(&code)) << exe << " did not end";
+        return said;
+    }
     void expect_updated(const std::string &folder) { expect_updated(folder, ed().payload); }
     void expect_updated(const std::string &folder, const std::string &payload)
     {
@@ -192,18 +209,10 @@ TEST_P(Deliverable, AScannerHoldingEachNewFileForAMomentDelaysTheUpdateOnly)
             Sleep(1);
         }
     });
-    Program program(ed().large);
-    HWND dialog = program.wait_for(Shown::confirm);
-    ASSERT_TRUE(dialog);
-    click(dialog, IDOK);
-    HWND box = program.wait_for(Shown::box);
+    const Text said = answer_ok(ed().large);
     stop = true;
     scanner.join();
-    ASSERT_TRUE(box) << "no message";
-    EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed().text("msg_done"));
-    click(box, IDOK);
-    DWORD code;
-    EXPECT_TRUE(program.wait_end(&code));
+    EXPECT_EQ(said, ed().text("msg_done"));
     expect_updated(GAME, ed().large_payload);
     std::printf("e2e: %s: the scanner held %d new files\n", ed().id.c_str(), scanned);
     EXPECT_GE(scanned, 2) << "the scanner caught too few of the new files";
@@ -257,17 +266,8 @@ TEST_P(Deliverable, EndedMidUpdateTheNextRunLeavesTheGameUpdated)
                 << name << " is neither the old file nor the new one";
         midway += stopped.names != before.names;  // a journal, a staged or a set-aside file: caught in the act
 
-        Program again(ed().large);
-        HWND dialog = again.wait_for(Shown::confirm);
-        ASSERT_TRUE(dialog);
-        click(dialog, IDOK);
-        HWND box = again.wait_for(Shown::box);
-        ASSERT_TRUE(box) << "no message";
-        const Text said{item_text(box, MESSAGE_TEXT_ID)};
+        const Text said = answer_ok(ed().large);
         EXPECT_TRUE(said == ed().text("msg_done") || said == ed().text("msg_already_applied")) << said.bytes;
-        click(box, IDOK);
-        DWORD code;
-        EXPECT_TRUE(again.wait_end(&code));
         expect_updated(GAME, ed().large_payload);
     }
     std::printf("e2e: %s ended at %d moments, %d of them inside the update\n", ed().id.c_str(), moments, midway);
