@@ -134,7 +134,7 @@ void sort_range(const PakEntry *dir, Record *r, Record *scratch, int n, int c)
             for (int k = i; k < j; ++k) {
                 // The records point all over a directory far larger than any
                 // cache; ask for the names a little ahead.
-                if (k + 8 < n) __builtin_prefetch(dir[r[k + 8].position].name);
+                if (k + 32 < n) __builtin_prefetch(dir[r[k + 32].position].name);
                 r[k].key = chunk_key(dir[r[k].position].name, c + 1);
             }
             sort_range(dir, r + i, scratch + i, j - i, c + 1);
