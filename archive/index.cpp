@@ -96,24 +96,32 @@ void insertion_sort(Record *r, int n)
     }
 }
 
-void radix_sort(Record *r, Record *scratch, int n)
+// Sorts r by key, least significant byte first. `varying` has a bit set
+// wherever some key differs from another: bytes that are the same throughout
+// are neither counted nor passed over.
+void radix_sort(Record *r, Record *scratch, int n, uint64_t varying)
 {
-    uint32_t counts[8][256] = {};
+    int shifts[8];
+    int passes = 0;
+    for (int b = 0; b < 8; ++b)
+        if ((varying >> (8 * b)) & 0xFF) shifts[passes++] = 8 * b;
+    uint32_t counts[8][256];
+    std::memset(counts, 0, static_cast<size_t>(passes) * sizeof counts[0]);
     for (int i = 0; i < n; ++i) {
         const uint64_t k = r[i].key;
-        for (int b = 0; b < 8; ++b) ++counts[b][(k >> (8 * b)) & 0xFF];
+        for (int p = 0; p < passes; ++p) ++counts[p][(k >> shifts[p]) & 0xFF];
     }
     Record *from = r, *to = scratch;
-    for (int b = 0; b < 8; ++b) {
-        uint32_t *count = counts[b];
-        if (count[(from[0].key >> (8 * b)) & 0xFF] == static_cast<uint32_t>(n)) continue;
+    for (int p = 0; p < passes; ++p) {
+        uint32_t *count = counts[p];
+        const int shift = shifts[p];
         uint32_t sum = 0;
         for (int d = 0; d < 256; ++d) {
             const uint32_t c = count[d];
             count[d] = sum;
             sum += c;
         }
-        for (int i = 0; i < n; ++i) to[count[(from[i].key >> (8 * b)) & 0xFF]++] = from[i];
+        for (int i = 0; i < n; ++i) to[count[(from[i].key >> shift) & 0xFF]++] = from[i];
         Record *t = from;
         from = to;
         to = t;
@@ -121,23 +129,31 @@ void radix_sort(Record *r, Record *scratch, int n)
     if (from != r) std::memcpy(r, from, static_cast<size_t>(n) * sizeof *r);
 }
 
-// Sorts r by chunk c onwards; r[].key already holds chunk c.
-void sort_range(const PakEntry *dir, Record *r, Record *scratch, int n, int c)
+// Sorts r by chunk c onwards; r[].key already holds chunk c, and `varying`
+// marks the bytes in which those keys differ.
+void sort_range(const PakEntry *dir, Record *r, Record *scratch, int n, int c, uint64_t varying)
 {
-    if (n < SHORT_RANGE) insertion_sort(r, n);
-    else radix_sort(r, scratch, n);
+    if (!varying) {
+        // All keys are equal: the order stands.
+    } else if (n < SHORT_RANGE) {
+        insertion_sort(r, n);
+    } else {
+        radix_sort(r, scratch, n, varying);
+    }
     if (c + 1 == CHUNKS) return;
     for (int i = 0; i < n;) {
         int j = i + 1;
         while (j < n && r[j].key == r[i].key) ++j;
         if (j - i > 1 && !ends_in(r[i].key)) {
+            uint64_t next_varying = 0;
             for (int k = i; k < j; ++k) {
                 // The records point all over a directory far larger than any
-                // cache; ask for the names a little ahead.
+                // cache; ask for the names well ahead.
                 if (k + 32 < n) __builtin_prefetch(dir[r[k + 32].position].name);
                 r[k].key = chunk_key(dir[r[k].position].name, c + 1);
+                next_varying |= r[k].key ^ r[i].key;
             }
-            sort_range(dir, r + i, scratch + i, j - i, c + 1);
+            sort_range(dir, r + i, scratch + i, j - i, c + 1, next_varying);
         }
         i = j;
     }
@@ -159,8 +175,12 @@ int32_t *build_index(const PakEntry *dir, int count)
         mem_free(index);
         return nullptr;
     }
-    for (int i = 0; i < count; ++i) records[i] = {chunk_key(dir[i].name, 0), static_cast<uint32_t>(i), 0};
-    sort_range(dir, records, records + count, count, 0);
+    uint64_t varying = 0;
+    for (int i = 0; i < count; ++i) {
+        records[i] = {chunk_key(dir[i].name, 0), static_cast<uint32_t>(i), 0};
+        varying |= records[i].key ^ records[0].key;
+    }
+    sort_range(dir, records, records + count, count, 0, varying);
     for (int i = 0; i < count; ++i) index[i] = static_cast<int32_t>(records[i].position);
     mem_free(records);
     return index;
