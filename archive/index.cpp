@@ -17,11 +17,15 @@ constexpr int CHUNKS = PAK_NAME_SIZE / 8;
 // Ranges this short are sorted by inserting, which beats counting digits.
 constexpr int SHORT_RANGE = 48;
 
+// 12 bytes, not 16: the records of a million names are fresh memory, and
+// faulting them in costs more than sorting them.
+#pragma pack(push, 4)
 struct Record {
     uint64_t key;  // the current chunk of the folded name, big-endian
     uint32_t position;
-    uint32_t unused;
 };
+#pragma pack(pop)
+static_assert(sizeof(Record) == 12);
 
 constexpr uint64_t ONES = 0x0101010101010101ull;
 constexpr uint64_t HIGHS = 0x8080808080808080ull;
@@ -177,7 +181,7 @@ int32_t *build_index(const PakEntry *dir, int count)
     }
     uint64_t varying = 0;
     for (int i = 0; i < count; ++i) {
-        records[i] = {chunk_key(dir[i].name, 0), static_cast<uint32_t>(i), 0};
+        records[i] = {chunk_key(dir[i].name, 0), static_cast<uint32_t>(i)};
         varying |= records[i].key ^ records[0].key;
     }
     sort_range(dir, records, records + count, count, 0, varying);
