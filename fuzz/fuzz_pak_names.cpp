@@ -55,6 +55,11 @@ const fs::path &tree()
 bool stays_inside(const std::string &operand)
 {
     if (operand.empty() || operand[0] == '/' || operand[0] == '\\' || operand == "-") return false;
+#ifdef _WIN32
+    // Any byte before a ':' makes a drive-qualified name there ("#:\data"),
+    // which add takes as it stands instead of below -C.
+    if (operand.size() >= 2 && operand[1] == ':') return false;
+#endif
     int depth = 2;
     size_t start = 0;
     for (size_t i = 0; i <= operand.size(); ++i) {

@@ -3,14 +3,31 @@
 // suite so that seed corpora and past crash inputs stay regression tests in
 // the ordinary (gcc, sanitizer and Wine) builds.
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+namespace {
+
+// A failed check aborts; the replay then names the input that failed it.
+std::string g_current;
+
+void name_the_input(int)
+{
+    std::fprintf(stderr, "while replaying %s\n", g_current.c_str());
+    std::fflush(stderr);
+    std::signal(SIGABRT, SIG_DFL);
+    std::abort();
+}
+
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -25,7 +42,9 @@ int main(int argc, char **argv)
         }
     }
     std::sort(inputs.begin(), inputs.end());
+    std::signal(SIGABRT, name_the_input);
     for (const auto &p : inputs) {
+        g_current = p.string();
         std::ifstream in(p, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         // libFuzzer never passes a null pointer, not even for empty input.
