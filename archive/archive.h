@@ -122,6 +122,12 @@ int vfs_mount_appended(const char *path);
 // (vfs_entry_at): a million entries mount in the time it takes to read them.
 // Name lookups in it scan the directory. (not called by the product)
 int vfs_mount_unindexed(const char *path, bool appended);
+// A look into an archive somebody else may have made: the open disk file
+// (which the slot owns from here on, closed on failure too), read-only,
+// without the name index, refused before anything is allocated when its
+// directory holds more than VFS_PROBE_ENTRY_LIMIT records.
+constexpr int VFS_PROBE_ENTRY_LIMIT = 65536;
+int vfs_mount_probe(int file);
 void vfs_unmount(int slot);  // writes a changed directory back first
 void vfs_unmount_all();
 int pak_write_directory(int slot);

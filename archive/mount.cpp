@@ -126,21 +126,17 @@ void index_drop(int slot)
 
 namespace {
 
-int mount_file(const char *path, int mode, bool appended, bool indexed = true)
+// Mounts the open file, which the slot then owns (it is closed on failure).
+// max_entries > 0 refuses a directory of more records before any is read.
+int mount_open(int file, bool appended, bool indexed, int64_t max_entries)
 {
-    if (!path) return fail(ERR_BAD_NAME, -1);
+    ScopeGuard close_file([&] { disk_close(file); });
     const int slot = slot_alloc();
     if (slot < 0) return fail(ERR_TOO_MANY, -1, "every archive slot is in use");
     if (!g_mount.handles_cleared) {
         std::memset(&g_handles, 0, sizeof g_handles);
         g_mount.handles_cleared = true;
     }
-    if (appended && mode != DISK_READ)
-        return fail(ERR_ACCESS_DENIED, -1, "an archive attached to a program is read-only");
-
-    const int file = disk_open(path, mode);
-    if (file == -1) return -1;
-    ScopeGuard close_file([&] { disk_close(file); });
 
     const uint32_t size = disk_size(file);
     if (size == DISK_FAILED) return -1;
@@ -159,6 +155,7 @@ int mount_file(const char *path, int mode, bool appended, bool indexed = true)
     // A directory overlapping the header would give a new entry the data
     // offset 0, which marks a free record.
     if (h.dir_offset < PAK_HEADER_SIZE) return fail(ERR_DAMAGED, -1, "the directory overlaps the header");
+    if (max_entries > 0 && h.entry_count > max_entries) return fail(ERR_TOO_LARGE, -1, "the directory is too large");
     const int64_t dir_pos = base + h.dir_offset;
     const int64_t remaining = archive_end - dir_pos;
     if (remaining <= 0) return fail(ERR_DAMAGED, -1, "the directory lies past the end of the file");
@@ -192,7 +189,19 @@ int mount_file(const char *path, int mode, bool appended, bool indexed = true)
     return slot;
 }
 
+int mount_file(const char *path, int mode, bool appended, bool indexed = true)
+{
+    if (!path) return fail(ERR_BAD_NAME, -1);
+    if (appended && mode != DISK_READ)
+        return fail(ERR_ACCESS_DENIED, -1, "an archive attached to a program is read-only");
+    if (slot_alloc() < 0) return fail(ERR_TOO_MANY, -1, "every archive slot is in use");
+    const int file = disk_open(path, mode);
+    return file == -1 ? -1 : mount_open(file, appended, indexed, 0);
+}
+
 }  // namespace
+
+int vfs_mount_probe(int file) { return mount_open(file, false, false, VFS_PROBE_ENTRY_LIMIT); }
 
 int vfs_mount(const char *path, int mode) { return mount_file(path, mode, path && vfs_is_appended_name(path)); }
 

@@ -8,16 +8,11 @@
 #include "platform/platform.h"
 #include "platform/scope_guard.h"
 
-int extract_file(const char *dest, const char *src)
+int extract_into(int out, const char *src)
 {
     const int in = vfs_open(src, DISK_READ);
     if (in == -1) return -1;
     ScopeGuard close_in([&] { vfs_close(in); });
-    // A scanner may be reading the file made a moment ago.
-    const int out = retry_held([=] { return vfs_create(dest, DISK_ATTR_NORMAL); });
-    if (out == -1) return -1;
-    ScopeGuard close_out([&] { vfs_close(out); });
-
     const int stored = vfs_size(in);
     if (stored < 0) return -1;
     char *block = static_cast<char *>(mem_alloc(stored ? static_cast<size_t>(stored) : 1));
@@ -33,7 +28,20 @@ int extract_file(const char *dest, const char *src)
     ScopeGuard release_data([&] { mem_free(data); });
 
     if (vfs_write(out, data, size) != size) return -1;
-    if (!vfs_is_archive_handle(out) && disk_flush(out) != 0) return -1;
+    return vfs_is_archive_handle(out) || disk_flush(out) == 0 ? 0 : -1;
+}
+
+int extract_file(const char *dest, const char *src)
+{
+    // The entry first, so that a missing one leaves no file behind.
+    const int in = vfs_open(src, DISK_READ);
+    if (in == -1) return -1;
+    vfs_close(in);
+    // A scanner may be reading the file made a moment ago.
+    const int out = retry_held([=] { return vfs_create(dest, DISK_ATTR_NORMAL); });
+    if (out == -1) return -1;
+    ScopeGuard close_out([&] { vfs_close(out); });
+    if (extract_into(out, src) != 0) return -1;
     close_out.dismiss();
     return vfs_close(out) == 0 ? 0 : -1;
 }

@@ -24,23 +24,23 @@ constexpr uint32_t LIST_COUNT_AT = 772;
 constexpr uint32_t LIST_HEAD_SIZE = 776;
 constexpr char UPDATE_PAK_NAME[] = "Update.PAK";
 
-// Writes the whole buffer into a new file, flushed.
-int write_new_file(const char *name, const char *data, int size)
+// Writes the whole buffer into a new file of the folder, flushed, through
+// the handle that made it.
+int write_new_file(int folder, const char *name, const char *data, int size)
 {
-    const int h = retry_create_new(name);
+    const int h = retry_held([=] { return disk_create_in(folder, name); });
     if (h == -1) return -1;
     const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
-    if (disk_close(h) == 0 && written) return 0;
-    retry_force_delete(name);
-    return -1;
+    if (!written) disk_delete_in(folder, h, name);
+    return disk_close(h) == 0 && written ? 0 : -1;
 }
 
 }  // namespace
 
-int install_list_with_update_pak(const char *path, char **out, int *out_size)
+int install_list_with_update_pak(int folder, const char *name, char **out, int *out_size)
 {
     *out = nullptr;
-    const int h = retry_open(path, DISK_READ);
+    const int h = retry_held([=] { return disk_open_in(folder, name, DISK_READ); });
     if (h == -1) return 0;
     ScopeGuard close_list([&] { disk_close(h); });
     const uint32_t size = disk_size(h);
@@ -88,16 +88,30 @@ int install_list_with_update_pak(const char *path, char **out, int *out_size)
 
 void register_update_pak(const char *path)
 {
+    // The folder is pinned and the list changed within it, as the update does.
+    char dir[PATH_BUFFER_SIZE];
+    const size_t n = std::strlen(path);
+    if (n >= sizeof dir) return;
+    size_t file = 0;
+    for (size_t i = 0; path[i]; i += static_cast<size_t>(path_char_len(path + i)))
+        if (path[i] == ':' || path[i] == '\\' || path[i] == '/') file = i + 1;
+    const char *name = path + file;
+    if (!name[0]) return;
+    std::memcpy(dir, path, file);
+    dir[file] = 0;
+    const int folder = disk_folder_pin(file ? dir : ".");
+    if (folder == -1) return;
+    ScopeGuard unpin([&] { disk_folder_unpin(folder); });
     char *list;
     int size;
-    if (install_list_with_update_pak(path, &list, &size) != 1) return;
+    if (install_list_with_update_pak(folder, name, &list, &size) != 1) return;
     ScopeGuard release([&] { mem_free(list); });
     char staged[REPLACE_PATH_SIZE];
     for (int n = 0; n < SIBLING_TRIES; ++n) {
-        if (sibling_name(staged, path, "NEW", n) != 0) return;
-        if (!name_is_free(staged)) continue;
-        if (write_new_file(staged, list, size) != 0) return;
-        if (replace_in_one_step(staged, path) != 0) retry_force_delete(staged);
+        if (sibling_name(staged, name, "NEW", n) != 0) return;
+        if (!name_is_free(folder, staged)) continue;
+        if (write_new_file(folder, staged, list, size) != 0) return;
+        if (replace_in_one_step(folder, staged, name) != 0) delete_own_file(folder, staged);
         return;
     }
 }

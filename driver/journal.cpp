@@ -31,21 +31,21 @@ int record(Journal *j, const char *fields)
 }
 
 // Picks a free sibling of file i's target for kind ("NEW" or "OLD"), records
-// it, and makes the file with make. A name that turns out to be taken after
-// all is recorded as such and the next one tried.
+// it, and makes the file with make (a handle, or -1). A name that turns out
+// to be taken after all is recorded as such and the next one tried.
 template <typename Make>
 int name_and_make(Journal *j, int i, const char *ext, char *name, const char *kind, Make make)
 {
     JournalFile &f = j->files[i];
-    char target[REPLACE_PATH_SIZE], path[REPLACE_PATH_SIZE], fields[2 * JOURNAL_NAME_SIZE];
-    journal_path(j, f.target, target);
+    char sibling[REPLACE_PATH_SIZE], fields[2 * JOURNAL_NAME_SIZE];
     for (int n = 0; n < SIBLING_TRIES; ++n) {
-        if (sibling_name(path, target, ext, n) != 0) return -1;
-        if (!name_is_free(path)) continue;
-        std::snprintf(name, JOURNAL_NAME_SIZE, "%s", path + std::strlen(j->dir));
+        if (sibling_name(sibling, f.target, ext, n) != 0 || std::strlen(sibling) >= JOURNAL_NAME_SIZE) return -1;
+        if (!name_is_free(j->folder, sibling)) continue;
+        std::strcpy(name, sibling);
         std::snprintf(fields, sizeof fields, "%s\t%d\t%s", kind, i, name);
         if (record(j, fields) != 0) return -1;
-        if (make(path) == 0) return 0;
+        const int made = make(name);
+        if (made != -1) return made;
         const bool taken = err_last() == ERR_EXISTS;
         std::snprintf(fields, sizeof fields, "taken\t%d\t%s", i, kind);
         if (record(j, fields) != 0) return -1;
@@ -57,35 +57,38 @@ int name_and_make(Journal *j, int i, const char *ext, char *name, const char *ki
 
 }  // namespace
 
-void journal_path(const Journal *j, const char *name, char *dest)
+int journal_name(char *dest, int n)
 {
-    std::snprintf(dest, REPLACE_PATH_SIZE, "%s%s", j->dir, name);
+    if (n >= SIBLING_TRIES) return -1;
+    if (n > 0) return sibling_name(dest, JOURNAL_NAME, "JNL", n);
+    std::strcpy(dest, JOURNAL_NAME);
+    return 0;
 }
 
-int journal_begin(Journal *j, const char *dir, const char *const *targets, const bool *optional, int count)
+int journal_begin(Journal *j, int folder, const char *const *targets, const bool *optional, int count)
 {
     std::memset(j, 0, sizeof *j);
     j->handle = -1;
-    const size_t dir_length = std::strlen(dir);
-    if (count > JOURNAL_FILES || dir_length + JOURNAL_NAME_SIZE >= sizeof j->dir) return -1;
-    std::memcpy(j->dir, dir, dir_length + 1);
+    j->folder = folder;
+    if (count > JOURNAL_FILES) return -1;
     j->file_count = count;
     for (int i = 0; i < count; ++i) {
         JournalFile &f = j->files[i];
         if (std::strlen(targets[i]) + 1 > sizeof f.target) return -1;
         std::strcpy(f.target, targets[i]);
         f.optional = optional[i];
-        char path[REPLACE_PATH_SIZE];
-        journal_path(j, f.target, path);
-        const int state = file_content(path, &f.old_content);
+        const int state = file_content(folder, f.target, &f.old_content);
         if (state < 0) return -1;
         f.had_old = state == 1;
     }
 
-    char path[REPLACE_PATH_SIZE];
-    journal_path(j, JOURNAL_NAME, path);
-    j->handle = retry_create_new(path);
-    if (j->handle == -1) return -1;
+    // Somebody's file under the journal's name is left as it is.
+    for (int n = 0; j->handle == -1; ++n) {
+        if (journal_name(j->name, n) != 0) return -1;
+        if (!name_is_free(folder, j->name)) continue;
+        j->handle = retry_held([=] { return disk_create_in(folder, j->name); });
+        if (j->handle == -1 && err_last() != ERR_EXISTS) return -1;
+    }
     bool written = append(j, HEADER, sizeof HEADER - 1) == 0;
     for (int i = 0; written && i < count; ++i) {
         const JournalFile &f = j->files[i];
@@ -98,34 +101,35 @@ int journal_begin(Journal *j, const char *dir, const char *const *targets, const
         written = record(j, fields) == 0;
     }
     if (written) return 0;
+    retry_held([=] { return disk_delete_in(folder, j->handle, j->name); });
     disk_close(j->handle);
     j->handle = -1;
-    retry_force_delete(path);
     return -1;
 }
 
 int journal_stage(Journal *j, int i)
 {
-    return name_and_make(j, i, "NEW", j->files[i].staged, "staged", [](const char *path) {
-        const int h = retry_create_new(path);
-        return h == -1 ? -1 : disk_close(h);
-    });
+    const int folder = j->folder;
+    return name_and_make(j, i, "NEW", j->files[i].staged, "staged",
+                         [=](const char *name) { return retry_held([=] { return disk_create_in(folder, name); }); });
 }
 
 int journal_keep_aside(Journal *j, int i)
 {
-    char target[REPLACE_PATH_SIZE];
-    journal_path(j, j->files[i].target, target);
+    const int folder = j->folder;
+    const char *target = j->files[i].target;
     return name_and_make(j, i, "OLD", j->files[i].aside, "aside",
-                         [&](const char *path) { return keep_aside(target, path); });
+                         [=](const char *name) { return keep_aside(folder, target, name); }) == -1
+               ? -1
+               : 0;
 }
 
-int journal_ready(Journal *j, int i)
+int journal_ready(Journal *j, int i, int handle)
 {
     JournalFile &f = j->files[i];
-    char path[REPLACE_PATH_SIZE], fields[2 * JOURNAL_NAME_SIZE];
-    journal_path(j, f.staged, path);
-    if (file_content(path, &f.new_content) != 1) return -1;
+    char fields[2 * JOURNAL_NAME_SIZE];
+    const int read = handle_content(handle, &f.new_content);
+    if (disk_close(handle) != 0 || read != 1) return -1;
     std::snprintf(fields, sizeof fields, "ready\t%d\t%u\t%08x", i, static_cast<unsigned>(f.new_content.size),
                   static_cast<unsigned>(f.new_content.crc));
     if (record(j, fields) != 0) return -1;

@@ -3,7 +3,8 @@
 // cut, crash, ended task) is finished or undone by the next run of any
 // edition. Only files that the journal names are ever deleted.
 //
-// "Update.JNL" in the game folder, text; after its first line each record is
+// "Update.JNL" in the game folder (or "Update.J01" to "Update.J99" while a
+// file this program did not write holds that name), text; after its first line each record is
 // a line "<crc> <fields>\r\n": the CRC-32 of the fields in eight hex digits,
 // a space, fields separated by tabs. A torn last record is ignored.
 //   KORIN3 UPDATE JOURNAL 1
@@ -43,7 +44,8 @@ struct JournalFile {
 };
 
 struct Journal {
-    char dir[REPLACE_PATH_SIZE];  // the game folder, with a trailing separator
+    int folder;  // the pinned game folder
+    char name[JOURNAL_NAME_SIZE];  // the journal's own file name
     int file_count;
     JournalFile files[JOURNAL_FILES];
     int handle;  // open for appending while this run writes it; -1 otherwise
@@ -51,26 +53,30 @@ struct Journal {
 
 // ---- Writing (journal.cpp) ---------------------------------------------------------
 
-// Starts a journal in dir (which ends with a separator) with the given
-// targets, made only while the journal's name is free, its first records
-// flushed. -1 on failure (nothing is left then).
-int journal_begin(Journal *j, const char *dir, const char *const *targets, const bool *optional, int count);
-// Names file i's staged or aside file (a free sibling of its target) in a
-// flushed record, then makes it: the staged file empty, for the caller to
-// write; the aside one as a copy of the target. -1 on failure.
+// The journal's name at try n (0: "Update.JNL"); -1 past the last.
+int journal_name(char *dest, int n);
+// Starts a journal in the pinned folder with the given targets, under the
+// first free journal name, its first records flushed. -1 on failure (nothing
+// is left then).
+int journal_begin(Journal *j, int folder, const char *const *targets, const bool *optional, int count);
+// Names file i's staged file (a free sibling of its target) in a flushed
+// record, then makes it empty: its handle, for the caller to write and to
+// pass to journal_ready; -1 on failure.
 int journal_stage(Journal *j, int i);
+// The same for the aside file, made as a flushed copy of the target. 0 or -1.
 int journal_keep_aside(Journal *j, int i);
-// Records that file i's staged file holds its whole new content.
-int journal_ready(Journal *j, int i);
-// The full path of one of the journal's names.
-void journal_path(const Journal *j, const char *name, char *dest);
+// Records that file i's staged file, open as handle, holds its whole new
+// content; closes the handle either way.
+int journal_ready(Journal *j, int i, int handle);
 
 // ---- Reading and settling (journal_read.cpp, settle.cpp) ------------------------
 
-// Reads dir's journal. 1: read into j; 0: there is none (or only the start of
-// one that this program began, now removed); -1: it cannot be read now, or is
-// damaged (*damaged then says which).
-int journal_read(Journal *j, const char *dir, bool *damaged);
+// Reads the pinned folder's journal. 1: read into j; 0: there is none (or
+// only the start of one that this program began, now removed); -1: it cannot
+// be read now, or is damaged (*damaged then says which). A file at a
+// journal's name that this program did not write (no journal header, another
+// owner, a link) is no journal: it is left alone and the next name looked at.
+int journal_read(Journal *j, int folder, bool *damaged);
 
 enum SettleWay {
     SETTLE_EITHER,  // finish when every new file is complete, else undo

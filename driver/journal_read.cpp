@@ -27,13 +27,11 @@ bool parse_u32(const char *text, int base, uint32_t *out)
 }
 
 // A name this update could have chosen for file f: one of its siblings.
-bool is_sibling(const Journal *j, const JournalFile &f, const char *ext, const char *name)
+bool is_sibling(const JournalFile &f, const char *ext, const char *name)
 {
-    char target[REPLACE_PATH_SIZE], path[REPLACE_PATH_SIZE], sibling[REPLACE_PATH_SIZE];
-    journal_path(j, f.target, target);
-    journal_path(j, name, path);
+    char sibling[REPLACE_PATH_SIZE];
     for (int n = 0; n < SIBLING_TRIES; ++n)
-        if (sibling_name(sibling, target, ext, n) == 0 && std::strcmp(sibling, path) == 0) return true;
+        if (sibling_name(sibling, f.target, ext, n) == 0 && std::strcmp(sibling, name) == 0) return true;
     return false;
 }
 
@@ -62,7 +60,7 @@ bool apply(Journal *j, char **field, int count)
     if (std::strcmp(field[0], "staged") == 0 || std::strcmp(field[0], "aside") == 0) {
         const bool staged = field[0][0] == 's';
         if (count != 3 || std::strlen(field[2]) >= JOURNAL_NAME_SIZE ||
-            !is_sibling(j, f, staged ? "NEW" : "OLD", field[2]))
+            !is_sibling(f, staged ? "NEW" : "OLD", field[2]))
             return false;
         std::strcpy(staged ? f.staged : f.aside, field[2]);
         if (staged) f.ready = false;
@@ -113,40 +111,66 @@ bool parse_line(Journal *j, char *line)
 
 }  // namespace
 
-int journal_read(Journal *j, const char *dir, bool *damaged)
+namespace {
+
+enum Found { NONE, OURS, NOT_OURS, LATER };
+
+// What stands at the journal's name: read into text when it is a journal this
+// program wrote (or the start of one).
+Found read_journal_file(int folder, const char *name, char *text, uint32_t *size, bool *damaged)
+{
+    const int h = retry_held([=] { return disk_open_in(folder, name, DISK_READ); });
+    if (h == -1) {
+        if (err_last() == ERR_NOT_FOUND) return NONE;
+        // A link or a folder at the name is nobody's journal.
+        return err_last() == ERR_LINK || err_last() == ERR_IS_FOLDER ? NOT_OURS : LATER;
+    }
+    ScopeGuard close([&] { disk_close(h); });
+    const int mine = disk_made_by_us(h);
+    if (mine < 0) return LATER;
+    if (mine == 0) return NOT_OURS;
+    *size = disk_size(h);
+    if (*size == DISK_FAILED) return LATER;
+    const size_t header = sizeof HEADER - 1;
+    const int head = static_cast<int>(*size < header ? *size : header);
+    if (disk_read(h, text, head) != head) return LATER;
+    // The player's notes are no journal, whoever wrote them: only a file that
+    // begins as a journal begins is one. An empty file of ours is one stopped
+    // before its first line.
+    if (std::memcmp(text, HEADER, static_cast<size_t>(head)) != 0) return NOT_OURS;
+    if (*size > JOURNAL_SIZE_LIMIT) {
+        *damaged = true;
+        return OURS;
+    }
+    const int rest = static_cast<int>(*size) - head;
+    if (disk_read(h, text + head, rest) != rest) return LATER;
+    text[*size] = 0;
+    return OURS;
+}
+
+}  // namespace
+
+int journal_read(Journal *j, int folder, bool *damaged)
 {
     *damaged = false;
     std::memset(j, 0, sizeof *j);
     j->handle = -1;
-    const size_t dir_length = std::strlen(dir);
-    if (dir_length + JOURNAL_NAME_SIZE >= sizeof j->dir) return 0;
-    std::memcpy(j->dir, dir, dir_length + 1);
+    j->folder = folder;
 
-    char path[REPLACE_PATH_SIZE];
-    journal_path(j, JOURNAL_NAME, path);
-    const int h = retry_open(path, DISK_READ);
-    if (h == -1) return err_last() == ERR_NOT_FOUND ? 0 : -1;
-    ScopeGuard close([&] { disk_close(h); });
-    const uint32_t size = disk_size(h);
-    if (size == DISK_FAILED) return -1;
-    if (size > JOURNAL_SIZE_LIMIT) {
-        *damaged = true;
-        return -1;
-    }
     char text[JOURNAL_SIZE_LIMIT + 1];
-    if (disk_read(h, text, static_cast<int>(size)) != static_cast<int>(size)) return -1;
-    text[size] = 0;
-    close.dismiss();
-    disk_close(h);
+    uint32_t size = 0;
+    Found found = NONE;
+    for (int n = 0; found != OURS; ++n) {
+        if (journal_name(j->name, n) != 0) return 0;
+        found = read_journal_file(folder, j->name, text, &size, damaged);
+        if (found == LATER) return -1;
+    }
+    if (*damaged) return -1;
 
     const size_t header = sizeof HEADER - 1;
-    if (size < header && std::memcmp(text, HEADER, size) == 0) {
+    if (size < header) {
         // Stopped while beginning it: nothing was changed yet.
-        return retry_force_delete(path) == 0 ? 0 : -1;
-    }
-    if (std::memcmp(text, HEADER, header) != 0) {
-        *damaged = true;
-        return -1;
+        return delete_own_file(folder, j->name) == 0 ? 0 : -1;
     }
     // A record torn by the stop is the last piece of the text; it is ignored.
     // Anything wrong before the last line end is damage.

@@ -30,40 +30,34 @@ int sibling_name(char *dest, const char *target, const char *ext, int n_try)
     return path_same_name(dest, target) ? -1 : 0;
 }
 
-int name_is_free(const char *name)
-{
-    return disk_file_size(name) == -1 && err_last() == ERR_NOT_FOUND ? 1 : 0;
-}
+int name_is_free(int folder, const char *name) { return disk_free_in(folder, name); }
 
-int file_opens(const char *name)
+int file_opens(int folder, const char *name)
 {
-    const int h = retry_open(name, DISK_READ);
+    const int h = retry_held([=] { return disk_open_in(folder, name, DISK_READ); });
     if (h == -1) return 0;
     disk_close(h);
     return 1;
 }
 
-int held_elsewhere(const char *name)
+int held_elsewhere(int folder, const char *name)
 {
     // A hold of a moment (a scanner reading the file) is waited out.
     const int h = retry_held([=] {
-        const int h = disk_open(name, DISK_READ_WRITE);
+        const int h = disk_open_in(folder, name, DISK_READ_WRITE);
         return h == -1 && err_last() != ERR_HELD ? -2 : h;
     });
     if (h >= 0) return disk_close(h), 0;
     return h == -1 ? 1 : 0;
 }
 
-int file_content(const char *name, Content *out)
+int handle_content(int h, Content *out)
 {
-    const int h = disk_open(name, DISK_READ);
-    if (h == -1) return err_last() == ERR_NOT_FOUND ? 0 : -1;
-    ScopeGuard close([&] { disk_close(h); });
     // On the stack: settling a stopped update must not need the heap.
     constexpr int CHUNK = 16384;
     char buffer[CHUNK];
     const uint32_t size = disk_size(h);
-    if (size == DISK_FAILED) return -1;
+    if (size == DISK_FAILED || disk_seek(h, 0, DISK_SEEK_SET) != 0) return -1;
     Content c{size, 0};
     for (uint32_t left = size; left > 0;) {
         const int want = left < CHUNK ? static_cast<int>(left) : CHUNK;
@@ -75,23 +69,55 @@ int file_content(const char *name, Content *out)
     return 1;
 }
 
-int replace_in_one_step(const char *source, const char *target)
+int file_content(int folder, const char *name, Content *out)
 {
-    if (disk_replace(source, target) == 0) return 0;
-    // A held file is waited for; some systems refuse to replace a read-only one.
-    if (err_last() == ERR_HELD) return retry_held([=] { return disk_replace(source, target); });
-    if (err_last() != ERR_ACCESS_DENIED || !file_opens(target)) return -1;
-    disk_set_attributes(target, FILE_ATTR_NORMAL);
-    return retry_held([=] { return disk_replace(source, target); });
+    const int h = disk_open_in(folder, name, DISK_READ);
+    if (h == -1) return err_last() == ERR_NOT_FOUND ? 0 : -1;
+    ScopeGuard close([&] { disk_close(h); });
+    return handle_content(h, out);
 }
 
-int keep_aside(const char *target, const char *aside)
+int replace_in_one_step(int folder, const char *source, const char *target)
 {
-    if (retry_held([=] { return disk_link(target, aside); }) == 0) return 0;
-    const int h = retry_create_new(aside);
+    const int h = retry_held([=] { return disk_open_in(folder, source, DISK_READ_WRITE); });
     if (h == -1) return -1;
-    const bool copied = disk_copy_into(target, h) == 0;
-    if (disk_close(h) == 0 && copied) return 0;
-    retry_force_delete(aside);
-    return -1;
+    ScopeGuard close([&] { disk_close(h); });
+    const auto rename = [=] { return disk_rename_in(folder, h, source, target, true); };
+    if (rename() == 0) return 0;
+    // A held file is waited for; some systems refuse to replace a read-only
+    // one, whose attribute is then reset through a handle of its own.
+    if (err_last() == ERR_HELD) return retry_held(rename);
+    if (err_last() != ERR_ACCESS_DENIED) return -1;
+    const int old = retry_held([=] { return disk_open_in(folder, target, DISK_READ); });
+    if (old == -1) return -1;
+    const int reset = disk_set_handle_attributes(old, FILE_ATTR_NORMAL);
+    disk_close(old);
+    return reset == 0 ? retry_held(rename) : -1;
+}
+
+int keep_aside(int folder, const char *target, const char *aside)
+{
+    const int from = retry_held([=] { return disk_open_in(folder, target, DISK_READ); });
+    if (from == -1) return -1;
+    ScopeGuard close_from([&] { disk_close(from); });
+    const int to = retry_held([=] { return disk_create_in(folder, aside); });
+    if (to == -1) return -1;
+    ScopeGuard close_to([&] { disk_close(to); });
+    ScopeGuard remove([&] { disk_delete_in(folder, to, aside); });
+    const uint32_t size = disk_size(from);
+    char buffer[DISK_COPY_CHUNK];
+    if (size == DISK_FAILED || disk_copy_bytes(from, to, size, buffer, sizeof buffer) != 0 || disk_flush(to) != 0)
+        return -1;
+    remove.dismiss();
+    return 0;
+}
+
+int delete_own_file(int folder, const char *name)
+{
+    const int h = retry_held([=] { return disk_open_in(folder, name, DISK_READ); });
+    if (h == -1) return -1;
+    ScopeGuard close([&] { disk_close(h); });
+    const int mine = disk_made_by_us(h);
+    if (mine != 1) return mine == 0 ? 1 : -1;
+    return retry_held([=] { return disk_delete_in(folder, h, name); });
 }

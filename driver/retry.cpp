@@ -29,26 +29,6 @@ int retry_step(int (*step)(void *), void *context)
     }
 }
 
-int retry_rename(const char *from, const char *to)
-{
-    return retry_held([=] { return disk_rename(from, to); });
-}
-
-int retry_force_delete(const char *name)
-{
-    return retry_held([=] { return disk_force_delete(name); });
-}
-
-int retry_create_new(const char *name)
-{
-    return retry_held([=] { return disk_create_new(name); });
-}
-
-int retry_open(const char *name, int mode)
-{
-    return retry_held([=] { return disk_open(name, mode); });
-}
-
 void retry_set_wait(RetryWait wait) { wait_hook = wait; }
 
 void retry_set_clock(RetryClock clock) { clock_hook = clock; }

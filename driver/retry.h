@@ -24,12 +24,6 @@ int retry_held(Step step)
     return retry_step([](void *s) { return (*static_cast<Step *>(s))(); }, &step);
 }
 
-// The plain file calls, retried.
-int retry_rename(const char *from, const char *to);
-int retry_force_delete(const char *name);
-int retry_create_new(const char *name);
-int retry_open(const char *name, int mode);
-
 // What passes the time between tries: null sleeps. The dialog keeps its
 // messages flowing meanwhile.
 typedef void (*RetryWait)(int ms);

@@ -27,23 +27,19 @@ bool same(const Content &a, const Content &b) { return a.size == b.size && a.crc
 // What file f's three names hold; false when one cannot be read now.
 bool assess(const Journal *j, const JournalFile &f, FileState *s)
 {
-    char path[REPLACE_PATH_SIZE];
     Content c;
     *s = FileState{};
-    journal_path(j, f.target, path);
-    s->target = file_content(path, &c);
+    s->target = file_content(j->folder, f.target, &c);
     if (s->target < 0) return false;
     s->target_old = s->target == 1 && f.had_old && same(c, f.old_content);
     s->target_new = s->target == 1 && f.ready && same(c, f.new_content);
     if (f.staged[0]) {
-        journal_path(j, f.staged, path);
-        s->staged = file_content(path, &c);
+        s->staged = file_content(j->folder, f.staged, &c);
         if (s->staged < 0) return false;
         s->staged_new = s->staged == 1 && f.ready && same(c, f.new_content);
     }
     if (f.aside[0]) {
-        journal_path(j, f.aside, path);
-        s->aside = file_content(path, &c);
+        s->aside = file_content(j->folder, f.aside, &c);
         if (s->aside < 0) return false;
         s->aside_old = s->aside == 1 && f.had_old && same(c, f.old_content);
     }
@@ -57,10 +53,7 @@ bool finish(const Journal *j, const FileState *s)
         if (s[i].target_new || !s[i].staged_new) continue;
         // The list is only replaced while it is the one the update read.
         if (f.optional && !(s[i].target_old || (!f.had_old && s[i].target == 0))) continue;
-        char staged[REPLACE_PATH_SIZE], target[REPLACE_PATH_SIZE];
-        journal_path(j, f.staged, staged);
-        journal_path(j, f.target, target);
-        if (replace_in_one_step(staged, target) != 0 && !f.optional) return false;
+        if (replace_in_one_step(j->folder, f.staged, f.target) != 0 && !f.optional) return false;
     }
     return true;
 }
@@ -70,16 +63,14 @@ bool undo(const Journal *j, const FileState *s)
     for (int i = j->file_count - 1; i >= 0; --i) {
         const JournalFile &f = j->files[i];
         if (s[i].target_old) continue;
-        char target[REPLACE_PATH_SIZE], aside[REPLACE_PATH_SIZE];
-        journal_path(j, f.target, target);
         bool undone = false;
         if (s[i].aside_old) {
-            journal_path(j, f.aside, aside);
-            // A disk that refuses renames still writes; a copy stopped half
-            // way is copied again by the next run.
-            undone = replace_in_one_step(aside, target) == 0 || disk_copy(aside, target) == 0;
+            // A rename or nothing: copying into the target by name would write
+            // wherever a link planted there leads. The journal stays for the
+            // next run when the rename cannot happen now.
+            undone = replace_in_one_step(j->folder, f.aside, f.target) == 0;
         } else if (!f.had_old && s[i].target_new) {
-            undone = retry_force_delete(target) == 0;  // the update's own file
+            undone = delete_own_file(j->folder, f.target) == 0;  // the update's own file
         } else {
             undone = !f.had_old && s[i].target == 0;
         }
@@ -89,19 +80,17 @@ bool undo(const Journal *j, const FileState *s)
 }
 
 // Removes the scratch files the journal names, then the journal.
+// Only files this program made go: a name the journal records that now holds
+// somebody else's file is left to its owner.
 bool clean_up(const Journal *j)
 {
-    char path[REPLACE_PATH_SIZE];
     bool clean = true;
     for (int i = 0; i < j->file_count; ++i) {
         for (const char *name : {j->files[i].staged, j->files[i].aside}) {
-            if (!name[0]) continue;
-            journal_path(j, name, path);
-            if (!name_is_free(path) && retry_force_delete(path) != 0) clean = false;
+            if (name[0] && !name_is_free(j->folder, name) && delete_own_file(j->folder, name) < 0) clean = false;
         }
     }
-    journal_path(j, JOURNAL_NAME, path);
-    return clean && retry_force_delete(path) == 0;
+    return clean && delete_own_file(j->folder, j->name) == 0;
 }
 
 }  // namespace

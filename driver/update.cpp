@@ -4,8 +4,6 @@
 // beside the game's and put in place, each in one step, under a journal that
 // lets the next run finish or undo whatever a stop interrupts.
 #include "driver/update.h"
-#include "driver/retry.h"
-#include "platform/error.h"
 
 #include <cstring>
 
@@ -13,6 +11,8 @@
 #include "driver/edition.h"
 #include "driver/journal.h"
 #include "driver/replace.h"
+#include "driver/retry.h"
+#include "platform/error.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 
@@ -56,29 +56,25 @@ namespace {
 
 constexpr int PATH_SIZE = REPLACE_PATH_SIZE;
 
-// The game folder's file `name`. A folder that does not fit (not even
-// terminated within its buffer) yields false, and the file counts as missing.
-bool game_path(char *dest, const char *name)
+// The game folder, when it fits its buffer (terminated within it) and leaves
+// room for the names below it.
+bool game_folder_path(char *dest)
 {
     const void *end = std::memchr(game_dir, 0, sizeof game_dir);
-    const size_t n = end ? static_cast<size_t>(static_cast<const char *>(end) - game_dir) : sizeof game_dir;
-    if (!end || n + 1 + std::strlen(name) >= PATH_SIZE) {
-        dest[0] = 0;
-        return false;
-    }
-    std::memcpy(dest, game_dir, n + 1);
-    path_add_slash(dest);
-    std::strcat(dest, name);
+    if (!end || static_cast<const char *>(end) - game_dir + 16 >= PATH_BUFFER_SIZE) return false;
+    std::strcpy(dest, game_dir);
     return true;
 }
 
 // Only the presence of a marker counts. The game's archive names its entries
 // without the drive prefix, hence the strip switch.
-void check_markers(const char *update_pak)
+void check_markers(int folder)
 {
     // A marker missed because the archive was held for a moment would let an
     // older update replace a newer one.
-    if (retry_held([=] { return vfs_mount(update_pak, DISK_READ) < 0 ? -1 : 0; }) != 0) return;
+    const int file = retry_held([=] { return disk_open_in(folder, "Update.PAK", DISK_READ); });
+    if (file == -1) return;
+    if (vfs_mount_probe(file) < 0) return;
     char found[PATH_BUFFER_SIZE];
     vfs_set_drive_strip(1);
     if (vfs_find_first("@:\\Update07.txt", FILE_ATTR_NORMAL, found) == 0)
@@ -89,20 +85,21 @@ void check_markers(const char *update_pak)
     vfs_unmount_all();
 }
 
-void check_game(bool fits, const char *korin_pak, const char *korin_exe, const char *update_pak)
+// False when the checks cannot be made: the game's executable is there but
+// cannot be read (held, or a link), so the update must not go ahead blind.
+bool check_game(int folder)
 {
     uint32_t size = 0;
-    if (fits) {
-        const int h = retry_open(korin_pak, DISK_READ);
-        if (h != -1) {
-            size = disk_size(h);
-            disk_close(h);
-        }
+    const int h = retry_held([=] { return disk_open_in(folder, "Korin3.PAK", DISK_READ); });
+    if (h != -1) {
+        size = disk_size(h);
+        disk_close(h);
     }
     // Without the game's executable no version check is made at all.
-    if (!fits || !file_opens(korin_exe)) return;
-    check_markers(update_pak);
+    if (!file_opens(folder, "Korin3.EXE")) return err_last() == ERR_NOT_FOUND;
+    check_markers(folder);
     if (size != edition.expected_pak_size) update_flags |= UF_WRONG_VERSION;
+    return true;
 }
 
 // The payload's entries, as the first of the update's files (UPDATE_TARGETS).
@@ -110,24 +107,16 @@ constexpr const char *PAYLOAD_ENTRIES[] = {"#:\\Update.PAK", "#:\\Korin3.EXE"};
 constexpr int PAYLOAD_COUNT = sizeof PAYLOAD_ENTRIES / sizeof PAYLOAD_ENTRIES[0];
 constexpr int LIST = 2;  // the installation list's place among them
 
-int write_whole(const char *name, const char *data, int size)
-{
-    const int h = retry_open(name, DISK_WRITE);
-    if (h == -1) return -1;
-    const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
-    return disk_close(h) == 0 && written ? 0 : -1;
-}
-
 // Windows lets a running program's file be renamed but not deleted, so an
 // update under a running game would seem to succeed and leave the old
 // executable behind. The process list shows the game wherever it runs from;
 // on Windows its file also refuses to open for writing while it runs (a
 // read-only file is refused otherwise, and does not count).
-bool game_running(const char *korin_exe)
+bool game_running(int folder, const char *korin_exe)
 {
     if (process_image_running(korin_exe)) return true;
     const int h = retry_held([=] {
-        const int h = disk_open(korin_exe, DISK_WRITE);
+        const int h = disk_open_in(folder, "Korin3.EXE", DISK_WRITE);
         return h == -1 && err_last() != ERR_HELD ? -2 : h;  // only a hold is retried
     });
     if (h >= 0) disk_close(h);
@@ -136,11 +125,11 @@ bool game_running(const char *korin_exe)
 
 // An update an earlier run left unfinished is settled first. False when this
 // run must stop there.
-bool settle_earlier_run(const char *dir)
+bool settle_earlier_run(int folder)
 {
     Journal j;
     bool damaged, finished;
-    const int found = journal_read(&j, dir, &damaged);
+    const int found = journal_read(&j, folder, &damaged);
     if (found == 0) return true;
     SettleResult result = damaged ? SETTLE_DAMAGED : SETTLE_LATER;
     if (found == 1) result = journal_settle(&j, SETTLE_EITHER, &finished);
@@ -152,50 +141,55 @@ bool settle_earlier_run(const char *dir)
 // them in place one by one (each in one step, its old content kept aside),
 // and settles the journal: finished when both payload files stand, undone
 // otherwise. True when the update stands.
-bool install_payload(bool fits)
+bool install_payload(int folder)
 {
     if (vfs_mount(self_path, DISK_READ) < 0) {
         update_flags |= UF_PAYLOAD_DAMAGED;
         return false;
     }
     ScopeGuard unmount([] { vfs_unmount_all(); });
-    char dir[PATH_SIZE], install_dat[PATH_SIZE];
-    if (!fits || !game_path(dir, "") || !game_path(install_dat, UPDATE_TARGETS[LIST])) return false;
 
     char *list = nullptr;
     int list_size = 0;
-    const bool list_changes = install_list_with_update_pak(install_dat, &list, &list_size) == 1;
+    const bool list_changes = install_list_with_update_pak(folder, UPDATE_TARGETS[LIST], &list, &list_size) == 1;
     ScopeGuard release_list([&] { mem_free(list); });
 
     const bool optional[JOURNAL_FILES] = {false, false, true};
     Journal j;
     // A list that stays as it is (named already, damaged, held) is no part of it.
-    if (journal_begin(&j, dir, UPDATE_TARGETS, optional, list_changes ? JOURNAL_FILES : LIST) != 0) return false;
+    if (journal_begin(&j, folder, UPDATE_TARGETS, optional, list_changes ? JOURNAL_FILES : LIST) != 0) return false;
     bool finished = false;
     ScopeGuard undo([&] { journal_settle(&j, SETTLE_UNDO, &finished); });
 
     // The list first: once both payload files are complete, so is the list
     // that names them, and a run that finishes a stopped update places it.
-    // The update stands whatever becomes of the list.
-    char path[PATH_SIZE];
-    if (list_changes && journal_stage(&j, LIST) == 0) {
-        journal_path(&j, j.files[LIST].staged, path);
-        if (write_whole(path, list, list_size) == 0) journal_ready(&j, LIST);
+    // The update stands whatever becomes of the list. Each staged file is
+    // written through the handle that made it.
+    if (list_changes) {
+        const int h = journal_stage(&j, LIST);
+        if (h != -1) {
+            const bool written = disk_write(h, list, list_size) == list_size && disk_flush(h) == 0;
+            if (written) journal_ready(&j, LIST, h);
+            else disk_close(h);
+        }
     }
     for (int i = 0; i < PAYLOAD_COUNT; ++i) {
-        if (journal_stage(&j, i) != 0) return false;
-        journal_path(&j, j.files[i].staged, path);
-        if (extract_file(path, PAYLOAD_ENTRIES[i]) != 0 || journal_ready(&j, i) != 0) return false;
+        const int h = journal_stage(&j, i);
+        if (h == -1) return false;
+        if (extract_into(h, PAYLOAD_ENTRIES[i]) != 0) {
+            // Whichever step finds it, a payload that does not unpack is damaged.
+            if (err_last() == ERR_DAMAGED || err_last() == ERR_NOT_FOUND) update_flags |= UF_PAYLOAD_DAMAGED;
+            disk_close(h);
+            return false;
+        }
+        if (journal_ready(&j, i, h) != 0) return false;
     }
 
     for (int i = 0; i < j.file_count; ++i) {
         JournalFile &f = j.files[i];
         if (!f.ready) continue;
-        char staged[PATH_SIZE], target[PATH_SIZE];
-        journal_path(&j, f.staged, staged);
-        journal_path(&j, f.target, target);
-        if (!held_elsewhere(target) && (!f.had_old || journal_keep_aside(&j, i) == 0) &&
-            replace_in_one_step(staged, target) == 0)
+        if (!held_elsewhere(folder, f.target) && (!f.had_old || journal_keep_aside(&j, i) == 0) &&
+            replace_in_one_step(folder, f.staged, f.target) == 0)
             continue;
         if (!f.optional) return false;
         f.ready = false;  // left as it was; its staged file goes
@@ -204,6 +198,24 @@ bool install_payload(bool fits)
     // A leftover that cannot be removed now is removed by the next run.
     journal_settle(&j, SETTLE_EITHER, &finished);
     return true;
+}
+
+// The update in the pinned folder.
+void update_in(int folder, const char *korin_exe)
+{
+    // A running game is not touched at all, not even to settle an earlier run.
+    if (game_running(folder, korin_exe) || !settle_earlier_run(folder)) return;
+    // Checks whose reading fails stop the update as any finding does.
+    if (!check_game(folder)) return;
+    // Any finding leaves the game folder untouched.
+    if (update_flags != 0 || !install_payload(folder)) return;
+    update_flags |= UF_DONE;
+    // As the game expects its list.
+    const int list = retry_held([=] { return disk_open_in(folder, UPDATE_TARGETS[LIST], DISK_READ); });
+    if (list != -1) {
+        disk_set_handle_attributes(list, FILE_ATTR_NORMAL);
+        disk_close(list);
+    }
 }
 
 }  // namespace
@@ -216,20 +228,19 @@ void update_run()
         cmdline_arg("", 0, self_path);
     update_flags = 0;
 
-    char korin_pak[PATH_SIZE], korin_exe[PATH_SIZE], update_pak[PATH_SIZE], install_dat[PATH_SIZE];
-    const bool fits = game_path(korin_pak, "Korin3.PAK") && game_path(korin_exe, "Korin3.EXE") &&
-                      game_path(update_pak, "Update.PAK") && game_path(install_dat, "INSTALL.DAT");
-
-    char dir[PATH_SIZE];
-    // A running game is not touched at all, not even to settle an earlier run.
-    const bool running = fits && game_running(korin_exe);
-    if (!running && (!fits || !game_path(dir, "") || settle_earlier_run(dir))) {
-        check_game(fits, korin_pak, korin_exe, update_pak);
-        // Any finding leaves the game folder untouched.
-        if (update_flags == 0 && install_payload(fits)) {
-            update_flags |= UF_DONE;
-            disk_set_attributes(install_dat, FILE_ATTR_NORMAL);  // as the game expects its list
-        }
+    // The folder is held from here to the end, so that what the checks saw
+    // is what the steps change; every step goes relative to it.
+    char dir[PATH_SIZE], korin_exe[PATH_SIZE];
+    const int folder = game_folder_path(dir) ? disk_folder_pin(dir) : -1;
+    if (folder != -1) {
+        std::strcpy(korin_exe, dir);
+        path_add_slash(korin_exe);
+        std::strcat(korin_exe, "Korin3.EXE");
+        update_in(folder, korin_exe);
+        disk_folder_unpin(folder);
+    } else if (vfs_mount(self_path, DISK_READ) < 0) {
+        update_flags |= UF_PAYLOAD_DAMAGED;  // no folder to update: the payload is what can be checked
     }
+    vfs_unmount_all();
     if (update_flags == 0) update_flags = UF_FAILED;
 }

@@ -35,15 +35,19 @@ void update_run();
 // holds the whole unpacked file, written and flushed; -1 otherwise, with dest
 // left empty when it could be created (never zero-filled).
 int extract_file(const char *dest, const char *src);
+// The same into a file already open for writing (a disk or an archive
+// handle), from its current position, flushed; the handle stays open. -1 with
+// ERR_DAMAGED when the entry does not unpack.
+int extract_into(int handle, const char *src);
 // Adds "Update.PAK" to the installation list at path unless it is listed
 // already. The list is rewritten through a temporary file, so a failure leaves
 // the old one whole; a damaged list is left alone. (The update itself makes
 // the same change through its journal.)
 void register_update_pak(const char *path);
-// The list at path with "Update.PAK" added: 1 with the new content in *out (a
-// mem_alloc block, *size bytes); 0 when the list names it already, is damaged
-// or cannot be read (and so is left alone).
-int install_list_with_update_pak(const char *path, char **out, int *size);
+// The list `name` in the pinned folder with "Update.PAK" added: 1 with the new
+// content in *out (a mem_alloc block, *size bytes); 0 when the list names it
+// already, is damaged or cannot be read (and so is left alone).
+int install_list_with_update_pak(int folder, const char *name, char **out, int *size);
 // 1 when at least one name matched pattern and every match was extracted to
 // the same name with its first character replaced by '@'; 0 otherwise.
 // (not called by the product)

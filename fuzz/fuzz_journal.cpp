@@ -58,15 +58,15 @@ void make_folder(const fs::path &dir, std::map<std::string, std::string> &have,
 }
 
 // Whether name holds content c.
-bool holds(const fs::path &dir, const char *name, const Content &c)
+bool holds(int dir, const char *name, const Content &c)
 {
     if (!name[0]) return false;
     Content now;
-    return file_content(fuzz::system_path(dir / name).c_str(), &now) == 1 && now.size == c.size && now.crc == c.crc;
+    return file_content(dir, name, &now) == 1 && now.size == c.size && now.crc == c.crc;
 }
 
 // Whether file f's old content stands under one of its names.
-bool old_kept(const fs::path &dir, const JournalFile &f)
+bool old_kept(int dir, const JournalFile &f)
 {
     return f.had_old && (holds(dir, f.target, f.old_content) || holds(dir, f.aside, f.old_content));
 }
@@ -90,12 +90,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     before[JOURNAL_NAME] = std::string(reinterpret_cast<const char *>(data + 3), size - 3);
     make_folder(dir, have, before);
 
-    std::string dir_name = fuzz::system_path(dir) + "\\";
+    static const int folder = disk_folder_pin(fuzz::system_path(dir).c_str());
     Journal j;
     bool damaged = false, finished = false;
-    const int found = journal_read(&j, dir_name.c_str(), &damaged);
+    const int found = journal_read(&j, folder, &damaged);
     bool had_old_copy[JOURNAL_FILES] = {};
-    for (int i = 0; found == 1 && i < j.file_count; ++i) had_old_copy[i] = old_kept(dir, j.files[i]);
+    for (int i = 0; found == 1 && i < j.file_count; ++i) had_old_copy[i] = old_kept(folder, j.files[i]);
     const SettleResult result = found == 1 ? journal_settle(&j, SETTLE_EITHER, &finished) : SETTLE_DAMAGED;
     have = folder_state(dir);
     const auto &after = have;
@@ -117,12 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int i = 0; i < j.file_count; ++i) {
         const JournalFile &f = j.files[i];
         if (result == SETTLED && !f.optional) {
-            if (finished) FUZZ_CHECK(holds(dir, f.target, f.new_content));
-            else if (f.had_old) FUZZ_CHECK(holds(dir, f.target, f.old_content));
+            if (finished) FUZZ_CHECK(holds(folder, f.target, f.new_content));
+            else if (f.had_old) FUZZ_CHECK(holds(folder, f.target, f.old_content));
         }
         // Never both copies lost: the old content, or the new one in place.
         if (had_old_copy[i] && !(result == SETTLED && f.optional))
-            FUZZ_CHECK(old_kept(dir, f) || (f.ready && holds(dir, f.target, f.new_content)));
+            FUZZ_CHECK(old_kept(folder, f) || (f.ready && holds(folder, f.target, f.new_content)));
     }
     return 0;
 }

@@ -41,6 +41,7 @@ const char *err_text(ErrReason reason)
     case ERR_TOO_MANY: return "too many open";
     case ERR_IO: return "input/output error";
     case ERR_BROKEN_PIPE: return "broken pipe";
+    case ERR_LINK: return "a link, not a plain file";
     case ERR_FAILED: break;
     }
     return "failed";

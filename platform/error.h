@@ -24,6 +24,7 @@ enum ErrReason {
     ERR_TOO_MANY,       // every slot or handle is in use
     ERR_IO,             // the device failed
     ERR_BROKEN_PIPE,    // the reading end of a pipe was closed
+    ERR_LINK,           // a link, a reparse point or a second name where none may be followed
     ERR_FAILED,         // anything else; the detail says what
 };
 

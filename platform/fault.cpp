@@ -20,6 +20,9 @@ struct FaultState {
 };
 
 FaultState fault;
+unsigned hook_kinds = 0;
+FaultHook hook = nullptr;
+bool in_hook = false;
 long blocks_held = 0;  // mem_alloc/mem_realloc blocks not yet freed
 
 }  // namespace
@@ -37,12 +40,23 @@ void fault_arm_stop(unsigned kinds, long nth)
 
 void fault_disarm() { fault.kinds = 0; }
 
+void fault_set_hook(unsigned kinds, FaultHook h)
+{
+    hook_kinds = h ? kinds : 0;
+    hook = h;
+}
+
 long fault_points() { return fault.points; }
 
 long fault_injected() { return fault.injected; }
 
 bool fault_hit(unsigned kind)
 {
+    if ((kind & hook_kinds) && !in_hook) {
+        in_hook = true;
+        hook(kind);
+        in_hook = false;
+    }
     if (!(kind & fault.kinds)) return false;
     ++fault.points;
     const bool fail =

@@ -30,6 +30,11 @@ void fault_arm(unsigned kinds, long nth, bool sticky);
 // an ended task leaves them.
 void fault_arm_stop(unsigned kinds, long nth);
 constexpr int FAULT_STOP_STATUS = 86;
+// Calls hook before each step of the given kinds is taken, as another program
+// acting between two steps would (whether or not the points are armed); null
+// removes it. Steps the hook itself takes do not call it again.
+typedef void (*FaultHook)(unsigned kind);
+void fault_set_hook(unsigned kinds, FaultHook hook);
 // Stops failing and counting; the count stays readable.
 void fault_disarm();
 // Points of the armed kinds passed since fault_arm.

@@ -119,6 +119,45 @@ void disk_temp_forget(const char *name);
 // the program with 128 + the signal's number (130 for Ctrl+C).
 void disk_temp_interrupts();
 
+// ---- A folder that others may write --------------------------------------------
+
+// An elevated program must not be turned against the machine through a folder
+// that any user may change. Such a folder is pinned: held open from
+// disk_folder_pin to disk_folder_unpin so that it can be neither renamed,
+// removed nor replaced meanwhile. Every name given with it is a file name
+// directly in it (no separator), no call follows a link there, and a file is
+// renamed or deleted only through the handle that opened it.
+// Links on the way to the folder are followed (a game moved to another drive
+// and linked back); a folder that resolves to no drive or network path (a
+// device or the object namespace) is refused.
+int disk_folder_pin(const char *path);  // folder handle, or -1
+int disk_folder_unpin(int folder);
+// Opens a file of the folder, modes as disk_open, and on Windows with the
+// right to rename and delete it. Refused with ERR_LINK when the name is a link
+// or reparse point, the file has a second name (a hard link) or lies outside
+// the folder; ERR_IS_FOLDER when it is no plain file.
+int disk_open_in(int folder, const char *name, int mode);
+// A new file of the folder, as disk_create_new, opened as disk_open_in opens.
+int disk_create_in(int folder, const char *name);
+// 1 when nothing of that name exists in the folder (a dangling link exists).
+int disk_free_in(int folder, const char *name);
+// Gives the file open as handle, called name in the folder, the name to, in
+// one step and made durable, replacing what stands there when replace (a link
+// at to is replaced, never followed). ERR_EXISTS when to is taken and not
+// replace; ERR_HELD when what stands at to is held; ERR_ACCESS_DENIED when it
+// is read-only. The handle stays open, now under the new name.
+int disk_rename_in(int folder, int handle, const char *name, const char *to, bool replace);
+// Deletes the file open as handle, called name in the folder; the handle is
+// then to be closed. ERR_ACCESS_DENIED when it is read-only.
+int disk_delete_in(int folder, int handle, const char *name);
+// Sets an open file's attributes (FILE_ATTR_* bits; 0x80 alone means
+// normal). On Windows the handle must come from disk_open_in.
+int disk_set_handle_attributes(int handle, uint32_t attributes);
+// 1 when the open file was made by this user (on Windows: its owner is this
+// process's owner, the Administrators group for an elevated program), 0 when
+// by somebody else, -1 when it cannot be told.
+int disk_made_by_us(int handle);
+
 // Copies count bytes from the current position of one file to that of
 // another, in pieces of at most buffer_size bytes, each read and written in
 // full (copy.cpp, over the calls above).

@@ -33,7 +33,7 @@ TEST_F(Journals, OnlyWhatARunWritesIsSettledAndAnythingElseLeavesTheFolderAsItIs
     } cases[] = {
         {"torn while begun", HEADER.substr(0, 7), UF_DONE},
         {"torn last record", HEADER + line("file\t0\tUpdate.PAK\t0\t-\t-").substr(0, 12), UF_DONE},
-        {"no journal of ours", "my own notes\r\n", UF_GAME_DAMAGED},
+        {"no journal of ours: left as it is", "my own notes\r\n", UF_DONE},
         {"a record's checksum wrong", HEADER + "00000000 file\t0\tUpdate.PAK\t0\t-\t-\r\n", UF_GAME_DAMAGED},
         {"a name that is no sibling", HEADER + line("file\t0\tUpdate.PAK\t0\t-\t-") + line("staged\t0\tKorin3.PAK"),
          UF_GAME_DAMAGED},
@@ -49,6 +49,8 @@ TEST_F(Journals, OnlyWhatARunWritesIsSettledAndAnythingElseLeavesTheFolderAsItIs
         EXPECT_EQ(game.run(), c.flags);
         if (c.flags == UF_GAME_DAMAGED) {
             EXPECT_EQ(game.contents(), before);
+        } else if (c.journal.compare(0, 7, HEADER, 0, 7) != 0) {
+            EXPECT_EQ(game.contents()[JOURNAL_NAME], bytes_of(c.journal));
         } else {
             EXPECT_FALSE(game.contents().count(JOURNAL_NAME));
         }

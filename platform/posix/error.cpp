@@ -29,6 +29,7 @@ void err_from_system()
     case ENFILE: err_set(ERR_TOO_MANY); return;
     case EIO: err_set(ERR_IO); return;
     case EPIPE: err_set(ERR_BROKEN_PIPE); return;
+    case ELOOP: err_set(ERR_LINK); return;  // O_NOFOLLOW met a link
     case EBADF: err_set(ERR_FAILED, "not open"); return;
     default: err_set(ERR_FAILED, std::strerror(e)); return;
     }
