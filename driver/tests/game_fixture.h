@@ -149,7 +149,7 @@ struct TestClock {
 
 struct DriverTest : ::testing::Test {
     void SetUp() override { platform_reset(), archive_reset(), update_reset(), TestClock::install(); }
-    void TearDown() override { fault_disarm(), SetUp(); }
+    void TearDown() override { fault_disarm(), fault_set_hook(0, nullptr), SetUp(); }
 };
 
 inline void expect_nothing_held()

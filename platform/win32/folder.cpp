@@ -11,6 +11,7 @@
 #include <aclapi.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "platform/error.h"
 #include "platform/internal.h"
