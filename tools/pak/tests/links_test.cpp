@@ -25,13 +25,13 @@ protected:
         fs::permissions(decoy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
         decoy_mode = fs::status(decoy).permissions();
     }
-    // Plants out/name -> target; the reason when no link can be made here
-    // (the mingw runtime makes none, so Wine is never shown one).
-    std::string plant(const std::string &name, const fs::path &target, bool folder)
+    // Plants link -> target; the reason when no link can be made here (the
+    // mingw runtime makes none, so Wine is never shown one).
+    static std::string plant(const fs::path &link, const fs::path &target, bool folder)
     {
         std::error_code ec;
-        if (folder) fs::create_directory_symlink(target, out / name, ec);
-        else fs::create_symlink(target, out / name, ec);
+        if (folder) fs::create_directory_symlink(target, link, ec);
+        else fs::create_symlink(target, link, ec);
         return ec ? "no symbolic link can be made here: " + ec.message() : "";
     }
     Result extract(const Names &entries, const Names &options = {})
@@ -59,7 +59,7 @@ const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
 
 TEST_F(Links, AFolderLinkBelowTheFolderIsRefused)
 {
-    if (const std::string why = plant("data", decoy_dir, true); !why.empty()) GTEST_SKIP() << why;
+    if (const std::string why = plant(out / "data", decoy_dir, true); !why.empty()) GTEST_SKIP() << why;
     for (const Names &options : {Names{}, Names{"--keep"}, Names{"-j", "2"}}) {
         SCOPED_TRACE(options.empty() ? "plain" : options[0]);
         const Result r = extract({"data\\x.txt", "data\\deeper\\y.txt"}, options);
@@ -75,7 +75,7 @@ TEST_F(Links, ALinkAtAFilesNameIsRefusedAndLeftAsItIs)
 {
     // A dangling link would have its target made, a live one its target written.
     for (const auto &[name, target] : {std::pair{"new.txt", decoy_dir / "made.txt"}, std::pair{"decoy.txt", decoy}})
-        if (const std::string why = plant(name, target, false); !why.empty()) GTEST_SKIP() << why;
+        if (const std::string why = plant(out / name, target, false); !why.empty()) GTEST_SKIP() << why;
     for (const Names &options : {Names{}, Names{"--keep"}}) {
         SCOPED_TRACE(options.empty() ? "plain" : options[0]);
         const Result r = extract({"new.txt", "decoy.txt"}, options);
@@ -91,6 +91,33 @@ TEST_F(Links, ALinkAtAFilesNameIsRefusedAndLeftAsItIs)
 #endif
     }
 }
+
+TEST_F(Links, TheFolderItselfMayBeReachedThroughALink)
+{
+    const fs::path via = dir.path() / "via";
+    if (const std::string why = plant(via, out, true); !why.empty()) GTEST_SKIP() << why;
+    Archive a;
+    a.entries = {raw_entry("d\\x.txt", "x")};
+    const Result r = pak({"extract", write("via.pak", build(a)), "-C", via.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read((out / "d" / "x.txt").string()), bytes_of("x"));
+}
+
+#ifndef _WIN32  // modes are POSIX's; Windows keeps only a read-only bit
+TEST_F(Links, AReplacedFileKeepsItsModeAndANewOneGetsTheUsualOne)
+{
+    // The temporary file beside a replaced one is private until it takes
+    // the old file's mode; a new file is made as any program makes one.
+    write("out/old.txt", bytes_of("old"));
+    const fs::perms own = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
+    fs::permissions(out / "old.txt", own);
+    const Result r = extract({"old.txt", "new.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read((out / "old.txt").string()), bytes_of("planted old.txt"));
+    EXPECT_EQ(fs::status(out / "old.txt").permissions(), own);
+    EXPECT_EQ(fs::status(out / "new.txt").permissions(), fs::status(write("usual.txt", {})).permissions());
+}
+#endif
 
 }  // namespace
 }  // namespace pak_harness
