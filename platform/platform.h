@@ -158,6 +158,41 @@ int disk_set_handle_attributes(int handle, uint32_t attributes);
 // by somebody else, -1 when it cannot be told.
 int disk_made_by_us(int handle);
 
+// Writing beneath a folder without following links, for a tool that writes
+// into folders others may change (pak extract). The folder itself is reached
+// as named, links on the way to it included; below it no symbolic link,
+// junction or other reparse point is followed, neither as a folder nor at a
+// file's name. Names below the folder are relative, their parts separated by
+// '\' (or '/').
+struct DiskTree;
+// Null on failure.
+DiskTree *disk_tree_open(const char *folder);
+void disk_tree_close(DiskTree *tree);
+// Goes to the folder that holds the file path names, making the missing
+// folders when make is set. A folder on the way that is a link, or that
+// lies outside the tree, is refused (ERR_ACCESS_DENIED); a missing one
+// without make is ERR_NOT_FOUND. Result: the offset of the file's own name
+// in path, which the calls below take, or -1.
+int disk_tree_enter(DiskTree *tree, const char *path, int make);
+enum {
+    DISK_KIND_NONE = 0,
+    DISK_KIND_FILE = 1,
+    DISK_KIND_FOLDER = 2,
+    DISK_KIND_LINK = 3,  // whatever it points to, if anything
+};
+// What the name is in the folder entered: DISK_KIND_*, or -1.
+int disk_tree_kind(DiskTree *tree, const char *name);
+// A new file of the name, made only while the name is free (a link counts
+// as taken), as disk_create makes it. The handle, or -1.
+int disk_tree_create(DiskTree *tree, const char *name);
+// A temporary file beside name, as disk_create_temp makes one; dest gets
+// its name. Replacing or deleting it through the tree forgets it.
+int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix);
+// Moves source over target in one step, giving it the mode of the file it
+// replaces; a link at target is replaced, never written through.
+int disk_tree_replace(DiskTree *tree, const char *source, const char *target);
+int disk_tree_delete(DiskTree *tree, const char *name);
+
 // Copies count bytes from the current position of one file to that of
 // another, in pieces of at most buffer_size bytes, each read and written in
 // full (copy.cpp, over the calls above).

@@ -340,3 +340,222 @@ int64_t disk_file_size(const char *name)
     if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "not a regular file");
     return static_cast<int64_t>(st.st_size);
 }
+
+// ---- Writing beneath a folder without following links ----------------------
+//
+// Every step below the folder goes from a descriptor of the folder before it,
+// never through a path, so a link planted anywhere in the tree is met as a
+// link (O_NOFOLLOW, AT_SYMLINK_NOFOLLOW) instead of being followed.
+
+struct DiskTree {
+    int root;                  // the folder as named
+    int here;                  // the folder entered last: root, or one of ours
+    char root_path[PATH_MAX];  // for the interruption's table only
+    char entered[PATH_MAX];    // what `here` stands for, below root
+    bool has_entered;
+};
+
+namespace {
+
+int tree_open_folder(int at, const char *name)
+{
+    return openat(at, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+void tree_leave(DiskTree *tree)
+{
+    if (tree->here != tree->root) close(tree->here);
+    tree->here = tree->root;
+    tree->has_entered = false;
+}
+
+// The path the interruption's handler removes a temporary file by.
+bool tree_full_path(const DiskTree *tree, const char *name, char *out, size_t size)
+{
+    const int n = tree->entered[0] ? std::snprintf(out, size, "%s/%s/%s", tree->root_path, tree->entered, name)
+                                   : std::snprintf(out, size, "%s/%s", tree->root_path, name);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+void tree_forget(const DiskTree *tree, const char *name)
+{
+    char full[PATH_MAX];
+    if (tree_full_path(tree, name, full, sizeof full)) disk_temp_forget(full);
+}
+
+// held_open for a name in a folder, the name itself.
+bool held_at(int at, const char *name)
+{
+    const int fd = openat(at, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    ScopeGuard close_fd([&] { close(fd); });
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+// A new file of the name in the folder entered, with the lock disk_create
+// would give its handle; never through a link.
+int tree_create(DiskTree *tree, const char *name, mode_t mode)
+{
+    const int fd = openat(tree->here, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return system_failed();
+    if (!lock_shared(fd, true)) {
+        close(fd);
+        unlinkat(tree->here, name, 0);
+        return -1;
+    }
+    return off_reserved(fd);
+}
+
+// Through a descriptor: someone who swapped a link in for the file would
+// have the link's target changed by a path.
+int copy_mode_at(int at, const char *name, mode_t mode)
+{
+    const int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return system_failed();
+    ScopeGuard close_fd([&] { close(fd); });
+    return fchmod(fd, mode & 0777) == 0 ? 0 : system_failed();
+}
+
+}  // namespace
+
+DiskTree *disk_tree_open(const char *folder)
+{
+    const NativeName path(folder);
+    if (!path.ok) return nullptr;
+    DiskTree *tree = static_cast<DiskTree *>(mem_alloc(sizeof(DiskTree)));
+    if (!tree) return fail(ERR_NO_MEMORY, nullptr);
+    // Links on the way to the folder are followed: its user named it.
+    tree->root = open(path.path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (tree->root < 0) {
+        err_from_system();
+        mem_free(tree);
+        return nullptr;
+    }
+    tree->here = tree->root;
+    std::memcpy(tree->root_path, path.path, sizeof tree->root_path);
+    tree->entered[0] = 0;
+    tree->has_entered = false;
+    return tree;
+}
+
+void disk_tree_close(DiskTree *tree)
+{
+    if (!tree) return;
+    tree_leave(tree);
+    close(tree->root);
+    mem_free(tree);
+}
+
+int disk_tree_enter(DiskTree *tree, const char *path, int make)
+{
+    NativeName native(path);  // of the same length: a '\' becomes '/'
+    if (!native.ok) return -1;
+    char *last = std::strrchr(native.path, '/');
+    const int name_at = last ? static_cast<int>(last - native.path) + 1 : 0;
+    if (last) *last = 0;
+    else native.path[0] = 0;
+    char *const folder = native.path;
+    // Entries come folder by folder: stay where the last one was written.
+    if (tree->has_entered && std::strcmp(tree->entered, folder) == 0) return name_at;
+    tree_leave(tree);
+    int at = tree->root;
+    ScopeGuard close_at([&] {
+        if (at != tree->root) close(at);
+    });
+    for (char *part = folder, *end; *part; part = end + (*end != 0)) {
+        end = std::strchr(part, '/');
+        if (!end) end = part + std::strlen(part);
+        const char c = *end;
+        *end = 0;
+        ScopeGuard restore([&] { *end = c; });
+        if (!*part || std::strcmp(part, ".") == 0) continue;
+        if (std::strcmp(part, "..") == 0) return fail(ERR_BAD_NAME, -1, "a folder on its way is '..'");
+        int next = tree_open_folder(at, part);
+        if (next < 0 && errno == ENOENT && make) {
+            if (mkdirat(at, part, 0777) != 0 && errno != EEXIST) return system_failed();
+            next = tree_open_folder(at, part);
+        }
+        if (next < 0) {
+            const int e = errno;
+            struct stat st;
+            if (fstatat(at, part, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+                return fail(ERR_ACCESS_DENIED, -1, "a folder on its way is a link");
+            errno = e;
+            return system_failed();
+        }
+        if (at != tree->root) close(at);
+        at = next;
+    }
+    close_at.dismiss();
+    tree->here = at;
+    std::memcpy(tree->entered, folder, std::strlen(folder) + 1);
+    tree->has_entered = true;
+    return name_at;
+}
+
+int disk_tree_kind(DiskTree *tree, const char *name)
+{
+    struct stat st;
+    if (fstatat(tree->here, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? DISK_KIND_NONE : system_failed();
+    if (S_ISLNK(st.st_mode)) return DISK_KIND_LINK;
+    return S_ISDIR(st.st_mode) ? DISK_KIND_FOLDER : DISK_KIND_FILE;
+}
+
+int disk_tree_create(DiskTree *tree, const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+    return tree_create(tree, name, 0666);
+}
+
+int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
+{
+    const size_t b = std::strlen(name), s = std::strlen(suffix);
+    for (int n = 0; n < 100; ++n) {
+        char number[4] = "";
+        if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
+        if (b + std::strlen(number) + s >= static_cast<size_t>(size)) return fail(ERR_NAME_TOO_LONG, -1);
+        std::snprintf(dest, static_cast<size_t>(size), "%s%s%s", name, number, suffix);
+        char full[PATH_MAX];
+        if (!tree_full_path(tree, dest, full, sizeof full)) return fail(ERR_NAME_TOO_LONG, -1);
+        if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+        temp_hold();
+        const int h = tree_create(tree, dest, 0600);
+        const bool kept = h != -1 && temp_remember(full) == 0;
+        if (h != -1 && !kept) {
+            close(h);
+            unlinkat(tree->here, dest, 0);
+        }
+        temp_release();
+        if (kept) return h;
+        if (h != -1) return fail(ERR_TOO_MANY, -1, "too many temporary files");
+        if (err_last() != ERR_EXISTS) return -1;
+    }
+    return fail(ERR_EXISTS, -1, "every temporary name beside it is taken");
+}
+
+int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
+{
+    if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
+    // As disk_replace: a file held open, or a read-only target, is not replaced.
+    if (held_at(tree->here, source) || held_at(tree->here, target)) return fail(ERR_HELD, -1);
+    struct stat st;
+    if (fstatat(tree->here, target, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+        if (S_ISREG(st.st_mode) && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
+        if (S_ISREG(st.st_mode) && copy_mode_at(tree->here, source, st.st_mode) != 0) return -1;
+    }
+    if (renameat(tree->here, source, tree->here, target) != 0) return system_failed();
+    tree_forget(tree, source);
+    return 0;
+}
+
+int disk_tree_delete(DiskTree *tree, const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
+    const int r = unlinkat(tree->here, name, 0) == 0 ? 0 : system_failed();
+    tree_forget(tree, name);
+    return r;
+}

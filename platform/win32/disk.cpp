@@ -1,6 +1,9 @@
 // Disk files and folders: one kernel call each, with the flags callers rely on.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
@@ -193,4 +196,301 @@ int64_t disk_file_size(const char *name)
     if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data)) return system_failed();
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// ---- Writing beneath a folder without following links ----------------------
+//
+// Each folder below the tree's own is opened as itself
+// (FILE_FLAG_OPEN_REPARSE_POINT), refused when it is a reparse point, and
+// held without sharing deletion while files are written in it, so that
+// nobody can rename it or put a link in its place meanwhile: a path through
+// the held folders reaches only what was checked.
+//
+// Wine follows a host's symbolic link wherever it is, and shows it without
+// the reparse attribute, so there the attribute catches nothing. What stops
+// a planted link under Wine is the second check: each folder's final path,
+// as the system resolves it from the open handle, must lie below the final
+// path of the tree's own folder.
+
+namespace {
+
+constexpr int TREE_WIDE = PATH_BUFFER_SIZE * 2;   // wide characters in a path
+constexpr int TREE_DEPTH = PATH_BUFFER_SIZE / 2;  // folders on one path
+
+}  // namespace
+
+struct DiskTree {
+    HANDLE root;
+    HANDLE held[TREE_DEPTH];  // the folders entered, from the root down
+    int depth;
+    wchar_t root_final[TREE_WIDE];
+    int root_final_length;
+    wchar_t here[TREE_WIDE];  // the folder entered, by the path as named
+    int root_length;          // of the root's part of it
+    int here_length;
+    char root_path[PATH_BUFFER_SIZE];  // for the interruption's table only
+    char entered[PATH_BUFFER_SIZE * 2];
+    bool has_entered;
+};
+
+namespace {
+
+// Appends count bytes of an ANSI name to a wide path at `at`, as the ANSI
+// calls would read them. The new length, or -1.
+int tree_widen(wchar_t *path, int at, const char *name, int count)
+{
+    // No room left would make the call below only count.
+    if (at >= TREE_WIDE - 1) return fail(ERR_NAME_TOO_LONG, -1);
+    const int n = count == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, name, count, path + at, TREE_WIDE - at - 1);
+    if (count != 0 && n <= 0) return fail(ERR_NAME_TOO_LONG, -1);
+    path[at + n] = 0;
+    return at + n;
+}
+
+// The wide path of a name in the folder entered.
+bool tree_path(const DiskTree *tree, const char *name, wchar_t *path)
+{
+    std::memcpy(path, tree->here, sizeof(wchar_t) * static_cast<size_t>(tree->here_length));
+    path[tree->here_length] = L'\\';
+    return tree_widen(path, tree->here_length + 1, name, static_cast<int>(std::strlen(name))) != -1;
+}
+
+bool tree_final(HANDLE h, wchar_t *path, int *length)
+{
+    const DWORD n = GetFinalPathNameByHandleW(h, path, TREE_WIDE, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0) {
+        err_from_system();
+        return false;
+    }
+    if (n >= static_cast<DWORD>(TREE_WIDE)) return fail(ERR_NAME_TOO_LONG, false);
+    *length = static_cast<int>(n);
+    return true;
+}
+
+// Whether what h names lies below the tree's folder; when not, why.
+bool tree_below(const DiskTree *tree, HANDLE h, const char *otherwise)
+{
+    wchar_t resolved[TREE_WIDE];
+    int n;
+    if (!tree_final(h, resolved, &n)) return false;
+    const int r = tree->root_final_length;
+    const bool drive_root = tree->root_final[r - 1] == L'\\';
+    if (n > r && CompareStringOrdinal(resolved, r, tree->root_final, r, TRUE) == CSTR_EQUAL &&
+        (drive_root || resolved[r] == L'\\'))
+        return true;
+    return fail(ERR_ACCESS_DENIED, false, otherwise);
+}
+
+void tree_leave(DiskTree *tree)
+{
+    while (tree->depth > 0) CloseHandle(tree->held[--tree->depth]);
+    tree->here_length = tree->root_length;
+    tree->here[tree->here_length] = 0;
+    tree->has_entered = false;
+}
+
+// Without FILE_SHARE_DELETE: nobody renames or removes it while it is held.
+HANDLE tree_open_folder(const wchar_t *path)
+{
+    return CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The ANSI path the interruption's handler removes a temporary file by.
+bool tree_full_path(const DiskTree *tree, const char *name, char *out)
+{
+    const int n = tree->entered[0]
+                      ? std::snprintf(out, PATH_BUFFER_SIZE, "%s\\%s\\%s", tree->root_path, tree->entered, name)
+                      : std::snprintf(out, PATH_BUFFER_SIZE, "%s\\%s", tree->root_path, name);
+    return n > 0 && n < PATH_BUFFER_SIZE;
+}
+
+void tree_forget(const DiskTree *tree, const char *name)
+{
+    char full[PATH_BUFFER_SIZE];
+    if (tree_full_path(tree, name, full)) disk_temp_forget(full);
+}
+
+// A new file in the folder entered. CREATE_NEW takes only a free name, and
+// a link's name is not free, so nothing is made through one; the final
+// path is checked all the same, for Wine.
+HANDLE tree_create_file(const DiskTree *tree, const char *name, DWORD share)
+{
+    wchar_t path[TREE_WIDE];
+    if (!tree_path(tree, name, path)) return INVALID_HANDLE_VALUE;
+    const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        err_from_system();
+        return h;
+    }
+    if (tree_below(tree, h, "it lies outside the folder")) return h;
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+DiskTree *disk_tree_open(const char *folder)
+{
+    DiskTree *tree = static_cast<DiskTree *>(mem_alloc(sizeof(DiskTree)));
+    if (!tree) return fail(ERR_NO_MEMORY, nullptr);
+    ScopeGuard release([&] { mem_free(tree); });
+    const size_t n = std::strlen(folder);
+    if (n >= sizeof tree->root_path) return fail(ERR_NAME_TOO_LONG, nullptr);
+    std::memcpy(tree->root_path, folder, n + 1);
+    tree->entered[0] = 0;
+    tree->has_entered = false;
+    tree->depth = 0;
+    const int w = tree_widen(tree->here, 0, folder, static_cast<int>(n));
+    if (w == -1) return nullptr;
+    tree->root_length = tree->here_length = w;
+    // Links on the way to the folder are followed: its user named it.
+    tree->root = CreateFileW(tree->here, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (tree->root == INVALID_HANDLE_VALUE) {
+        err_from_system();
+        return nullptr;
+    }
+    if (!tree_final(tree->root, tree->root_final, &tree->root_final_length)) {
+        CloseHandle(tree->root);
+        return nullptr;
+    }
+    release.dismiss();
+    return tree;
+}
+
+void disk_tree_close(DiskTree *tree)
+{
+    if (!tree) return;
+    tree_leave(tree);
+    CloseHandle(tree->root);
+    mem_free(tree);
+}
+
+int disk_tree_enter(DiskTree *tree, const char *path, int make)
+{
+    // Separators as the system finds them: never a double-byte character's
+    // trail byte.
+    const auto step = [](const char *p) { return IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] ? 2 : 1; };
+    int name_at = 0;
+    for (int i = 0; path[i]; i += step(path + i))
+        if (path[i] == '\\' || path[i] == '/') name_at = i + 1;
+    const int folder_length = name_at > 0 ? name_at - 1 : 0;
+    if (folder_length >= static_cast<int>(sizeof tree->entered)) return fail(ERR_NAME_TOO_LONG, -1);
+    // Entries come folder by folder: stay where the last one was written.
+    if (tree->has_entered && static_cast<int>(std::strlen(tree->entered)) == folder_length &&
+        std::memcmp(tree->entered, path, static_cast<size_t>(folder_length)) == 0)
+        return name_at;
+    tree_leave(tree);
+    ScopeGuard undo([&] { tree_leave(tree); });
+    for (int start = 0, end; start < folder_length; start = end + 1) {
+        for (end = start; end < folder_length && path[end] != '\\' && path[end] != '/';) end += step(path + end);
+        const char *part = path + start;
+        const int length = end - start;
+        if (length == 0 || (length == 1 && part[0] == '.')) continue;
+        if (length == 2 && part[0] == '.' && part[1] == '.') return fail(ERR_BAD_NAME, -1, "a folder on its way is '..'");
+        if (tree->depth == TREE_DEPTH) return fail(ERR_NAME_TOO_LONG, -1);
+        tree->here[tree->here_length] = L'\\';
+        const int w = tree_widen(tree->here, tree->here_length + 1, part, length);
+        if (w == -1) return -1;
+        tree->here_length = w;
+        HANDLE h = tree_open_folder(tree->here);
+        if (h == INVALID_HANDLE_VALUE && make && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            if (!CreateDirectoryW(tree->here, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return system_failed();
+            h = tree_open_folder(tree->here);
+        }
+        if (h == INVALID_HANDLE_VALUE) return system_failed();
+        tree->held[tree->depth++] = h;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(h, &info)) return system_failed();
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return fail(ERR_ACCESS_DENIED, -1, "a folder on its way is a link");
+        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERR_NOT_FOUND, -1);
+        if (!tree_below(tree, h, "a folder on its way lies outside the folder")) return -1;
+    }
+    undo.dismiss();
+    std::memcpy(tree->entered, path, static_cast<size_t>(folder_length));
+    tree->entered[folder_length] = 0;
+    tree->has_entered = true;
+    return name_at;
+}
+
+int disk_tree_kind(DiskTree *tree, const char *name)
+{
+    wchar_t path[TREE_WIDE];
+    if (!tree_path(tree, name, path)) return -1;
+    // A link's own attributes, never its target's.
+    const DWORD a = GetFileAttributesW(path);
+    if (a == INVALID_FILE_ATTRIBUTES) {
+        const DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? DISK_KIND_NONE : system_failed();
+    }
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) return DISK_KIND_LINK;
+    return a & FILE_ATTRIBUTE_DIRECTORY ? DISK_KIND_FOLDER : DISK_KIND_FILE;
+}
+
+int disk_tree_create(DiskTree *tree, const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+    const HANDLE h = tree_create_file(tree, name, FILE_SHARE_READ);
+    return h == INVALID_HANDLE_VALUE ? -1 : from_system(h);
+}
+
+int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
+{
+    const size_t b = std::strlen(name), s = std::strlen(suffix);
+    for (int n = 0; n < 100; ++n) {
+        char number[4] = "";
+        if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
+        if (b + std::strlen(number) + s >= static_cast<size_t>(size)) return fail(ERR_NAME_TOO_LONG, -1);
+        std::snprintf(dest, static_cast<size_t>(size), "%s%s%s", name, number, suffix);
+        char full[PATH_BUFFER_SIZE];
+        if (!tree_full_path(tree, dest, full)) return fail(ERR_NAME_TOO_LONG, -1);
+        if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
+        temp_hold();
+        // Sharing deletion, as disk_create_new: an interruption removes it.
+        const HANDLE h = tree_create_file(tree, dest, FILE_SHARE_DELETE);
+        const bool kept = h != INVALID_HANDLE_VALUE && temp_remember(full) == 0;
+        if (h != INVALID_HANDLE_VALUE && !kept) {
+            FILE_DISPOSITION_INFO gone = {TRUE};
+            SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+            CloseHandle(h);
+        }
+        temp_release();
+        if (kept) return from_system(h);
+        if (h != INVALID_HANDLE_VALUE) return fail(ERR_TOO_MANY, -1, "too many temporary files");
+        if (err_last() != ERR_EXISTS) return -1;
+    }
+    return fail(ERR_EXISTS, -1, "every temporary name beside it is taken");
+}
+
+int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
+{
+    if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
+    wchar_t from[TREE_WIDE], to[TREE_WIDE];
+    if (!tree_path(tree, source, from) || !tree_path(tree, target, to)) return -1;
+    const DWORD a = GetFileAttributesW(to);
+    if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (a & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
+        if (a & FILE_ATTRIBUTE_READONLY) return fail(ERR_ACCESS_DENIED, -1);
+        const DWORD kept = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+        if (!SetFileAttributesW(from, kept ? kept : FILE_ATTRIBUTE_NORMAL)) return system_failed();
+    }
+    // A link at target is replaced by the move, not written through.
+    if (!MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return system_failed();
+    tree_forget(tree, source);
+    return 0;
+}
+
+int disk_tree_delete(DiskTree *tree, const char *name)
+{
+    if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
+    wchar_t path[TREE_WIDE];
+    const int r = !tree_path(tree, name, path) ? -1 : DeleteFileW(path) ? 0 : system_failed();
+    tree_forget(tree, name);
+    return r;
 }

@@ -1,6 +1,7 @@
-// pak extract: entries to files under a folder, never outside it. An
-// existing file is replaced (whole, or not at all), unless --keep. With -j N
-// entries are read and unpacked on N threads and written in order here.
+// pak extract: entries to files under a folder, never outside it, not even
+// through a link that someone planted in it. An existing file is replaced
+// (whole, or not at all), unless --keep. With -j N entries are read and
+// unpacked on N threads and written in order here.
 #include <cstring>
 
 #include "platform/error.h"
@@ -22,55 +23,47 @@ void report(const ArchiveView &view, const char *name, const char *reason)
     out_printf(CONSOLE_ERR, ": %s\n", reason);
 }
 
-// Writes the whole buffer to the file at path. A new file that cannot be
-// written in full is removed again; an existing one is replaced through a
-// new file beside it, with its mode, only once that is whole, so that a
-// failed write leaves it as it was.
-int write_file(const char *path, const char *data, int length)
+// Writes the whole buffer to the file of the name in the folder the tree
+// has entered. A new file that cannot be written in full is removed again;
+// an existing one is replaced through a new file beside it, with its mode,
+// only once that is whole, so that a failed write leaves it as it was. A
+// link at the name is refused, and never written through.
+int write_file(DiskTree *tree, const char *name, const char *data, int length)
 {
     char temp[PATH_BUFFER_SIZE * 2];
-    const int probe = disk_open(path, DISK_READ);
-    const bool replacing = probe != -1;
-    if (replacing) disk_close(probe);
-    const int file = replacing ? disk_create_temp(temp, static_cast<int>(sizeof temp), path, ".pak-new")
-                               : disk_create(path, DISK_ATTR_NORMAL);
+    const int kind = disk_tree_kind(tree, name);
+    if (kind == -1) return -1;
+    if (kind == DISK_KIND_LINK) return fail(ERR_ACCESS_DENIED, -1, "its name is a link");
+    if (kind == DISK_KIND_FOLDER) return fail(ERR_IS_FOLDER, -1);
+    bool replacing = kind == DISK_KIND_FILE;
+    int file = replacing ? -1 : disk_tree_create(tree, name);
+    // Taken since it was looked at: replaced like any file in the way.
+    if (file == -1 && !replacing && err_last() == ERR_EXISTS) replacing = true;
+    if (replacing) file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
     if (file == -1) return -1;
-    const char *written = replacing ? temp : path;
+    const char *written = replacing ? temp : name;
     int done = 0;
     while (done < length) {
         const int n = disk_write(file, data + done, length - done);
         if (n <= 0) break;
         done += n;
     }
-    if (disk_close(file) != 0 || done != length ||
-        (replacing && (disk_copy_mode(path, temp) != 0 || disk_replace(temp, path) != 0))) {
+    if (disk_close(file) != 0 || done != length || (replacing && disk_tree_replace(tree, temp, name) != 0)) {
         const ErrReason why = err_last();
-        disk_delete(written);
-        if (replacing) disk_temp_forget(temp);
+        disk_tree_delete(tree, written);
         return fail(why, -1);
     }
-    if (replacing) disk_temp_forget(temp);
     return 0;
 }
 
-bool exists(const char *path)
+// Whether --keep finds something at the entry's path; -1 when a link or a
+// failure is in the way, which writing then reports.
+int exists(DiskTree *tree, const char *path)
 {
-    const int probe = disk_open(path, DISK_READ);
-    if (probe == -1) return err_last() == ERR_IS_FOLDER;
-    disk_close(probe);
-    return true;
-}
-
-// Creates the folders on the way to the file at path, from the part after
-// `root` characters on.
-void make_parents(char *path, size_t root)
-{
-    for (size_t i = root + 1; path[i]; ++i) {
-        if (path[i] != HOST_SEPARATOR) continue;
-        path[i] = 0;
-        disk_mkdir(path);  // an existing folder is no obstacle
-        path[i] = HOST_SEPARATOR;
-    }
+    const int at = disk_tree_enter(tree, path, 0);
+    if (at == -1) return err_last() == ERR_NOT_FOUND ? 0 : -1;
+    const int kind = disk_tree_kind(tree, path + at);
+    return kind == DISK_KIND_FILE || kind == DISK_KIND_FOLDER ? 1 : kind == DISK_KIND_NONE ? 0 : -1;
 }
 
 // Creates the folder path names and every folder on the way to it. An
@@ -123,6 +116,7 @@ struct ExtractRun {
     bool verbose;
     int code_page;
     char *path;    // the folder, a separator, then room for the entry's path
+    DiskTree *tree;  // the folder, for writing beneath it
     size_t root;
     size_t room;
     bool failed;
@@ -228,7 +222,7 @@ int write_entry(int index, void *context)
             return 0;
         }
     }
-    if (run->keep && exists(path)) {
+    if (run->keep && exists(run->tree, target) == 1) {
         if (run->verbose) out_printf(CONSOLE_OUT, "%s (kept)\n", path);
         return 0;
     }
@@ -238,8 +232,8 @@ int write_entry(int index, void *context)
         run->failed = true;
         return 0;
     }
-    make_parents(path, run->root);
-    if (write_file(path, task.data, task.length) != 0) {
+    const int name_at = disk_tree_enter(run->tree, target, 1);
+    if (name_at == -1 || write_file(run->tree, target + name_at, task.data, task.length) != 0) {
         out_failure(path, "cannot write the file");
         run->failed = true;
     } else if (run->verbose) {
@@ -283,6 +277,12 @@ int cmd_extract(const PakArgs &args)
         out_failure(dir, "cannot create the folder");
         return PAK_EXIT_FAILED;
     }
+    DiskTree *tree = disk_tree_open(dir);
+    if (!tree) {
+        out_failure(dir, "cannot open the folder");
+        return PAK_EXIT_FAILED;
+    }
+    ScopeGuard close_tree([&] { disk_tree_close(tree); });
     const size_t root = std::strlen(dir);
     // A stored character takes up to 3 bytes of UTF-8.
     const size_t room = root + 2 + PAK_NAME_SIZE * 4;
@@ -336,7 +336,7 @@ int cmd_extract(const PakArgs &args)
             cost[i] += le32(head) + 1LL;
         if (cost[i] > largest) largest = cost[i];
     }
-    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, root, room, false};
+    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.

@@ -1,0 +1,123 @@
+// pak extract writes nothing outside -C through a link someone planted in it.
+#include <filesystem>
+#include <system_error>
+
+#include "tools/pak/tests/harness.h"
+
+namespace pak_harness {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder with the -C folder "out" beside a decoy file and a decoy folder
+// that a planted link points at.
+class Links : public PakTest {
+protected:
+    void SetUp() override
+    {
+        PakTest::SetUp();
+        out = dir.path() / "out";
+        decoy = dir.path() / "decoy.txt";
+        decoy_dir = dir.path() / "decoy";
+        fs::create_directories(out);
+        fs::create_directory(decoy_dir);
+        write("decoy.txt", bytes_of("the decoy's own bytes"));
+        fs::permissions(decoy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        decoy_mode = fs::status(decoy).permissions();
+    }
+    // Plants link -> target; the reason when no link can be made here (the
+    // mingw runtime makes none, so Wine is never shown one).
+    static std::string plant(const fs::path &link, const fs::path &target, bool folder)
+    {
+        std::error_code ec;
+        if (folder) fs::create_directory_symlink(target, link, ec);
+        else fs::create_symlink(target, link, ec);
+        return ec ? "no symbolic link can be made here: " + ec.message() : "";
+    }
+    Result extract(const Names &entries, const Names &options = {})
+    {
+        Archive a;
+        for (const auto &name : entries) a.entries.push_back(raw_entry(name, "planted " + name));
+        a.entries.push_back(raw_entry("fine.txt", "fine"));
+        Names words{"extract", write("links.pak", build(a)), "-C", out.string()};
+        words.insert(words.end(), options.begin(), options.end());
+        return pak(words);
+    }
+    void expect_decoys_untouched()
+    {
+        EXPECT_EQ(read(decoy.string()), bytes_of("the decoy's own bytes"));
+        EXPECT_EQ(fs::status(decoy).permissions(), decoy_mode);
+        EXPECT_TRUE(fs::is_empty(decoy_dir)) << "a file was written through a link";
+        EXPECT_EQ(read((out / "fine.txt").string()), bytes_of("fine")) << "the other entries are still extracted";
+    }
+    fs::path out, decoy, decoy_dir;
+    fs::perms decoy_mode{};
+};
+
+// The sep is the one pak joins -C and the entry's path with.
+const std::string sep(1, static_cast<char>(fs::path::preferred_separator));
+
+TEST_F(Links, AFolderLinkBelowTheFolderIsRefused)
+{
+    if (const std::string why = plant(out / "data", decoy_dir, true); !why.empty()) GTEST_SKIP() << why;
+    for (const Names &options : {Names{}, Names{"--keep"}, Names{"-j", "2"}}) {
+        SCOPED_TRACE(options.empty() ? "plain" : options[0]);
+        const Result r = extract({"data\\x.txt", "data\\deeper\\y.txt"}, options);
+        EXPECT_EQ(r.status, 1);
+        for (const std::string &name : {std::string("x.txt"), "deeper" + sep + "y.txt"})
+            EXPECT_TRUE(r.says(out.string() + sep + "data" + sep + name + ": cannot write the file: access denied: ")) << r.err;
+        expect_decoys_untouched();
+        EXPECT_TRUE(fs::is_symlink(out / "data"));
+    }
+}
+
+TEST_F(Links, ALinkAtAFilesNameIsRefusedAndLeftAsItIs)
+{
+    // A dangling link would have its target made, a live one its target written.
+    for (const auto &[name, target] : {std::pair{"new.txt", decoy_dir / "made.txt"}, std::pair{"decoy.txt", decoy}})
+        if (const std::string why = plant(out / name, target, false); !why.empty()) GTEST_SKIP() << why;
+    for (const Names &options : {Names{}, Names{"--keep"}}) {
+        SCOPED_TRACE(options.empty() ? "plain" : options[0]);
+        const Result r = extract({"new.txt", "decoy.txt"}, options);
+        expect_decoys_untouched();
+#ifndef _WIN32
+        // Wine shows a host's link as the file it points to: only the
+        // rename protects the decoy there, and the link is replaced.
+        EXPECT_EQ(r.status, 1);
+        for (const char *name : {"new.txt", "decoy.txt"}) {
+            EXPECT_TRUE(r.says(out.string() + sep + name + ": cannot write the file: access denied: its name is a link\n")) << r.err;
+            EXPECT_TRUE(fs::is_symlink(out / name)) << name;
+        }
+#endif
+    }
+}
+
+TEST_F(Links, TheFolderItselfMayBeReachedThroughALink)
+{
+    const fs::path via = dir.path() / "via";
+    if (const std::string why = plant(via, out, true); !why.empty()) GTEST_SKIP() << why;
+    Archive a;
+    a.entries = {raw_entry("d\\x.txt", "x")};
+    const Result r = pak({"extract", write("via.pak", build(a)), "-C", via.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read((out / "d" / "x.txt").string()), bytes_of("x"));
+}
+
+#ifndef _WIN32  // modes are POSIX's; Windows keeps only a read-only bit
+TEST_F(Links, AReplacedFileKeepsItsModeAndANewOneGetsTheUsualOne)
+{
+    // The temporary file beside a replaced one is private until it takes
+    // the old file's mode; a new file is made as any program makes one.
+    write("out/old.txt", bytes_of("old"));
+    const fs::perms own = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read;
+    fs::permissions(out / "old.txt", own);
+    const Result r = extract({"old.txt", "new.txt"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read((out / "old.txt").string()), bytes_of("planted old.txt"));
+    EXPECT_EQ(fs::status(out / "old.txt").permissions(), own);
+    EXPECT_EQ(fs::status(out / "new.txt").permissions(), fs::status(write("usual.txt", {})).permissions());
+}
+#endif
+
+}  // namespace
+}  // namespace pak_harness
