@@ -12,6 +12,7 @@
 #include "archive/archive.h"
 #include "driver/edition.h"
 #include "driver/journal.h"
+#include "driver/payload.h"
 #include "driver/replace.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
@@ -48,6 +49,7 @@ void update_reset()
     std::strcpy(game_dir, "_A_A_A_");
     self_path[0] = 0;
     payload_override[0] = 0;
+    payload_reset();
 }
 
 // ---- The procedure ----------------------------------------------------------------
@@ -154,7 +156,7 @@ bool settle_earlier_run(const char *dir)
 // otherwise. True when the update stands.
 bool install_payload(bool fits)
 {
-    if (vfs_mount(self_path, DISK_READ) < 0) {
+    if (payload_mount() < 0) {
         update_flags |= UF_PAYLOAD_DAMAGED;
         return false;
     }
@@ -210,10 +212,8 @@ bool install_payload(bool fits)
 
 void update_run()
 {
-    if (payload_override[0])
-        std::strcpy(self_path, payload_override);
-    else
-        cmdline_arg("", 0, self_path);
+    // The program's own file was opened at its start; a test's payload is opened now.
+    if (payload_override[0]) payload_open(payload_override);
     update_flags = 0;
 
     char korin_pak[PATH_SIZE], korin_exe[PATH_SIZE], update_pak[PATH_SIZE], install_dat[PATH_SIZE];
