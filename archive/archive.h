@@ -123,10 +123,14 @@ void sha256_add(Sha256 *s, const void *data, size_t length);
 void sha256_end(Sha256 *s, uint8_t digest[SHA256_SIZE]);
 
 // A program may reserve a place for its payload's digest: this marker, then
-// SHA256_SIZE bytes, all zero until pak attach fills them (digest.cpp).
+// SHA256_SIZE bytes, all zero until pak attach fills them (digest.cpp). A
+// macro, not an array: an array would leave copies of the marker in every
+// program (and its debug information) that sees it, and the marker must
+// stand in a program's file once, where the place is.
 constexpr int PAYLOAD_MARKER_SIZE = 16;
-constexpr uint8_t PAYLOAD_MARKER[PAYLOAD_MARKER_SIZE] = {0x3a, 0xf8, 0xa0, 0x09, 0x1e, 0x7d, 0xc0, 0x94,
-                                                         0x7e, 0xcf, 0x6c, 0x79, 0x17, 0xa7, 0xb8, 0xf1};
+#define PAYLOAD_MARKER_BYTES 0x3a, 0xf8, 0xa0, 0x09, 0x1e, 0x7d, 0xc0, 0x94, 0x7e, 0xcf, 0x6c, 0x79, 0x17, 0xa7, 0xb8, 0xf1
+// The marker, made at run time, for callers that write places themselves.
+void payload_marker(uint8_t marker[PAYLOAD_MARKER_SIZE]);
 // The digest of what an appended file carries (digest.cpp says which bytes).
 // 0, or -1 with the reason (no archive attached, a read failing).
 int payload_digest(ReadAt read, void *context, int64_t file_size, uint8_t digest[SHA256_SIZE]);

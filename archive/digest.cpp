@@ -3,7 +3,7 @@
 // A program that carries its payload reserves, somewhere in its own bytes
 // (read-only data of the update program, driver/payload.cpp):
 //   off size
-//    0   16   PAYLOAD_MARKER, found by scanning; it must appear once only
+//    0   16   PAYLOAD_MARKER_BYTES, found by scanning; it must appear once only
 //   16   32   SHA-256 of the payload, or 32 zero bytes: no digest written
 // pak attach writes the digest of everything it appends, the archive and its
 // 4-byte trailer (the bytes from the archive's first byte to the trailer's
@@ -22,11 +22,15 @@ constexpr int CHUNK = 64 << 10;
 
 // The marker kept complemented and read through volatile, so that a program
 // that looks for places does not hold a second copy of the marker itself.
-const volatile uint8_t MARKER_COMPLEMENT[PAYLOAD_MARKER_SIZE] = {
-#define K(i) static_cast<uint8_t>(~PAYLOAD_MARKER[i])
-    K(0), K(1), K(2), K(3), K(4), K(5), K(6), K(7), K(8), K(9), K(10), K(11), K(12), K(13), K(14), K(15),
-#undef K
+struct Marker {
+    uint8_t bytes[PAYLOAD_MARKER_SIZE];
 };
+constexpr Marker complement(Marker m)
+{
+    for (uint8_t &b : m.bytes) b = static_cast<uint8_t>(~b);
+    return m;
+}
+const volatile Marker MARKER_COMPLEMENT = complement(Marker{{PAYLOAD_MARKER_BYTES}});
 
 }  // namespace
 
@@ -49,10 +53,15 @@ int payload_digest(ReadAt read, void *context, int64_t file_size, uint8_t digest
     return 0;
 }
 
+void payload_marker(uint8_t marker[PAYLOAD_MARKER_SIZE])
+{
+    for (int i = 0; i < PAYLOAD_MARKER_SIZE; ++i) marker[i] = static_cast<uint8_t>(~MARKER_COMPLEMENT.bytes[i]);
+}
+
 int payload_place_find(ReadAt read, void *context, int64_t limit, int64_t *offset)
 {
     uint8_t marker[PAYLOAD_MARKER_SIZE];
-    for (int i = 0; i < PAYLOAD_MARKER_SIZE; ++i) marker[i] = static_cast<uint8_t>(~MARKER_COMPLEMENT[i]);
+    payload_marker(marker);
     constexpr int KEEP = PAYLOAD_MARKER_SIZE - 1;  // a marker may straddle two chunks
     auto *buffer = static_cast<uint8_t *>(mem_alloc(CHUNK + KEEP));
     if (!buffer) return -1;

@@ -14,12 +14,7 @@ namespace {
 // The place pak attach finds by its marker and fills (archive/digest.cpp).
 // Its bytes change after linking, so they are read as volatile, never as the
 // zeros the compiler sees; kept even where nothing would read the marker.
-[[gnu::used]] const volatile uint8_t image_place[PAYLOAD_MARKER_SIZE + SHA256_SIZE] = {
-    PAYLOAD_MARKER[0], PAYLOAD_MARKER[1], PAYLOAD_MARKER[2],  PAYLOAD_MARKER[3],
-    PAYLOAD_MARKER[4], PAYLOAD_MARKER[5], PAYLOAD_MARKER[6],  PAYLOAD_MARKER[7],
-    PAYLOAD_MARKER[8], PAYLOAD_MARKER[9], PAYLOAD_MARKER[10], PAYLOAD_MARKER[11],
-    PAYLOAD_MARKER[12], PAYLOAD_MARKER[13], PAYLOAD_MARKER[14], PAYLOAD_MARKER[15],
-};
+[[gnu::used]] const volatile uint8_t image_place[PAYLOAD_MARKER_SIZE + SHA256_SIZE] = {PAYLOAD_MARKER_BYTES};
 
 // ---- Module state ---------------------------------------------------------------
 

@@ -59,8 +59,10 @@ int read_bytes(int64_t offset, void *buffer, int n, void *context)
 Bytes program_with_places(size_t size, std::vector<size_t> at)
 {
     Bytes out = minimal_pe(size);
+    uint8_t marker[PAYLOAD_MARKER_SIZE];
+    payload_marker(marker);
     for (const size_t offset : at) {
-        std::copy(PAYLOAD_MARKER, PAYLOAD_MARKER + PAYLOAD_MARKER_SIZE, out.begin() + static_cast<long>(offset));
+        std::copy(marker, marker + PAYLOAD_MARKER_SIZE, out.begin() + static_cast<long>(offset));
         std::fill_n(out.begin() + static_cast<long>(offset + PAYLOAD_MARKER_SIZE), SHA256_SIZE, 0);
     }
     return out;

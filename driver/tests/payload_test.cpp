@@ -116,3 +116,29 @@ TEST_F(PayloadTest, WithoutAFileKeptThePayloadIsDamaged)
 }
 
 }  // namespace
+
+namespace {
+
+// Every program with the update's code reserves the place once, where pak
+// attach finds it: this test program too.
+TEST(PayloadPlace, AProgramWithTheUpdateHoldsItOnceAndEmpty)
+{
+    char self[PATH_BUFFER_SIZE];
+    cmdline_arg("", 0, self);
+    int h = disk_open(self, DISK_READ);
+    ASSERT_NE(h, -1) << self;
+    const auto read = [](int64_t offset, void *buffer, int n, void *context) {
+        const int file = *static_cast<const int *>(context);
+        return disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) == offset && disk_read(file, buffer, n) == n
+                   ? 0
+                   : -1;
+    };
+    int64_t place = 0;
+    EXPECT_EQ(payload_place_find(read, &h, disk_size(h), &place), 1);
+    uint8_t digest[SHA256_SIZE] = {1};
+    EXPECT_EQ(read(place, digest, SHA256_SIZE, &h), 0);
+    EXPECT_TRUE(std::all_of(digest, digest + SHA256_SIZE, [](uint8_t b) { return b == 0; }));
+    disk_close(h);
+}
+
+}  // namespace

@@ -101,7 +101,9 @@ class PayloadDigest : public PakTest {};
 TEST_F(PayloadDigest, AttachWritesItAndVerifyHoldsThePayloadToIt)
 {
     Bytes program = minimal_pe(8192);
-    std::copy(PAYLOAD_MARKER, PAYLOAD_MARKER + PAYLOAD_MARKER_SIZE, program.begin() + 5000);
+    uint8_t marker[PAYLOAD_MARKER_SIZE];
+    payload_marker(marker);
+    std::copy(marker, marker + PAYLOAD_MARKER_SIZE, program.begin() + 5000);
     std::fill_n(program.begin() + 5000 + PAYLOAD_MARKER_SIZE, SHA256_SIZE, 0);
     Archive a;
     a.entries = {raw_entry("#:\\Korin3.EXE", "the new game"), packed_entry("#:\\Update.PAK", pattern_bytes(3000))};
@@ -139,7 +141,7 @@ TEST_F(PayloadDigest, AttachWritesItAndVerifyHoldsThePayloadToIt)
 
     // Two places: nobody could tell which the program reads.
     Bytes twice = program;
-    std::copy(PAYLOAD_MARKER, PAYLOAD_MARKER + PAYLOAD_MARKER_SIZE, twice.begin() + 7000);
+    std::copy(marker, marker + PAYLOAD_MARKER_SIZE, twice.begin() + 7000);
     const std::string doubled = write("doubled.exe", twice);
     const Result refused = pak({"attach", doubled, archive});
     EXPECT_EQ(refused.status, 1);
