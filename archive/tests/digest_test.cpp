@@ -131,36 +131,4 @@ TEST(PayloadDigest, CoversTheArchiveAndTrailerOnly)
     EXPECT_EQ(payload_digest(read_bytes, &file, static_cast<int64_t>(file.size()), got), -1) << "nothing attached";
 }
 
-// pak_attach fills the place of a program that has one, and appends as ever
-// to one that has none; a program with two places is left as it was.
-TEST(PayloadDigest, AttachWritesItIntoTheProgramsPlace)
-{
-    TempDir dir;
-    Archive a;
-    a.entries = {raw_entry("#:\\A", "payload bytes")};
-    const Bytes archive = build(a);
-    const std::string pak = dir.write("payload.pak", archive);
-    const Bytes with_place = program_with_places(8192, {3000}), without = minimal_pe(8192),
-                twice = program_with_places(8192, {3000, 6000});
-
-    const std::string target = dir.write("upd.exe", with_place);
-    ASSERT_EQ(pak_attach(target.c_str(), pak.c_str()), 0);
-    Bytes expected = appended(with_place, archive);
-    Sha256 s;
-    sha256_start(&s);
-    sha256_add(&s, expected.data() + with_place.size(), expected.size() - with_place.size());
-    sha256_end(&s, expected.data() + 3000 + PAYLOAD_MARKER_SIZE);
-    EXPECT_EQ(read_file(target), expected);
-
-    const std::string plain = dir.write("plain.exe", without);
-    ASSERT_EQ(pak_attach(plain.c_str(), pak.c_str()), 0);
-    EXPECT_EQ(read_file(plain), appended(without, archive));
-
-    const std::string doubled = dir.write("doubled.exe", twice);
-    err_clear();
-    EXPECT_EQ(pak_attach(doubled.c_str(), pak.c_str()), -1);
-    EXPECT_EQ(err_last(), ERR_DAMAGED);
-    EXPECT_EQ(read_file(doubled), twice);
-}
-
 }  // namespace

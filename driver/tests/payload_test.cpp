@@ -44,7 +44,6 @@ TEST_F(PayloadTest, OnlyThePayloadWhoseDigestTheImageHoldsIsInstalled)
         {"the right digest", digest_of(genuine), genuine, UF_DONE},
         {"a digest one bit off", flipped, genuine, UF_PAYLOAD_DAMAGED},
         {"another payload than the digest's", digest_of(genuine), other_payload(), UF_PAYLOAD_DAMAGED},
-        {"no payload attached at all", digest_of(genuine), fake_exe(4096), UF_PAYLOAD_DAMAGED},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.behaviour);
@@ -101,18 +100,6 @@ TEST_F(PayloadTest, TheFileOpenedAtTheStartIsTheOneInstalled)
     const int h = disk_open(kept.c_str(), DISK_WRITE);
     EXPECT_NE(h, -1) << "the reset left the payload open";
     disk_close(h);
-}
-
-TEST_F(PayloadTest, WithoutAFileKeptThePayloadIsDamaged)
-{
-    GameFolder game;
-    std::strncpy(game_dir, game.dir.c_str(), sizeof game_dir - 1);
-    EXPECT_EQ(payload_open(game.file("missing.exe").c_str()), -1);
-    const Snapshot before = game.contents();
-    update_run();
-    EXPECT_EQ(update_flags, UF_PAYLOAD_DAMAGED);
-    EXPECT_EQ(game.contents(), before);
-    EXPECT_EQ(payload_mount(), -1);
 }
 
 }  // namespace

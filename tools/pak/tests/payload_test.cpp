@@ -131,14 +131,6 @@ TEST_F(PayloadDigest, AttachWritesItAndVerifyHoldsThePayloadToIt)
     EXPECT_TRUE(verified.says("not the payload whose digest the program holds")) << verified.err;
     EXPECT_EQ(pak({"verify", write("forged.bin", forged), "--appended"}).status, 1);
 
-    // Another payload attached to the program part gets its own digest.
-    const std::string bare = file("bare.exe"), other = write("other.pak", build(Archive{}));
-    ASSERT_EQ(pak({"detach", exe, "-o", file("back.pak"), "--program", bare}).status, 0);
-    ASSERT_EQ(pak({"attach", bare, other}).status, 0);
-    EXPECT_EQ(pak({"verify", bare}).status, 0);
-    ASSERT_EQ(pak({"attach", write("again.exe", Bytes(attached.begin(), attached.begin() + 8192)), archive}).status, 0);
-    EXPECT_EQ(read(file("again.exe")), attached) << "attach again gives the same bytes";
-
     // Two places: nobody could tell which the program reads.
     Bytes twice = program;
     std::copy(marker, marker + PAYLOAD_MARKER_SIZE, twice.begin() + 7000);
