@@ -108,6 +108,37 @@ int appended_locate(ReadAt read, void *context, int64_t file_size, int64_t *base
 // a file is mounted in the appended form, read-only.
 int vfs_is_appended_name(const char *path);
 
+// ---- Payload digest (sha256.cpp, digest.cpp) ----------------------------------
+
+// SHA-256 (FIPS 180-4), fed in pieces.
+constexpr int SHA256_SIZE = 32;
+struct Sha256 {
+    uint32_t h[8];
+    uint64_t length;  // bytes fed so far
+    uint8_t block[64];
+    int used;  // bytes waiting in block
+};
+void sha256_start(Sha256 *s);
+void sha256_add(Sha256 *s, const void *data, size_t length);
+void sha256_end(Sha256 *s, uint8_t digest[SHA256_SIZE]);
+
+// A program may reserve a place for its payload's digest: this marker, then
+// SHA256_SIZE bytes, all zero until pak attach fills them (digest.cpp). A
+// macro, not an array: an array would leave copies of the marker in every
+// program (and its debug information) that sees it, and the marker must
+// stand in a program's file once, where the place is.
+constexpr int PAYLOAD_MARKER_SIZE = 16;
+#define PAYLOAD_MARKER_BYTES 0x3a, 0xf8, 0xa0, 0x09, 0x1e, 0x7d, 0xc0, 0x94, 0x7e, 0xcf, 0x6c, 0x79, 0x17, 0xa7, 0xb8, 0xf1
+// The marker, made at run time, for callers that write places themselves.
+void payload_marker(uint8_t marker[PAYLOAD_MARKER_SIZE]);
+// The digest of what an appended file carries (digest.cpp says which bytes).
+// 0, or -1 with the reason (no archive attached, a read failing).
+int payload_digest(ReadAt read, void *context, int64_t file_size, uint8_t digest[SHA256_SIZE]);
+// Looks for the reserved place among the first limit bytes: 1 with the file
+// offset of its digest bytes in *offset, 0 when there is none, -1 when a read
+// fails or the marker appears more than once (ERR_DAMAGED).
+int payload_place_find(ReadAt read, void *context, int64_t limit, int64_t *offset);
+
 // ---- Mount table (mount.cpp) -------------------------------------------------
 
 // Mode as disk_open: 0 read-only, 2 read and write. A path ending in ".exe" is
@@ -118,14 +149,18 @@ int vfs_is_appended_name(const char *path);
 int vfs_mount(const char *path, int mode);
 // The appended form whatever the name, read-only. (not called by the product)
 int vfs_mount_appended(const char *path);
+// Mounts a file the caller has open (disk_open), read-only, in the appended
+// form when appended is set. The slot reads through the handle and never
+// closes it; the caller closes it after the unmount. Slot index, or -1.
+int vfs_mount_handle(int disk_handle, bool appended);
 // Read-only, without the name index, for readers that go by record position
 // (vfs_entry_at): a million entries mount in the time it takes to read them.
 // Name lookups in it scan the directory. (not called by the product)
 int vfs_mount_unindexed(const char *path, bool appended);
-// A look into an archive somebody else may have made: the open disk file
-// (which the slot owns from here on, closed on failure too), read-only,
-// without the name index, refused before anything is allocated when its
-// directory holds more than VFS_PROBE_ENTRY_LIMIT records.
+// A look into an archive somebody else may have made, as vfs_mount_handle
+// (the caller keeps and closes the file) without the name index, refused
+// before anything is allocated when its directory holds more than
+// VFS_PROBE_ENTRY_LIMIT records.
 constexpr int VFS_PROBE_ENTRY_LIMIT = 65536;
 int vfs_mount_probe(int file);
 void vfs_unmount(int slot);  // writes a changed directory back first

@@ -26,16 +26,17 @@ constexpr int64_t BLOCK_MAX_RATIO = 1032;
 
 constexpr uint32_t SLOT_MOUNTED = 0x80000000u;
 constexpr uint32_t SLOT_DIRTY = 0x00000001u;
+constexpr uint32_t SLOT_BORROWED = 0x00000002u;  // os_handle is the caller's to close
 
 struct ArchiveSlot {
-    int os_handle;        // the archive file, owned while mounted
+    int os_handle;        // the archive file, owned while mounted unless borrowed
     int first_drive;      // lowest drive character served (0..255)
     int last_drive;       // highest drive character served
     int entry_count;      // records in use in directory, free ones included
     int packed_dir_size;  // header copy; nonzero: written back packed
     int dir_offset;       // absolute file position of the directory; moves
                           // forward as entry data is appended
-    uint32_t flags;       // SLOT_MOUNTED | SLOT_DIRTY; no other bits
+    uint32_t flags;       // SLOT_MOUNTED | SLOT_DIRTY | SLOT_BORROWED; no other bits
     int capacity;         // records directory has room for (>= entry_count)
     int base_offset;      // file offset of the archive's first byte
     PakEntry *directory;  // owned; capacity records, entry_count in use
@@ -55,6 +56,9 @@ struct MountTable {
 extern MountTable g_mount;
 
 int slot_alloc();
+// A ReadAt over a disk handle (context: a pointer to it); a file that ends
+// too soon is ERR_DAMAGED.
+int read_from_disk(int64_t offset, void *buffer, int count, void *context);
 // Positions of dir's count records ordered by name_order, equal names in
 // directory order; null when there is no room (index.cpp).
 int32_t *build_index(const PakEntry *dir, int count);

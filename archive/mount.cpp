@@ -14,6 +14,9 @@
 //
 // Appended form, for a path ending in ".exe" (mounted read-only): see
 // appended.cpp.
+//
+// A slot mounted over a caller's open file (vfs_mount_handle) reads through
+// it and leaves it open: its owner keeps it past the unmount.
 #include <algorithm>
 #include <cstring>
 
@@ -35,10 +38,6 @@ bool read_at(int file, int64_t offset, void *buffer, int count)
     return err_last() == ERR_NONE ? fail(ERR_DAMAGED, false, "the file ends too soon") : false;
 }
 
-int read_from_disk(int64_t offset, void *buffer, int count, void *context)
-{
-    return read_at(*static_cast<const int *>(context), offset, buffer, count) ? 0 : -1;
-}
 
 // Reads the directory of a mounted archive into a new block of capacity
 // records; null on any failure.
@@ -93,6 +92,11 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
 
 }  // namespace
 
+int read_from_disk(int64_t offset, void *buffer, int count, void *context)
+{
+    return read_at(*static_cast<const int *>(context), offset, buffer, count) ? 0 : -1;
+}
+
 int name_order(const char *a, const char *b) { return path_name_order(a, b); }
 
 int slot_alloc()
@@ -126,18 +130,29 @@ void index_drop(int slot)
 
 namespace {
 
-// Mounts the open file, which the slot then owns (it is closed on failure).
-// max_entries > 0 refuses a directory of more records before any is read.
-int mount_open(int file, bool appended, bool indexed, int64_t max_entries)
+// The free slot a mount takes, or -1; the first mount of a run clears the
+// handle table.
+int mount_slot(int mode, bool appended)
 {
-    ScopeGuard close_file([&] { disk_close(file); });
     const int slot = slot_alloc();
     if (slot < 0) return fail(ERR_TOO_MANY, -1, "every archive slot is in use");
     if (!g_mount.handles_cleared) {
         std::memset(&g_handles, 0, sizeof g_handles);
         g_mount.handles_cleared = true;
     }
+    if (appended && mode != DISK_READ)
+        return fail(ERR_ACCESS_DENIED, -1, "an archive attached to a program is read-only");
+    return slot;
+}
 
+// Mounts the open file in slot. The slot owns the file unless it is
+// borrowed; a failure closes only a file the slot would have owned.
+// max_entries > 0 refuses a directory of more records before any is read.
+int mount_open(int slot, int file, bool borrowed, bool appended, bool indexed, int64_t max_entries = 0)
+{
+    ScopeGuard close_file([&] {
+        if (!borrowed) disk_close(file);
+    });
     const uint32_t size = disk_size(file);
     if (size == DISK_FAILED) return -1;
     const int64_t file_size = size;
@@ -181,7 +196,7 @@ int mount_open(int file, bool appended, bool indexed, int64_t max_entries)
     s.first_drive = h.first_drive;
     s.last_drive = h.last_drive;
     s.directory = dir;
-    s.flags = SLOT_MOUNTED;
+    s.flags = SLOT_MOUNTED | (borrowed ? SLOT_BORROWED : 0);
     if (++g_mount.next_serial == 0) ++g_mount.next_serial;
     s.serial = g_mount.next_serial;
     if (slot >= g_mount.mount_count) g_mount.mount_count = slot + 1;
@@ -192,22 +207,34 @@ int mount_open(int file, bool appended, bool indexed, int64_t max_entries)
 int mount_file(const char *path, int mode, bool appended, bool indexed = true)
 {
     if (!path) return fail(ERR_BAD_NAME, -1);
-    if (appended && mode != DISK_READ)
-        return fail(ERR_ACCESS_DENIED, -1, "an archive attached to a program is read-only");
-    if (slot_alloc() < 0) return fail(ERR_TOO_MANY, -1, "every archive slot is in use");
+    const int slot = mount_slot(mode, appended);
+    if (slot < 0) return -1;
     const int file = disk_open(path, mode);
-    return file == -1 ? -1 : mount_open(file, appended, indexed, 0);
+    if (file == -1) return -1;
+    return mount_open(slot, file, false, appended, indexed);
 }
 
 }  // namespace
-
-int vfs_mount_probe(int file) { return mount_open(file, false, false, VFS_PROBE_ENTRY_LIMIT); }
 
 int vfs_mount(const char *path, int mode) { return mount_file(path, mode, path && vfs_is_appended_name(path)); }
 
 int vfs_mount_appended(const char *path) { return mount_file(path, DISK_READ, true); }
 
 int vfs_mount_unindexed(const char *path, bool appended) { return mount_file(path, DISK_READ, appended, false); }
+
+int vfs_mount_handle(int disk_handle, bool appended)
+{
+    if (disk_handle == -1) return fail(ERR_FAILED, -1, "no file open");
+    const int slot = mount_slot(DISK_READ, appended);
+    return slot < 0 ? -1 : mount_open(slot, disk_handle, true, appended, true);
+}
+
+int vfs_mount_probe(int disk_handle)
+{
+    if (disk_handle == -1) return fail(ERR_FAILED, -1, "no file open");
+    const int slot = mount_slot(DISK_READ, false);
+    return slot < 0 ? -1 : mount_open(slot, disk_handle, true, false, false, VFS_PROBE_ENTRY_LIMIT);
+}
 
 void vfs_unmount(int slot)
 {
@@ -216,7 +243,7 @@ void vfs_unmount(int slot)
     if (s->flags & SLOT_DIRTY) pak_write_directory(slot);
     index_drop(slot);
     mem_free(s->directory);
-    disk_close(s->os_handle);
+    if (!(s->flags & SLOT_BORROWED)) disk_close(s->os_handle);
     *s = ArchiveSlot{};
     s->os_handle = -1;
     if (slot + 1 == g_mount.mount_count) {
@@ -263,7 +290,7 @@ void archive_reset()
         if (s.flags & SLOT_MOUNTED) {
             mem_free(s.sorted_index);
             mem_free(s.directory);
-            disk_close(s.os_handle);
+            if (!(s.flags & SLOT_BORROWED)) disk_close(s.os_handle);
         }
         s = ArchiveSlot{};
         s.os_handle = -1;

@@ -25,6 +25,8 @@
 //    0      T   the target's old content
 //    T      S   the archive file, unchanged
 //   T+S     4   trailer: T as a little-endian u32
+// and, when the old content reserves a place for the payload's digest, the
+// SHA-256 of the last S+4 bytes written there (digest.cpp).
 #include <cstring>
 
 #include "archive/internal.h"
@@ -225,6 +227,17 @@ int pak_attach(const char *target, const char *archive)
     if (disk_seek(old, 0, DISK_SEEK_SET) != 0 || copy_bytes(old, out, t, buffer) != 0) return -1;
     if (copy_bytes(in, out, s, buffer) != 0) return -1;
     if (disk_write(out, &t, PAK_TRAILER_SIZE) != PAK_TRAILER_SIZE) return -1;
+    int64_t place = 0;
+    const int has_place = payload_place_find(read_from_disk, const_cast<int *>(&old), t, &place);
+    if (has_place < 0) return -1;
+    if (has_place) {
+        uint8_t digest[SHA256_SIZE];
+        const int64_t size = static_cast<int64_t>(t) + s + PAK_TRAILER_SIZE;
+        if (payload_digest(read_from_disk, const_cast<int *>(&out), size, digest) != 0) return -1;
+        if (disk_seek(out, static_cast<int32_t>(place), DISK_SEEK_SET) != static_cast<uint32_t>(place) ||
+            disk_write(out, digest, SHA256_SIZE) != SHA256_SIZE)
+            return -1;
+    }
     if (disk_flush(out) != 0) return -1;
     drop_out.dismiss();
     if (disk_close(out) != 0) {

@@ -10,6 +10,7 @@
 #include "archive/archive.h"
 #include "driver/edition.h"
 #include "driver/journal.h"
+#include "driver/payload.h"
 #include "driver/replace.h"
 #include "driver/retry.h"
 #include "platform/error.h"
@@ -48,6 +49,7 @@ void update_reset()
     std::strcpy(game_dir, "_A_A_A_");
     self_path[0] = 0;
     payload_override[0] = 0;
+    payload_reset();
 }
 
 // ---- The procedure ----------------------------------------------------------------
@@ -74,6 +76,7 @@ void check_markers(int folder)
     // older update replace a newer one.
     const int file = retry_held([=] { return disk_open_in(folder, "Update.PAK", DISK_READ); });
     if (file == -1) return;
+    ScopeGuard close([&] { disk_close(file); });
     if (vfs_mount_probe(file) < 0) return;
     char found[PATH_BUFFER_SIZE];
     vfs_set_drive_strip(1);
@@ -143,7 +146,7 @@ bool settle_earlier_run(int folder)
 // otherwise. True when the update stands.
 bool install_payload(int folder)
 {
-    if (vfs_mount(self_path, DISK_READ) < 0) {
+    if (payload_mount() < 0) {
         update_flags |= UF_PAYLOAD_DAMAGED;
         return false;
     }
@@ -222,10 +225,8 @@ void update_in(int folder, const char *korin_exe)
 
 void update_run()
 {
-    if (payload_override[0])
-        std::strcpy(self_path, payload_override);
-    else
-        cmdline_arg("", 0, self_path);
+    // The program's own file was opened at its start; a test's payload is opened now.
+    if (payload_override[0]) payload_open(payload_override);
     update_flags = 0;
 
     // The folder is held from here to the end, so that what the checks saw
@@ -238,7 +239,7 @@ void update_run()
         std::strcat(korin_exe, "Korin3.EXE");
         update_in(folder, korin_exe);
         disk_folder_unpin(folder);
-    } else if (vfs_mount(self_path, DISK_READ) < 0) {
+    } else if (payload_mount() < 0) {
         update_flags |= UF_PAYLOAD_DAMAGED;  // no folder to update: the payload is what can be checked
     }
     vfs_unmount_all();

@@ -55,10 +55,11 @@ int extract_all(const char *pattern);
 
 // ---- Tests ----------------------------------------------------------------------
 
-// Makes update_run take its payload from path instead of the running
-// executable; null goes back to the executable. -1 when path does not fit
-// self_path (nothing changes then).
+// Makes update_run open path as its payload (payload_open) in place of the
+// file kept since the start; null goes back to the kept file. -1 when path
+// does not fit self_path (nothing changes then).
 int update_set_payload(const char *path);
 // Restores the driver's module state to its start-up values: update_flags 0,
-// game_dir the placeholder, self_path empty, no payload override.
+// game_dir the placeholder, self_path empty, no payload override, no payload
+// file kept (payload_reset).
 void update_reset();

@@ -152,6 +152,36 @@ TEST_F(Mount, SignedExecutableKeepsItsTrailerBeforeTheCertificate)
     EXPECT_EQ(vfs_mount(tmp.write("stray.exe", stray).c_str(), 0), -1);
 }
 
+// A mount over the caller's handle reads through it in either form, whatever
+// the file is called now, and leaves it open however the mount ends.
+TEST_F(Mount, OverACallersHandleWhichStaysTheCallers)
+{
+    const pk::Bytes archive = pk::build(three_entries(true));
+    const auto still_open = [](int h) {
+        char c = 0;
+        return disk_seek(h, 0, DISK_SEEK_SET) == 0 && disk_read(h, &c, 1) == 1;
+    };
+    for (bool appended : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "appended " << appended);
+        const std::string path = tmp.write("payload.bin", appended ? pk::appended(pk::fake_exe(1000), archive) : archive);
+        const int h = disk_open(path.c_str(), DISK_READ);
+        ASSERT_NE(h, -1);
+        ASSERT_EQ(vfs_mount_handle(h, appended), 0);
+        EXPECT_EQ(slot(0).base_offset, appended ? 1000 : 0);
+        EXPECT_EQ(read_all("#:\\A.TXT"), "alpha");
+        vfs_unmount_all();
+        EXPECT_TRUE(still_open(h)) << "closed by the unmount";
+        ASSERT_EQ(vfs_mount_handle(h, appended), 0);
+        archive_reset();
+        EXPECT_TRUE(still_open(h)) << "closed by the reset";
+        EXPECT_EQ(vfs_mount_handle(h, !appended), -1) << "read in the other form";
+        EXPECT_EQ(g_mount.mount_count, 0);
+        EXPECT_TRUE(still_open(h)) << "closed by a failed mount";
+        EXPECT_EQ(disk_close(h), 0);
+    }
+    EXPECT_EQ(vfs_mount_handle(-1, false), -1);
+}
+
 TEST_F(Mount, DirectoryWriteBack)
 {
     pk::Layout layout;

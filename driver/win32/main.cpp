@@ -4,12 +4,19 @@
 // always 0.
 #include "driver/win32/app.h"
 
+#include "driver/payload.h"
+
 static const wchar_t WINDOW_CLASS[] = L"UPD_AUTORUN";
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int show)
 {
     // Before anything can load a DLL by name.
     dll_search_system_only();
+    // Kept open from here on, so that nobody can write, rename or replace the
+    // file while the dialog waits: the payload installed is the one started.
+    char self[PATH_BUFFER_SIZE];
+    cmdline_arg("", 0, self);
+    payload_open(self);
 
     // Class and title together: a copy of another edition is not found.
     const WideText title(edition.title);

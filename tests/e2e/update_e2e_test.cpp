@@ -120,6 +120,13 @@ TEST_P(Deliverable, UpdateIsAppliedAndASecondRunSaysItAlreadyWas)
 TEST_P(Deliverable, RefusedOrFailedUpdateSaysWhyAndLeavesTheGameUntouched)
 {
     const Bytes program = *read_file(ed().deliverable);
+    // The program part, with the digest of its own payload, over the large
+    // payload: what swapping the payload of a signed copy would give.
+    const Bytes large = *read_file(ed().large);
+    const uint32_t base = fixtures::get_u32(program, program.size() - 4);
+    ASSERT_EQ(fixtures::get_u32(large, large.size() - 4), base);
+    Bytes forged(program.begin(), program.begin() + base);
+    forged.insert(forged.end(), large.begin() + base, large.end());
     const struct {
         const char *what;
         int64_t size_change;
@@ -134,6 +141,7 @@ TEST_P(Deliverable, RefusedOrFailedUpdateSaysWhyAndLeavesTheGameUntouched)
         {"both: the later update is reported", -1, {"Update07.txt"}, "", {}, false, "msg_newer_installed"},
         {"copied under a name not ending in .exe", 0, {}, "upd.bin", program, false, "msg_payload_damaged"},
         {"trailer cut off", 0, {}, "upd_cut.exe", Bytes(program.begin(), program.end() - 4), false, "msg_payload_damaged"},
+        {"another payload than its image's digest names", 0, {}, "upd_forged.exe", forged, false, "msg_payload_damaged"},
         {"Update.PAK held for good", 0, {}, "", {}, true, "msg_failed"},
     };
     for (const auto &c : cases) {
@@ -183,6 +191,40 @@ TEST_P(Deliverable, AFileHeldForAMomentIsWaitedForWhileTheDialogAnswers)
         EXPECT_TRUE(program.wait_end(&code));
         expect_updated(GAME);
     }
+}
+
+// While the dialog waits, someone tries to put another payload in the
+// program's place: its file can be neither renamed aside, replaced nor
+// opened for writing, and OK installs the payload that was started.
+TEST_P(Deliverable, WhileTheDialogWaitsItsFileCanBeNeitherRenamedReplacedNorWritten)
+{
+    install_game(GAME);
+    const std::string exe = ROOT + "\\upd.exe", aside = ROOT + "\\upd-aside.exe", other = ROOT + "\\other.exe";
+    const auto wide = [](const std::string &ascii) { return std::wstring(ascii.begin(), ascii.end()); };
+    ASSERT_TRUE(write_file(exe, *read_file(ed().deliverable)) && write_file(other, *read_file(ed().large)));
+    Program program(exe);
+    HWND dialog = program.wait_for(Shown::confirm);
+    ASSERT_TRUE(dialog);
+
+    EXPECT_FALSE(MoveFileW(wide(exe).c_str(), wide(aside).c_str())) << "renamed aside";
+    const DWORD rename_error = GetLastError();
+    EXPECT_FALSE(MoveFileExW(wide(other).c_str(), wide(exe).c_str(), MOVEFILE_REPLACE_EXISTING)) << "replaced";
+    const HANDLE writer = CreateFileW(wide(exe).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE) << "opened for writing";
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    // Had the rename gone through, the other payload would now hold the name.
+    if (GetFileAttributesA(aside.c_str()) != INVALID_FILE_ATTRIBUTES) CopyFileA(other.c_str(), exe.c_str(), TRUE);
+    std::printf("e2e: %s: renaming the waiting program's file failed with error %lu\n", ed().id.c_str(), rename_error);
+
+    click(dialog, IDOK);
+    HWND box = program.wait_for(Shown::box);
+    ASSERT_TRUE(box) << "no message";
+    EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed().text("msg_done"));
+    click(box, IDOK);
+    DWORD code;
+    EXPECT_TRUE(program.wait_end(&code));
+    expect_updated(GAME);
 }
 
 // A virus scanner as many are: each file that appears in the game folder is

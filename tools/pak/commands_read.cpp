@@ -1,5 +1,6 @@
 // The commands that only read an archive: info, list, cat and verify.
 // (extract lives in extract.cpp.)
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -204,6 +205,42 @@ int cmd_cat(const PakArgs &args)
     return PAK_EXIT_OK;
 }
 
+namespace {
+
+// Whether the program part of an appended file holds its payload's digest
+// (archive/digest.cpp), and that digest is the payload's. 1 checked, 0 no
+// digest written, -1 after saying why.
+int verify_payload_digest(const ArchiveView &view)
+{
+    int file = disk_open(view.path, DISK_READ);
+    if (file == -1) {
+        out_failure(view.path, "cannot open");
+        return -1;
+    }
+    ScopeGuard close([&] { disk_close(file); });
+    int64_t base = 0, end = 0, place = 0;
+    uint8_t written[SHA256_SIZE], actual[SHA256_SIZE];
+    const int found = appended_locate(read_file_at, &file, view.file_size, &base, &end) == 0
+                          ? payload_place_find(read_file_at, &file, base, &place)
+                          : -1;
+    if (found < 0 || (found && read_file_at(place, written, SHA256_SIZE, &file) != 0)) {
+        out_error(view.path, "cannot read the payload's digest: %s", out_reason());
+        return -1;
+    }
+    if (!found || std::all_of(written, written + SHA256_SIZE, [](uint8_t b) { return b == 0; })) return 0;
+    if (payload_digest(read_file_at, &file, view.file_size, actual) != 0) {
+        out_error(view.path, "cannot read the payload: %s", out_reason());
+        return -1;
+    }
+    if (std::memcmp(written, actual, SHA256_SIZE) != 0) {
+        out_error(view.path, "the attached archive is not the payload whose digest the program holds");
+        return -1;
+    }
+    return 1;
+}
+
+}  // namespace
+
 int cmd_verify(const PakArgs &args)
 {
     ArchiveView view;
@@ -246,10 +283,12 @@ int cmd_verify(const PakArgs &args)
         }
     }
     progress_end();
+    const int digest = view.appended ? verify_payload_digest(view) : 0;
     if (bad) {
         out_error(view.path, "%d of %d entries are bad", bad, checked);
         return PAK_EXIT_FAILED;
     }
-    out_printf(CONSOLE_OUT, "%s: ok, %d entries\n", view.path, checked);
+    if (digest < 0) return PAK_EXIT_FAILED;
+    out_printf(CONSOLE_OUT, "%s: ok, %d entries%s\n", view.path, checked, digest ? ", payload digest matches" : "");
     return PAK_EXIT_OK;
 }

@@ -2,6 +2,8 @@
 // update program reads, mounts in its appended form, and is reproducible.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archive/archive.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
@@ -83,6 +85,60 @@ TEST_F(Detach, GivesThePayloadArchiveAndAttachGivesTheProgramBack)
     EXPECT_EQ(pak({"detach", file("plain.bin"), "--appended", "-o", file("z.pak")}).status, 0);
     EXPECT_EQ(read(file("z.pak")), build(payload));
     EXPECT_EQ(pak({"list", file("plain.bin"), "--appended"}).out, "#:\\Korin3.EXE\n#:\\Update.PAK\n");
+}
+
+}  // namespace
+
+namespace {
+
+using namespace pak_harness;
+
+class PayloadDigest : public PakTest {};
+
+// A program that reserves the digest's place gets the digest of what attach
+// appends; verify checks it, and a payload that differs from it by one byte
+// fails verify although every entry is sound.
+TEST_F(PayloadDigest, AttachWritesItAndVerifyHoldsThePayloadToIt)
+{
+    Bytes program = minimal_pe(8192);
+    uint8_t marker[PAYLOAD_MARKER_SIZE];
+    payload_marker(marker);
+    std::copy(marker, marker + PAYLOAD_MARKER_SIZE, program.begin() + 5000);
+    std::fill_n(program.begin() + 5000 + PAYLOAD_MARKER_SIZE, SHA256_SIZE, 0);
+    Archive a;
+    a.entries = {raw_entry("#:\\Korin3.EXE", "the new game"), packed_entry("#:\\Update.PAK", pattern_bytes(3000))};
+    const std::string exe = write("upd.exe", program), archive = write("payload.pak", build(a));
+
+    Result verified = pak({"verify", exe});
+    EXPECT_EQ(verified.status, 1) << "nothing attached yet";
+    ASSERT_EQ(pak({"attach", exe, archive}).status, 0);
+    const Bytes attached = read(exe);
+    const auto digest_at = attached.begin() + 5000 + PAYLOAD_MARKER_SIZE;
+    EXPECT_FALSE(std::all_of(digest_at, digest_at + SHA256_SIZE, [](uint8_t b) { return b == 0; })) << "no digest";
+    verified = pak({"verify", exe});
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    EXPECT_NE(verified.out.find(": ok, 2 entries, payload digest matches"), std::string::npos) << verified.out;
+
+    // The stored bytes of the raw entry: verify finds no bad entry there.
+    Bytes forged = attached;
+    Layout layout;
+    build(a, &layout);
+    const size_t raw_data = program.size() + layout.data_offsets[0];
+    ASSERT_EQ(forged[raw_data], 't');
+    forged[raw_data] = 'T';
+    verified = pak({"verify", write("forged.exe", forged)});
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_TRUE(verified.says("not the payload whose digest the program holds")) << verified.err;
+    EXPECT_EQ(pak({"verify", write("forged.bin", forged), "--appended"}).status, 1);
+
+    // Two places: nobody could tell which the program reads.
+    Bytes twice = program;
+    std::copy(marker, marker + PAYLOAD_MARKER_SIZE, twice.begin() + 7000);
+    const std::string doubled = write("doubled.exe", twice);
+    const Result refused = pak({"attach", doubled, archive});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.says("two places")) << refused.err;
+    EXPECT_EQ(read(doubled), twice);
 }
 
 }  // namespace
