@@ -226,6 +226,7 @@ TEST_F(Trust, AnUpdatePakClaimingMillionsOfRecordsIsRefusedBeforeItsRoomIsTaken)
     EXPECT_EQ(fault_points(), 0) << "memory taken for the directory";
     EXPECT_EQ(fault_blocks_held(), before);
     fault_disarm();
+    disk_close(file);
     EXPECT_EQ(game.run(), UF_DONE);
 }
 

@@ -176,7 +176,9 @@ int disk_open_in(int folder, const char *name, int mode)
     }
     wchar_t *path = path_in(*p, name);
     if (!path) return -1;
-    const HANDLE h = CreateFileW(path, access | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share, nullptr,
+    // Deleting, renaming, attributes and the owner all go through this handle.
+    const HANDLE h = CreateFileW(path, access | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
+                                 share, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     const DWORD error = GetLastError();
     mem_free(path);
@@ -193,7 +195,7 @@ int disk_create_in(int folder, const char *name)
     wchar_t *path = path_in(*p, name);
     if (!path) return -1;
     // CREATE_NEW takes no name that exists, a link's included.
-    const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     const DWORD error = GetLastError();
     mem_free(path);
