@@ -35,7 +35,6 @@
 namespace {
 
 constexpr int BACKUP_WORK = 128;   // backup names: at most 127 bytes
-constexpr int PATH_WORK = PATH_BUFFER_SIZE;  // any other name: at most 259 bytes
 constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(DISK_POSITION_LIMIT);
 const char BACKUP_EXT[] = ".BAK";
 const char FRESH_SUFFIX[] = ".tmp";  // the new file while it is being built
@@ -45,38 +44,18 @@ int copy_bytes(int from, int to, uint32_t count, char *buffer)
     return disk_copy_bytes(from, to, count, buffer, DISK_COPY_CHUNK);
 }
 
-// Removes a temporary file this run made; the failure that led here stays
-// the one reported.
-void drop_temp(const char *name)
-{
-    const ErrReason reason = err_last();
-    const char *detail = err_detail();
-    disk_delete(name);
-    disk_temp_forget(name);
-    err_set(reason, detail);
-}
-
-// Moves a finished temporary file over target, with target's mode.
-int put_in_place(const char *fresh, const char *target)
-{
-    if (disk_copy_mode(target, fresh) != 0 || disk_replace(fresh, target) != 0) return -1;
-    disk_temp_forget(fresh);
-    return 0;
-}
-
-// The archive copied to its backup's name through a file beside it.
+// The archive copied to its backup's name through a file beside it, with
+// the archive's mode (the two share a folder: only the extension differs).
 int write_backup(const char *path, const char *backup)
 {
-    char fresh[PATH_WORK];
-    const int out = disk_create_temp(fresh, PATH_WORK, backup, FRESH_SUFFIX);
-    if (out == -1) return -1;
-    const bool copied = disk_copy_into(path, out) == 0;
-    if (disk_close(out) != 0 || !copied || disk_copy_mode(path, fresh) != 0 || disk_replace(fresh, backup) != 0) {
-        drop_temp(fresh);
+    DiskReplacement r;
+    if (disk_replacement_begin(&r, backup, FRESH_SUFFIX) != 0) return -1;
+    std::strcpy(r.mode_of, path);
+    if (disk_copy_into(path, r.handle) != 0) {
+        disk_replacement_abandon(&r);
         return -1;
     }
-    disk_temp_forget(fresh);
-    return 0;
+    return disk_replacement_commit(&r);
 }
 
 int read_header(const char *path, PakHeader *header)
@@ -120,13 +99,10 @@ int pak_compact(const char *path)
     if (!buffer) return -1;
     ScopeGuard free_buffer([&] { mem_free(buffer); });
 
-    char fresh[PATH_WORK];
-    const int out = disk_create_temp(fresh, PATH_WORK, path, FRESH_SUFFIX);
-    if (out == -1) return -1;
-    ScopeGuard drop_out([&] {
-        disk_close(out);
-        drop_temp(fresh);
-    });
+    DiskReplacement fresh;
+    if (disk_replacement_begin(&fresh, path, FRESH_SUFFIX) != 0) return -1;
+    ScopeGuard drop_fresh([&] { disk_replacement_abandon(&fresh); });
+    const int out = fresh.handle;
     if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
 
     const int count = old.entry_count;
@@ -180,20 +156,12 @@ int pak_compact(const char *path)
     header.dir_offset = w;
     if (disk_seek(out, 0, DISK_SEEK_SET) != 0) return -1;
     if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
-    if (disk_flush(out) != 0) return -1;
-    drop_out.dismiss();
-    if (disk_close(out) != 0) {
-        drop_temp(fresh);
-        return -1;
-    }
-    ScopeGuard drop_fresh([&] { drop_temp(fresh); });
-
     // The original is closed before it is replaced.
     unmount.dismiss();
     vfs_unmount_all();
-    if (write_backup(path, backup) != 0 || put_in_place(fresh, path) != 0) return -1;
+    if (write_backup(path, backup) != 0) return -1;
     drop_fresh.dismiss();
-    return 0;
+    return disk_replacement_commit(&fresh);
 }
 
 int pak_attach(const char *target, const char *archive)
@@ -217,13 +185,10 @@ int pak_attach(const char *target, const char *archive)
     if (t > OFFSET_LIMIT || s > OFFSET_LIMIT - t || PAK_TRAILER_SIZE > OFFSET_LIMIT - t - s)
         return fail(ERR_TOO_LARGE, -1, "the result would grow past 2 GiB");
 
-    char fresh[PATH_WORK];
-    const int out = disk_create_temp(fresh, PATH_WORK, target, FRESH_SUFFIX);
-    if (out == -1) return -1;
-    ScopeGuard drop_out([&] {
-        disk_close(out);
-        drop_temp(fresh);
-    });
+    DiskReplacement fresh;
+    if (disk_replacement_begin(&fresh, target, FRESH_SUFFIX) != 0) return -1;
+    ScopeGuard drop_fresh([&] { disk_replacement_abandon(&fresh); });
+    const int out = fresh.handle;
     if (disk_seek(old, 0, DISK_SEEK_SET) != 0 || copy_bytes(old, out, t, buffer) != 0) return -1;
     if (copy_bytes(in, out, s, buffer) != 0) return -1;
     if (disk_write(out, &t, PAK_TRAILER_SIZE) != PAK_TRAILER_SIZE) return -1;
@@ -238,20 +203,10 @@ int pak_attach(const char *target, const char *archive)
             disk_write(out, digest, SHA256_SIZE) != SHA256_SIZE)
             return -1;
     }
-    if (disk_flush(out) != 0) return -1;
-    drop_out.dismiss();
-    if (disk_close(out) != 0) {
-        drop_temp(fresh);
-        return -1;
-    }
     close_old.dismiss();
     disk_close(old);
     close_in.dismiss();
     disk_close(in);
-
-    if (put_in_place(fresh, target) != 0) {
-        drop_temp(fresh);
-        return -1;
-    }
-    return 0;
+    drop_fresh.dismiss();
+    return disk_replacement_commit(&fresh);
 }

@@ -47,6 +47,10 @@ enum : uint32_t {
 
 constexpr uint32_t DISK_FAILED = 0xFFFFFFFFu;  // disk_seek and disk_size failure
 
+// The buffer every full path and found name is built in: 259 characters and
+// the terminator, the most the system's ANSI calls take.
+constexpr int PATH_BUFFER_SIZE = 260;
+
 // Positions are signed 32-bit values everywhere above this layer (archive
 // offsets, seeks): no file that the system builds or changes may grow past it.
 constexpr int64_t DISK_POSITION_LIMIT = 0x7FFFFFFF;
@@ -158,6 +162,38 @@ int disk_set_handle_attributes(int handle, uint32_t attributes);
 // by somebody else, -1 when it cannot be told.
 int disk_made_by_us(int handle);
 
+// ---- Replacing a file ---------------------------------------------------------
+
+// The one way a file is replaced, by the update's list and the tools alike:
+// the new content goes into a new file beside the target (a free name: the
+// target's name and suffix, or its name, ".N" and suffix), written through
+// the handle that made it and never reopened by name; it then takes the
+// target's name in one step through that handle, with the target's mode (a
+// new file's usual mode when there was none). The target's folder is pinned
+// meanwhile. Until the end, an interruption that disk_temp_interrupts
+// handles removes the new file.
+struct DiskReplacement {
+    int folder;                     // pinned; -1 when none
+    int handle;                     // the new file, read and write; -1 when none
+    char name[PATH_BUFFER_SIZE];    // the new file's name in the folder
+    char target[PATH_BUFFER_SIZE];  // the target's name in the folder
+    char path[PATH_BUFFER_SIZE];    // the new file's full path
+    char mode_of[PATH_BUFFER_SIZE]; // whose mode it takes: the target, unless
+                                    // the caller names another file of its folder
+};
+int disk_replacement_begin(DiskReplacement *r, const char *target, const char *suffix);
+// Flushes the new file and puts it in place. Either way the replacement is
+// over: on failure the new file is gone and the target as it was.
+int disk_replacement_commit(DiskReplacement *r);
+// The same for a target that must not exist yet (ERR_EXISTS when it does).
+int disk_replacement_commit_new(DiskReplacement *r);
+// Removes the new file; the target stays as it was.
+void disk_replacement_abandon(DiskReplacement *r);
+// Gives the open file the mode (POSIX) or attributes (Windows) of name in the
+// folder, not following a link there; with nothing (or a link) of that name,
+// the mode a new file gets.
+int disk_mode_like_in(int folder, const char *name, int handle);
+
 // Writing beneath a folder without following links, for a tool that writes
 // into folders others may change (pak extract). The folder itself is reached
 // as named, links on the way to it included; below it no symbolic link,
@@ -241,9 +277,6 @@ void mem_free(void *block);
 
 // ---- Paths ------------------------------------------------------------------
 
-// The buffer every full path and found name is built in: 259 characters and
-// the terminator, the most the system's ANSI calls take.
-constexpr int PATH_BUFFER_SIZE = 260;
 // Only ':' and '\' separate components. Builds for a double-byte code page
 // step over a lead byte 0x81-0xFE and its trail byte as one character, so a
 // trail byte 0x5C is not taken for a backslash.

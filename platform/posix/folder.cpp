@@ -170,3 +170,18 @@ int disk_made_by_us(int handle)
     if (fstat(handle, &st) != 0) return system_failed();
     return st.st_uid == geteuid() ? 1 : 0;
 }
+
+int disk_mode_like_in(int folder, const char *name, int handle)
+{
+    struct stat st;
+    mode_t mode;
+    if (plain_name(name) && fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 07777;
+    } else {
+        // What creat(0666) would give: the umask can only be read by setting it.
+        const mode_t mask = umask(022);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    return fchmod(handle, mode) == 0 ? 0 : system_failed();
+}

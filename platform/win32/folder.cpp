@@ -291,3 +291,20 @@ int disk_made_by_us(int handle)
     LocalFree(descriptor);
     return mine < 0 ? fail(ERR_FAILED, -1, "this program's owner cannot be read") : mine;
 }
+
+int disk_mode_like_in(int folder, const char *name, int handle)
+{
+    const Pinned *p = find_pinned(folder);
+    if (!p) return fail(ERR_FAILED, -1, "no such pinned folder");
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    if (plain_name(name)) {
+        wchar_t *path = path_in(*p, name);
+        if (!path) return -1;
+        attributes = GetFileAttributesW(path);  // a link's own attributes
+        mem_free(path);
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        attributes = FILE_ATTRIBUTE_NORMAL;
+    return disk_set_handle_attributes(handle, attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+}

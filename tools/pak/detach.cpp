@@ -22,23 +22,20 @@ int write_part(int from, uint32_t offset, uint32_t count, const char *path)
         out_error(path, "already exists; it is not replaced");
         return -1;
     }
-    char temp[PATH_BUFFER_SIZE * 2];
-    const int to = disk_create_temp(temp, static_cast<int>(sizeof temp), path, ".pak-new");
-    if (to == -1) {
+    DiskReplacement r;
+    if (disk_replacement_begin(&r, path, ".pak-new") != 0) {
         out_failure(path, "cannot create");
         return -1;
     }
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
     const bool copied = buffer && disk_seek(from, static_cast<int32_t>(offset), DISK_SEEK_SET) == offset &&
-                        disk_copy_bytes(from, to, count, buffer, DISK_COPY_CHUNK) == 0 && disk_flush(to) == 0;
+                        disk_copy_bytes(from, r.handle, count, buffer, DISK_COPY_CHUNK) == 0;
     mem_free(buffer);
-    if (disk_close(to) != 0 || !copied || disk_rename(temp, path) != 0) {
+    if (!copied) disk_replacement_abandon(&r);
+    if (!copied || disk_replacement_commit_new(&r) != 0) {
         out_failure(path, "cannot write");
-        disk_delete(temp);
-        disk_temp_forget(temp);
         return -1;
     }
-    disk_temp_forget(temp);
     return 0;
 }
 

@@ -12,14 +12,6 @@ namespace {
 
 const char COPY_SUFFIX[] = ".pak-new";
 
-int flush_file(const char *path)
-{
-    const int file = disk_open(path, DISK_READ_WRITE);
-    if (file == -1) return -1;
-    const int flushed = disk_flush(file);
-    return disk_close(file) == 0 && flushed == 0 ? 0 : -1;
-}
-
 }  // namespace
 
 int edit_check_writable(const char *path)
@@ -53,29 +45,19 @@ int edit_begin(EditSession *session, const char *path)
     }
     if (edit_check_writable(path) != 0) return -1;
 
-    // Room for the name, a number should it be taken, and the suffix.
-    const int size = static_cast<int>(std::strlen(path) + sizeof COPY_SUFFIX + 4);
-    session->copy = static_cast<char *>(mem_alloc(static_cast<size_t>(size)));
-    if (!session->copy) {
-        out_error(path, "not enough memory");
-        return -1;
-    }
-    const int file = disk_create_temp(session->copy, size, path, COPY_SUFFIX);
-    if (file == -1) {
+    if (disk_replacement_begin(&session->copy, path, COPY_SUFFIX) != 0) {
         out_failure(path, "cannot make a working copy beside it");
-        mem_free(session->copy);
-        session->copy = nullptr;
         return -1;
     }
-    const bool copied = disk_copy_into(path, file) == 0;
-    if (disk_close(file) != 0 || !copied) {
-        out_failure(session->copy, "cannot write the working copy");
+    session->copying = true;
+    if (disk_copy_into(path, session->copy.handle) != 0) {
+        out_failure(session->copy.path, "cannot write the working copy");
         edit_abandon(session);
         return -1;
     }
-    session->slot = vfs_mount(session->copy, DISK_READ_WRITE);
+    session->slot = vfs_mount_handle(session->copy.handle, false);
     if (session->slot < 0) {
-        out_failure(session->copy, "cannot open the working copy for writing");
+        out_failure(session->copy.path, "cannot open the working copy for writing");
         edit_abandon(session);
         return -1;
     }
@@ -89,26 +71,23 @@ int edit_commit(EditSession *session)
     vfs_unmount(session->slot);
     session->slot = -1;
     if (written != 0) {
-        out_error(session->copy, "cannot write the directory: %s; %s is unchanged", out_reason(), session->path);
+        out_error(session->copy.path, "cannot write the directory: %s; %s is unchanged", out_reason(), session->path);
         edit_abandon(session);
         return -1;
     }
-    const int check = vfs_mount(session->copy, DISK_READ);
+    const int check = vfs_mount_handle(session->copy.handle, false);
     vfs_unmount(check);
-    if (check < 0 || flush_file(session->copy) != 0) {
-        out_error(session->copy, "the changed archive does not read back: %s; %s is unchanged", out_reason(),
+    if (check < 0) {
+        out_error(session->copy.path, "the changed archive does not read back: %s; %s is unchanged", out_reason(),
                   session->path);
         edit_abandon(session);
         return -1;
     }
-    if (disk_copy_mode(session->path, session->copy) != 0 || disk_replace(session->copy, session->path) != 0) {
+    session->copying = false;
+    if (disk_replacement_commit(&session->copy) != 0) {
         out_error(session->path, "cannot replace the archive: %s; it is unchanged", out_reason());
-        edit_abandon(session);
         return -1;
     }
-    disk_temp_forget(session->copy);
-    mem_free(session->copy);
-    session->copy = nullptr;
     return 0;
 }
 
@@ -116,12 +95,10 @@ void edit_abandon(EditSession *session)
 {
     if (session->slot >= 0) vfs_unmount(session->slot);
     session->slot = -1;
-    if (session->copy) {
+    if (session->copying) {
         // Unmounting wrote a changed directory back into the copy; it goes
         // all the same.
-        disk_delete(session->copy);
-        disk_temp_forget(session->copy);
-        mem_free(session->copy);
-        session->copy = nullptr;
+        disk_replacement_abandon(&session->copy);
+        session->copying = false;
     }
 }

@@ -1,19 +1,21 @@
 // How pak changes an archive without ever leaving it unreadable: the
 // archive is copied to a new file beside it ("<archive>.pak-new", or
-// "<archive>.N.pak-new" when that name is taken), the copy is
-// mounted and changed through the archive file system, its directory written
-// back and the result mounted again to check it, and only then does the copy
-// replace the archive in one step, with the archive's mode. Any failure
-// removes the copy and leaves the archive as it was.
+// "<archive>.N.pak-new" when that name is taken; disk_replacement_begin), the
+// copy is mounted through the handle that made it and changed through the
+// archive file system, its directory written back and the result mounted
+// again to check it, and only then does the copy replace the archive in one
+// step, with the archive's mode. Any failure removes the copy and leaves the
+// archive as it was.
 #pragma once
 
 #include "archive/archive.h"
 
 struct EditSession {
-    const char *path;     // the archive
-    char *copy;           // the copy's path (mem_alloc), null when none
-    int slot;             // the copy, mounted for writing; -1 when not
-    PakMountFacts facts;  // of the copy as mounted
+    const char *path;      // the archive
+    DiskReplacement copy;  // the copy, made and written through its handle
+    bool copying;          // copy holds a working copy
+    int slot;              // the copy, mounted for writing; -1 when not
+    PakMountFacts facts;   // of the copy as mounted
 };
 
 // Refuses, with a message, a file that could not be replaced: read-only, or

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/fault.h"
 #include "tools/pak/tests/harness.h"
 
 namespace pak_harness {
@@ -118,6 +119,60 @@ TEST_F(Links, AReplacedFileKeepsItsModeAndANewOneGetsTheUsualOne)
     EXPECT_EQ(fs::status(out / "new.txt").permissions(), fs::status(write("usual.txt", {})).permissions());
 }
 #endif
+
+// Another user swaps pak's working file for a link to the decoy just before
+// any disk step of a command that replaces a file: the working file is
+// written and put in place through the handle that made it, so nothing
+// reaches the decoy.
+struct Swap {
+    long step = 0, at = 0;
+    fs::path folder, decoy;
+    bool linked = true;
+};
+Swap swap;
+
+TEST_F(Links, AWorkingFileSwappedForALinkBeforeAnyStepLeadsNowhereOutside)
+{
+    const std::string a = (out / "a.pak").string(), t = (out / "t.exe").string();
+    for (const Names &step : {Names{"create", a}, Names{"add", a, write("b.bin", pattern_bytes(5000, 3)), "--as", "#:\\b"},
+                              Names{"add", a, write("c.bin", bytes_of("c")), "--as", "#:\\c"}, Names{"delete", a, "#:\\c"}})
+        ASSERT_EQ(pak(step).status, 0) << step[0];
+    write("out/t.exe", minimal_pe(0x2200));
+    const Names commands[] = {{"add", a, (dir.path() / "b.bin").string(), "--as", "#:\\d"}, {"delete", a, "#:\\b"},
+                              {"rename", a, "#:\\b", "z"}, {"compact", a}, {"attach", t, a}};
+    const Bytes start_a = read(a), start_t = read(t);
+    long runs = 0;
+    for (const Names &command : commands) {
+        fault_arm(FAULT_DISK_STEPS, 0, false);
+        ASSERT_EQ(pak(command).status, 0) << command[0];
+        const long steps = fault_points();
+        fault_disarm();
+        for (long at = 1; at <= steps; ++at) {
+            SCOPED_TRACE(testing::Message() << command[0] << " at step " << at);
+            write_file(a, start_a), write_file(t, start_t);
+            fs::remove(out / "a.BAK");
+            swap = Swap{0, at, out, decoy};
+            fault_set_hook(FAULT_DISK_STEPS, [](unsigned) {
+                if (++swap.step != swap.at) return;
+                for (const fs::directory_entry &e : fs::directory_iterator(swap.folder)) {
+                    const std::string name = e.path().filename().string();
+                    if (name.find(".pak-new") == std::string::npos && name.find(".tmp") == std::string::npos) continue;
+                    std::error_code ec;
+                    fs::remove(e.path(), ec);
+                    fs::create_symlink(swap.decoy, e.path(), ec);
+                    swap.linked = swap.linked && !ec;
+                }
+            });
+            pak(command);
+            fault_set_hook(0, nullptr);
+            if (!swap.linked) GTEST_SKIP() << "no symbolic link can be made here";
+            EXPECT_EQ(read(decoy.string()), bytes_of("the decoy's own bytes"));
+            EXPECT_EQ(fs::status(decoy).permissions(), decoy_mode);
+            ++runs;
+        }
+    }
+    std::printf("working files swapped for links: %ld runs\n", runs);
+}
 
 }  // namespace
 }  // namespace pak_harness
