@@ -56,6 +56,15 @@ bool plant_link(Link kind, const std::string &target, const std::string &name)
     return !ec;
 }
 
+// Whether this system makes such links at all (the mingw runtime makes no
+// symbolic ones, so under Wine only the hard ones run).
+bool makes_links(Link kind)
+{
+    const TempDir temp;
+    const std::string target = temp.write("target", bytes_of("x"));
+    return plant_link(kind, target, temp.file("link"));
+}
+
 std::string record(const std::string &fields)
 {
     char crc[9];
@@ -74,12 +83,18 @@ using Trust = DriverTest;
 
 TEST_F(Trust, AGameFileLinkedOutsideIsNeitherWrittenNorChangedThrough)
 {
+    int planted = 0;
     for (const Link kind : {Link::SYMBOLIC, Link::HARD}) {
         for (const char *name : {"Korin3.EXE", "Update.PAK", "INSTALL.DAT"}) {
             SCOPED_TRACE(std::string(name) + (kind == Link::HARD ? " hard link" : " symbolic link"));
             GameFolder game;
             Decoy decoy(game.temp);
-            if (!plant_link(kind, decoy.path, game.file(name))) GTEST_SKIP() << "no links on this system";
+            // The mingw runtime makes no symbolic links: under Wine only the hard ones run.
+            if (!plant_link(kind, decoy.path, game.file(name))) {
+                SetUp();
+                continue;
+            }
+            ++planted;
             decoy.make_read_only();
             (void)game.run();
             decoy.expect_untouched();
@@ -87,6 +102,7 @@ TEST_F(Trust, AGameFileLinkedOutsideIsNeitherWrittenNorChangedThrough)
             SetUp();
         }
     }
+    if (planted == 0) GTEST_SKIP() << "no links on this system";
 }
 
 // The review's attack: a planted journal says Korin3.OLD holds the old game,
@@ -100,7 +116,7 @@ TEST_F(Trust, APlantedJournalWithAHeldAsideFileWritesNothingOutside)
         const Decoy decoy(game.temp);
         const Bytes forged = bytes_of("the attacker's bytes");
         write_file(game.file("Korin3.OLD"), forged);
-        if (!plant_link(kind, decoy.path, game.file("Korin3.EXE"))) GTEST_SKIP() << "no links on this system";
+        if (!plant_link(kind, decoy.path, game.file("Korin3.EXE"))) continue;
         const std::string journal = "KORIN3 UPDATE JOURNAL 1\r\n" +
                                     record("file\t0\tUpdate.PAK\t0\t" + content_fields(read_file(game.file("Update.PAK")))) +
                                     record("file\t1\tKorin3.EXE\t0\t" + content_fields(forged)) +
@@ -123,7 +139,6 @@ struct Race {
     long step = 0, at = 0;
     std::string folder, name, decoy;
     Link kind = Link::SYMBOLIC;
-    bool linked = true;
     std::vector<std::vector<std::string>> names_at;  // of a run that is not raced
 };
 Race race;
@@ -154,6 +169,7 @@ TEST_F(Trust, ANameSwappedForALinkBeforeAnyStepLeadsNowhereOutside)
 #endif
     long races = 0;
     for (const Link kind : {Link::SYMBOLIC, Link::HARD}) {
+        if (!makes_links(kind)) continue;
         const long stride = kind == Link::HARD ? STRIDE + 1 : STRIDE;
         for (long at = 1; at <= steps; at += stride) {
             for (const std::string &name : race.names_at[static_cast<size_t>(at - 1)]) {
@@ -162,13 +178,12 @@ TEST_F(Trust, ANameSwappedForALinkBeforeAnyStepLeadsNowhereOutside)
                 const Decoy decoy(game.temp);
                 race.step = 0, race.at = at, race.folder = game.dir, race.name = name, race.decoy = decoy.path;
                 race.kind = kind;
+                // A name held open cannot be swapped (on Windows): the race is lost.
                 fault_set_hook(FAULT_DISK_STEPS, [](unsigned) {
-                    if (++race.step == race.at)
-                        race.linked = plant_link(race.kind, race.decoy, (fs::path(race.folder) / race.name).string());
+                    if (++race.step == race.at) plant_link(race.kind, race.decoy, (fs::path(race.folder) / race.name).string());
                 });
                 (void)game.run();
                 fault_set_hook(0, nullptr);
-                if (!race.linked) GTEST_SKIP() << "no links on this system";
                 decoy.expect_untouched();
                 expect_nothing_held();
                 ++races;
@@ -176,6 +191,7 @@ TEST_F(Trust, ANameSwappedForALinkBeforeAnyStepLeadsNowhereOutside)
             }
         }
     }
+    if (races == 0) GTEST_SKIP() << "no links on this system";
     std::printf("link races: %ld runs over %ld steps\n", races, steps);
 }
 
