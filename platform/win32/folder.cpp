@@ -9,6 +9,7 @@
 // there, and the reparse check is what stops one on Windows.
 #include <windows.h>
 #include <aclapi.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <cwchar>
@@ -110,6 +111,44 @@ bool trusted_file(const Pinned &folder, HANDLE h)
                         path[base] == L'\\' && !std::wcschr(path + base + 1, L'\\');
     mem_free(path);
     return inside ? true : fail(ERR_LINK, false, "the file lies outside the folder");
+}
+
+// The rename through a handle, in the system's own call. kernel32's wrapper
+// (SetFileInformationByHandle with FileRenameInfo) takes a drive path only
+// where it converts one, which not every Windows from 7 on does; the native
+// call has taken an NT path ("\??\C:\...") the same way since NT. ntdll is
+// in every process before the program starts, so asking it for the call
+// loads nothing.
+typedef NTSTATUS(NTAPI *SetInformationFile)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+typedef ULONG(NTAPI *StatusToError)(NTSTATUS);
+
+bool native_rename(HANDLE h, const wchar_t *dos_path, bool replace)
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto set_information = ntdll ? reinterpret_cast<SetInformationFile>(
+                                             reinterpret_cast<void *>(GetProcAddress(ntdll, "NtSetInformationFile")))
+                                       : nullptr;
+    const auto to_error = ntdll ? reinterpret_cast<StatusToError>(
+                                      reinterpret_cast<void *>(GetProcAddress(ntdll, "RtlNtStatusToDosError")))
+                                : nullptr;
+    if (!set_information || !to_error) return fail(ERR_FAILED, false, "the system offers no rename by handle");
+    // "\\?\C:\dir\name" and "\\?\UNC\..." are "\??\C:\dir\name" and "\??\UNC\..." in NT terms.
+    const size_t chars = std::wcslen(dos_path);
+    const size_t size = sizeof(FILE_RENAME_INFORMATION) + chars * sizeof(wchar_t);
+    FILE_RENAME_INFORMATION *info = static_cast<FILE_RENAME_INFORMATION *>(mem_alloc(size));
+    if (!info) return fail(ERR_NO_MEMORY, false);
+    std::memset(info, 0, size);
+    info->ReplaceIfExists = replace ? TRUE : FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<ULONG>(chars * sizeof(wchar_t));
+    std::memcpy(info->FileName, dos_path, (chars + 1) * sizeof(wchar_t));
+    info->FileName[1] = L'?';
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = set_information(h, &io, info, static_cast<ULONG>(size), FileRenameInformation);
+    mem_free(info);
+    if (status >= 0) return true;
+    SetLastError(to_error(status));
+    return system_failed(), false;
 }
 
 int opened_in(const Pinned &folder, HANDLE h)
@@ -225,26 +264,9 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
     if (!plain_name(to)) return fail(ERR_BAD_NAME, -1);
     wchar_t *path = path_in(*p, to);
     if (!path) return -1;
-    const size_t chars = std::wcslen(path);
-    const size_t size = sizeof(FILE_RENAME_INFO) + chars * sizeof(wchar_t);
-    FILE_RENAME_INFO *info = static_cast<FILE_RENAME_INFO *>(mem_alloc(size));
-    if (!info) {
-        mem_free(path);
-        return fail(ERR_NO_MEMORY, -1);
-    }
-    std::memset(info, 0, size);
-    info->ReplaceIfExists = replace ? TRUE : FALSE;
-    info->RootDirectory = nullptr;
-    info->FileNameLength = static_cast<DWORD>(chars * sizeof(wchar_t));
-    std::memcpy(info->FileName, path, (chars + 1) * sizeof(wchar_t));
-    const BOOL renamed = SetFileInformationByHandle(to_system(handle), FileRenameInfo, info, static_cast<DWORD>(size));
-    const DWORD error = GetLastError();
-    mem_free(info);
+    const bool renamed = native_rename(to_system(handle), path, replace);
     mem_free(path);
-    if (!renamed) {
-        SetLastError(error);
-        return system_failed();
-    }
+    if (!renamed) return -1;
     // As MOVEFILE_WRITE_THROUGH: the new name is on the disk before we go on.
     // A handle that only reads cannot flush; NTFS logs the rename all the same.
     if (!FlushFileBuffers(to_system(handle)) && GetLastError() != ERROR_ACCESS_DENIED) return system_failed();
