@@ -69,15 +69,16 @@ bool game_folder_path(char *dest)
 }
 
 // Only the presence of a marker counts. The game's archive names its entries
-// without the drive prefix, hence the strip switch.
-void check_markers(int folder)
+// without the drive prefix, hence the strip switch. False when the archive is
+// there but cannot be read (held, a link): a marker missed would let an older
+// update replace a newer one.
+bool check_markers(int folder)
 {
-    // A marker missed because the archive was held for a moment would let an
-    // older update replace a newer one.
     const int file = retry_held([=] { return disk_open_in(folder, "Update.PAK", DISK_READ); });
-    if (file == -1) return;
+    if (file == -1) return err_last() == ERR_NOT_FOUND;
     ScopeGuard close([&] { disk_close(file); });
-    if (vfs_mount_probe(file) < 0) return;
+    // Not an archive at all: no marker to look for.
+    if (vfs_mount_probe(file) < 0) return true;
     char found[PATH_BUFFER_SIZE];
     vfs_set_drive_strip(1);
     if (vfs_find_first("@:\\Update07.txt", FILE_ATTR_NORMAL, found) == 0)
@@ -86,10 +87,12 @@ void check_markers(int folder)
         update_flags |= UF_ALREADY_APPLIED;
     vfs_set_drive_strip(0);
     vfs_unmount_all();
+    return true;
 }
 
-// False when the checks cannot be made: the game's executable is there but
-// cannot be read (held, or a link), so the update must not go ahead blind.
+// False when the checks cannot be made: the game's executable or update
+// archive is there but cannot be read (held, or a link), so the update must
+// not go ahead blind.
 bool check_game(int folder)
 {
     uint32_t size = 0;
@@ -100,7 +103,7 @@ bool check_game(int folder)
     }
     // Without the game's executable no version check is made at all.
     if (!file_opens(folder, "Korin3.EXE")) return err_last() == ERR_NOT_FOUND;
-    check_markers(folder);
+    if (!check_markers(folder)) return false;
     if (size != edition.expected_pak_size) update_flags |= UF_WRONG_VERSION;
     return true;
 }

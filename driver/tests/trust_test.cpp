@@ -96,8 +96,11 @@ TEST_F(Trust, AGameFileLinkedOutsideIsNeitherWrittenNorChangedThrough)
             }
             ++planted;
             decoy.make_read_only();
-            (void)game.run();
+            const uint32_t flags = game.run();
             decoy.expect_untouched();
+            // Checks that cannot read the game's files fail the update; a list
+            // that cannot be read is left as it is.
+            EXPECT_EQ(flags, std::string(name) == "INSTALL.DAT" ? UF_DONE : UF_FAILED);
             expect_nothing_held();
             SetUp();
         }
