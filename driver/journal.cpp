@@ -100,7 +100,9 @@ int journal_begin(Journal *j, int folder, const char *const *targets, const bool
             std::snprintf(fields, sizeof fields, "file\t%d\t%s\t%d\t-\t-", i, f.target, f.optional ? 1 : 0);
         written = record(j, fields) == 0;
     }
-    if (written) return 0;
+    // The journal's name must outlast a power cut before any file it names
+    // is made, or those files would be left with nothing to name them.
+    if (written && disk_flush_name_in(folder, j->handle) == 0) return 0;
     retry_held([=] { return disk_delete_in(folder, j->handle, j->name); });
     disk_close(j->handle);
     j->handle = -1;
@@ -129,7 +131,10 @@ int journal_ready(Journal *j, int i, int handle)
     JournalFile &f = j->files[i];
     char fields[2 * JOURNAL_NAME_SIZE];
     const int read = handle_content(handle, &f.new_content);
-    if (disk_close(handle) != 0 || read != 1) return -1;
+    // Ready means the file outlasts a power cut under its name too: once a
+    // target is replaced, the next run can only go forward.
+    const int named = read == 1 ? disk_flush_name_in(j->folder, handle) : -1;
+    if (disk_close(handle) != 0 || named != 0) return -1;
     std::snprintf(fields, sizeof fields, "ready\t%d\t%u\t%08x", i, static_cast<unsigned>(f.new_content.size),
                   static_cast<unsigned>(f.new_content.crc));
     if (record(j, fields) != 0) return -1;

@@ -5,6 +5,8 @@
 // these points cost nothing.
 #pragma once
 
+#include <cstdint>
+
 enum : unsigned {
     FAULT_ALLOC = 1u << 0,   // mem_alloc, mem_realloc
     FAULT_CREATE = 1u << 1,  // disk_create (and so disk_force_create)
@@ -51,3 +53,50 @@ long fault_blocks_held();
 bool fault_hit(unsigned kind);
 // Used by the platform implementations: a block was taken (+1) or freed (-1).
 void fault_count_block(long delta);
+
+// ---- The disk's volatile cache, for power-cut tests ------------------------------
+//
+// While recording, every change made to a file of a pinned folder, and every
+// step that makes one durable, is logged in order, so that a test can build
+// what the disk might hold had the power gone after any prefix of the log.
+// Only files opened or made by disk_open_in and disk_create_in are followed.
+enum CacheEventKind : int {
+    CACHE_OPEN,         // handle opened the folder's file `name`
+    CACHE_CREATE,       // handle made the new file `name`
+    CACHE_WRITE,        // handle wrote `length` bytes `data` at `offset`
+    CACHE_FLUSH,        // the content of the handle's file is durable (disk_flush)
+    CACHE_RENAME,       // the handle's file, called `name`, now called `to` (replacing)
+    CACHE_DELETE,       // the handle's file, called `name`, deleted
+    CACHE_CLOSE,        // handle closed
+    CACHE_FOLDER_SYNC,  // every name change in the folder so far is durable
+    CACHE_ENTRY_SYNC,   // the name changes of the handle's file are durable
+};
+constexpr int CACHE_NAME_SIZE = 64;
+struct CacheEvent {
+    int kind;
+    int handle;
+    uint32_t offset, length;
+    const unsigned char *data;  // length bytes, owned by the log
+    char name[CACHE_NAME_SIZE], to[CACHE_NAME_SIZE];
+};
+// Clears the log; with on, starts logging.
+void fault_cache_record(bool on);
+int fault_cache_count();
+const CacheEvent *fault_cache_event(int i);
+// True where name changes reach the disk in the order they were made (the
+// file system's log is written in order), so that one made durable makes
+// every earlier one durable too; false where any unsynced one may be lost
+// alone.
+bool fault_cache_names_in_order();
+
+// With skip, flushes do all but wait for the disk (the log still records
+// them): a test that models the cache needs no real flush, and a thousand
+// runs of the update would otherwise wait on the disk for minutes. Undone
+// by platform_reset.
+void fault_cache_skip_syncs(bool skip);
+bool fault_cache_syncs_skipped();
+
+// Used by the platform implementations while recording.
+bool fault_cache_recording();
+void fault_cache_note(int kind, int handle, const char *name = nullptr, const char *to = nullptr);
+void fault_cache_note_write(int handle, const void *data, int count);

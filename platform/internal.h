@@ -9,9 +9,14 @@
 // A fault point: true when a test has armed this kind to fail here.
 #define PLATFORM_FAULT(kind) fault_hit(kind)
 #define PLATFORM_COUNT_BLOCK(delta) fault_count_block(delta)
+// A step the power-cut tests' cache model logs (fault.h), only while recording.
+#define PLATFORM_CACHE(call) (fault_cache_recording() ? (void)(call) : (void)0)
+#define PLATFORM_SYNC_SKIPPED() fault_cache_syncs_skipped()
 #else
 #define PLATFORM_FAULT(kind) false
 #define PLATFORM_COUNT_BLOCK(delta) ((void)0)
+#define PLATFORM_CACHE(call) ((void)0)
+#define PLATFORM_SYNC_SKIPPED() false
 #endif
 
 // Tunes the system's heap before its first block is taken (memory.cpp per

@@ -154,6 +154,10 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
 // Deletes the file open as handle, called name in the folder; the handle is
 // then to be closed. ERR_ACCESS_DENIED when it is read-only.
 int disk_delete_in(int folder, int handle, const char *name);
+// Makes the name of the file open as handle, made by disk_create_in, durable
+// (which that call alone does not): on POSIX a flush of the folder, on
+// Windows of the file.
+int disk_flush_name_in(int folder, int handle);
 // Sets an open file's attributes (FILE_ATTR_* bits; 0x80 alone means
 // normal). On Windows the handle must come from disk_open_in.
 int disk_set_handle_attributes(int handle, uint32_t attributes);

@@ -38,5 +38,7 @@ void platform_reset()
     err_clear();
 #if KORIN_FAULTS
     fault_arm(0, 0, false);
+    fault_cache_record(false);
+    fault_cache_skip_syncs(false);
 #endif
 }

@@ -191,12 +191,14 @@ int disk_write(int handle, const void *buffer, int count)
         }
         done += static_cast<int>(n);
     }
+    PLATFORM_CACHE(fault_cache_note_write(handle, buffer, done));
     return done;
 }
 
 int disk_close(int handle)
 {
     if (handle == -1) return fail(ERR_FAILED, -1, "no file open");
+    PLATFORM_CACHE(fault_cache_note(CACHE_CLOSE, handle));
     return close(handle) == 0 ? 0 : system_failed();
 }
 
@@ -298,7 +300,9 @@ int disk_flush(int handle)
     const int flags = fcntl(handle, F_GETFL);
     if (flags < 0) return system_failed();
     if ((flags & O_ACCMODE) == O_RDONLY) return fail(ERR_ACCESS_DENIED, -1);
-    return fsync(handle) == 0 ? 0 : system_failed();
+    if (!PLATFORM_SYNC_SKIPPED() && fsync(handle) != 0) return system_failed();
+    PLATFORM_CACHE(fault_cache_note(CACHE_FLUSH, handle));
+    return 0;
 }
 
 int disk_set_attributes(const char *name, uint32_t attributes)

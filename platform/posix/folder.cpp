@@ -64,8 +64,15 @@ int moved_off_reserved(int fd)
     return moved;
 }
 
-// A rename or delete is durable once the folder itself is flushed.
-int folder_synced(int folder) { return fsync(folder) == 0 ? 0 : system_failed(); }
+// A rename or delete is durable once the folder itself is flushed. (The
+// cache log names the file whose change called for it.)
+int folder_synced(int folder, int handle)
+{
+    (void)handle;
+    if (!PLATFORM_SYNC_SKIPPED() && fsync(folder) != 0) return system_failed();
+    PLATFORM_CACHE(fault_cache_note(CACHE_FOLDER_SYNC, handle));
+    return 0;
+}
 
 }  // namespace
 
@@ -100,7 +107,9 @@ int disk_open_in(int folder, const char *name, int mode)
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return system_failed();
     close_fd.dismiss();
-    return moved_off_reserved(fd);
+    const int h = moved_off_reserved(fd);
+    if (h != -1) PLATFORM_CACHE(fault_cache_note(CACHE_OPEN, h, name));
+    return h;
 }
 
 int disk_create_in(int folder, const char *name)
@@ -115,7 +124,9 @@ int disk_create_in(int folder, const char *name)
         unlinkat(folder, name, 0);
         return -1;
     }
-    return moved_off_reserved(fd);
+    const int h = moved_off_reserved(fd);
+    if (h != -1) PLATFORM_CACHE(fault_cache_note(CACHE_CREATE, h, name));
+    return h;
 }
 
 int disk_free_in(int folder, const char *name)
@@ -131,7 +142,8 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
     if (!still_named(folder, handle, name)) return -1;
     if (!replace) {
         if (renameat2(folder, name, folder, to, RENAME_NOREPLACE) != 0) return system_failed();
-        return folder_synced(folder);
+        PLATFORM_CACHE(fault_cache_note(CACHE_RENAME, handle, name, to));
+        return folder_synced(folder, handle);
     }
     struct stat st;
     if (fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -140,7 +152,8 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
         if (held_at(folder, to)) return fail(ERR_HELD, -1);
     }
     if (renameat(folder, name, folder, to) != 0) return system_failed();
-    return folder_synced(folder);
+    PLATFORM_CACHE(fault_cache_note(CACHE_RENAME, handle, name, to));
+    return folder_synced(folder, handle);
 }
 
 int disk_delete_in(int folder, int handle, const char *name)
@@ -152,7 +165,14 @@ int disk_delete_in(int folder, int handle, const char *name)
     if (is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
     if (!still_named(folder, handle, name)) return -1;
     if (unlinkat(folder, name, 0) != 0) return system_failed();
-    return folder_synced(folder);
+    PLATFORM_CACHE(fault_cache_note(CACHE_DELETE, handle, name));
+    return folder_synced(folder, handle);
+}
+
+int disk_flush_name_in(int folder, int handle)
+{
+    if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");
+    return folder_synced(folder, handle);
 }
 
 int disk_set_handle_attributes(int handle, uint32_t attributes)

@@ -116,12 +116,14 @@ int disk_write(int handle, const void *buffer, int count)
         return 0;
     }
     if (static_cast<int>(done) != count) err_set(ERR_DISK_FULL);
+    PLATFORM_CACHE(fault_cache_note_write(handle, buffer, static_cast<int>(done)));
     return static_cast<int>(done);
 }
 
 int disk_close(int handle)
 {
     if (handle == -1) return fail(ERR_FAILED, -1, "no file open");
+    PLATFORM_CACHE(fault_cache_note(CACHE_CLOSE, handle));
     return CloseHandle(to_system(handle)) ? 0 : system_failed();
 }
 
@@ -176,7 +178,11 @@ int disk_force_create(const char *name, int attributes)
 int disk_flush(int handle)
 {
     if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");
-    return FlushFileBuffers(to_system(handle)) ? 0 : system_failed();
+    if (!PLATFORM_SYNC_SKIPPED() && !FlushFileBuffers(to_system(handle))) return system_failed();
+    // A flushed file's name is on the disk with its content.
+    PLATFORM_CACHE(fault_cache_note(CACHE_FLUSH, handle));
+    PLATFORM_CACHE(fault_cache_note(CACHE_ENTRY_SYNC, handle));
+    return 0;
 }
 
 int disk_set_attributes(const char *name, uint32_t attributes)

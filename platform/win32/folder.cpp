@@ -222,7 +222,9 @@ int disk_open_in(int folder, const char *name, int mode)
     const DWORD error = GetLastError();
     mem_free(path);
     SetLastError(error);
-    return opened_in(*p, h);
+    const int opened = opened_in(*p, h);
+    if (opened != -1) PLATFORM_CACHE(fault_cache_note(CACHE_OPEN, opened, name));
+    return opened;
 }
 
 int disk_create_in(int folder, const char *name)
@@ -239,7 +241,9 @@ int disk_create_in(int folder, const char *name)
     const DWORD error = GetLastError();
     mem_free(path);
     SetLastError(error);
-    return opened_in(*p, h);
+    const int made = opened_in(*p, h);
+    if (made != -1) PLATFORM_CACHE(fault_cache_note(CACHE_CREATE, made, name));
+    return made;
 }
 
 int disk_free_in(int folder, const char *name)
@@ -257,7 +261,7 @@ int disk_free_in(int folder, const char *name)
 
 int disk_rename_in(int folder, int handle, const char *name, const char *to, bool replace)
 {
-    (void)name;
+    (void)name;  // only the cache log of the tests reads it
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
     const Pinned *p = find_pinned(folder);
     if (!p) return fail(ERR_FAILED, -1, "no such pinned folder");
@@ -267,20 +271,32 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
     const bool renamed = native_rename(to_system(handle), path, replace);
     mem_free(path);
     if (!renamed) return -1;
+    PLATFORM_CACHE(fault_cache_note(CACHE_RENAME, handle, name, to));
     // As MOVEFILE_WRITE_THROUGH: the new name is on the disk before we go on.
     // A handle that only reads cannot flush; NTFS logs the rename all the same.
-    if (!FlushFileBuffers(to_system(handle)) && GetLastError() != ERROR_ACCESS_DENIED) return system_failed();
+    if (PLATFORM_SYNC_SKIPPED() || FlushFileBuffers(to_system(handle))) PLATFORM_CACHE(fault_cache_note(CACHE_ENTRY_SYNC, handle));
+    else if (GetLastError() != ERROR_ACCESS_DENIED) return system_failed();
     return 0;
 }
 
 int disk_delete_in(int folder, int handle, const char *name)
 {
-    (void)name;
+    (void)name;  // only the cache log of the tests reads it
     if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
     if (!find_pinned(folder)) return fail(ERR_FAILED, -1, "no such pinned folder");
     FILE_DISPOSITION_INFO info = {TRUE};
-    return SetFileInformationByHandle(to_system(handle), FileDispositionInfo, &info, sizeof info) ? 0
-                                                                                                  : system_failed();
+    if (!SetFileInformationByHandle(to_system(handle), FileDispositionInfo, &info, sizeof info)) return system_failed();
+    PLATFORM_CACHE(fault_cache_note(CACHE_DELETE, handle, name));
+    return 0;
+}
+
+int disk_flush_name_in(int folder, int handle)
+{
+    if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");
+    if (!find_pinned(folder)) return fail(ERR_FAILED, -1, "no such pinned folder");
+    if (!PLATFORM_SYNC_SKIPPED() && !FlushFileBuffers(to_system(handle))) return system_failed();
+    PLATFORM_CACHE(fault_cache_note(CACHE_ENTRY_SYNC, handle));
+    return 0;
 }
 
 int disk_set_handle_attributes(int handle, uint32_t attributes)
