@@ -248,8 +248,10 @@ constexpr int PATH_BUFFER_SIZE = 260;
 // step over a lead byte 0x81-0xFE and its trail byte as one character, so a
 // trail byte 0x5C is not taken for a backslash.
 
-// 2 when p starts a double-byte character (lead byte followed by a trail
-// byte) in a double-byte build, 0 at the terminator, else 1.
+// 2 when p starts a double-byte character in a double-byte build: a lead
+// byte 0x81-0xFE followed by a byte that GBK or Big5 allow after it
+// (0x40-0x7E, 0x80-0xFE; never ':', '/' or a control byte). 0 at the
+// terminator, else 1.
 int path_char_len(const char *p);
 
 char *path_dir(char *dest, const char *source);  // dest, or null for an empty source
