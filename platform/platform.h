@@ -232,6 +232,14 @@ int console_read(void *buffer, int count);
 // ERR_NAME_TOO_LONG when out is too small.
 int text_from_utf8(int code_page, const char *utf8, char *out, int size);
 int text_to_utf8(int code_page, const char *text, char *out, int size);
+// On Windows the disk calls read names in the ANSI code page until this
+// turns them to UTF-8 (converted for the wide calls, so that a name needs no
+// form in the ANSI code page); on POSIX names are bytes either way.
+void disk_names_utf8(int on);
+// 1 when the disk calls take every byte 0x5C for a separator, a trail byte
+// included: on Windows while names go through a single-byte ANSI code page.
+// 0 on POSIX, where only '/' separates, and while names are UTF-8.
+int disk_names_split_trail_bytes();
 
 // ---- Memory -----------------------------------------------------------------
 

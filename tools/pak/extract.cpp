@@ -204,7 +204,10 @@ int write_entry(int index, void *context)
     char *path = run->path;
     char *target = path + run->root + 1;
     const int room = static_cast<int>(run->room - run->root - 1);
-    const ExtractName verdict = extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, room);
+    const ExtractName verdict = foreign_drive(e.name, view.facts.first_drive, view.facts.last_drive)
+                                    ? XN_DRIVE
+                                    : extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, room,
+                                                         !run->code_page && disk_names_split_trail_bytes());
     if (verdict != XN_OK) {
         report(view, e.name, extract_name_reason(verdict));
         run->failed = true;
@@ -345,7 +348,8 @@ int cmd_extract(const PakArgs &args)
     progress_end();
     for (int p = 0; p < pattern_count; ++p) {
         if (!pattern_used[p]) {
-            out_error(args.positional[1 + p], "no entry matches in %s", view.path);
+            out_error(args.positional[1 + p], "no entry matches in %s%s", view.path,
+                      no_entry_hint(args.positional[1 + p], code_page, view.path));
             failed = true;
         }
     }
