@@ -13,14 +13,20 @@
 
 namespace {
 
-char *joined(const char *a, char separator, const char *b)
+int char_len(const char *p, bool utf8);
+
+// a, the separator unless a already ends in it (its last character, not its
+// last byte: a trail byte 0x5C is no separator), then b.
+char *joined(const char *a, char separator, const char *b, bool utf8 = false)
 {
     const size_t n = std::strlen(a), m = std::strlen(b);
     char *out = static_cast<char *>(mem_alloc(n + m + 2));
     if (!out) return nullptr;
     std::memcpy(out, a, n);
     size_t at = n;
-    if (n && separator && a[n - 1] != separator) out[at++] = separator;
+    const char *last = a;
+    for (const char *p = a; *p; p += char_len(p, utf8)) last = p;
+    if (n && separator && !(*last == separator && char_len(last, utf8) == 1)) out[at++] = separator;
     std::memcpy(out + at, b, m + 1);
     return out;
 }
@@ -193,7 +199,8 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
         for (int i = 0; i < count; ++i) mem_free(names[i]);
         mem_free(names);
     });
-    char *pattern = joined(host, HOST_SEPARATOR, "*");
+    const bool utf8 = args.present[OPT_CODEPAGE];
+    char *pattern = joined(host, HOST_SEPARATOR, "*", utf8);
     if (!pattern) return out_error("add", "not enough memory"), -1;
     char found[PATH_BUFFER_SIZE];
     constexpr uint32_t ANY = FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM | FILE_ATTR_DIRECTORY |
@@ -214,8 +221,8 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
     }
     if (count > 1) std::qsort(names, static_cast<size_t>(count), sizeof(char *), by_bytes);
     for (int i = 0; i < count; ++i) {
-        char *child_name = joined(name, '\\', names[i]);
-        char *child_host = joined(host, HOST_SEPARATOR, names[i]);
+        char *child_name = joined(name, '\\', names[i], utf8);
+        char *child_host = joined(host, HOST_SEPARATOR, names[i], utf8);
         if (child_name && child_host && excluded(args, child_name)) {
             mem_free(child_name);
             mem_free(child_host);
@@ -313,7 +320,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
             if (add(list, copied("-"), copied(args.value[OPT_AS])) != 0) return PAK_EXIT_FAILED;
             continue;
         }
-        char *host = dir && !absolute(typed) ? joined(dir, HOST_SEPARATOR, typed) : copied(typed);
+        char *host = dir && !absolute(typed) ? joined(dir, HOST_SEPARATOR, typed, args.present[OPT_CODEPAGE]) : copied(typed);
         char *normal = static_cast<char *>(mem_alloc(std::strlen(typed) + 1));
         ScopeGuard drop([&] { mem_free(normal); });
         if (!host || !normal) {
