@@ -240,6 +240,10 @@ void disk_names_utf8(int on);
 // included: on Windows while names go through a single-byte ANSI code page.
 // 0 on POSIX, where only '/' separates, and while names are UTF-8.
 int disk_names_split_trail_bytes();
+// The program's words in UTF-8: on Windows from the wide command line (the
+// runtime's argv holds the ANSI code page); argv itself on POSIX, or when
+// they cannot be had. They live as long as the program.
+char **cmdline_utf8_argv(int argc, char **argv);
 
 // ---- Memory -----------------------------------------------------------------
 

@@ -56,3 +56,6 @@ int text_to_utf8(int code_page, const char *text, char *out, int size)
 void disk_names_utf8(int) {}
 
 int disk_names_split_trail_bytes() { return 0; }
+
+// The words are the bytes the shell gave, UTF-8 on any current system.
+char **cmdline_utf8_argv(int, char **argv) { return argv; }
