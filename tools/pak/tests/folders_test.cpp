@@ -296,6 +296,11 @@ TEST_F(Folders, PatternsReachFoldersAndMissesSayHowToAsk)
     EXPECT_TRUE(d.says("a:b.txt: a drive-qualified name")) << d.err;
     EXPECT_FALSE(fs::exists(dout / "evil1.txt") || fs::exists(dout / "b.txt"));
     EXPECT_EQ(read((dout / "good.txt").string()), bytes_of("3"));
+    // A refused name is shown as typed with --codepage, not as its Big5 bytes.
+    Archive device;
+    device.entries = {raw_entry("\xA5\\\\CON", "c")};
+    const Result shown = pak({"extract", write("device.pak", build(device)), "-C", dout.string(), "--codepage", "950"});
+    EXPECT_TRUE(shown.says(": \xE5\x8A\x9F\\CON: the name is a Windows device name")) << shown.err;
 }
 
 }  // namespace
