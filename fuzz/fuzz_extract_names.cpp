@@ -1,6 +1,7 @@
 // The name checks of "pak extract": whatever a crafted entry name holds, an
 // accepted name is a relative path whose every part stays inside the target
-// folder, on POSIX and on Windows alike.
+// folder, on POSIX and on Windows alike, read by the double-byte walk or (for
+// a host that splits at every byte 0x5C) byte by byte.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,13 +32,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1) return 0;
     const char separator = (data[0] & 1) ? '\\' : '/';
-    const int out_size = 8 + (data[0] >> 1);
+    const bool bytewise = data[0] & 2;
+    const int out_size = 8 + (data[0] >> 2);
     std::vector<char> name(data + 1, data + size);
     const int length = static_cast<int>(name.size());
     name.push_back(0);  // never a null pointer; the length still counts only the input
     std::vector<char> out(static_cast<size_t>(out_size));
     const ExtractName verdict =
-        extract_name_check(name.data(), length, separator, out.data(), out_size);
+        extract_name_check(name.data(), length, separator, out.data(), out_size, bytewise);
     FUZZ_CHECK(extract_name_reason(verdict) != nullptr);
     if (verdict != XN_OK) return 0;
 
@@ -45,10 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string path(out.data());
     FUZZ_CHECK(!path.empty());
     FUZZ_CHECK(path.find(':') == std::string::npos);
-    // Split at both separators: the host may read either as one.
+    // Split at both separators: the host may read either as one; a byte
+    // 0x5C that ends a double-byte character only for a bytewise host.
     size_t start = 0;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '/' && path[i] != '\\') continue;
+    for (size_t i = 0; i <= path.size(); i += i < path.size() && !bytewise ? path_char_len(path.c_str() + i) : 1) {
+        const bool single = bytewise || path_char_len(path.c_str() + i) == 1;
+        if (i < path.size() && !(single && (path[i] == '/' || path[i] == '\\'))) continue;
         const std::string part = path.substr(start, i - start);
         FUZZ_CHECK(!part.empty());
         FUZZ_CHECK(part != "." && part != "..");

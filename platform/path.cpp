@@ -3,7 +3,9 @@
 // In a double-byte build a lead byte 0x81-0xFE and the byte after it form one
 // character: in Big5 and GBK many characters end in 0x5C, and scanning single
 // bytes would take that trail byte for a backslash (a folder named C:\遊戲\功
-// would never get its backslash).
+// would never get its backslash). A lead byte pairs only with a byte that can
+// follow it in GBK or Big5 (0x40-0x7E, 0x80-0xFE): before ':' or a control
+// byte it stands alone, so that drive 0xA4's "\xA4:" keeps its colon.
 #include <cstring>
 
 #include "platform/platform.h"
@@ -12,8 +14,9 @@ int path_char_len(const char *p)
 {
     const unsigned char c = static_cast<unsigned char>(p[0]);
     if (c == 0) return 0;
-    if (path_dbcs && c >= 0x81 && c <= 0xFE && p[1] != 0) return 2;
-    return 1;
+    if (!path_dbcs || c < 0x81 || c > 0xFE) return 1;
+    const unsigned char t = static_cast<unsigned char>(p[1]);
+    return (t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE) ? 2 : 1;
 }
 
 static bool is_separator(char c) { return c == ':' || c == '\\'; }

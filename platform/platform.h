@@ -272,6 +272,18 @@ int console_read(void *buffer, int count);
 // ERR_NAME_TOO_LONG when out is too small.
 int text_from_utf8(int code_page, const char *utf8, char *out, int size);
 int text_to_utf8(int code_page, const char *text, char *out, int size);
+// On Windows the disk calls read names in the ANSI code page until this
+// turns them to UTF-8 (converted for the wide calls, so that a name needs no
+// form in the ANSI code page); on POSIX names are bytes either way.
+void disk_names_utf8(int on);
+// 1 when the disk calls take every byte 0x5C for a separator, a trail byte
+// included: on Windows while names go through a single-byte ANSI code page.
+// 0 on POSIX, where only '/' separates, and while names are UTF-8.
+int disk_names_split_trail_bytes();
+// The program's words in UTF-8: on Windows from the wide command line (the
+// runtime's argv holds the ANSI code page); argv itself on POSIX, or when
+// they cannot be had. They live as long as the program.
+char **cmdline_utf8_argv(int argc, char **argv);
 
 // ---- Memory -----------------------------------------------------------------
 
@@ -285,8 +297,10 @@ void mem_free(void *block);
 // step over a lead byte 0x81-0xFE and its trail byte as one character, so a
 // trail byte 0x5C is not taken for a backslash.
 
-// 2 when p starts a double-byte character (lead byte followed by a trail
-// byte) in a double-byte build, 0 at the terminator, else 1.
+// 2 when p starts a double-byte character in a double-byte build: a lead
+// byte 0x81-0xFE followed by a byte that GBK or Big5 allow after it
+// (0x40-0x7E, 0x80-0xFE; never ':', '/' or a control byte). 0 at the
+// terminator, else 1.
 int path_char_len(const char *p);
 
 char *path_dir(char *dest, const char *source);  // dest, or null for an empty source

@@ -98,6 +98,18 @@ TEST_F(ArchiveWrite, RenameKeepsTheDirectoryPartAndRefusesWhatCannotBeStored)
     }
 }
 
+// A lead byte as the drive character: ':' is never a trail byte, so the
+// prefix stays whole.
+TEST_F(ArchiveWrite, RenameKeepsADoubleByteLeadDrivesPrefix)
+{
+    pk::Archive a = archive_of({pk::raw_entry("\xA4:x.txt", "x")});
+    a.first_drive = a.last_drive = 0xA4;
+    ASSERT_EQ(mount(a, "lead.pak", DISK_READ_WRITE), 0);
+    EXPECT_EQ(vfs_rename("\xA4:x.txt", "y.txt"), 0);
+    vfs_unmount_all();
+    EXPECT_EQ(live_names(file("lead.pak")), Names{"\xA4:y.txt"});
+}
+
 TEST_F(ArchiveWrite, AddedEntriesStayBesideOlderOnesAndGrowTheDirectory)
 {
     const std::string path = tmp.file("g.pak");
@@ -118,7 +130,8 @@ TEST_F(ArchiveWrite, SetExtensionCutsAtTheLastDot)
     const struct { const char *path, *ext, *result; } cases[] = {
         {"C:\\old.set\\data", ".BAK", "C:\\old.BAK"}, {"data", ".BAK", "data.BAK"}, {"a.b.c", "", "a.b"},
         {"C:\\\xB9\x43\xC0\xB8\\x.PAK", ".BAK", "C:\\\xB9\x43\xC0\xB8\\x.BAK"},
-        {"x\xB9.y", ".BAK", "x\xB9.y.BAK"},  // a '.' behind a lead byte belongs to its character
+        {"x\xB9.y", ".BAK", "x\xB9.BAK"},  // no character has a trail byte '.'
+        {"x\xB9\x2E", ".BAK", "x\xB9.BAK"}, {"x\xA4\x40y", ".BAK", "x\xA4\x40y.BAK"},
     };
     for (const auto &c : cases) {
         char buffer[64];

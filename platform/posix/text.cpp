@@ -51,3 +51,11 @@ int text_to_utf8(int code_page, const char *text, char *out, int size)
 {
     return convert(charset(code_page) ? "UTF-8" : nullptr, charset(code_page), text, out, size);
 }
+
+// A name is its bytes here, whatever it is meant to be read as.
+void disk_names_utf8(int) {}
+
+int disk_names_split_trail_bytes() { return 0; }
+
+// The words are the bytes the shell gave, UTF-8 on any current system.
+char **cmdline_utf8_argv(int, char **argv) { return argv; }

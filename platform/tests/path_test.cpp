@@ -48,8 +48,11 @@ TEST(PathDoubleByte, TrailByte5CIsNoSeparator)
     const char folder[] = "C:\\\xB9\x43\xC0\xB8\\\xA5\x5C";  // C:\遊戲\功
     EXPECT_EQ(parts(folder).slashed, std::string(folder) + "\\");
     EXPECT_EQ(parts("C:\\\xA5\x5C" "a.b"), (Parts{"C:\\", "\xA5\x5C" "a.b", "b", "C:\\\xA5\x5C" "a.b\\", 6, 2}));
-    for (const auto &[s, n] : {std::pair{"\xA5\x5C", 2}, {"\xA5", 1}, {"a", 1}, {"", 0}})  // a lead byte at the end stands alone
+    // A lead byte stands alone at the end and before a byte no character ends in.
+    for (const auto &[s, n] : {std::pair{"\xA5\x5C", 2}, {"\xA5", 1}, {"a", 1}, {"", 0}, {"\xA4:", 1}, {"\xA4\x1F", 1},
+                               {"\xA4\x7F", 1}, {"\xA4\xFF", 1}, {"\xA4\x40", 2}, {"\xA4\x80", 2}, {"\xFE\xFE", 2}})
         EXPECT_EQ(path_char_len(s), n) << s;
+    EXPECT_EQ(parts("\xA4:x.txt").dir, "\xA4:");
 }
 
 // 再 is A6 41 and 地 is A6 61 in Big5: the trail byte is no letter to fold.

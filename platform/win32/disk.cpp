@@ -1,4 +1,5 @@
 // Disk files and folders: one kernel call each, with the flags callers rely on.
+// Names go to the wide calls, converted as names_code_page says (win32/wide.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
@@ -38,11 +40,11 @@ int system_failed()
 
 // Windows refuses to open a folder as a file with "access denied"; say what
 // it is instead.
-int opened(const char *name, HANDLE h)
+int opened(const WideName &name, HANDLE h)
 {
     if (h != INVALID_HANDLE_VALUE) return from_system(h);
     const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesA(name);
+    const DWORD attributes = GetFileAttributesW(name.text);
     if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return fail(ERR_IS_FOLDER, -1);
@@ -61,7 +63,9 @@ int disk_open(const char *name, int mode)
     case DISK_READ_WRITE: access = GENERIC_READ | GENERIC_WRITE; share = 0; break;
     default: break;
     }
-    return opened(name, CreateFileA(name, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    return opened(wide, CreateFileW(wide.text, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 int disk_create(const char *name, int attributes)
@@ -74,7 +78,9 @@ int disk_create(const char *name, int attributes)
                 (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         if (flags & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM)) access = GENERIC_READ;
     }
-    return opened(name, CreateFileA(name, access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr));
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    return opened(wide, CreateFileW(wide.text, access, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr));
 }
 
 int disk_create_new(const char *name)
@@ -82,17 +88,21 @@ int disk_create_new(const char *name)
     if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     // Sharing deletion only, so that an interruption can remove the file
     // while it is being written (win32/temp.cpp).
-    return opened(name, CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    return opened(wide, CreateFileW(wide.text, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 int disk_copy_mode(const char *from, const char *to)
 {
-    const DWORD attributes = GetFileAttributesA(from);
+    const WideName wide_from(from), wide_to(to);
+    if (!wide_from.ok || !wide_to.ok) return -1;
+    const DWORD attributes = GetFileAttributesW(wide_from.text);
     if (attributes == INVALID_FILE_ATTRIBUTES) return system_failed();
     const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    return SetFileAttributesA(to, kept ? kept : FILE_ATTRIBUTE_NORMAL) ? 0 : system_failed();
+    return SetFileAttributesW(wide_to.text, kept ? kept : FILE_ATTRIBUTE_NORMAL) ? 0 : system_failed();
 }
 
 int disk_read(int handle, void *buffer, int count)
@@ -144,28 +154,44 @@ uint32_t disk_size(int handle)
 int disk_delete(const char *name)
 {
     if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
-    return DeleteFileA(name) ? 0 : system_failed();
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    return DeleteFileW(wide.text) ? 0 : system_failed();
 }
 
 int disk_link(const char *existing, const char *new_name)
 {
     if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
-    return CreateHardLinkA(new_name, existing, nullptr) ? 0 : system_failed();
+    const WideName from(existing), to(new_name);
+    if (!from.ok || !to.ok) return -1;
+    return CreateHardLinkW(to.text, from.text, nullptr) ? 0 : system_failed();
 }
 
 int disk_rename(const char *old_name, const char *new_name)
 {
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
-    return MoveFileA(old_name, new_name) ? 0 : system_failed();
+    const WideName from(old_name), to(new_name);
+    if (!from.ok || !to.ok) return -1;
+    return MoveFileW(from.text, to.text) ? 0 : system_failed();
 }
 
-int disk_mkdir(const char *path) { return CreateDirectoryA(path, nullptr) ? 0 : system_failed(); }
+int disk_mkdir(const char *path)
+{
+    const WideName wide(path);
+    if (!wide.ok) return -1;
+    return CreateDirectoryW(wide.text, nullptr) ? 0 : system_failed();
+}
 
-int disk_rmdir(const char *path) { return RemoveDirectoryA(path) ? 0 : system_failed(); }
+int disk_rmdir(const char *path)
+{
+    const WideName wide(path);
+    if (!wide.ok) return -1;
+    return RemoveDirectoryW(wide.text) ? 0 : system_failed();
+}
 
 int disk_force_delete(const char *name)
 {
-    SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL);
+    disk_set_attributes(name, FILE_ATTRIBUTE_NORMAL);
     return disk_delete(name);
 }
 
@@ -187,19 +213,25 @@ int disk_flush(int handle)
 
 int disk_set_attributes(const char *name, uint32_t attributes)
 {
-    return SetFileAttributesA(name, attributes) ? 0 : system_failed();
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    return SetFileAttributesW(wide.text, attributes) ? 0 : system_failed();
 }
 
 int disk_replace(const char *source, const char *target)
 {
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
-    return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : system_failed();
+    const WideName from(source), to(target);
+    if (!from.ok || !to.ok) return -1;
+    return MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : system_failed();
 }
 
 int64_t disk_file_size(const char *name)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data)) return system_failed();
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    if (!GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) return system_failed();
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -241,14 +273,19 @@ struct DiskTree {
 
 namespace {
 
-// Appends count bytes of an ANSI name to a wide path at `at`, as the ANSI
-// calls would read them. The new length, or -1.
+// Appends count bytes of a narrow name to a wide path at `at`, in the names'
+// code page. The new length, or -1.
 int tree_widen(wchar_t *path, int at, const char *name, int count)
 {
     // No room left would make the call below only count.
     if (at >= TREE_WIDE - 1) return fail(ERR_NAME_TOO_LONG, -1);
-    const int n = count == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, name, count, path + at, TREE_WIDE - at - 1);
-    if (count != 0 && n <= 0) return fail(ERR_NAME_TOO_LONG, -1);
+    const UINT code_page = names_code_page();
+    const int n = count == 0 ? 0
+                             : MultiByteToWideChar(code_page, code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, name,
+                                                   count, path + at, TREE_WIDE - at - 1);
+    if (count != 0 && n <= 0)
+        return GetLastError() == ERROR_NO_UNICODE_TRANSLATION ? fail(ERR_BAD_NAME, -1, "not valid UTF-8")
+                                                              : fail(ERR_NAME_TOO_LONG, -1);
     path[at + n] = 0;
     return at + n;
 }
@@ -379,8 +416,11 @@ void disk_tree_close(DiskTree *tree)
 int disk_tree_enter(DiskTree *tree, const char *path, int make)
 {
     // Separators as the system finds them: never a double-byte character's
-    // trail byte.
-    const auto step = [](const char *p) { return IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1] ? 2 : 1; };
+    // trail byte (UTF-8 has no lead bytes in this sense).
+    const UINT code_page = names_code_page();
+    const auto step = [code_page](const char *p) {
+        return IsDBCSLeadByteEx(code_page, static_cast<BYTE>(*p)) && p[1] ? 2 : 1;
+    };
     int name_at = 0;
     for (int i = 0; path[i]; i += step(path + i))
         if (path[i] == '\\' || path[i] == '/') name_at = i + 1;

@@ -1,4 +1,5 @@
-// The single disk search over FindFirstFileA and FindNextFileA.
+// The single disk search over FindFirstFileW and FindNextFileW, names in the
+// narrow form of win32/wide.h.
 #include <windows.h>
 
 #include <cstring>
@@ -6,13 +7,14 @@
 #include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
 struct DiskSearch {
     HANDLE handle = INVALID_HANDLE_VALUE;  // open search, or INVALID_HANDLE_VALUE
     uint32_t mask = 0;                     // a reported entry shares a bit with it
-    WIN32_FIND_DATAA found{};              // the entry the system reported last
+    WIN32_FIND_DATAW found{};              // the entry the system reported last
 };
 
 DiskSearch search;
@@ -27,8 +29,9 @@ void close_search()
 bool take_if_matching(char *name_out)
 {
     if (!(search.found.dwFileAttributes & search.mask)) return false;
-    std::memcpy(name_out, search.found.cFileName, sizeof search.found.cFileName);
-    name_out[sizeof search.found.cFileName - 1] = 0;
+    // name_out holds PATH_BUFFER_SIZE bytes; a name too long for it is
+    // cut short (and then found by no later call).
+    if (!narrow_name(search.found.cFileName, name_out, PATH_BUFFER_SIZE)) name_out[PATH_BUFFER_SIZE - 1] = 0;
     return true;
 }
 
@@ -41,7 +44,9 @@ int disk_find_first(const char *pattern, uint32_t mask, char *name_out)
     // after a new one starts.
     close_search();
     search.mask = mask == FILE_ATTR_NORMAL ? (FILE_ATTR_NORMAL | FILE_ATTR_ARCHIVE) : mask;
-    search.handle = FindFirstFileA(pattern, &search.found);
+    const WideName wide(pattern);
+    if (!wide.ok) return -1;
+    search.handle = FindFirstFileW(wide.text, &search.found);
     if (search.handle == INVALID_HANDLE_VALUE) {
         err_from_system();
         return -1;
@@ -54,7 +59,7 @@ int disk_find_next(char *name_out)
 {
     name_out[0] = 0;
     if (search.handle == INVALID_HANDLE_VALUE) return fail(ERR_NOT_FOUND, -1);
-    while (FindNextFileA(search.handle, &search.found))
+    while (FindNextFileW(search.handle, &search.found))
         if (take_if_matching(name_out)) return 0;
     close_search();
     return fail(ERR_NOT_FOUND, -1);

@@ -9,6 +9,7 @@
 
 #include "platform/internal.h"
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
@@ -48,7 +49,10 @@ BOOL WINAPI on_console_event(DWORD event)
     // Held for good: no temporary file is made from now on.
     temp_hold();
     for (const TempSlot &slot : temps)
-        if (slot.used) DeleteFileA(slot.name);
+        if (slot.used) {
+            const WideName wide(slot.name);
+            if (wide.ok) DeleteFileW(wide.text);
+        }
     ExitProcess(status);
     return TRUE;
 }

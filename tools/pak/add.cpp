@@ -1,6 +1,7 @@
 // pak add: host files and folders as entries, every name checked first, then
 // packed on N threads (a large file in pieces, on all of them) and appended by
 // this one in the order walked, all in one rewrite of the archive.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -175,26 +176,41 @@ int read_standard_input(PackItem *item)
     return -1;
 }
 
-// Whether the stored name is one pak stores. Says why not.
-bool name_fits(const char *name, bool force)
+// "pak: <name as typed>: <why>" for a name that cannot be stored.
+void refuse_name(const char *typed, const char *reason, const char *more = "")
 {
+    out_write(CONSOLE_ERR, "pak: ", 5);
+    out_name(CONSOLE_ERR, typed);
+    out_printf(CONSOLE_ERR, ": %s%s\n", reason, more);
+}
+
+// Whether the stored name is one pak stores. Says why not, showing the name
+// as typed.
+bool name_fits(const char *name, const char *typed, int code_page, bool force)
+{
+    const int n = static_cast<int>(std::strlen(name));
+    if (n == 0) {
+        refuse_name(typed, "the name is empty");
+        return false;
+    }
     if (!stored_name_ok(name)) {
-        out_write(CONSOLE_ERR, "pak: ", 5);
-        out_name(CONSOLE_ERR, name);
-        out_printf(CONSOLE_ERR, ": a stored name has 1 to %d characters\n", PAK_NAME_SIZE - 1);
+        char why[120];
+        char where[24] = "";
+        if (code_page) std::snprintf(where, sizeof where, " in code page %d", code_page);
+        std::snprintf(why, sizeof why, "the name is %d bytes%s; a stored name holds at most %d bytes", n, where,
+                      STORED_NAME_MAX);
+        refuse_name(typed, why);
         return false;
     }
     if (std::strpbrk(name, "*?")) {
-        out_error(name, "a stored name cannot hold '*' or '?'");
+        refuse_name(typed, "a stored name cannot hold '*' or '?'");
         return false;
     }
     // The game never needs a name that extract would refuse to write.
     char path[PAK_NAME_SIZE * 2];
     const ExtractName verdict = extract_name_check(name, PAK_NAME_SIZE, '/', path, static_cast<int>(sizeof path));
     if (verdict != XN_OK && !force) {
-        out_write(CONSOLE_ERR, "pak: ", 5);
-        out_name(CONSOLE_ERR, name);
-        out_printf(CONSOLE_ERR, ": %s; --force stores it anyway\n", extract_name_reason(verdict));
+        refuse_name(typed, extract_name_reason(verdict), "; --force stores it anyway");
         return false;
     }
     return true;
@@ -208,7 +224,8 @@ int by_name(const void *a, const void *b)
     return order ? order : i - j;
 }
 
-// Two inputs under one stored name would leave only the later one.
+// Two inputs under one stored name would leave only the later one. Says so
+// for each pair; the number of pairs, or -1.
 int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int count)
 {
     int *order = static_cast<int *>(mem_alloc(sizeof(int) * static_cast<size_t>(count)));
@@ -220,36 +237,48 @@ int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int 
     AddInput *view = static_cast<AddInput *>(mem_alloc(sizeof(AddInput) * static_cast<size_t>(count)));
     if (!view) return out_error("add", "not enough memory"), -1;
     ScopeGuard release_view([&] { mem_free(view); });
-    for (int i = 0; i < count; ++i) view[i] = AddInput{inputs.items[i].path, names[i]};
+    for (int i = 0; i < count; ++i) view[i] = AddInput{inputs.items[i].path, names[i], nullptr};
     stored.items = view;
     sort_list = &stored;
     std::qsort(order, static_cast<size_t>(count), sizeof(int), by_name);
     sort_list = nullptr;
+    int clashes = 0;
     for (int k = 1; k < count; ++k) {
         const int a = order[k - 1], b = order[k];
-        if (!names_equal(names[a], names[b])) continue;
+        if (!names[a][0] || !names_equal(names[a], names[b])) continue;  // empty: refused already
         out_write(CONSOLE_ERR, "pak: ", 5);
         out_name(CONSOLE_ERR, inputs.items[a].name);
         out_printf(CONSOLE_ERR, ": %s and %s would both be stored under this name; nothing is added (--keep-old adds both)\n",
                    inputs.items[a].path, inputs.items[b].path);
-        return -1;
+        ++clashes;
     }
-    return 0;
+    return clashes;
 }
 
-// Checks every file and name before the archive is touched.
+// Checks every file and name before the archive is touched, and says what
+// is wrong with each one before giving up.
 int check_files(const PakArgs &args, const InputList &inputs, int code_page, PackItem *items,
                 char (*names)[PAK_NAME_SIZE], long long *total)
 {
     *total = 0;
     const int count = inputs.count;
+    int bad = 0;
     for (int i = 0; i < count; ++i) {
         PackItem &item = items[i];
         item.path = inputs.items[i].path;
         item.store = args.present[OPT_STORE];
+        std::memset(names[i], 0, PAK_NAME_SIZE);
+        if (inputs.items[i].refusal) {
+            out_error(item.path, "%s", inputs.items[i].refusal);
+            ++bad;
+            continue;
+        }
         char stored[PATH_BUFFER_SIZE];
-        if (typed_name(inputs.items[i].name, code_page, stored, static_cast<int>(sizeof stored)) != 0) return -1;
-        if (!name_fits(stored, args.present[OPT_FORCE])) return -1;
+        if (typed_name(inputs.items[i].name, code_page, stored, static_cast<int>(sizeof stored)) != 0 ||
+            !name_fits(stored, inputs.items[i].name, code_page, args.present[OPT_FORCE])) {
+            ++bad;
+            continue;
+        }
         std::memcpy(names[i], stored, PAK_NAME_SIZE);
         if (std::strcmp(item.path, "-") == 0) {
             if (read_standard_input(&item) != 0) return -1;
@@ -258,18 +287,32 @@ int check_files(const PakArgs &args, const InputList &inputs, int code_page, Pac
         }
         if (item.size < 0) {
             out_failure(item.path, "cannot read");
-            return -1;
+            ++bad;
+            continue;
         }
         const long long bytes = item.store ? item.size : block_stored_bound(item.size);
         if (bytes > DISK_POSITION_LIMIT) {
             out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size,
                       static_cast<long long>(item.store ? DISK_POSITION_LIMIT
                                                         : DISK_POSITION_LIMIT - block_stored_bound(0)));
-            return -1;
+            ++bad;
+            continue;
         }
         *total += bytes;
     }
-    return args.present[OPT_KEEP_OLD] ? 0 : check_collisions(inputs, names, count);
+    // Clashes among the names that can be stored.
+    const int clashes = args.present[OPT_KEEP_OLD] ? 0 : check_collisions(inputs, names, count);
+    if (clashes < 0) return -1;
+    if (bad || clashes) {
+        char counts[160] = "";
+        if (bad) std::snprintf(counts, sizeof counts, "%d of %d %s cannot be added", bad, count, count == 1 ? "file" : "files");
+        if (clashes)
+            std::snprintf(counts + std::strlen(counts), sizeof counts - std::strlen(counts), "%s%d %s two files",
+                          bad ? ", and " : "", clashes, clashes == 1 ? "name is given to" : "names are each given to");
+        out_error(args.positional[0], "%s; it is unchanged", counts);
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -304,13 +347,16 @@ int cmd_add(const PakArgs &args)
         out_error("add", "not enough memory");
         return PAK_EXIT_FAILED;
     }
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     long long total = 0;
-    if (check_files(args, inputs, code_page, items, names, &total) != 0) return PAK_EXIT_FAILED;
+    if (check_files(args, inputs, code_page, items, names, &total) != 0) {
+        view_close(&view);
+        return PAK_EXIT_FAILED;
+    }
 
     // Everything the archive would hold afterwards, at worst: what it holds,
     // the new data, and a directory with the new records.
-    ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     const long long records = static_cast<long long>(view.facts.entry_count + count) * PAK_ENTRY_SIZE;
     const long long after = view.facts.dir_offset + total + block_stored_bound(records);
     view_close(&view);

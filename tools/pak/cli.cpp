@@ -45,7 +45,7 @@ constexpr uint32_t NAMES = bit(OPT_CODEPAGE);
 
 const CommandInfo command_table[] = {
     {CMD_INFO, "info", bit(OPT_JSON) | READING, 1, 1},
-    {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON) | READING | NAMES, 1, 1},
+    {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON) | READING | NAMES, 1, -1},
     {CMD_EXTRACT, "extract", bit(OPT_DIR) | bit(OPT_RAW) | bit(OPT_VERBOSE) | bit(OPT_KEEP) | bit(OPT_JOBS) | READING | NAMES,
      1, -1},
     {CMD_CAT, "cat", READING | NAMES, 2, 2},

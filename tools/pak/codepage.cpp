@@ -1,5 +1,6 @@
 #include "tools/pak/codepage.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -35,6 +36,21 @@ int typed_name(const char *typed, int code_page, char *out, int size)
     }
     mem_free(slashed);
     return r;
+}
+
+const char *no_entry_hint(const char *typed, int code_page, const char *archive)
+{
+    static char hint[PATH_BUFFER_SIZE + 120];
+    if (code_page) {
+        std::snprintf(hint, sizeof hint, " (looked for its %s form; 'pak list %s --codepage %d' shows the stored names)",
+                      code_page == 936 ? "GBK" : "Big5", archive, code_page);
+        return hint;
+    }
+    // UTF-8 beyond ASCII: a lead byte 0xC2-0xF4 and its continuation bytes.
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(typed); *p; ++p)
+        if (*p >= 0xC2 && *p <= 0xF4 && (p[1] & 0xC0) == 0x80)
+            return " (names beyond ASCII are stored in the game's code page: give --codepage 950 for Big5 or 936 for GBK)";
+    return "";
 }
 
 int shown_name(const char *stored, int code_page, char *out, int size)

@@ -13,6 +13,10 @@ int code_page_of(const PakArgs &args, int *code_page);
 // code_page is not 0. 0, or -1 after naming it and saying why.
 int typed_name(const char *typed, int code_page, char *out, int size);
 
+// What "no such entry" adds for a name typed as typed: how to ask for a name
+// whose stored form differs from the typed one ("" when nothing helps).
+const char *no_entry_hint(const char *typed, int code_page, const char *archive);
+
 // The stored name as UTF-8 when code_page is not 0, else as it is. 0, or -1
 // when it has no UTF-8 form (out then holds it as it is).
 int shown_name(const char *stored, int code_page, char *out, int size);

@@ -100,6 +100,26 @@ int cmd_list(const PakArgs &args)
     const bool long_form = args.present[OPT_LONG];
     int code_page = 0;
     if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    // Patterns in stored form; an entry is listed when one matches.
+    const int pattern_count = args.positional_count - 1;
+    char(*patterns)[PATH_BUFFER_SIZE] = nullptr;
+    bool *used = nullptr;
+    ScopeGuard free_patterns([&] {
+        mem_free(patterns);
+        mem_free(used);
+    });
+    if (pattern_count > 0) {
+        patterns = static_cast<char(*)[PATH_BUFFER_SIZE]>(mem_alloc(PATH_BUFFER_SIZE * static_cast<size_t>(pattern_count)));
+        used = static_cast<bool *>(mem_alloc(static_cast<size_t>(pattern_count)));
+        if (!patterns || !used) {
+            out_error("list", "not enough memory");
+            return PAK_EXIT_FAILED;
+        }
+        for (int p = 0; p < pattern_count; ++p) {
+            used[p] = false;
+            if (typed_name(args.positional[1 + p], code_page, patterns[p], PATH_BUFFER_SIZE) != 0) return PAK_EXIT_FAILED;
+        }
+    }
     long long stored_total = 0, unpacked_total = 0;
     int listed = 0;
 
@@ -114,6 +134,10 @@ int cmd_list(const PakArgs &args)
         const PakEntry e = view_entry(&view, i);
         const bool free_record = e.data_offset == 0;
         if (free_record && !all) continue;
+        bool wanted = pattern_count == 0;
+        for (int p = 0; p < pattern_count; ++p)
+            if (entry_matches(patterns[p], e.name)) wanted = used[p] = true;
+        if (!wanted) continue;
         const EntryForm form = (json || long_form) && !free_record ? entry_form(view, i, e) : EntryForm{false, 0};
         // Shown in UTF-8 with a code page; a name without a UTF-8 form as stored.
         char shown[PAK_NAME_SIZE * 3];
@@ -159,7 +183,14 @@ int cmd_list(const PakArgs &args)
         json_close(&w, '}');
         out_write(CONSOLE_OUT, "\n", 1);
     }
-    return PAK_EXIT_OK;
+    bool unmatched = false;
+    for (int p = 0; p < pattern_count; ++p) {
+        if (used[p]) continue;
+        out_error(args.positional[1 + p], "no entry matches in %s%s", view.path,
+                  no_entry_hint(args.positional[1 + p], code_page, view.path));
+        unmatched = true;
+    }
+    return unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;
 }
 
 int cmd_cat(const PakArgs &args)
@@ -179,7 +210,7 @@ int cmd_cat(const PakArgs &args)
         if (e.data_offset != 0 && entry_has_name(e.name, name)) found = i;
     }
     if (found < 0) {
-        out_error(name, "no such entry in %s", view.path);
+        out_error(args.positional[1], "no such entry in %s%s", view.path, no_entry_hint(args.positional[1], code_page, view.path));
         return PAK_EXIT_FAILED;
     }
     char *data = nullptr;

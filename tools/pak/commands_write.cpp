@@ -1,5 +1,6 @@
 // The commands that make or change archives: create, delete, rename,
 // compact and attach. (add lives in add.cpp.)
+#include <cstdio>
 #include <cstring>
 
 #include "platform/scope_guard.h"
@@ -101,7 +102,8 @@ int cmd_delete(const PakArgs &args)
         if (typed_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
         char stored[PAK_NAME_SIZE];
         if (find_live(s.slot, name, stored) < 0) {
-            out_error(args.positional[k], "no such entry in %s; nothing deleted", s.path);
+            out_error(args.positional[k], "no such entry in %s%s; nothing deleted", s.path,
+                      no_entry_hint(args.positional[k], code_page, s.path));
             return PAK_EXIT_FAILED;
         }
         // Every live entry of the name, the newest first.
@@ -131,7 +133,7 @@ int cmd_rename(const PakArgs &args)
     char stored[PAK_NAME_SIZE];
     const int position = find_live(s.slot, name, stored);
     if (position < 0) {
-        out_error(args.positional[1], "no such entry in %s", s.path);
+        out_error(args.positional[1], "no such entry in %s%s", s.path, no_entry_hint(args.positional[1], code_page, s.path));
         return PAK_EXIT_FAILED;
     }
     // The folder part stays: NEWNAME is a file name, or a full name in the
@@ -156,7 +158,10 @@ int cmd_rename(const PakArgs &args)
     std::strcpy(full, old_dir);
     std::strcat(full, file);
     if (!stored_name_ok(full)) {
-        out_error(args.positional[2], "the new name would exceed 39 characters");
+        char where[24] = "";
+        if (code_page) std::snprintf(where, sizeof where, " in code page %d", code_page);
+        out_error(args.positional[2], "the new name would be %d bytes%s with its folder; a stored name holds at most %d bytes",
+                  static_cast<int>(std::strlen(full)), where, STORED_NAME_MAX);
         return PAK_EXIT_FAILED;
     }
     // Another live entry of the new name would make two.

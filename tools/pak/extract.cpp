@@ -16,10 +16,14 @@
 
 namespace {
 
-void report(const ArchiveView &view, const char *name, const char *reason)
+// Names the entry as --codepage shows it (its stored bytes when it has no
+// UTF-8 form, or without a code page).
+void report(const ArchiveView &view, const char *name, const char *reason, int code_page)
 {
+    char shown[PAK_NAME_SIZE * 3];
+    shown_name(name, code_page, shown, static_cast<int>(sizeof shown));
     out_printf(CONSOLE_ERR, "pak: %s: ", view.path);
-    out_name(CONSOLE_ERR, name);
+    out_name(CONSOLE_ERR, shown);
     out_printf(CONSOLE_ERR, ": %s\n", reason);
 }
 
@@ -204,9 +208,12 @@ int write_entry(int index, void *context)
     char *path = run->path;
     char *target = path + run->root + 1;
     const int room = static_cast<int>(run->room - run->root - 1);
-    const ExtractName verdict = extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, room);
+    const ExtractName verdict = foreign_drive(e.name, view.facts.first_drive, view.facts.last_drive)
+                                    ? XN_DRIVE
+                                    : extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, room,
+                                                         !run->code_page && disk_names_split_trail_bytes());
     if (verdict != XN_OK) {
-        report(view, e.name, extract_name_reason(verdict));
+        report(view, e.name, extract_name_reason(verdict), run->code_page);
         run->failed = true;
         return 0;
     }
@@ -217,7 +224,7 @@ int write_entry(int index, void *context)
         char checked[PAK_NAME_SIZE * 2];
         std::strcpy(checked, target);
         if (text_to_utf8(run->code_page, checked, target, room) < 0) {
-            report(view, e.name, "the name has no UTF-8 form in this code page");
+            report(view, e.name, "the name has no UTF-8 form in this code page", 0);
             run->failed = true;
             return 0;
         }
@@ -228,7 +235,7 @@ int write_entry(int index, void *context)
     }
     if (task.reason || task.unpacked) {
         if (task.unpacked) err_set(task.why, task.detail);
-        report(view, e.name, task.unpacked ? out_reason() : task.reason);
+        report(view, e.name, task.unpacked ? out_reason() : task.reason, run->code_page);
         run->failed = true;
         return 0;
     }
@@ -345,7 +352,8 @@ int cmd_extract(const PakArgs &args)
     progress_end();
     for (int p = 0; p < pattern_count; ++p) {
         if (!pattern_used[p]) {
-            out_error(args.positional[1 + p], "no entry matches in %s", view.path);
+            out_error(args.positional[1 + p], "no entry matches in %s%s", view.path,
+                      no_entry_hint(args.positional[1 + p], code_page, view.path));
             failed = true;
         }
     }

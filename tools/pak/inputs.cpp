@@ -13,14 +13,20 @@
 
 namespace {
 
-char *joined(const char *a, char separator, const char *b)
+int char_len(const char *p, bool utf8);
+
+// a, the separator unless a already ends in it (its last character, not its
+// last byte: a trail byte 0x5C is no separator), then b.
+char *joined(const char *a, char separator, const char *b, bool utf8 = false)
 {
     const size_t n = std::strlen(a), m = std::strlen(b);
     char *out = static_cast<char *>(mem_alloc(n + m + 2));
     if (!out) return nullptr;
     std::memcpy(out, a, n);
     size_t at = n;
-    if (n && separator && a[n - 1] != separator) out[at++] = separator;
+    const char *last = a;
+    for (const char *p = a; *p; p += char_len(p, utf8)) last = p;
+    if (n && separator && !(*last == separator && char_len(last, utf8) == 1)) out[at++] = separator;
     std::memcpy(out + at, b, m + 1);
     return out;
 }
@@ -47,8 +53,17 @@ bool absolute(const char *path)
 }
 
 // Bytes of one character: with a code page names are UTF-8, whose bytes
-// past the first are never ASCII; else the build's double-byte rule.
-int char_len(const char *p, bool utf8) { return utf8 ? (*p ? 1 : 0) : path_char_len(p); }
+// past the first are never ASCII; else the double-byte walk.
+int char_len(const char *p, bool utf8)
+{
+    if (!utf8) return path_char_len(p);
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (!c) return 0;
+    const int n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    for (int i = 1; i < n; ++i)
+        if ((static_cast<unsigned char>(p[i]) & 0xC0) != 0x80) return 1;  // not UTF-8: a byte at a time
+    return n;
+}
 
 // The last part of a stored-form name.
 const char *last_part(const char *name, bool utf8)
@@ -63,13 +78,14 @@ char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a
 
 // Exclusions take the usual rules rather than the archive's (where "*.tmp"
 // would match every name without a dot, folders included): '*' any run of
-// characters within one part, '?' one byte, ASCII letters in either case.
-bool glob(const char *pattern, const char *name)
+// characters within one part, '?' one character, ASCII letters in either case.
+bool glob(const char *pattern, const char *name, bool utf8)
 {
     // Only the last star is ever taken back: what follows it matches or not
     // whatever the stars before it took, and none of them can cross a '\'.
     // At most pattern times name steps, where trying every split of every
     // star takes time exponential in the stars.
+    const auto separator = [utf8](const char *p) { return *p == '\\' && char_len(p, utf8) == 1; };
     const char *after_star = nullptr, *star_took = nullptr;
     while (*name) {
         if (*pattern == '*') {
@@ -78,13 +94,19 @@ bool glob(const char *pattern, const char *name)
             star_took = name;
             continue;
         }
-        if (*pattern && (*pattern == '?' ? *name != '\\' : fold(*pattern) == fold(*name))) {
-            ++pattern, ++name;
+        const int n = char_len(name, utf8);
+        if (*pattern == '?' && !separator(name)) {
+            ++pattern, name += n;
             continue;
         }
-        if (!after_star || *star_took == '\\') return false;
+        if (*pattern && char_len(pattern, utf8) == n &&
+            (n == 1 ? fold(*pattern) == fold(*name) : std::memcmp(pattern, name, static_cast<size_t>(n)) == 0)) {
+            pattern += n, name += n;
+            continue;
+        }
+        if (!after_star || separator(star_took)) return false;
         pattern = after_star;
-        name = ++star_took;
+        name = star_took += char_len(star_took, utf8);
     }
     while (*pattern == '*') ++pattern;
     return !*pattern;
@@ -121,6 +143,13 @@ int refuse_straddle(const char *host)
     return -1;
 }
 
+bool holds_backslash(const char *name, bool utf8)
+{
+    for (const char *p = name; *p; p += char_len(p, utf8))
+        if (*p == '\\' && char_len(p, utf8) == 1) return true;
+    return false;
+}
+
 bool excluded(const PakArgs &args, const char *name)
 {
     const bool utf8 = args.present[OPT_CODEPAGE];
@@ -129,12 +158,12 @@ bool excluded(const PakArgs &args, const char *name)
         if (std::strlen(args.excludes[i]) >= sizeof pattern) continue;
         inputs_normal_name(args.excludes[i], pattern, utf8);
         const char *subject = std::strchr(pattern, '\\') ? name : last_part(name, utf8);
-        if (glob(pattern, subject)) return true;
+        if (glob(pattern, subject, utf8)) return true;
     }
     return false;
 }
 
-int add(InputList *list, char *path, char *name)
+int add(InputList *list, char *path, char *name, const char *refusal = nullptr)
 {
     if (!path || !name || (list->count == list->capacity && [&] {
             const int capacity = list->capacity ? list->capacity * 2 : 64;
@@ -149,7 +178,7 @@ int add(InputList *list, char *path, char *name)
         out_error("add", "not enough memory");
         return -1;
     }
-    list->items[list->count++] = AddInput{path, name};
+    list->items[list->count++] = AddInput{path, name, refusal};
     return 0;
 }
 
@@ -170,7 +199,8 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
         for (int i = 0; i < count; ++i) mem_free(names[i]);
         mem_free(names);
     });
-    char *pattern = joined(host, HOST_SEPARATOR, "*");
+    const bool utf8 = args.present[OPT_CODEPAGE];
+    char *pattern = joined(host, HOST_SEPARATOR, "*", utf8);
     if (!pattern) return out_error("add", "not enough memory"), -1;
     char found[PATH_BUFFER_SIZE];
     constexpr uint32_t ANY = FILE_ATTR_READONLY | FILE_ATTR_HIDDEN | FILE_ATTR_SYSTEM | FILE_ATTR_DIRECTORY |
@@ -191,11 +221,19 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
     }
     if (count > 1) std::qsort(names, static_cast<size_t>(count), sizeof(char *), by_bytes);
     for (int i = 0; i < count; ++i) {
-        char *child_name = joined(name, '\\', names[i]);
-        char *child_host = joined(host, HOST_SEPARATOR, names[i]);
+        char *child_name = joined(name, '\\', names[i], utf8);
+        char *child_host = joined(host, HOST_SEPARATOR, names[i], utf8);
         if (child_name && child_host && excluded(args, child_name)) {
             mem_free(child_name);
             mem_free(child_host);
+            continue;
+        }
+        // A POSIX name may hold a '\\' of its own, which the archive (and
+        // the disk layer) would read as a separator: reported with the others.
+        if (holds_backslash(names[i], args.present[OPT_CODEPAGE])) {
+            if (add(list, child_host, child_name,
+                    "its name holds a '\\', which an archive takes for a folder separator; rename it") != 0)
+                return -1;
             continue;
         }
         if (child_host && is_folder(child_host)) {
@@ -231,9 +269,8 @@ void inputs_normal_name(const char *typed, char *out, bool utf8)
         if (!*p) break;
         // No trail byte of either code page is a '/'.
         const int n = *p == '/' ? 1 : char_len(p, utf8);
-        if (n == 2) {
-            *o++ = *p++;
-            *o++ = *p++;
+        if (n >= 2) {
+            for (int i = 0; i < n; ++i) *o++ = *p++;
             continue;
         }
         const char c = *p == '/' ? '\\' : *p;
@@ -274,7 +311,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
         // Its last character, not its last byte: a trail byte 0x5C is no separator.
         const char *last = prefix;
         for (const char *p = prefix; *p; p += char_len(p, args.present[OPT_CODEPAGE])) last = p;
-        if (o > prefix && (char_len(last, args.present[OPT_CODEPAGE]) == 2 || (*last != '\\' && *last != ':')))
+        if (o > prefix && (char_len(last, args.present[OPT_CODEPAGE]) >= 2 || (*last != '\\' && *last != ':')))
             *o++ = '\\', *o = 0;
     }
     for (int i = 1; i < args.positional_count; ++i) {
@@ -283,7 +320,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
             if (add(list, copied("-"), copied(args.value[OPT_AS])) != 0) return PAK_EXIT_FAILED;
             continue;
         }
-        char *host = dir && !absolute(typed) ? joined(dir, HOST_SEPARATOR, typed) : copied(typed);
+        char *host = dir && !absolute(typed) ? joined(dir, HOST_SEPARATOR, typed, args.present[OPT_CODEPAGE]) : copied(typed);
         char *normal = static_cast<char *>(mem_alloc(std::strlen(typed) + 1));
         ScopeGuard drop([&] { mem_free(normal); });
         if (!host || !normal) {

@@ -7,6 +7,7 @@
 struct AddInput {
     char *path;  // host file (mem_alloc); "-" for standard input
     char *name;  // stored name as typed, UTF-8 when --codepage (mem_alloc)
+    const char *refusal;  // why the file cannot be stored, found on the walk; or null
 };
 
 struct InputList {

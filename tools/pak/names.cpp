@@ -46,22 +46,62 @@ ExtractName check_part(const char *part, int n)
     return XN_OK;
 }
 
-// Every byte '\' or '/' taken as a separator, as a single-byte host sees it.
-ExtractName check_bytewise(const char *s, int n)
+// Whether a byte 0x5C stands as the trail of a double-byte character.
+bool has_trail_5c(const char *s)
 {
-    int start = 0;
-    for (int i = 0; i <= n; ++i) {
-        if (i < n && !is_sep(s[i])) continue;
-        const ExtractName v = check_part(s + start, i - start);
-        if (v != XN_OK) return v;
-        start = i + 1;
+    for (const char *q = s; *q; q += path_char_len(q))
+        if (path_char_len(q) == 2 && q[1] == '\\') return true;
+    return false;
+}
+
+// One past the last byte of the part that starts at p.
+const char *part_end(const char *p)
+{
+    while (*p && !(path_char_len(p) == 1 && *p == '\\')) p += path_char_len(p);
+    return p;
+}
+
+bool same_char(const char *a, int n, const char *b, int m)
+{
+    if (n != m) return false;
+    if (n == 2) return a[0] == b[0] && a[1] == b[1];
+    return upper(*a) == upper(*b);
+}
+
+// One part against one pattern part: '*' any run, '?' one character. Only
+// the last star is taken back, which suffices within one part.
+bool part_matches(const char *p, const char *pe, const char *s, const char *se)
+{
+    const char *after_star = nullptr, *star_took = nullptr;
+    while (s < se) {
+        if (p < pe && *p == '*') {
+            while (p < pe && *p == '*') ++p;
+            after_star = p;
+            star_took = s;
+            continue;
+        }
+        const int n = p < pe ? path_char_len(p) : 0, m = path_char_len(s);
+        if (p < pe && ((n == 1 && *p == '?') || same_char(p, n, s, m))) {
+            p += n, s += m;
+            continue;
+        }
+        if (!after_star) return false;
+        p = after_star;
+        s = star_took += path_char_len(star_took);
     }
-    return XN_OK;
+    while (p < pe && *p == '*') ++p;
+    return p == pe;
+}
+
+bool is_part(const char *p, const char *pe, const char *text)
+{
+    const size_t n = std::strlen(text);
+    return static_cast<size_t>(pe - p) == n && std::memcmp(p, text, n) == 0;
 }
 
 }  // namespace
 
-ExtractName extract_name_check(const char *name, int length, char separator, char *out, int out_size)
+ExtractName extract_name_check(const char *name, int length, char separator, char *out, int out_size, bool bytewise)
 {
     // A terminated copy: directory records need not hold a terminator.
     char s[PAK_NAME_SIZE * 4 + 1];
@@ -86,9 +126,9 @@ ExtractName extract_name_check(const char *name, int length, char separator, cha
         // Every byte: a bogus trail byte must not smuggle a control byte in.
         if (c < 0x20) return XN_BAD_CHAR;
     }
-    const ExtractName bytewise = check_bytewise(p, rest);
 
-    // The parts as the build reads them, copied out with the host separator.
+    // The parts as the double-byte walk reads them, copied out with the
+    // host separator.
     int k = 0;
     const char *part = p;
     for (const char *q = p;; q += path_char_len(q)) {
@@ -109,7 +149,8 @@ ExtractName extract_name_check(const char *name, int length, char separator, cha
         if (end) break;
         part = q + 1;
     }
-    if (bytewise != XN_OK) return bytewise;
+    // No trail byte is '/', so without a trail byte 0x5C both readings agree.
+    if (bytewise && has_trail_5c(p)) return XN_SPLIT;
     out[k] = 0;
     return XN_OK;
 }
@@ -126,6 +167,9 @@ const char *extract_name_reason(ExtractName verdict)
     case XN_EMPTY_PART: return "the name has an empty part";
     case XN_DEVICE: return "the name is a Windows device name";
     case XN_BAD_CHAR: return "the name holds a character that file names cannot";
+    case XN_SPLIT:
+        return "a character of the name ends in the byte of '\\', which this system's code page takes for a "
+               "separator; give --codepage 936 or 950";
     }
     return "bad name";
 }
@@ -143,6 +187,12 @@ const char *host_base_name(const char *path)
     return base;
 }
 
+bool foreign_drive(const char *name, int first_drive, int last_drive)
+{
+    const int c = static_cast<unsigned char>(name[0]);
+    return c && name[1] == ':' && (c < first_drive || c > last_drive);
+}
+
 bool stored_name_ok(const char *name)
 {
     const size_t n = std::strlen(name);
@@ -150,3 +200,22 @@ bool stored_name_ok(const char *name)
 }
 
 bool names_equal(const char *a, const char *b) { return path_same_name(a, b) != 0; }
+
+bool pattern_matches(const char *pattern, const char *name)
+{
+    for (const char *p = pattern, *s = name;;) {
+        const char *pe = part_end(p);
+        if (is_part(p, pe, "**")) {
+            if (!*pe) return true;
+            for (const char *t = s;; t = part_end(t) + 1) {
+                if (pattern_matches(pe + 1, t)) return true;
+                if (!*part_end(t)) return false;
+            }
+        }
+        if (!*pe && is_part(p, pe, "*")) return true;
+        const char *se = part_end(s);
+        if (!part_matches(p, pe, s, se)) return false;
+        if (!*pe || !*se) return !*pe && !*se;
+        p = pe + 1, s = se + 1;
+    }
+}

@@ -32,7 +32,11 @@ int run(int argc, char **argv)
         print_help(args.command);
         status = PAK_EXIT_OK;
     } else {
+        // With a code page, names on the disk are UTF-8 (on Windows through
+        // the wide calls), as the names typed are.
+        disk_names_utf8(args.present[OPT_CODEPAGE]);
         status = commands[args.command](args);
+        disk_names_utf8(0);
     }
     mem_free(positional);
     return status;

@@ -187,7 +187,7 @@ static bool names_agree(const char *given, const char *stored, bool (*same)(cons
 
 bool entry_matches(const char *pattern, const char *name)
 {
-    return names_agree(pattern, name, [](const char *p, const char *s) { return vfs_name_match(p, s) == 0; });
+    return names_agree(pattern, name, [](const char *p, const char *s) { return pattern_matches(p, s); });
 }
 
 bool entry_has_name(const char *stored, const char *name)

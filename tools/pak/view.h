@@ -51,7 +51,7 @@ void view_report_mount_failure(const char *path);
 // states): a name or pattern given with a drive prefix ("@:\") finds stored
 // names with that prefix or with none; one given without finds stored names
 // with any prefix or none. ASCII case is ignored.
-// Whether the stored name matches a pattern by the archive's wildcard rules.
+// Whether the stored name matches a pattern (pattern_matches in names.h).
 bool entry_matches(const char *pattern, const char *name);
 // Whether the stored name is `name`.
 bool entry_has_name(const char *stored, const char *name);

@@ -216,3 +216,91 @@ TEST_F(Folders, StandardInputIsAFileNamedWithAs)
 #endif
 
 }  // namespace
+
+namespace {
+
+fs::path utf8_path(const std::string &text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+// Every name that cannot be stored is named, as typed, on a line of its own,
+// then the count; the archive is left as it was.
+TEST_F(Folders, AddNamesEveryBadNameThenTheCountAndChangesNothing)
+{
+    const std::string path = archive("bad.pak");
+    const fs::path tree = dir.path() / "bad";
+    const std::string long_name = "\xE5\x8A\x9F" + std::string(37, 'x');  // 功 and 37 letters: 39 bytes in Big5
+    for (const std::string &name : {long_name, long_name + "y", std::string("d/") + long_name, std::string("A.txt"),
+                                    std::string("a.TXT"), std::string("ok.txt")}) {
+        fs::create_directories((tree / utf8_path(name)).parent_path());
+        write_file(tree / utf8_path(name), bytes_of("x"));
+    }
+#ifndef _WIN32
+    write_file(tree / "back\\slash.txt", bytes_of("x"));  // one name on POSIX, two parts in an archive
+#endif
+    const Bytes before = read(path);
+    const Result r = pak({"add", path, "-C", tree.string(), ".", "--codepage", "950"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.says("pak: " + long_name + "y: the name is 40 bytes in code page 950; a stored name holds at most 39 bytes\n")) << r.err;
+    EXPECT_TRUE(r.says("pak: d\\" + long_name + ": the name is 41 bytes")) << r.err;
+    EXPECT_FALSE(r.says("pak: " + long_name + ":")) << "39 bytes fit";
+    EXPECT_TRUE(r.says("would both be stored under this name")) << r.err;
+#ifndef _WIN32
+    EXPECT_TRUE(r.says("back\\slash.txt: its name holds a '\\'")) << r.err;
+    EXPECT_TRUE(r.says(": 3 of 7 files cannot be added, and 1 name is given to two files; it is unchanged\n")) << r.err;
+#else
+    EXPECT_TRUE(r.says(": 2 of 6 files cannot be added, and 1 name is given to two files; it is unchanged\n")) << r.err;
+#endif
+    EXPECT_EQ(read(path), before);
+}
+
+// Patterns reach into folders; a name typed otherwise than stored is told how
+// to ask; a drive prefix that is not the archive's is no prefix to drop.
+TEST_F(Folders, PatternsReachFoldersAndMissesSayHowToAsk)
+{
+    const std::string path = archive("p.pak");
+    ASSERT_EQ(pak({"add", path, "-C",
+                   plant("p", {{"a.ini", bytes_of("1")}, {"d/b.ini", bytes_of("2")}, {"d/e/c.ini", bytes_of("3")},
+                               {"d/e/c.txt", bytes_of("4")}}),
+                   "."}).status, 0);
+    const struct { Names patterns; const char *listed; } cases[] = {
+        {{"*.ini"}, "a.ini\n"}, {{"*/*.ini"}, "d\\b.ini\n"}, {{"d\\*\\*.ini"}, "d\\e\\c.ini\n"},
+        {{"**/*.ini"}, "a.ini\nd\\b.ini\nd\\e\\c.ini\n"}, {{"d/*"}, "d\\b.ini\nd\\e\\c.ini\nd\\e\\c.txt\n"},
+        {{"?.ini", "d/?/?.txt"}, "a.ini\nd\\e\\c.txt\n"},
+    };
+    for (const auto &c : cases) {
+        Names words{"list", path};
+        words.insert(words.end(), c.patterns.begin(), c.patterns.end());
+        const Result r = pak(words);
+        EXPECT_EQ(r.status, 0) << c.patterns[0] << r.err;
+        EXPECT_EQ(r.out, c.listed) << c.patterns[0];
+    }
+    const fs::path out = dir.path() / "pout";
+    ASSERT_EQ(pak({"extract", path, "**/*.ini", "-C", out.string()}).status, 0);
+    EXPECT_TRUE(fs::exists(out / "d" / "e" / "c.ini"));
+    EXPECT_FALSE(fs::exists(out / "d" / "e" / "c.txt"));
+    const Result none = pak({"list", path, "*.dat"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_TRUE(none.says("pak: *.dat: no entry matches in " + path)) << none.err;
+
+    const Result utf8 = pak({"cat", path, "\xE5\x8A\x9F.txt"});
+    EXPECT_TRUE(utf8.says("no such entry in " + path + " (names beyond ASCII are stored in the game's code page: "
+                          "give --codepage 950 for Big5 or 936 for GBK)")) << utf8.err;
+    const Result big5 = pak({"cat", path, "\xE5\x8A\x9F.txt", "--codepage", "950"});
+    EXPECT_TRUE(big5.says("pak: \xE5\x8A\x9F.txt: no such entry in " + path + " (looked for its Big5 form")) << big5.err;
+
+    Archive drives;
+    drives.entries = {raw_entry("C:evil1.txt", "1"), raw_entry("a:b.txt", "2"), raw_entry("#:good.txt", "3")};
+    const fs::path dout = dir.path() / "dout";
+    const Result d = pak({"extract", write("drives.pak", build(drives)), "-C", dout.string()});
+    EXPECT_EQ(d.status, 1);
+    EXPECT_TRUE(d.says("C:evil1.txt: a drive-qualified name")) << d.err;
+    EXPECT_TRUE(d.says("a:b.txt: a drive-qualified name")) << d.err;
+    EXPECT_FALSE(fs::exists(dout / "evil1.txt") || fs::exists(dout / "b.txt"));
+    EXPECT_EQ(read((dout / "good.txt").string()), bytes_of("3"));
+    // A refused name is shown as typed with --codepage, not as its Big5 bytes.
+    Archive device;
+    device.entries = {raw_entry("\xA5\\\\CON", "c")};
+    const Result shown = pak({"extract", write("device.pak", build(device)), "-C", dout.string(), "--codepage", "950"});
+    EXPECT_TRUE(shown.says(": \xE5\x8A\x9F\\CON: the name is a Windows device name")) << shown.err;
+}
+
+}  // namespace

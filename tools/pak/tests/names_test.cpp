@@ -57,3 +57,32 @@ TEST(StoredNames, DoubleByteCharactersCompareExactly)
 }
 
 }  // namespace
+
+namespace {
+
+// 功 (A5 5C) before a separator and at the end: one character each, in
+// stored form; a host that splits every 0x5C byte is refused such a name.
+TEST(ExtractNames, TrailByte5CIsReadAsPartOfItsCharacter)
+{
+    char out[64];
+    ASSERT_EQ(extract_name_check("\xA5\\\\a\\\xB3\\", 40, '/', out, sizeof out), XN_OK);
+    EXPECT_STREQ(out, "\xA5\\/a/\xB3\\");
+    EXPECT_EQ(extract_name_check("\xA5\\\\a.txt", 40, '/', out, sizeof out, true), XN_SPLIT);
+    EXPECT_EQ(extract_name_check("a\\b.txt", 40, '/', out, sizeof out, true), XN_OK);
+}
+
+TEST(Patterns, MatchPartByPartWithCharactersOfTheCodePage)
+{
+    const struct { const char *pattern, *name; bool matches; } cases[] = {
+        {"*.ini", "a.ini", true}, {"*.ini", "d\\a.ini", false}, {"*.ini", "a.b.ini", true}, {"*.ini", "README", false},
+        {"*\\*.ini", "d\\a.ini", true}, {"*\\*.ini", "d\\e\\a.ini", false}, {"data\\*\\*.ini", "data\\x\\A.INI", true},
+        {"**\\*.ini", "a.ini", true}, {"**\\*.ini", "d\\e\\a.ini", true}, {"d\\**\\a.ini", "d\\a.ini", true},
+        {"d\\**", "d\\e\\f", true}, {"**\\x", "d\\xy", false},
+        {"data\\*", "data\\maps\\m.dat", true}, {"*", "a\\b", true},  // a last part "*": everything beneath
+        {"?.txt", "\xA5\\.txt", true}, {"??.txt", "\xA5\\.txt", false}, {"?\\a", "\xA5\\\\a", true},
+        {"\xA5\\\\*", "\xA5\\\\x\\y", true}, {"\xA5\\*", "\xA5\\\\x", false}, {"*\xA5\\", "1\xA5\\", true}, {"\xA6\x41", "\xA6\x61", false},
+    };
+    for (const auto &c : cases) EXPECT_EQ(pattern_matches(c.pattern, c.name), c.matches) << c.pattern << " / " << c.name;
+}
+
+}  // namespace

@@ -114,7 +114,7 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
     } cases[] = {
         {{"add", path, huge, "--store"}, 1, "too large for an archive"},
         {{"add", path, host, file("missing.txt")}, 1, "missing.txt: cannot read: not found"},
-        {{"add", path, host, "--as", std::string(40, 'n')}, 1, "1 to 39 characters"},
+        {{"add", path, host, "--as", std::string(40, 'n')}, 1, "the name is 40 bytes; a stored name holds at most 39 bytes"},
         {{"add", path, host, "--as", "a*.txt"}, 1, "cannot hold"},
         {{"add", path, host, host, "--as", "x"}, 2, "one file only"},
         // Names that extract would refuse to write.
@@ -127,7 +127,7 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
         {{"delete", path, "#:\\dir\\C.txt", "missing.txt"}, 1, "no such entry"},  // all or nothing
         {{"rename", path, "#:\\dir\\none", "x.txt"}, 1, "no such entry"},
         {{"rename", path, "#:\\dir\\C.txt", "#:\\other\\x.txt"}, 1, "keeps the entry in its folder"},
-        {{"rename", path, "#:\\dir\\C.txt", std::string(33, 'x')}, 1, "exceed 39 characters"},
+        {{"rename", path, "#:\\dir\\C.txt", std::string(33, 'x')}, 1, "would be 40 bytes with its folder; a stored name holds at most 39"},
         {{"rename", path, "#:\\dir\\C.txt", "x?.txt"}, 1, "not a file name"},
         {{"rename", path, "dir\\C.txt", "d.TXT"}, 1, "an entry of that name exists"},
         {{"add", no_drive, host}, 1, "serves no drive"},
@@ -151,7 +151,8 @@ TEST_F(Write, ForceStoresARefusedNameAndTwoFilesUnderOneNameAreRefusedUnlessKeep
     const Result twice = pak({"add", path, first, second});
     EXPECT_EQ(twice.status, 1);
     EXPECT_EQ(twice.err, "pak: X.txt: " + first + " and " + second +
-                             " would both be stored under this name; nothing is added (--keep-old adds both)\n");
+                             " would both be stored under this name; nothing is added (--keep-old adds both)\n"
+                             "pak: " + path + ": 1 name is given to two files; it is unchanged\n");
     EXPECT_EQ(read(path), before);
     EXPECT_TRUE(pak({"add", path, first, second, "--keep-old"}).err.empty());
     EXPECT_EQ(pak({"list", path}).out, "CON\nX.txt\nx.TXT\n");
