@@ -17,6 +17,7 @@
 #include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
+#include "platform/win32/wide.h"
 
 namespace {
 
@@ -87,8 +88,10 @@ wchar_t *path_in(const Pinned &folder, const char *name)
     if (!path) return fail(ERR_NO_MEMORY, nullptr);
     std::memcpy(path, folder.final_path, base * sizeof(wchar_t));
     path[base] = L'\\';
-    const int n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, path + base + 1,
-                                      static_cast<int>(WIDE_PATH - base - 1));
+    // The name as the other disk calls read it (wide.h).
+    const UINT code_page = names_code_page();
+    const int n = MultiByteToWideChar(code_page, code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, name, -1,
+                                      path + base + 1, static_cast<int>(WIDE_PATH - base - 1));
     if (n <= 0) {
         mem_free(path);
         return fail(ERR_BAD_NAME, nullptr);
@@ -166,15 +169,14 @@ int opened_in(const Pinned &folder, HANDLE h)
 
 int disk_folder_pin(const char *path)
 {
-    wchar_t wide[PATH_BUFFER_SIZE];
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, PATH_BUFFER_SIZE) <= 0)
-        return fail(ERR_BAD_NAME, -1);
+    const WideName wide(path);
+    if (!wide.ok) return -1;
     Pinned *slot = nullptr;
     for (Pinned &p : pinned)
         if (p.handle == -1) slot = &p;
     if (!slot) return fail(ERR_TOO_MANY, -1);
     // Others may read and add files; nobody may rename or remove the folder.
-    const HANDLE h = CreateFileW(wide, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+    const HANDLE h = CreateFileW(wide.text, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                  nullptr);
     if (h == INVALID_HANDLE_VALUE) return system_failed();
