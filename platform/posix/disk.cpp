@@ -54,7 +54,8 @@ int system_failed()
     return -1;
 }
 
-// Moves a descriptor off the values archive handles use; -1 when that fails.
+}  // namespace
+
 int off_reserved(int fd)
 {
     if (!handle_is_reserved(fd)) return fd;
@@ -63,8 +64,6 @@ int off_reserved(int fd)
     close(fd);
     return moved;
 }
-
-}  // namespace
 
 bool held_open(const char *path)
 {

@@ -55,15 +55,6 @@ bool held_at(int folder, const char *name)
     return held;
 }
 
-int moved_off_reserved(int fd)
-{
-    if (!handle_is_reserved(fd)) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, DISK_RESERVED_HANDLE_FIRST + DISK_RESERVED_HANDLE_COUNT);
-    if (moved < 0) err_from_system();
-    close(fd);
-    return moved;
-}
-
 // A rename or delete is durable once the folder itself is flushed. (The
 // cache log names the file whose change called for it.)
 int folder_synced(int folder, int handle)
@@ -82,7 +73,7 @@ int disk_folder_pin(const char *path)
     if (!native.ok) return -1;
     const int fd = open(native.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return system_failed();
-    return moved_off_reserved(fd);
+    return off_reserved(fd);
 }
 
 int disk_folder_unpin(int folder) { return close(folder) == 0 ? 0 : system_failed(); }
@@ -107,7 +98,7 @@ int disk_open_in(int folder, const char *name, int mode)
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return system_failed();
     close_fd.dismiss();
-    const int h = moved_off_reserved(fd);
+    const int h = off_reserved(fd);
     if (h != -1) PLATFORM_CACHE(fault_cache_note(CACHE_OPEN, h, name));
     return h;
 }
@@ -124,7 +115,7 @@ int disk_create_in(int folder, const char *name)
         unlinkat(folder, name, 0);
         return -1;
     }
-    const int h = moved_off_reserved(fd);
+    const int h = off_reserved(fd);
     if (h != -1) PLATFORM_CACHE(fault_cache_note(CACHE_CREATE, h, name));
     return h;
 }

@@ -18,3 +18,5 @@ struct NativeName {
 inline bool is_read_only(const struct stat &st) { return !(st.st_mode & 0222); }
 // True when a handle of this layer holds the regular file.
 bool held_open(const char *path);
+// Moves a descriptor off the values archive handles use; -1 when that fails.
+int off_reserved(int fd);

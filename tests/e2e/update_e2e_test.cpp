@@ -75,6 +75,11 @@ protected:
         EXPECT_TRUE(dialog) << exe << ": no confirmation dialog";
         if (!dialog) return {};
         click(dialog, IDOK);
+        return dismiss_message(program, exe);
+    }
+    // The text of the program's one message, dismissed, once it has ended.
+    static Text dismiss_message(Program &program, const std::string &exe)
+    {
         HWND box = program.wait_for(Shown::box);
         EXPECT_TRUE(box) << "no message";
         if (!box) return {};
@@ -183,12 +188,7 @@ TEST_P(Deliverable, AFileHeldForAMomentIsWaitedForWhileTheDialogAnswers)
         EXPECT_TRUE(SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &answer)) << "not responding while it waits";
         EXPECT_TRUE(IsWindow(dialog) && !IsWindowEnabled(dialog)) << "its buttons act while it waits";
         CloseHandle(held);
-        HWND box = program.wait_for(Shown::box);
-        ASSERT_TRUE(box) << "no message";
-        EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed().text("msg_done"));
-        click(box, IDOK);
-        DWORD code;
-        EXPECT_TRUE(program.wait_end(&code));
+        EXPECT_EQ(dismiss_message(program, ed().deliverable), ed().text("msg_done"));
         expect_updated(GAME);
     }
 }
@@ -218,12 +218,7 @@ TEST_P(Deliverable, WhileTheDialogWaitsItsFileCanBeNeitherRenamedReplacedNorWrit
     std::printf("e2e: %s: renaming the waiting program's file failed with error %lu\n", ed().id.c_str(), rename_error);
 
     click(dialog, IDOK);
-    HWND box = program.wait_for(Shown::box);
-    ASSERT_TRUE(box) << "no message";
-    EXPECT_EQ(Text{item_text(box, MESSAGE_TEXT_ID)}, ed().text("msg_done"));
-    click(box, IDOK);
-    DWORD code;
-    EXPECT_TRUE(program.wait_end(&code));
+    EXPECT_EQ(dismiss_message(program, exe), ed().text("msg_done"));
     expect_updated(GAME);
 }
 

@@ -15,20 +15,6 @@ namespace pak_harness {
 namespace {
 
 namespace fs = std::filesystem;
-using Folder = std::map<std::string, Bytes>;
-
-Folder contents(const std::string &folder)
-{
-    Folder out;
-    for (const auto &e : fs::directory_iterator(folder)) out[e.path().filename().string()] = read_file(e.path());
-    return out;
-}
-
-void restore(const std::string &folder, const Folder &files)
-{
-    for (const auto &e : fs::directory_iterator(folder)) fs::remove(e.path());
-    for (const auto &[name, bytes] : files) write_file(fs::path(folder) / name, bytes);
-}
 
 std::optional<Bytes> at(const Folder &f, const std::string &name)
 {

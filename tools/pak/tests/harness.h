@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,21 @@ inline Bytes disk_bytes(const std::string &path)
     for (int n; file != -1 && (n = disk_read(file, buffer, sizeof buffer)) > 0;) out.insert(out.end(), buffer, buffer + n);
     if (file != -1) disk_close(file);
     return out;
+}
+
+// A folder's files by name, and the same laid out again (whatever else is
+// there removed).
+using Folder = std::map<std::string, Bytes>;
+inline Folder contents(const std::filesystem::path &folder)
+{
+    Folder out;
+    for (const auto &e : std::filesystem::directory_iterator(folder)) out[e.path().filename().string()] = read_file(e.path());
+    return out;
+}
+inline void restore(const std::filesystem::path &folder, const Folder &files)
+{
+    for (const auto &e : std::filesystem::directory_iterator(folder)) std::filesystem::remove(e.path());
+    for (const auto &[name, bytes] : files) write_file(folder / name, bytes);
 }
 
 }  // namespace pak_harness

@@ -15,20 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using disk_cache::Cut;
-using disk_cache::Folder;
-
-Folder contents(const fs::path &folder)
-{
-    Folder out;
-    for (const auto &e : fs::directory_iterator(folder)) out[e.path().filename().string()] = read_file(e.path());
-    return out;
-}
-
-void lay_out(const fs::path &folder, const Folder &state)
-{
-    for (const auto &e : fs::directory_iterator(folder)) fs::remove(e.path());
-    for (const auto &[name, bytes] : state) write_file(folder / name, bytes);
-}
 
 // Absent, old or new: never a mix.
 bool whole(const Folder &state, const Folder &old, const Folder &done, const std::string &name)
@@ -62,7 +48,7 @@ TEST_F(PowerLoss, EveryCutLeavesTheOldOrTheNewFileWhole)
                     {{"detach", t, "--program", (out / "p.exe").string()}, {"t.pak", "p.exe"}}};
     long cuts = 0, states = 0;
     for (const auto &c : commands) {
-        lay_out(out, base);
+        restore(out, base);
         if (c.args[0] == "detach") {
             ASSERT_EQ(pak({"attach", t, a}).status, 0);
         }
