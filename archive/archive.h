@@ -93,7 +93,8 @@ uint32_t pak_read_user_value(const char *path);
 
 // ---- Appended form (appended.cpp) --------------------------------------------
 
-// Reads n bytes at offset of the file being examined; 0 when all came, else -1.
+// Reads n bytes at offset of the file being examined; 0 when all came, else -1
+// with the reason set (disk_read_at).
 typedef int (*ReadAt)(int64_t offset, void *buffer, int n, void *context);
 
 // The certificate table that a PE image's security directory names (offset
@@ -182,6 +183,7 @@ int vfs_read(int handle, void *buffer, int count);
 // Archive side: data goes where the directory stands, so only the newest
 // entry of an archive, written at its end, takes bytes; other writes return 0.
 int vfs_write(int handle, const void *buffer, int count);
+// The size, or -1 with the reason (ERR_TOO_LARGE for a disk file of 2 GiB or more).
 int vfs_size(int handle);
 int vfs_seek(int handle, int distance, int origin);
 int vfs_open_count();

@@ -81,13 +81,13 @@ int vfs_find_next(char *out)
 int vfs_find_first_path(const char *pattern, uint32_t mask, char *out)
 {
     char found[NAME_MAX_BYTES];
-    if (vfs_find_first(pattern, mask, found) != 0) return -1;
+    if (vfs_find_first(pattern, mask, found) != 0) return passed(-1);
     return with_directory(found, out);
 }
 
 int vfs_find_next_path(char *out)
 {
     char found[NAME_MAX_BYTES];
-    if (vfs_find_next(found) != 0) return -1;
+    if (vfs_find_next(found) != 0) return passed(-1);
     return with_directory(found, out);
 }

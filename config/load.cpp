@@ -31,7 +31,7 @@ int32_t store_grow(char **buffer, int32_t size, int32_t n)
     const int32_t start = size ? size : 1;  // a new store begins with its NUL
     const size_t total = static_cast<size_t>(start) + static_cast<size_t>(n) + 2;
     char *grown = static_cast<char *>(size ? mem_realloc(*buffer, total) : mem_alloc(total));
-    if (!grown) return -1;
+    if (!grown) return passed(-1);
     grown[0] = 0;
     *buffer = grown;
     return start;
@@ -231,7 +231,7 @@ int open_config(const char *path)
     // unless the second place has another file that failed otherwise.
     const ErrReason first = err_last();
     const char *first_detail = err_detail();
-    const int joined = join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : -1;
+    const int joined = join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : passed(-1);
     if (joined == -1 && err_last() == ERR_NOT_FOUND) err_set(first, first_detail);
     return joined;
 }
@@ -335,7 +335,7 @@ int32_t cfg_load(const char *path)
 
     // A size the store cannot hold is refused like a file that is not there.
     const int32_t n = vfs_size(file);
-    if (n < 0) return 0;
+    if (n < 0) return passed(0);
     if (!store_fits(g_cfg.text_size, n)) return fail(ERR_TOO_LARGE, 0, "the store holds less than 2 GiB of text");
     const int32_t start = store_grow(&g_cfg.text, g_cfg.text_size, n);
     if (start < 0) {

@@ -233,6 +233,10 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
 int disk_tree_replace(DiskTree *tree, const char *source, const char *target);
 int disk_tree_delete(DiskTree *tree, const char *name);
 
+// Reads exactly count bytes at offset (0 to DISK_POSITION_LIMIT): 0, or -1
+// with the reason; a file that ends first is ERR_DAMAGED ("the file ends too
+// soon"), an offset outside those bounds ERR_DAMAGED too (copy.cpp).
+int disk_read_at(int handle, int64_t offset, void *buffer, int count);
 // Copies count bytes from the current position of one file to that of
 // another, in pieces of at most buffer_size bytes, each read and written in
 // full (copy.cpp, over the calls above).

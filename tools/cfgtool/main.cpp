@@ -367,7 +367,10 @@ int run(int argc, char **argv)
         // No code page uses '/' as a trail byte, so every one is a separator.
         for (char *p = argv[f]; *p; ++p)
             if (*p == '/') *p = '\\';
-        if (!cfg_load(argv[f])) {
+        // A file of 4 GiB or more would show the loader only its size's low bits.
+        const bool too_large = disk_file_size(argv[f]) > DISK_POSITION_LIMIT;
+        if (too_large) err_set(ERR_TOO_LARGE, "files end before 2 GiB");
+        if (too_large || !cfg_load(argv[f])) {
             const char *detail = err_detail();
             for (const char *text : std::initializer_list<const char *>{"cfgtool: ", argv[f], ": cannot read: ", err_text(err_last()),
                                      detail ? ": " : "", detail ? detail : "", "\n"})
