@@ -66,7 +66,7 @@ int handle_bind(int record, const char *name)
 {
     if (!name) return fail(ERR_BAD_NAME, -1);
     if (record < 0 || record >= VFS_MAX_HANDLES) return passed(-1);  // handle_alloc said why
-    const int pos = entry_lookup(name, 0);
+    const int pos = entry_lookup(name, LOOKUP_NAME);
     if (pos < 0) return fail(ERR_NOT_FOUND, -1);
     return handle_place(record, g_lookup.last_match_slot, pos);
 }

@@ -293,6 +293,5 @@ void archive_reset()
     g_mount.handles_cleared = false;
     std::memset(&g_handles, 0, sizeof g_handles);
     g_lookup = LookupState{};
-    g_lookup.find_mode = -1;
     g_lookup.find_cursor.slot = -1;
 }
