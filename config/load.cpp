@@ -240,27 +240,28 @@ int open_config(const char *path)
 // ---- Parsing ---------------------------------------------------------------------
 
 // Appends an included file to the include store; its macros are made after
-// the main text is parsed. A file that is not found is skipped.
-void read_include(const char *name)
+// the main text is parsed. A file that is not found is skipped (false).
+bool read_include(const char *name)
 {
     const int file = cfg_open_include(name);
-    if (file == -1) return;
+    if (file == -1) return false;
     ScopeGuard close_file([&] { vfs_close(file); });
     const int32_t n = vfs_size(file);
-    if (!store_fits(g_cfg.include_size, n)) return;
+    if (!store_fits(g_cfg.include_size, n)) return true;
     const int32_t start = store_grow(&g_cfg.include, g_cfg.include_size, n);
     if (start < 0) {
         release_include();
-        return;
+        return true;
     }
     g_cfg.include_size = start + store_read(file, g_cfg.include + start, n);
+    return true;
 }
 
 // Keys that come before any section header while the entry table is empty
 // (the opening keys of the first file) are gathered under a nameless section
 // at record 0, so that the section chain always starts with a section and a
 // lookup by a section's name never lands on a key.
-void parse_entries(int32_t start, int32_t length)
+void parse_entries(int32_t start, int32_t length, CfgLoadReport *report)
 {
     presize_entries(g_cfg.entry_count + 2 + line_ends(g_cfg.text + start, length));
     int32_t i = g_cfg.entry_count;
@@ -274,8 +275,10 @@ void parse_entries(int32_t start, int32_t length)
             cfg_next_token(g_cfg.text + start, &position, length, &name, &value, g_cfg.text);
         if (token == CFG_END) break;
         if (token == CFG_DIRECTIVE) {
-            if (value && path_same_name(g_cfg.text + name, "include"))
-                read_include(g_cfg.text + value);
+            if (value && path_same_name(g_cfg.text + name, "include")) {
+                const bool opened = read_include(g_cfg.text + value);
+                if (report && report->include) report->include(report->context, g_cfg.text + value, opened);
+            }
             continue;
         }
         if (token == CFG_KEY && i == 0) {
@@ -326,7 +329,7 @@ void parse_macros(int32_t start, int32_t length)
 
 // ---- Loading -------------------------------------------------------------------------
 
-int32_t cfg_load(const char *path)
+int32_t cfg_load(const char *path, CfgLoadReport *report)
 {
     set_config_folder(path);
     const int file = open_config(path);
@@ -348,7 +351,8 @@ int32_t cfg_load(const char *path)
     vfs_close(file);
     g_cfg.text_size = start + length;
 
-    parse_entries(start, length);
+    if (report && report->text) report->text(report->context, g_cfg.text + start, length);
+    parse_entries(start, length, report);
     // Macros come from the included text this load added. An include store
     // released and grown again during the load starts over after its NUL.
     const int32_t from = g_cfg.include_parsed > 0 ? g_cfg.include_parsed : 1;
