@@ -83,8 +83,9 @@ int block_looks_stored(const void *head, int64_t stored_length);
 // unpacks only when its stream ends there. 0, or -1 with the reason
 // (ERR_DAMAGED and what is wrong, or ERR_NO_MEMORY).
 int block_unpack_stored(const void *stored, int stored_length, char **out, int *out_length);
-// The CRC-32 of length more bytes after crc (0 to start), as zlib computes it;
-// files whose content must be recognised later keep it.
+// A general CRC-32 (zlib's) of length more bytes after crc (0 to start): the
+// update journal keeps it for its lines and for each file it must recognise
+// later (driver/journal.cpp, driver/replace.cpp).
 uint32_t block_checksum(uint32_t crc, const void *data, int length);
 
 // The header's user_value without mounting; 0xFFFFFFFF (-1) when unreadable.

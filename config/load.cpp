@@ -6,10 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "archive/archive.h"
 #include "config/config.h"
 #include "config/store.h"
@@ -138,31 +134,7 @@ void presize_entries(int64_t need)
 }
 
 // Line ends of any kind: LF, CR LF and a lone CR. The text ends with CR LF.
-// Counted 16 bytes at a time where SSE2 is available: on a large text this
-// pass would otherwise cost a quarter of the load.
-int64_t line_ends(const char *text, int32_t length)
-{
-    int64_t count = 1;
-    int32_t i = 0;
-#if defined(__SSE2__)
-    // Each byte lane counts its line ends (a match is -1, so subtracting
-    // adds one) for at most 255 rounds before the lanes are summed.
-    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-    while (i + 17 <= length) {
-        __m128i lanes = _mm_setzero_si128();
-        for (int round = 0; round < 255 && i + 17 <= length; ++round, i += 16) {
-            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
-            const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i + 1));
-            const __m128i lone_cr = _mm_andnot_si128(_mm_cmpeq_epi8(after, lf), _mm_cmpeq_epi8(w, cr));
-            lanes = _mm_sub_epi8(lanes, _mm_or_si128(_mm_cmpeq_epi8(w, lf), lone_cr));
-        }
-        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-        count += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
-    }
-#endif
-    for (; i + 1 < length; ++i) count += text[i] == '\n' || (text[i] == '\r' && text[i + 1] != '\n');
-    return count;
-}
+int64_t line_ends(const char *text, int32_t length) { return 1 + text_line_ends(text, length); }
 
 bool reserve_macros(int32_t need)
 {

@@ -277,6 +277,18 @@ int console_read(void *buffer, int count);
 int text_from_utf8(int code_page, const char *utf8, char *out, int size);
 int text_to_utf8(int code_page, const char *text, char *out, int size);
 
+// ---- Byte scans over text (scan.cpp) -----------------------------------------
+
+// 16 bytes at a time where the processor allows, so that callers above this
+// layer need not know the processor.
+constexpr int TEXT_FIND_SET_MAX = 8;
+// The offset of the first of p[0, n) that is one of the count (at most
+// TEXT_FIND_SET_MAX) bytes of set; n when none is.
+int text_find_any(const char *p, int n, const char *set, int count);
+// The LFs, and the CRs not followed by an LF, among text[0, length - 1) (the
+// last byte is read only as the one after).
+int64_t text_line_ends(const char *text, int32_t length);
+
 // ---- Memory -----------------------------------------------------------------
 
 void *mem_alloc(size_t size);
