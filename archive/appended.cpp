@@ -24,6 +24,7 @@
 namespace {
 
 constexpr int SECURITY_DIRECTORY = 4;
+const char NOT_PE[] = "not a program image";
 
 bool has_magic(ReadAt read, void *context, int64_t at)
 {
@@ -37,21 +38,24 @@ int pe_certificate_table(ReadAt read, void *context, int64_t *offset, int64_t *s
 {
     *offset = *size = 0;
     uint8_t dos[64];
-    if (read(0, dos, sizeof dos, context) != 0 || dos[0] != 'M' || dos[1] != 'Z') return -1;
+    // A file too short for a header it claims is no image either.
+    if (read(0, dos, sizeof dos, context) != 0 || dos[0] != 'M' || dos[1] != 'Z') return fail(ERR_FAILED, -1, NOT_PE);
     const int64_t pe = le32(dos + 0x3C);
     uint8_t head[24 + 2];
-    if (read(pe, head, sizeof head, context) != 0 || std::memcmp(head, "PE\0\0", 4) != 0) return -1;
+    if (read(pe, head, sizeof head, context) != 0 || std::memcmp(head, "PE\0\0", 4) != 0)
+        return fail(ERR_FAILED, -1, NOT_PE);
     const uint32_t optional_size = le16(head + 20);
     const uint32_t magic = le16(head + 24);
     const int count_at = magic == 0x10B ? 92 : magic == 0x20B ? 108 : -1;  // PE32, PE32+
-    if (count_at < 0) return -1;
+    if (count_at < 0) return fail(ERR_FAILED, -1, NOT_PE);
     // An optional header too short for the security directory names none.
     if (optional_size < static_cast<uint32_t>(count_at + 4 + (SECURITY_DIRECTORY + 1) * 8)) return 0;
     uint8_t count[4];
-    if (read(pe + 24 + count_at, count, 4, context) != 0) return -1;
+    if (read(pe + 24 + count_at, count, 4, context) != 0) return fail(ERR_FAILED, -1, NOT_PE);
     if (le32(count) <= SECURITY_DIRECTORY) return 0;
     uint8_t security[8];
-    if (read(pe + 24 + count_at + 4 + SECURITY_DIRECTORY * 8, security, 8, context) != 0) return -1;
+    if (read(pe + 24 + count_at + 4 + SECURITY_DIRECTORY * 8, security, 8, context) != 0)
+        return fail(ERR_FAILED, -1, NOT_PE);
     *offset = le32(security);
     *size = le32(security + 4);
     return 0;
@@ -82,7 +86,7 @@ int appended_locate(ReadAt read, void *context, int64_t file_size, int64_t *base
     }
     if (file_size < PAK_HEADER_SIZE + PAK_TRAILER_SIZE) return fail(ERR_NOT_ARCHIVE, -1, "no archive attached");
     uint8_t trailer[PAK_TRAILER_SIZE];
-    if (read(file_size - PAK_TRAILER_SIZE, trailer, sizeof trailer, context) != 0) return -1;
+    if (read(file_size - PAK_TRAILER_SIZE, trailer, sizeof trailer, context) != 0) return passed(-1);
     const int64_t candidate = le32(trailer);
     if (candidate + PAK_HEADER_SIZE > file_size - PAK_TRAILER_SIZE || !has_magic(read, context, candidate))
         return fail(ERR_NOT_ARCHIVE, -1, "no archive attached");

@@ -83,8 +83,9 @@ int block_looks_stored(const void *head, int64_t stored_length);
 // unpacks only when its stream ends there. 0, or -1 with the reason
 // (ERR_DAMAGED and what is wrong, or ERR_NO_MEMORY).
 int block_unpack_stored(const void *stored, int stored_length, char **out, int *out_length);
-// The CRC-32 of length more bytes after crc (0 to start), as zlib computes it;
-// files whose content must be recognised later keep it.
+// A general CRC-32 (zlib's) of length more bytes after crc (0 to start): the
+// update journal keeps it for its lines and for each file it must recognise
+// later (driver/journal.cpp, driver/replace.cpp).
 uint32_t block_checksum(uint32_t crc, const void *data, int length);
 
 // The header's user_value without mounting; 0xFFFFFFFF (-1) when unreadable.
@@ -93,7 +94,8 @@ uint32_t pak_read_user_value(const char *path);
 
 // ---- Appended form (appended.cpp) --------------------------------------------
 
-// Reads n bytes at offset of the file being examined; 0 when all came, else -1.
+// Reads n bytes at offset of the file being examined; 0 when all came, else -1
+// with the reason set (disk_read_at).
 typedef int (*ReadAt)(int64_t offset, void *buffer, int n, void *context);
 
 // The certificate table that a PE image's security directory names (offset
@@ -182,6 +184,7 @@ int vfs_read(int handle, void *buffer, int count);
 // Archive side: data goes where the directory stands, so only the newest
 // entry of an archive, written at its end, takes bytes; other writes return 0.
 int vfs_write(int handle, const void *buffer, int count);
+// The size, or -1 with the reason (ERR_TOO_LARGE for a disk file of 2 GiB or more).
 int vfs_size(int handle);
 int vfs_seek(int handle, int distance, int origin);
 int vfs_open_count();

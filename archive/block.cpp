@@ -197,7 +197,7 @@ int join_append(BlockJoin *join, const void *bytes, int n)
 int block_join_add(BlockJoin *join, const void *piece, int piece_length, uint32_t check, int source_length)
 {
     if (!join->data || piece_length <= 0 || source_length < 0) return fail(ERR_FAILED, -1, "bad arguments to block_join_add");
-    if (join_append(join, piece, piece_length) != 0) return -1;
+    if (join_append(join, piece, piece_length) != 0) return passed(-1);
     join->check = static_cast<uint32_t>(adler32_combine(join->check, check, static_cast<z_off_t>(source_length)));
     return 0;
 }
@@ -208,7 +208,7 @@ int block_join_end(BlockJoin *join)
     // The check is stored most significant byte first (RFC 1950).
     const uint8_t tail[4] = {static_cast<uint8_t>(join->check >> 24), static_cast<uint8_t>(join->check >> 16),
                              static_cast<uint8_t>(join->check >> 8), static_cast<uint8_t>(join->check)};
-    if (join_append(join, tail, 4) != 0) return -1;
+    if (join_append(join, tail, 4) != 0) return passed(-1);
     const PackedBlockHead head{join->size, static_cast<uint32_t>(join->length - PACKED_HEAD_SIZE)};
     std::memcpy(join->data, &head, sizeof head);
     return 0;
@@ -256,11 +256,11 @@ int block_unpack_stored(const void *stored, int stored_length, char **out, int *
         return fail(ERR_DAMAGED, -1, "a packed block declares more than its stream can hold");
     // One byte more than needed, so that an empty result is a block too.
     char *data = static_cast<char *>(mem_alloc(static_cast<size_t>(size) + 1));
-    if (!data) return -1;
+    if (!data) return passed(-1);
     const int64_t n = inflate_masked(data, p + PACKED_HEAD_SIZE, static_cast<int>(packed), static_cast<int>(size));
     if (n != size) {
         mem_free(data);
-        return n < 0 ? -1 : fail(ERR_DAMAGED, -1, "a packed block unpacks to less than it declares");
+        return n < 0 ? passed(-1) : fail(ERR_DAMAGED, -1, "a packed block unpacks to less than it declares");
     }
     *out = data;
     *out_length = static_cast<int>(size);

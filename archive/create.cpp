@@ -17,7 +17,7 @@
 int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_value, int packed)
 {
     const int file = disk_create(path, DISK_ATTR_NORMAL);
-    if (file == -1) return -1;
+    if (file == -1) return passed(-1);
     ScopeGuard close_file([&] { disk_close(file); });
 
     PakHeader header{};
@@ -28,25 +28,25 @@ int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_
     header.last_drive = static_cast<uint8_t>(last_drive);
     header.user_value = user_value;
     header.packed_dir_size = packed ? PAK_EMPTY_DIR_SIZE : 0;
-    if (disk_write(file, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
+    if (disk_write(file, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return passed(-1);
 
     char *space = static_cast<char *>(mem_alloc(PAK_EMPTY_DIR_SIZE));
-    if (!space) return -1;
+    if (!space) return passed(-1);
     ScopeGuard free_space([&] { mem_free(space); });
     std::memset(space, 0, PAK_EMPTY_DIR_SIZE);
 
     int length = PAK_EMPTY_DIR_SIZE;
     if (packed) {
         char *zeros = static_cast<char *>(mem_alloc(PAK_EMPTY_DIR_SIZE));
-        if (!zeros) return -1;
+        if (!zeros) return passed(-1);
         std::memset(zeros, 0, PAK_EMPTY_DIR_SIZE);
         length = block_pack(space, zeros, PAK_EMPTY_DIR_SIZE, PAK_EMPTY_DIR_SIZE);
         mem_free(zeros);
-        if (length == 0) return -1;
+        if (length == 0) return passed(-1);
     }
     // A short write is a failure here, not a file that merely mounts: the
     // packed form is never read back while the archive is empty.
-    if (disk_write(file, space, length) != length) return -1;
+    if (disk_write(file, space, length) != length) return passed(-1);
 
     free_space.dismiss();
     mem_free(space);

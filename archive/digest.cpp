@@ -37,15 +37,15 @@ const volatile Marker MARKER_COMPLEMENT = complement(Marker{{PAYLOAD_MARKER_BYTE
 int payload_digest(ReadAt read, void *context, int64_t file_size, uint8_t digest[SHA256_SIZE])
 {
     int64_t base = 0, end = 0;
-    if (appended_locate(read, context, file_size, &base, &end) != 0) return -1;
+    if (appended_locate(read, context, file_size, &base, &end) != 0) return passed(-1);
     auto *buffer = static_cast<uint8_t *>(mem_alloc(CHUNK));
-    if (!buffer) return -1;
+    if (!buffer) return passed(-1);
     ScopeGuard release([&] { mem_free(buffer); });
     Sha256 s;
     sha256_start(&s);
     for (int64_t at = base; at < end;) {
         const int n = static_cast<int>(end - at < CHUNK ? end - at : CHUNK);
-        if (read(at, buffer, n, context) != 0) return -1;
+        if (read(at, buffer, n, context) != 0) return passed(-1);
         sha256_add(&s, buffer, static_cast<size_t>(n));
         at += n;
     }
@@ -64,12 +64,12 @@ int payload_place_find(ReadAt read, void *context, int64_t limit, int64_t *offse
     payload_marker(marker);
     constexpr int KEEP = PAYLOAD_MARKER_SIZE - 1;  // a marker may straddle two chunks
     auto *buffer = static_cast<uint8_t *>(mem_alloc(CHUNK + KEEP));
-    if (!buffer) return -1;
+    if (!buffer) return passed(-1);
     ScopeGuard release([&] { mem_free(buffer); });
     int found = 0, kept = 0;
     for (int64_t at = 0; at < limit;) {
         const int n = static_cast<int>(limit - at < CHUNK ? limit - at : CHUNK);
-        if (read(at, buffer + kept, n, context) != 0) return -1;
+        if (read(at, buffer + kept, n, context) != 0) return passed(-1);
         const int total = kept + n;
         for (int i = 0; i + PAYLOAD_MARKER_SIZE <= total; ++i) {
             if (buffer[i] != marker[0] || std::memcmp(buffer + i, marker, PAYLOAD_MARKER_SIZE) != 0) continue;

@@ -28,10 +28,10 @@ int bind_edit(const char *name)
 {
     if (has_wildcard(strip_drive(name))) return fail(ERR_BAD_NAME, -1, "a wildcard in an edited name");
     const int record = handle_alloc();
-    if (record == -1) return -1;
+    if (record == -1) return passed(-1);
     if (handle_bind(record, name) != 0) {
         g_handles.files[record].data_offset = 0;
-        return -1;
+        return passed(-1);
     }
     return record;
 }
@@ -100,7 +100,7 @@ int directory_make_room(int slot)
     const int64_t bytes = (static_cast<int64_t>(s.capacity) + growth) * PAK_ENTRY_SIZE;
     if (bytes > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "the directory would grow past 2 GiB");
     void *grown = mem_realloc(s.directory, static_cast<size_t>(bytes));
-    if (!grown) return -1;
+    if (!grown) return passed(-1);
     s.directory = static_cast<PakEntry *>(grown);
     s.capacity += growth;
     return 0;
@@ -124,7 +124,7 @@ int vfs_delete(const char *name)
     if (slot_for_name(name) == -1) return disk_delete(name);
 
     const int record = bind_edit(name);
-    if (record == -1) return -1;
+    if (record == -1) return passed(-1);
     const VfsOpenFile file = g_handles.files[record];
     g_handles.files[record].data_offset = 0;
     return vfs_delete_at(file.slot, file.entry);
@@ -147,7 +147,7 @@ int vfs_rename(const char *name, const char *new_name)
     std::memcpy(stored + dir_length, new_name, new_length + 1);
 
     const int record = bind_edit(name);
-    if (record == -1) return -1;
+    if (record == -1) return passed(-1);
     const VfsOpenFile file = g_handles.files[record];
     g_handles.files[record].data_offset = 0;
     return vfs_rename_at(file.slot, file.entry, stored);
@@ -159,11 +159,11 @@ int vfs_add(const char *name, int attributes)
     if (target == -1) return disk_create(name, attributes);
 
     const char *key = strip_drive(name);
-    if (check_stored_name(key) != 0) return -1;
+    if (check_stored_name(key) != 0) return passed(-1);
     const int record = handle_alloc();
-    if (record == -1 || directory_make_room(target) != 0) return -1;
+    if (record == -1 || directory_make_room(target) != 0) return passed(-1);
     // Bound to the new record directly: a lookup could find the older entry.
-    if (handle_place(record, target, append_record(target, key)) != 0) return -1;
+    if (handle_place(record, target, append_record(target, key)) != 0) return passed(-1);
     ++g_handles.open_count;
     return VFS_HANDLE_BASE + record;
 }
@@ -171,7 +171,7 @@ int vfs_add(const char *name, int attributes)
 int vfs_delete_at(int slot, int position)
 {
     PakEntry *entry = live_record(slot, position);
-    if (!entry) return -1;
+    if (!entry) return passed(-1);
     // The record keeps its name, size and data until the archive is rebuilt.
     entry->data_offset = 0;
     directory_changed(slot);
@@ -181,7 +181,7 @@ int vfs_delete_at(int slot, int position)
 int vfs_rename_at(int slot, int position, const char *new_name)
 {
     PakEntry *entry = live_record(slot, position);
-    if (!entry || check_stored_name(new_name) != 0) return -1;
+    if (!entry || check_stored_name(new_name) != 0) return passed(-1);
     // Like a disk rename, never onto another live entry: two live entries of
     // one name leave one of them unreachable.
     if (name_taken(slot, new_name, position)) return fail(ERR_EXISTS, -1, "another entry has that name");
@@ -193,13 +193,13 @@ int vfs_rename_at(int slot, int position, const char *new_name)
 
 int vfs_create_at(int slot, const char *name, int replaced)
 {
-    if (check_stored_name(name) != 0) return -1;
+    if (check_stored_name(name) != 0) return passed(-1);
     if (!slot_live(slot, 0)) return fail(ERR_FAILED, -1, "no archive is mounted in that slot");
-    if (replaced >= 0 && !live_record(slot, replaced)) return -1;
+    if (replaced >= 0 && !live_record(slot, replaced)) return passed(-1);
     const int record = handle_alloc();
-    if (record == -1 || directory_make_room(slot) != 0) return -1;
+    if (record == -1 || directory_make_room(slot) != 0) return passed(-1);
     if (replaced >= 0) g_mount.slots[slot].directory[replaced].data_offset = 0;
-    if (handle_place(record, slot, append_record(slot, name)) != 0) return -1;
+    if (handle_place(record, slot, append_record(slot, name)) != 0) return passed(-1);
     ++g_handles.open_count;
     return VFS_HANDLE_BASE + record;
 }
@@ -231,11 +231,11 @@ int vfs_make_backup(const char *name, const char *extension)
     // The old backup goes only when there is something to replace it.
     if (in_archive) {
         const int record = bind_edit(name);
-        if (record == -1) return -1;
+        if (record == -1) return passed(-1);
         g_handles.files[record].data_offset = 0;
     } else {
         const int file = disk_open(name, DISK_READ);
-        if (file == -1) return -1;
+        if (file == -1) return passed(-1);
         disk_close(file);
     }
 

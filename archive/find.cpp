@@ -48,46 +48,42 @@ int vfs_find_first(const char *pattern, uint32_t mask, char *out)
     // Whatever happens below, an earlier enumeration is over.
     g_lookup.find_cursor = {-1, 0, 0, 0};
     if (!pattern || std::strlen(pattern) >= NAME_MAX_BYTES) {
-        g_lookup.find_mode = 1;
+        g_lookup.find_in_archive = true;
         return fail(pattern ? ERR_NAME_TOO_LONG : ERR_BAD_NAME, -1);
     }
     std::strcpy(g_lookup.find_pattern, pattern);
     if (slot_for_name(pattern) < 0) {
-        g_lookup.find_mode = -1;
+        g_lookup.find_in_archive = false;
         return disk_find_first(pattern, mask, out);
     }
     char dir[NAME_MAX_BYTES];
     path_dir(dir, pattern);
     const int stripped = static_cast<int>(strip_drive(pattern) - pattern);
     g_lookup.find_prefix_len = std::max(static_cast<int>(std::strlen(dir)) - stripped, 0);
-    g_lookup.find_mode = 1;
+    g_lookup.find_in_archive = true;
     if (mask & FILE_ATTR_DIRECTORY) return fail(ERR_NOT_FOUND, -1);  // archives hold no folders
 
-    g_lookup.find_mode = 0;
-    const int position = entry_lookup(pattern, 0);
-    g_lookup.find_mode = 1;
+    const int position = entry_lookup(pattern, LOOKUP_SCAN_FIRST);
     return position < 0 ? fail(ERR_NOT_FOUND, -1) : copy_found(position, out);
 }
 
 int vfs_find_next(char *out)
 {
-    if (g_lookup.find_mode != 1) return disk_find_next(out);
-    g_lookup.find_mode = 0;
-    const int position = entry_lookup(g_lookup.find_pattern, 1);
-    g_lookup.find_mode = 1;
+    if (!g_lookup.find_in_archive) return disk_find_next(out);
+    const int position = entry_lookup(g_lookup.find_pattern, LOOKUP_SCAN_NEXT);
     return position < 0 ? fail(ERR_NOT_FOUND, -1) : copy_found(position, out);
 }
 
 int vfs_find_first_path(const char *pattern, uint32_t mask, char *out)
 {
     char found[NAME_MAX_BYTES];
-    if (vfs_find_first(pattern, mask, found) != 0) return -1;
+    if (vfs_find_first(pattern, mask, found) != 0) return passed(-1);
     return with_directory(found, out);
 }
 
 int vfs_find_next_path(char *out)
 {
     char found[NAME_MAX_BYTES];
-    if (vfs_find_next(found) != 0) return -1;
+    if (vfs_find_next(found) != 0) return passed(-1);
     return with_directory(found, out);
 }

@@ -64,8 +64,9 @@ int handle_place(int record, int slot, int pos)
 
 int handle_bind(int record, const char *name)
 {
-    if (record < 0 || record >= VFS_MAX_HANDLES || !name) return -1;
-    const int pos = entry_lookup(name, 0);
+    if (!name) return fail(ERR_BAD_NAME, -1);
+    if (record < 0 || record >= VFS_MAX_HANDLES) return passed(-1);  // handle_alloc said why
+    const int pos = entry_lookup(name, LOOKUP_NAME);
     if (pos < 0) return fail(ERR_NOT_FOUND, -1);
     return handle_place(record, g_lookup.last_match_slot, pos);
 }
@@ -86,7 +87,7 @@ int vfs_open(const char *name, int mode)
 {
     if (slot_for_name(name) < 0) return name ? disk_open(name, mode) : fail(ERR_BAD_NAME, -1);
     const int record = handle_alloc();
-    if (handle_bind(record, name) != 0) return -1;
+    if (handle_bind(record, name) != 0) return passed(-1);
     ++g_handles.open_count;
     return VFS_HANDLE_BASE + record;
 }
@@ -103,7 +104,7 @@ int vfs_create(const char *name, int attributes)
     if (has_wildcard(key)) return fail(ERR_BAD_NAME, -1, "entry names hold no '*' or '?'");
 
     const int record = handle_alloc();
-    if (record < 0) return -1;
+    if (record < 0) return passed(-1);
     int target = target_by_name, existing = -1;
     if (handle_bind(record, name) == 0) {
         target = g_handles.files[record].slot;
@@ -111,7 +112,7 @@ int vfs_create(const char *name, int attributes)
         g_handles.files[record].data_offset = 0;
     }
 
-    if (directory_make_room(target) != 0) return -1;
+    if (directory_make_room(target) != 0) return passed(-1);
     if (existing >= 0) g_mount.slots[target].directory[existing].data_offset = 0;
     append_record(target, key);
     return vfs_open(name, DISK_READ_WRITE);
@@ -173,16 +174,20 @@ int vfs_write(int handle, const void *buffer, int count)
 
 int vfs_size(int handle)
 {
-    if (!vfs_is_archive_handle(handle)) return static_cast<int>(disk_size(handle));
+    if (!vfs_is_archive_handle(handle)) {
+        const uint32_t size = disk_size(handle);
+        if (size == DISK_FAILED) return passed(-1);
+        return size > DISK_POSITION_LIMIT ? fail(ERR_TOO_LARGE, -1, "files end before 2 GiB") : static_cast<int>(size);
+    }
     const VfsOpenFile *f = handle_record(handle);
-    return f ? f->size : -1;
+    return f ? f->size : passed(-1);
 }
 
 int vfs_seek(int handle, int distance, int origin)
 {
     if (!vfs_is_archive_handle(handle)) return static_cast<int>(disk_seek(handle, distance, origin));
     VfsOpenFile *f = handle_record(handle);
-    if (!f) return -1;
+    if (!f) return passed(-1);
     int64_t target = distance;
     if (origin == DISK_SEEK_CUR) target += f->position;
     else if (origin == DISK_SEEK_END) target += f->size;

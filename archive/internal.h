@@ -83,8 +83,7 @@ struct FindCursor {
 };
 
 struct LookupState {
-    int find_mode;             // -1 disk enumeration (start), 1 archive
-                               // enumeration, 0 while an enumeration lookup runs
+    bool find_in_archive;      // the enumeration walks archives, not the disk
     int last_match_slot;       // slot of the last successful lookup
     FindCursor find_cursor;
     char find_pattern[PATH_BUFFER_SIZE];  // pattern of the current enumeration
@@ -98,8 +97,16 @@ extern LookupState g_lookup;
 int slot_for_name(const char *name);
 // The part of name compared with entry names (a pointer into name).
 const char *strip_drive(const char *name);
+// How entry_lookup goes: a name through the index where there is one, or an
+// enumeration's scan in directory order that keeps its place in
+// g_lookup.find_cursor, from the top or on from that place.
+enum EntryLookup {
+    LOOKUP_NAME,
+    LOOKUP_SCAN_FIRST,
+    LOOKUP_SCAN_NEXT,
+};
 // Position of the entry in slot g_lookup.last_match_slot, or -1.
-int entry_lookup(const char *name, int continue_search);
+int entry_lookup(const char *name, EntryLookup how);
 // 0 when the pattern matches the name field (reading at most limit bytes of
 // it), -1 otherwise.
 int wild_match(const char *pattern, const char *name_field, int limit);

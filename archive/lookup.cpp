@@ -6,7 +6,7 @@
 #include "archive/internal.h"
 #include "platform/platform.h"
 
-LookupState g_lookup = {-1, 0, {-1, 0, 0, 0}, {}, 0, 0};
+LookupState g_lookup = {false, 0, {-1, 0, 0, 0}, {}, 0, 0};
 
 namespace {
 
@@ -46,13 +46,13 @@ const char *strip_drive(const char *name)
     return name[2] == '\\' ? name + 3 : name + 2;
 }
 
-int entry_lookup(const char *name, int continue_search)
+int entry_lookup(const char *name, EntryLookup how)
 {
     const int c = static_cast<uint8_t>(name[0]);
     const char *key = strip_drive(name);
     int slot = g_mount.mount_count - 1;
     int next = -1;  // position to scan from in slot; -1: start the slot afresh
-    if (continue_search) {
+    if (how == LOOKUP_SCAN_NEXT) {
         const FindCursor &cursor = g_lookup.find_cursor;
         // The cursor dies with its mount; a grown directory only adds
         // records above it.
@@ -68,7 +68,7 @@ int entry_lookup(const char *name, int continue_search)
         const ArchiveSlot &s = g_mount.slots[slot];
         if (next < 0) {
             if (!(s.flags & SLOT_MOUNTED) || c < s.first_drive || c > s.last_drive || s.entry_count == 0) continue;
-            if (g_lookup.find_mode != 0 && s.sorted_index) {
+            if (how == LOOKUP_NAME && s.sorted_index) {
                 IndexSearch search = {key, &s};
                 const int i = binary_search(key, s.entry_count, compare_indexed, &search);
                 if (i >= 0 && s.directory[s.sorted_index[i]].data_offset != 0) {
@@ -83,7 +83,7 @@ int entry_lookup(const char *name, int continue_search)
             const PakEntry &e = s.directory[pos];
             if (e.data_offset == 0 || wild_match(key, e.name, PAK_NAME_SIZE) != 0) continue;
             g_lookup.last_match_slot = slot;
-            if (g_lookup.find_mode == 0) g_lookup.find_cursor = {slot, s.serial, pos, pos + 1};
+            if (how != LOOKUP_NAME) g_lookup.find_cursor = {slot, s.serial, pos, pos + 1};
             return pos;
         }
     }

@@ -27,18 +27,6 @@ MountTable g_mount = {};
 
 namespace {
 
-// A short read is a file that ends too soon for what its header claims.
-bool read_at(int file, int64_t offset, void *buffer, int count)
-{
-    if (offset < 0 || offset > DISK_POSITION_LIMIT) return fail(ERR_DAMAGED, false, "an offset lies beyond the file");
-    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != static_cast<uint32_t>(offset)) return false;
-    err_clear();
-    if (disk_read(file, buffer, count) == count) return true;
-    // No reason from the disk: it simply had no more bytes.
-    return err_last() == ERR_NONE ? fail(ERR_DAMAGED, false, "the file ends too soon") : false;
-}
-
-
 // Reads the directory of a mounted archive into a new block of capacity
 // records; null on any failure.
 PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t remaining, int *capacity)
@@ -65,7 +53,7 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
     if (records * PAK_ENTRY_SIZE > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, nullptr, "the directory is too large");
     const int bytes = static_cast<int>(records * PAK_ENTRY_SIZE);
     auto *dir = static_cast<PakEntry *>(mem_alloc(static_cast<size_t>(bytes)));
-    if (!dir) return nullptr;
+    if (!dir) return passed(nullptr);
     ScopeGuard release_dir([&] { mem_free(dir); });
     // A plain directory's read fills every record; an unpacked one may leave
     // spare records behind its entries.
@@ -74,13 +62,13 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
     if (h.packed_dir_size == 0) {
         // Only entry_count records are used; bytes behind them are ignored.
         const int want = count == 0 ? PAK_EMPTY_DIR_SIZE : static_cast<int>(plain_size);
-        if (!read_at(file, dir_pos, dir, want)) return nullptr;
+        if (disk_read_at(file, dir_pos, dir, want) != 0) return passed(nullptr);
     } else if (count > 0) {
         const int packed_size = static_cast<int>(h.packed_dir_size);
         void *packed = mem_alloc(static_cast<size_t>(packed_size));
-        if (!packed) return nullptr;
+        if (!packed) return passed(nullptr);
         ScopeGuard release_packed([&] { mem_free(packed); });
-        if (!read_at(file, dir_pos, packed, packed_size)) return nullptr;
+        if (disk_read_at(file, dir_pos, packed, packed_size) != 0) return passed(nullptr);
         const int got = block_unpack(dir, packed, packed_size, bytes);
         if (got == 0) return fail(ERR_DAMAGED, nullptr, "the packed directory does not unpack");
         if (got < plain_size) return fail(ERR_DAMAGED, nullptr, "the packed directory holds fewer entries than its header says");
@@ -94,7 +82,7 @@ PakEntry *read_directory(int file, const PakHeader &h, int64_t dir_pos, int64_t 
 
 int read_from_disk(int64_t offset, void *buffer, int count, void *context)
 {
-    return read_at(*static_cast<const int *>(context), offset, buffer, count) ? 0 : -1;
+    return disk_read_at(*static_cast<const int *>(context), offset, buffer, count);
 }
 
 int name_order(const char *a, const char *b) { return path_name_order(a, b); }
@@ -154,18 +142,24 @@ int mount_open(int slot, int file, bool borrowed, bool appended, bool indexed, i
         if (!borrowed) disk_close(file);
     });
     const uint32_t size = disk_size(file);
-    if (size == DISK_FAILED) return -1;
+    if (size == DISK_FAILED) return passed(-1);
     const int64_t file_size = size;
     if (file_size > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
     int64_t end = file_size, base = 0;
     if (appended && appended_locate(read_from_disk, const_cast<int *>(&file), file_size, &base, &end) != 0)
-        return -1;
+        return passed(-1);
     // The archive ends before the trailer; the header must fit inside it.
     const int64_t archive_end = appended ? end - PAK_TRAILER_SIZE : end;
-    if (base + PAK_HEADER_SIZE > archive_end) return fail(ERR_NOT_ARCHIVE, -1, "shorter than an archive header");
+    if (base + PAK_HEADER_SIZE > archive_end) {
+        // A file that begins as an archive begins is one, cut short.
+        uint32_t magic = 0;
+        if (archive_end - base >= 4 && disk_read_at(file, base, &magic, 4) == 0 && magic == PAK_MAGIC)
+            return fail(ERR_DAMAGED, -1, "the header is cut short");
+        return fail(ERR_NOT_ARCHIVE, -1, "shorter than an archive header");
+    }
 
     PakHeader h;
-    if (!read_at(file, base, &h, PAK_HEADER_SIZE)) return -1;
+    if (disk_read_at(file, base, &h, PAK_HEADER_SIZE) != 0) return passed(-1);
     if (h.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
     // A directory overlapping the header would give a new entry the data
     // offset 0, which marks a free record.
@@ -177,7 +171,7 @@ int mount_open(int slot, int file, bool borrowed, bool appended, bool indexed, i
 
     int capacity = 0;
     PakEntry *dir = read_directory(file, h, dir_pos, remaining, &capacity);
-    if (!dir) return -1;
+    if (!dir) return passed(-1);
 
     const int count = static_cast<int>(h.entry_count);
     for (int i = 0; i < count; ++i) {
@@ -208,9 +202,9 @@ int mount_file(const char *path, int mode, bool appended, bool indexed = true)
 {
     if (!path) return fail(ERR_BAD_NAME, -1);
     const int slot = mount_slot(mode, appended);
-    if (slot < 0) return -1;
+    if (slot < 0) return passed(-1);
     const int file = disk_open(path, mode);
-    if (file == -1) return -1;
+    if (file == -1) return passed(-1);
     return mount_open(slot, file, false, appended, indexed);
 }
 
@@ -226,14 +220,14 @@ int vfs_mount_handle(int disk_handle, bool appended)
 {
     if (disk_handle == -1) return fail(ERR_FAILED, -1, "no file open");
     const int slot = mount_slot(DISK_READ, appended);
-    return slot < 0 ? -1 : mount_open(slot, disk_handle, true, appended, true);
+    return slot < 0 ? passed(-1) : mount_open(slot, disk_handle, true, appended, true);
 }
 
 int vfs_mount_probe(int disk_handle)
 {
     if (disk_handle == -1) return fail(ERR_FAILED, -1, "no file open");
     const int slot = mount_slot(DISK_READ, false);
-    return slot < 0 ? -1 : mount_open(slot, disk_handle, true, false, false, VFS_PROBE_ENTRY_LIMIT);
+    return slot < 0 ? passed(-1) : mount_open(slot, disk_handle, true, false, false, VFS_PROBE_ENTRY_LIMIT);
 }
 
 void vfs_unmount(int slot)
@@ -266,21 +260,21 @@ int pak_write_directory(int slot)
     const int file = s->os_handle;
     const int n = s->entry_count * PAK_ENTRY_SIZE;
     const int32_t words[2] = {s->entry_count, s->dir_offset};
-    if (disk_seek(file, 4, DISK_SEEK_SET) != 4) return -1;
-    if (disk_write(file, &words[0], 4) != 4 || disk_write(file, &words[1], 4) != 4) return -1;
-    if (disk_seek(file, s->dir_offset, DISK_SEEK_SET) != static_cast<uint32_t>(s->dir_offset)) return -1;
-    if (s->packed_dir_size == 0) return disk_write(file, s->directory, n) == n ? 0 : -1;
+    if (disk_seek(file, 4, DISK_SEEK_SET) != 4) return passed(-1);
+    if (disk_write(file, &words[0], 4) != 4 || disk_write(file, &words[1], 4) != 4) return passed(-1);
+    if (disk_seek(file, s->dir_offset, DISK_SEEK_SET) != static_cast<uint32_t>(s->dir_offset)) return passed(-1);
+    if (s->packed_dir_size == 0) return disk_write(file, s->directory, n) == n ? 0 : passed(-1);
 
     // Twice the input, and room for the packed form of an empty directory
     // (which a capacity of 0 would not give).
     const int room = std::max(2 * n, 64);
     void *scratch = mem_alloc(static_cast<size_t>(room));
-    if (!scratch) return -1;
+    if (!scratch) return passed(-1);
     ScopeGuard release([&] { mem_free(scratch); });
     const int packed = block_pack(scratch, s->directory, n, room);
-    if (packed == 0 || disk_write(file, scratch, packed) != packed) return -1;
-    if (disk_seek(file, 20, DISK_SEEK_SET) != 20) return -1;
-    return disk_write(file, &packed, 4) == 4 ? 0 : -1;
+    if (packed == 0 || disk_write(file, scratch, packed) != packed) return passed(-1);
+    if (disk_seek(file, 20, DISK_SEEK_SET) != 20) return passed(-1);
+    return disk_write(file, &packed, 4) == 4 ? 0 : passed(-1);
 }
 
 void archive_reset()
@@ -299,6 +293,5 @@ void archive_reset()
     g_mount.handles_cleared = false;
     std::memset(&g_handles, 0, sizeof g_handles);
     g_lookup = LookupState{};
-    g_lookup.find_mode = -1;
     g_lookup.find_cursor.slot = -1;
 }

@@ -49,11 +49,11 @@ int copy_bytes(int from, int to, uint32_t count, char *buffer)
 int write_backup(const char *path, const char *backup)
 {
     DiskReplacement r;
-    if (disk_replacement_begin(&r, backup, FRESH_SUFFIX) != 0) return -1;
+    if (disk_replacement_begin(&r, backup, FRESH_SUFFIX) != 0) return passed(-1);
     std::strcpy(r.mode_of, path);
     if (disk_copy_into(path, r.handle) != 0) {
         disk_replacement_abandon(&r);
-        return -1;
+        return passed(-1);
     }
     return disk_replacement_commit(&r);
 }
@@ -61,10 +61,11 @@ int write_backup(const char *path, const char *backup)
 int read_header(const char *path, PakHeader *header)
 {
     const int file = disk_open(path, DISK_READ);
-    if (file == -1) return -1;
-    const int got = disk_read(file, header, PAK_HEADER_SIZE);
+    if (file == -1) return passed(-1);
+    const int got = disk_read_at(file, 0, header, PAK_HEADER_SIZE);
     disk_close(file);
-    return got == PAK_HEADER_SIZE ? 0 : fail(ERR_NOT_ARCHIVE, -1);
+    if (got == 0) return 0;
+    return err_last() == ERR_DAMAGED ? fail(ERR_NOT_ARCHIVE, -1, "shorter than an archive header") : passed(-1);
 }
 
 }  // namespace
@@ -83,31 +84,31 @@ int pak_compact(const char *path)
     // room for its own backup.
     if (name_order(path, backup) == 0) return fail(ERR_BAD_NAME, -1, "the archive has its backup's name");
     PakHeader header;
-    if (read_header(path, &header) != 0) return -1;
+    if (read_header(path, &header) != 0) return passed(-1);
     if (header.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
     // An archive that could not be replaced (read-only, or open elsewhere)
     // is refused before any work.
     const int probe = disk_open(path, DISK_READ_WRITE);
-    if (probe == -1) return -1;
+    if (probe == -1) return passed(-1);
     disk_close(probe);
     const int source = vfs_mount(path, DISK_READ);
-    if (source == -1) return -1;
+    if (source == -1) return passed(-1);
     const ArchiveSlot &old = g_mount.slots[source];
     if (old.base_offset != 0) return fail(ERR_ACCESS_DENIED, -1, "only stand-alone archives are rebuilt");
 
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
-    if (!buffer) return -1;
+    if (!buffer) return passed(-1);
     ScopeGuard free_buffer([&] { mem_free(buffer); });
 
     DiskReplacement fresh;
-    if (disk_replacement_begin(&fresh, path, FRESH_SUFFIX) != 0) return -1;
+    if (disk_replacement_begin(&fresh, path, FRESH_SUFFIX) != 0) return passed(-1);
     ScopeGuard drop_fresh([&] { disk_replacement_abandon(&fresh); });
     const int out = fresh.handle;
-    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
+    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return passed(-1);
 
     const int count = old.entry_count;
     PakEntry *kept = static_cast<PakEntry *>(mem_alloc(static_cast<size_t>(count > 0 ? count : 1) * PAK_ENTRY_SIZE));
-    if (!kept) return -1;
+    if (!kept) return passed(-1);
     ScopeGuard free_kept([&] { mem_free(kept); });
 
     uint32_t w = PAK_HEADER_SIZE;
@@ -115,10 +116,11 @@ int pak_compact(const char *path)
     for (int i = 0; i < count; ++i) {
         const PakEntry &entry = old.directory[i];
         if (entry.data_offset == 0) continue;
-        if (entry.stored_size > OFFSET_LIMIT - w || entry.data_offset > OFFSET_LIMIT) return -1;
+        if (entry.data_offset > OFFSET_LIMIT) return fail(ERR_DAMAGED, -1, "an offset lies beyond the file");
+        if (entry.stored_size > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
         if (disk_seek(old.os_handle, static_cast<int32_t>(entry.data_offset), DISK_SEEK_SET) != entry.data_offset)
-            return -1;
-        if (copy_bytes(old.os_handle, out, entry.stored_size, buffer) != 0) return -1;
+            return passed(-1);
+        if (copy_bytes(old.os_handle, out, entry.stored_size, buffer) != 0) return passed(-1);
         kept[k] = entry;
         kept[k].data_offset = w;
         w += entry.stored_size;
@@ -135,31 +137,32 @@ int pak_compact(const char *path)
             dir = buffer;
             length = PAK_EMPTY_DIR_SIZE;
         }
-        if (static_cast<uint32_t>(length) > OFFSET_LIMIT - w) return -1;
-        if (disk_write(out, dir, length) != length) return -1;
+        if (static_cast<uint32_t>(length) > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
+        if (disk_write(out, dir, length) != length) return passed(-1);
     } else {
         // Room for what deflate adds to incompressible input, and for the
         // packed form of an empty directory.
         const int64_t room = 2 * static_cast<int64_t>(dir_bytes) + 64;
-        if (room > DISK_POSITION_LIMIT) return -1;
+        if (room > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "the directory is too large");
         const int capacity = static_cast<int>(room);
         char *scratch = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
-        if (!scratch) return -1;
+        if (!scratch) return passed(-1);
         ScopeGuard free_scratch([&] { mem_free(scratch); });
         const int c = block_pack(scratch, kept, dir_bytes, capacity);
-        if (c == 0 || static_cast<uint32_t>(c) > OFFSET_LIMIT - w) return -1;
-        if (disk_write(out, scratch, c) != c) return -1;
+        if (c == 0) return passed(-1);
+        if (static_cast<uint32_t>(c) > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
+        if (disk_write(out, scratch, c) != c) return passed(-1);
         header.packed_dir_size = static_cast<uint32_t>(c);
     }
 
     header.entry_count = static_cast<uint32_t>(k);
     header.dir_offset = w;
-    if (disk_seek(out, 0, DISK_SEEK_SET) != 0) return -1;
-    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return -1;
+    if (disk_seek(out, 0, DISK_SEEK_SET) != 0) return passed(-1);
+    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return passed(-1);
     // The original is closed before it is replaced.
     unmount.dismiss();
     vfs_unmount_all();
-    if (write_backup(path, backup) != 0) return -1;
+    if (write_backup(path, backup) != 0) return passed(-1);
     drop_fresh.dismiss();
     return disk_replacement_commit(&fresh);
 }
@@ -167,41 +170,41 @@ int pak_compact(const char *path)
 int pak_attach(const char *target, const char *archive)
 {
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
-    if (!buffer) return -1;
+    if (!buffer) return passed(-1);
     ScopeGuard free_buffer([&] { mem_free(buffer); });
 
     // Opened for writing although only read: a target that cannot be
     // written is refused.
     const int old = disk_open(target, DISK_READ_WRITE);
-    if (old == -1) return -1;
+    if (old == -1) return passed(-1);
     ScopeGuard close_old([&] { disk_close(old); });
     const int in = disk_open(archive, DISK_READ);
-    if (in == -1) return -1;
+    if (in == -1) return passed(-1);
     ScopeGuard close_in([&] { disk_close(in); });
 
     const uint32_t t = disk_size(old);
     const uint32_t s = disk_size(in);
-    if (t == DISK_FAILED || s == DISK_FAILED) return -1;
+    if (t == DISK_FAILED || s == DISK_FAILED) return passed(-1);
     if (t > OFFSET_LIMIT || s > OFFSET_LIMIT - t || PAK_TRAILER_SIZE > OFFSET_LIMIT - t - s)
         return fail(ERR_TOO_LARGE, -1, "the result would grow past 2 GiB");
 
     DiskReplacement fresh;
-    if (disk_replacement_begin(&fresh, target, FRESH_SUFFIX) != 0) return -1;
+    if (disk_replacement_begin(&fresh, target, FRESH_SUFFIX) != 0) return passed(-1);
     ScopeGuard drop_fresh([&] { disk_replacement_abandon(&fresh); });
     const int out = fresh.handle;
-    if (disk_seek(old, 0, DISK_SEEK_SET) != 0 || copy_bytes(old, out, t, buffer) != 0) return -1;
-    if (copy_bytes(in, out, s, buffer) != 0) return -1;
-    if (disk_write(out, &t, PAK_TRAILER_SIZE) != PAK_TRAILER_SIZE) return -1;
+    if (disk_seek(old, 0, DISK_SEEK_SET) != 0 || copy_bytes(old, out, t, buffer) != 0) return passed(-1);
+    if (copy_bytes(in, out, s, buffer) != 0) return passed(-1);
+    if (disk_write(out, &t, PAK_TRAILER_SIZE) != PAK_TRAILER_SIZE) return passed(-1);
     int64_t place = 0;
     const int has_place = payload_place_find(read_from_disk, const_cast<int *>(&old), t, &place);
-    if (has_place < 0) return -1;
+    if (has_place < 0) return passed(-1);
     if (has_place) {
         uint8_t digest[SHA256_SIZE];
         const int64_t size = static_cast<int64_t>(t) + s + PAK_TRAILER_SIZE;
-        if (payload_digest(read_from_disk, const_cast<int *>(&out), size, digest) != 0) return -1;
+        if (payload_digest(read_from_disk, const_cast<int *>(&out), size, digest) != 0) return passed(-1);
         if (disk_seek(out, static_cast<int32_t>(place), DISK_SEEK_SET) != static_cast<uint32_t>(place) ||
             disk_write(out, digest, SHA256_SIZE) != SHA256_SIZE)
-            return -1;
+            return passed(-1);
     }
     close_old.dismiss();
     disk_close(old);

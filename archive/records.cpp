@@ -5,10 +5,17 @@
 #include "archive/internal.h"
 #include "platform/platform.h"
 
+namespace {
+
+const char NO_SLOT[] = "no archive is mounted in that slot";
+const char NO_RECORD[] = "no record at that position";
+
+}  // namespace
+
 int vfs_mount_facts(int slot, PakMountFacts *out)
 {
     const ArchiveSlot *s = slot_live(slot, 0);
-    if (!s) return -1;
+    if (!s) return fail(ERR_FAILED, -1, NO_SLOT);
     out->base_offset = s->base_offset;
     out->dir_offset = s->dir_offset - s->base_offset;
     out->entry_count = s->entry_count;
@@ -21,7 +28,8 @@ int vfs_mount_facts(int slot, PakMountFacts *out)
 int vfs_entry_at(int slot, int position, PakEntry *out)
 {
     const ArchiveSlot *s = slot_live(slot, 0);
-    if (!s || position < 0 || position >= s->entry_count) return -1;
+    if (!s) return fail(ERR_FAILED, -1, NO_SLOT);
+    if (position < 0 || position >= s->entry_count) return fail(ERR_NOT_FOUND, -1, NO_RECORD);
     *out = s->directory[position];
     return 0;
 }
@@ -29,11 +37,12 @@ int vfs_entry_at(int slot, int position, PakEntry *out)
 int vfs_open_at(int slot, int position)
 {
     const ArchiveSlot *s = slot_live(slot, 0);
-    if (!s || position < 0 || position >= s->entry_count) return -1;
+    if (!s) return fail(ERR_FAILED, -1, NO_SLOT);
+    if (position < 0 || position >= s->entry_count) return fail(ERR_NOT_FOUND, -1, NO_RECORD);
     const PakEntry &e = s->directory[position];
-    if (e.data_offset == 0) return -1;
+    if (e.data_offset == 0) return fail(ERR_NOT_FOUND, -1, "the record is free");
     const int record = handle_alloc();
-    if (record < 0 || handle_place(record, slot, position) != 0) return -1;
+    if (record < 0 || handle_place(record, slot, position) != 0) return passed(-1);
     ++g_handles.open_count;
     return VFS_HANDLE_BASE + record;
 }

@@ -31,7 +31,7 @@ endfunction()
 # Tests run on the build with fault points.
 function(korin_test name)
   cmake_parse_arguments(T "SINGLE_BYTE" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/reasons_checked.cpp)
   target_link_libraries(${name} PRIVATE ${T_LIBS} korin_gtest_main)
   if(T_SINGLE_BYTE)
     korin_runtime(${name} FAULTS SINGLE_BYTE)

@@ -23,10 +23,21 @@ enum CfgToken {
 
 // ---- Loading (load.cpp) ----------------------------------------------------------
 
+// What a load saw, for a tool that explains a file (the product passes none).
+struct CfgLoadReport {
+    // Called for each include directive, in order, with whether it opened;
+    // name is valid until the next load.
+    void (*include)(void *context, const char *name, bool opened);
+    // Called once the file is read, before parsing changes the stored text in
+    // place: its bytes, and the CR LF that ends every stored text.
+    void (*text)(void *context, const char *text, int32_t length);
+    void *context;
+};
+
 // Appends a file to the store: 1, or 0 when it opens nowhere (the reason of
 // the name as given) or cannot be held (too large, out of memory). An include
 // that opens nowhere is skipped; the load still succeeds.
-int32_t cfg_load(const char *path);
+int32_t cfg_load(const char *path, CfgLoadReport *report = nullptr);
 void cfg_free();
 void cfg_set_include_folder(const char *folder);
 // Opens an include as the last load looks for it: as given, beside the
@@ -46,6 +57,8 @@ int32_t cfg_find_next_section(const char *name, int32_t section);
 const char *cfg_get_string(const char *key, int32_t n, int32_t section, char *dest);
 int cfg_get_int(const char *key, int32_t n, int32_t section, int32_t *out);
 int cfg_value_to_int(const char *text, int32_t *out);
+// A value that cfg_get_string returned, read as cfg_get_int reads it.
+int cfg_stored_to_int(const char *value, int32_t *out);
 // (the rest of this section: not called by the product)
 int cfg_find_macro(char *dest, const char *name);
 int32_t cfg_next_section(int32_t section, char *name_dest);

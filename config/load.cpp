@@ -6,10 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "archive/archive.h"
 #include "config/config.h"
 #include "config/store.h"
@@ -31,7 +27,7 @@ int32_t store_grow(char **buffer, int32_t size, int32_t n)
     const int32_t start = size ? size : 1;  // a new store begins with its NUL
     const size_t total = static_cast<size_t>(start) + static_cast<size_t>(n) + 2;
     char *grown = static_cast<char *>(size ? mem_realloc(*buffer, total) : mem_alloc(total));
-    if (!grown) return -1;
+    if (!grown) return passed(-1);
     grown[0] = 0;
     *buffer = grown;
     return start;
@@ -138,31 +134,7 @@ void presize_entries(int64_t need)
 }
 
 // Line ends of any kind: LF, CR LF and a lone CR. The text ends with CR LF.
-// Counted 16 bytes at a time where SSE2 is available: on a large text this
-// pass would otherwise cost a quarter of the load.
-int64_t line_ends(const char *text, int32_t length)
-{
-    int64_t count = 1;
-    int32_t i = 0;
-#if defined(__SSE2__)
-    // Each byte lane counts its line ends (a match is -1, so subtracting
-    // adds one) for at most 255 rounds before the lanes are summed.
-    const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
-    while (i + 17 <= length) {
-        __m128i lanes = _mm_setzero_si128();
-        for (int round = 0; round < 255 && i + 17 <= length; ++round, i += 16) {
-            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
-            const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i + 1));
-            const __m128i lone_cr = _mm_andnot_si128(_mm_cmpeq_epi8(after, lf), _mm_cmpeq_epi8(w, cr));
-            lanes = _mm_sub_epi8(lanes, _mm_or_si128(_mm_cmpeq_epi8(w, lf), lone_cr));
-        }
-        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-        count += _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
-    }
-#endif
-    for (; i + 1 < length; ++i) count += text[i] == '\n' || (text[i] == '\r' && text[i + 1] != '\n');
-    return count;
-}
+int64_t line_ends(const char *text, int32_t length) { return 1 + text_line_ends(text, length); }
 
 bool reserve_macros(int32_t need)
 {
@@ -231,7 +203,7 @@ int open_config(const char *path)
     // unless the second place has another file that failed otherwise.
     const ErrReason first = err_last();
     const char *first_detail = err_detail();
-    const int joined = join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : -1;
+    const int joined = join_path(g_cfg.config_folder, path) ? vfs_open(g_cfg.scratch, 0) : passed(-1);
     if (joined == -1 && err_last() == ERR_NOT_FOUND) err_set(first, first_detail);
     return joined;
 }
@@ -240,27 +212,28 @@ int open_config(const char *path)
 // ---- Parsing ---------------------------------------------------------------------
 
 // Appends an included file to the include store; its macros are made after
-// the main text is parsed. A file that is not found is skipped.
-void read_include(const char *name)
+// the main text is parsed. A file that is not found is skipped (false).
+bool read_include(const char *name)
 {
     const int file = cfg_open_include(name);
-    if (file == -1) return;
+    if (file == -1) return false;
     ScopeGuard close_file([&] { vfs_close(file); });
     const int32_t n = vfs_size(file);
-    if (!store_fits(g_cfg.include_size, n)) return;
+    if (!store_fits(g_cfg.include_size, n)) return true;
     const int32_t start = store_grow(&g_cfg.include, g_cfg.include_size, n);
     if (start < 0) {
         release_include();
-        return;
+        return true;
     }
     g_cfg.include_size = start + store_read(file, g_cfg.include + start, n);
+    return true;
 }
 
 // Keys that come before any section header while the entry table is empty
 // (the opening keys of the first file) are gathered under a nameless section
 // at record 0, so that the section chain always starts with a section and a
 // lookup by a section's name never lands on a key.
-void parse_entries(int32_t start, int32_t length)
+void parse_entries(int32_t start, int32_t length, CfgLoadReport *report)
 {
     presize_entries(g_cfg.entry_count + 2 + line_ends(g_cfg.text + start, length));
     int32_t i = g_cfg.entry_count;
@@ -274,8 +247,10 @@ void parse_entries(int32_t start, int32_t length)
             cfg_next_token(g_cfg.text + start, &position, length, &name, &value, g_cfg.text);
         if (token == CFG_END) break;
         if (token == CFG_DIRECTIVE) {
-            if (value && path_same_name(g_cfg.text + name, "include"))
-                read_include(g_cfg.text + value);
+            if (value && path_same_name(g_cfg.text + name, "include")) {
+                const bool opened = read_include(g_cfg.text + value);
+                if (report && report->include) report->include(report->context, g_cfg.text + value, opened);
+            }
             continue;
         }
         if (token == CFG_KEY && i == 0) {
@@ -326,7 +301,7 @@ void parse_macros(int32_t start, int32_t length)
 
 // ---- Loading -------------------------------------------------------------------------
 
-int32_t cfg_load(const char *path)
+int32_t cfg_load(const char *path, CfgLoadReport *report)
 {
     set_config_folder(path);
     const int file = open_config(path);
@@ -335,7 +310,7 @@ int32_t cfg_load(const char *path)
 
     // A size the store cannot hold is refused like a file that is not there.
     const int32_t n = vfs_size(file);
-    if (n < 0) return 0;
+    if (n < 0) return passed(0);
     if (!store_fits(g_cfg.text_size, n)) return fail(ERR_TOO_LARGE, 0, "the store holds less than 2 GiB of text");
     const int32_t start = store_grow(&g_cfg.text, g_cfg.text_size, n);
     if (start < 0) {
@@ -348,7 +323,8 @@ int32_t cfg_load(const char *path)
     vfs_close(file);
     g_cfg.text_size = start + length;
 
-    parse_entries(start, length);
+    if (report && report->text) report->text(report->context, g_cfg.text + start, length);
+    parse_entries(start, length, report);
     // Macros come from the included text this load added. An include store
     // released and grown again during the load starts over after its NUL.
     const int32_t from = g_cfg.include_parsed > 0 ? g_cfg.include_parsed : 1;

@@ -100,7 +100,11 @@ const char *cfg_get_string(const char *key, int32_t n, int32_t section, char *de
 
 int cfg_get_int(const char *key, int32_t n, int32_t section, int32_t *out)
 {
-    const char *value = cfg_get_string(key, n, section, nullptr);
+    return cfg_stored_to_int(cfg_get_string(key, n, section, nullptr), out);
+}
+
+int cfg_stored_to_int(const char *value, int32_t *out)
+{
     return value && fits_number_buffer(value) ? cfg_value_to_int(value, out) : 0;
 }
 

@@ -1,14 +1,10 @@
 // The tokenizer: one token (section, key or directive) at a time from a
 // stored text, ending names and values in place with NUL bytes.
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "config/config.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "platform/platform.h"
 
 namespace {
 
@@ -22,33 +18,15 @@ bool ends_name(const char *p) { return is_blank(*p) || *p == '=' || *p == '\r' |
 // Ends a value: a comment or CR. An LF is an ordinary byte here.
 bool ends_value(const char *p) { return *p == '\r' || is_comment(p); }
 
-// Scanning through names and values is where loading spends its time. Where
-// the processor has SSE2 (every x86-64), 16 bytes are tested at once while
-// they lie before `end` (the end of the text); the rest goes byte by byte up
-// to the CR that ends every stored text. A single '/' ends nothing.
+// Scanning through names and values is where loading spends its time: the
+// platform's scan tests 16 bytes at once where it can, up to `end` (the end
+// of the text); the rest goes byte by byte up to the CR that ends every
+// stored text. A single '/' ends nothing.
 char *scan_to_end(char *p, const char *end, bool name)
 {
+    static const char name_ends[] = "\r;/ \t=";
     for (;;) {
-#if defined(__SSE2__)
-        while (end - p >= 16) {
-            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(w, _mm_set1_epi8(';')));
-            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8('/')));
-            if (name) {
-                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8(' ')));
-                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8('\t')));
-                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(w, _mm_set1_epi8('=')));
-            }
-            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-            if (mask) {
-                p += std::countr_zero(mask);
-                break;
-            }
-            p += 16;
-        }
-#else
-        (void)end;
-#endif
+        if (end > p) p += text_find_any(p, static_cast<int>(end - p), name_ends, name ? 6 : 3);
         while (!(name ? ends_name(p) : ends_value(p)) && *p != '/') ++p;
         if (*p != '/' || p[1] == '/') return p;
         ++p;

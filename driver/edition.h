@@ -1,7 +1,8 @@
 // The build-time texts and constants of one edition. Exactly one definition
 // of `edition` is linked into a program; nothing else knows which edition it
 // is in. Every text is stored in the edition's code page (GBK or Big5) and
-// handed unchanged to the ANSI Windows calls.
+// converted from it to UTF-16 for the wide Windows calls (WideText,
+// driver/win32/window.cpp).
 #pragma once
 
 #include <cstdint>

@@ -15,6 +15,7 @@
 #include "driver/retry.h"
 #include "platform/scope_guard.h"
 #include "driver/update.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,10 +30,10 @@ constexpr char UPDATE_PAK_NAME[] = "Update.PAK";
 int write_new_file(int folder, const char *name, const char *data, int size)
 {
     const int h = retry_held([=] { return disk_create_in(folder, name); });
-    if (h == -1) return -1;
+    if (h == -1) return passed(-1);
     const bool written = disk_write(h, data, size) == size && disk_flush(h) == 0;
     if (!written) disk_delete_in(folder, h, name);
-    return disk_close(h) == 0 && written ? 0 : -1;
+    return disk_close(h) == 0 && written ? 0 : passed(-1);
 }
 
 }  // namespace
@@ -49,7 +50,7 @@ int install_list_with_update_pak(int folder, const char *name, char **out, int *
     char *buffer = static_cast<char *>(mem_alloc(size + INSTALL_SLACK));
     if (!buffer) return 0;
     ScopeGuard release([&] { mem_free(buffer); });
-    if (disk_read(h, buffer, s) != s) return 0;
+    if (disk_read_at(h, 0, buffer, s) != 0) return 0;
 
     uint32_t old_offset;
     int32_t old_count;

@@ -15,7 +15,7 @@ constexpr char HEADER[] = "KORIN3 UPDATE JOURNAL 1\r\n";
 
 int append(Journal *j, const char *text, int length)
 {
-    if (disk_write(j->handle, text, length) != length) return -1;
+    if (disk_write(j->handle, text, length) != length) return passed(-1);
     return disk_flush(j->handle);
 }
 
@@ -26,7 +26,7 @@ int record(Journal *j, const char *fields)
     const int n = std::snprintf(line, sizeof line, "%08x %s\r\n",
                                 static_cast<unsigned>(block_checksum(0, fields, static_cast<int>(std::strlen(fields)))),
                                 fields);
-    if (n <= 0 || n >= static_cast<int>(sizeof line)) return -1;
+    if (n <= 0 || n >= static_cast<int>(sizeof line)) return fail(ERR_TOO_LARGE, -1, "a journal line is too long");
     return append(j, line, n);
 }
 
@@ -39,27 +39,28 @@ int name_and_make(Journal *j, int i, const char *ext, char *name, const char *ki
     JournalFile &f = j->files[i];
     char sibling[REPLACE_PATH_SIZE], fields[2 * JOURNAL_NAME_SIZE];
     for (int n = 0; n < SIBLING_TRIES; ++n) {
-        if (sibling_name(sibling, f.target, ext, n) != 0 || std::strlen(sibling) >= JOURNAL_NAME_SIZE) return -1;
+        if (sibling_name(sibling, f.target, ext, n) != 0) return passed(-1);
+        if (std::strlen(sibling) >= JOURNAL_NAME_SIZE) return fail(ERR_NAME_TOO_LONG, -1);
         if (!name_is_free(j->folder, sibling)) continue;
         std::strcpy(name, sibling);
         std::snprintf(fields, sizeof fields, "%s\t%d\t%s", kind, i, name);
-        if (record(j, fields) != 0) return -1;
+        if (record(j, fields) != 0) return passed(-1);
         const int made = make(name);
         if (made != -1) return made;
         const bool taken = err_last() == ERR_EXISTS;
         std::snprintf(fields, sizeof fields, "taken\t%d\t%s", i, kind);
-        if (record(j, fields) != 0) return -1;
+        if (record(j, fields) != 0) return passed(-1);
         name[0] = 0;
-        if (!taken) return -1;
+        if (!taken) return passed(-1);
     }
-    return -1;
+    return fail(ERR_EXISTS, -1, "every sibling name is taken");
 }
 
 }  // namespace
 
 int journal_name(char *dest, int n)
 {
-    if (n >= SIBLING_TRIES) return -1;
+    if (n >= SIBLING_TRIES) return fail(ERR_EXISTS, -1, "every journal name is taken");
     if (n > 0) return sibling_name(dest, JOURNAL_NAME, "JNL", n);
     std::strcpy(dest, JOURNAL_NAME);
     return 0;
@@ -70,24 +71,24 @@ int journal_begin(Journal *j, int folder, const char *const *targets, const bool
     std::memset(j, 0, sizeof *j);
     j->handle = -1;
     j->folder = folder;
-    if (count > JOURNAL_FILES) return -1;
+    if (count > JOURNAL_FILES) return fail(ERR_TOO_MANY, -1, "too many files for one journal");
     j->file_count = count;
     for (int i = 0; i < count; ++i) {
         JournalFile &f = j->files[i];
-        if (std::strlen(targets[i]) + 1 > sizeof f.target) return -1;
+        if (std::strlen(targets[i]) + 1 > sizeof f.target) return fail(ERR_NAME_TOO_LONG, -1);
         std::strcpy(f.target, targets[i]);
         f.optional = optional[i];
         const int state = file_content(folder, f.target, &f.old_content);
-        if (state < 0) return -1;
+        if (state < 0) return passed(-1);
         f.had_old = state == 1;
     }
 
     // Somebody's file under the journal's name is left as it is.
     for (int n = 0; j->handle == -1; ++n) {
-        if (journal_name(j->name, n) != 0) return -1;
+        if (journal_name(j->name, n) != 0) return passed(-1);
         if (!name_is_free(folder, j->name)) continue;
         j->handle = retry_held([=] { return disk_create_in(folder, j->name); });
-        if (j->handle == -1 && err_last() != ERR_EXISTS) return -1;
+        if (j->handle == -1 && err_last() != ERR_EXISTS) return passed(-1);
     }
     bool written = append(j, HEADER, sizeof HEADER - 1) == 0;
     for (int i = 0; written && i < count; ++i) {
@@ -106,7 +107,7 @@ int journal_begin(Journal *j, int folder, const char *const *targets, const bool
     retry_held([=] { return disk_delete_in(folder, j->handle, j->name); });
     disk_close(j->handle);
     j->handle = -1;
-    return -1;
+    return passed(-1);
 }
 
 int journal_stage(Journal *j, int i)
@@ -133,11 +134,11 @@ int journal_ready(Journal *j, int i, int handle)
     const int read = handle_content(handle, &f.new_content);
     // Ready means the file outlasts a power cut under its name too: once a
     // target is replaced, the next run can only go forward.
-    const int named = read == 1 ? disk_flush_name_in(j->folder, handle) : -1;
-    if (disk_close(handle) != 0 || named != 0) return -1;
+    const int named = read == 1 ? disk_flush_name_in(j->folder, handle) : passed(-1);
+    if (disk_close(handle) != 0 || named != 0) return passed(-1);
     std::snprintf(fields, sizeof fields, "ready\t%d\t%u\t%08x", i, static_cast<unsigned>(f.new_content.size),
                   static_cast<unsigned>(f.new_content.crc));
-    if (record(j, fields) != 0) return -1;
+    if (record(j, fields) != 0) return passed(-1);
     f.ready = true;
     return 0;
 }

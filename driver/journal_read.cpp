@@ -133,7 +133,7 @@ Found read_journal_file(int folder, const char *name, char *text, uint32_t *size
     if (*size == DISK_FAILED) return LATER;
     const size_t header = sizeof HEADER - 1;
     const int head = static_cast<int>(*size < header ? *size : header);
-    if (disk_read(h, text, head) != head) return LATER;
+    if (disk_read_at(h, 0, text, head) != 0) return LATER;
     // The player's notes are no journal, whoever wrote them: only a file that
     // begins as a journal begins is one. An empty file of ours is one stopped
     // before its first line.
@@ -143,7 +143,7 @@ Found read_journal_file(int folder, const char *name, char *text, uint32_t *size
         return OURS;
     }
     const int rest = static_cast<int>(*size) - head;
-    if (disk_read(h, text + head, rest) != rest) return LATER;
+    if (disk_read_at(h, head, text + head, rest) != 0) return LATER;
     text[*size] = 0;
     return OURS;
 }
@@ -163,14 +163,14 @@ int journal_read(Journal *j, int folder, bool *damaged)
     for (int n = 0; found != OURS; ++n) {
         if (journal_name(j->name, n) != 0) return 0;
         found = read_journal_file(folder, j->name, text, &size, damaged);
-        if (found == LATER) return -1;
+        if (found == LATER) return passed(-1);
     }
-    if (*damaged) return -1;
+    if (*damaged) return fail(ERR_DAMAGED, -1, "the journal is damaged");
 
     const size_t header = sizeof HEADER - 1;
     if (size < header) {
         // Stopped while beginning it: nothing was changed yet.
-        return delete_own_file(folder, j->name) == 0 ? 0 : -1;
+        return delete_own_file(folder, j->name) == 0 ? 0 : passed(-1);
     }
     // A record torn by the stop is the last piece of the text; it is ignored.
     // Anything wrong before the last line end is damage.
@@ -180,7 +180,7 @@ int journal_read(Journal *j, int folder, bool *damaged)
         *end = 0;
         if (!parse_line(j, line)) {
             *damaged = true;
-            return -1;
+            return fail(ERR_DAMAGED, -1, "the journal is damaged");
         }
         line = end + 2;
     }

@@ -28,10 +28,7 @@ PayloadState g_payload;
 
 int read_kept(int64_t offset, void *buffer, int n, void *context)
 {
-    const int h = *static_cast<const int *>(context);
-    if (offset < 0 || offset > DISK_POSITION_LIMIT) return fail(ERR_DAMAGED, -1, "an offset lies beyond the file");
-    if (disk_seek(h, static_cast<int32_t>(offset), DISK_SEEK_SET) != static_cast<uint32_t>(offset)) return -1;
-    return disk_read(h, buffer, n) == n ? 0 : fail(ERR_DAMAGED, -1, "the file ends too soon");
+    return disk_read_at(*static_cast<const int *>(context), offset, buffer, n);
 }
 
 }  // namespace
@@ -45,7 +42,7 @@ int payload_open(const char *path)
     // A reading handle shares the file with readers only: while it is open
     // nobody writes, renames or replaces the file (platform.h).
     const int h = disk_open(path, DISK_READ);
-    if (h == -1) return -1;
+    if (h == -1) return passed(-1);
     g_payload.handle = h;
     g_payload.appended = vfs_is_appended_name(path);
     if (path != self_path) std::strcpy(self_path, path);
@@ -65,7 +62,7 @@ int payload_mount()
     if (written) {
         const uint32_t size = disk_size(g_payload.handle);
         uint8_t actual[SHA256_SIZE];
-        if (size == DISK_FAILED || payload_digest(read_kept, &g_payload.handle, size, actual) != 0) return -1;
+        if (size == DISK_FAILED || payload_digest(read_kept, &g_payload.handle, size, actual) != 0) return passed(-1);
         if (std::memcmp(actual, expected, SHA256_SIZE) != 0)
             return fail(ERR_DAMAGED, -1, "the payload is not the one the program was built with");
     }

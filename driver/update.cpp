@@ -37,7 +37,7 @@ int update_set_payload(const char *path)
         payload_override[0] = 0;
         return 0;
     }
-    if (std::strlen(path) >= sizeof payload_override) return -1;
+    if (std::strlen(path) >= sizeof payload_override) return fail(ERR_NAME_TOO_LONG, -1);
     std::strcpy(payload_override, path);
     return 0;
 }

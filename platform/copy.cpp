@@ -6,14 +6,32 @@
 #include "platform/internal.h"
 #include "platform/platform.h"
 
+namespace {
+
+// A read that the disk did not refuse yet came back short found the file's end.
+int read_exactly(int handle, void *buffer, int count)
+{
+    err_clear();
+    if (disk_read(handle, buffer, count) == count) return 0;
+    return err_last() == ERR_NONE ? fail(ERR_DAMAGED, -1, "the file ends too soon") : passed(-1);
+}
+
+}  // namespace
+
+int disk_read_at(int handle, int64_t offset, void *buffer, int count)
+{
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return fail(ERR_DAMAGED, -1, "an offset lies beyond the file");
+    if (disk_seek(handle, static_cast<int32_t>(offset), DISK_SEEK_SET) != static_cast<uint32_t>(offset))
+        return passed(-1);
+    return read_exactly(handle, buffer, count);
+}
+
 int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_size)
 {
     while (count > 0) {
         const int n = count < static_cast<uint32_t>(buffer_size) ? static_cast<int>(count) : buffer_size;
-        err_clear();
-        if (disk_read(from, buffer, n) != n)
-            return err_last() == ERR_NONE ? fail(ERR_DAMAGED, -1, "the file ends too soon") : -1;
-        if (disk_write(to, buffer, n) != n) return -1;
+        if (read_exactly(from, buffer, n) != 0) return passed(-1);
+        if (disk_write(to, buffer, n) != n) return passed(-1);
         count -= static_cast<uint32_t>(n);
     }
     return 0;
@@ -22,28 +40,28 @@ int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_s
 int disk_copy_into(const char *from, int to)
 {
     const int in = disk_open(from, DISK_READ);
-    if (in == -1) return -1;
+    if (in == -1) return passed(-1);
     ScopeGuard close_in([&] { disk_close(in); });
     const uint32_t size = disk_size(in);
-    if (size == DISK_FAILED) return -1;
+    if (size == DISK_FAILED) return passed(-1);
     if (size > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1);
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
-    if (!buffer) return -1;
+    if (!buffer) return passed(-1);
     ScopeGuard release([&] { mem_free(buffer); });
-    return disk_copy_bytes(in, to, size, buffer, DISK_COPY_CHUNK) == 0 && disk_flush(to) == 0 ? 0 : -1;
+    return disk_copy_bytes(in, to, size, buffer, DISK_COPY_CHUNK) == 0 && disk_flush(to) == 0 ? 0 : passed(-1);
 }
 
 int disk_copy(const char *from, const char *to)
 {
     const int in = disk_open(from, DISK_READ);
-    if (in == -1) return -1;
+    if (in == -1) return passed(-1);
     disk_close(in);
     const int out = disk_create(to, DISK_ATTR_NORMAL);
-    if (out == -1) return -1;
+    if (out == -1) return passed(-1);
     if (disk_copy_into(from, out) == 0 && disk_close(out) == 0) return 0;
     disk_close(out);
     disk_delete(to);
-    return -1;
+    return passed(-1);
 }
 
 int disk_create_temp(char *dest, int size, const char *base, const char *suffix)
@@ -66,7 +84,7 @@ int disk_create_temp(char *dest, int size, const char *base, const char *suffix)
         temp_release();
         if (kept) return h;
         if (h != -1) return fail(ERR_TOO_MANY, -1, "too many temporary files");
-        if (err_last() != ERR_EXISTS) return -1;
+        if (err_last() != ERR_EXISTS) return passed(-1);
     }
     return fail(ERR_EXISTS, -1, "every temporary name beside it is taken");
 }

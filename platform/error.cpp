@@ -22,6 +22,13 @@ const char *err_detail() { return last_error.detail; }
 
 void err_clear() { last_error = {ERR_NONE, nullptr}; }
 
+void err_passed([[maybe_unused]] const std::source_location &where)
+{
+#if KORIN_FAULTS
+    if (last_error.reason == ERR_NONE) fault_note_reasonless(where.file_name(), static_cast<int>(where.line()));
+#endif
+}
+
 const char *err_text(ErrReason reason)
 {
     switch (reason) {

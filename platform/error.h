@@ -1,11 +1,16 @@
 // Why the last failure happened. Every layer that returns -1 (or 0 from a
 // byte mover, or 0 from the configuration reader) has first set a reason
 // here; results stay what each interface says, and nothing is logged. Tools
-// show the reason; the product decides by its results alone.
+// show the reason. The product decides by results, and by a reason only
+// where it tells a held file (ERR_HELD, ERR_ACCESS_DENIED: wait and try
+// again), a missing one (ERR_NOT_FOUND) or a name that is not ours
+// (ERR_EXISTS, ERR_LINK, ERR_IS_FOLDER) from a failure.
 //
 // One reason per thread (the product runs on one). A success does
 // not clear it: read it only right after a call reported failure.
 #pragma once
+
+#include <source_location>
 
 enum ErrReason {
     ERR_NONE = 0,
@@ -49,5 +54,17 @@ template <class T>
 inline T fail(ErrReason reason, T result, const char *detail = nullptr)
 {
     err_set(reason, detail);
+    return result;
+}
+
+// The way out of a failing path whose callee has set the reason already, as in
+// `if (disk_flush(h) != 0) return passed(-1);`: a bare `return -1` cannot say
+// whether anybody did. The fault-injecting build counts each one that finds
+// no reason set (fault_reasonless() in fault.h).
+void err_passed(const std::source_location &where);
+template <class T>
+inline T passed(T result, const std::source_location &where = std::source_location::current())
+{
+    err_passed(where);
     return result;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,8 @@ unsigned hook_kinds = 0;
 FaultHook hook = nullptr;
 bool in_hook = false;
 long blocks_held = 0;  // mem_alloc/mem_realloc blocks not yet freed
+long reasonless = 0;     // passed() without a reason, since platform_reset
+char reasonless_where[PATH_BUFFER_SIZE] = "";  // the last one's file:line
 
 }  // namespace
 
@@ -77,6 +80,19 @@ bool fault_hit(unsigned kind)
 }
 
 long fault_blocks_held() { return blocks_held; }
+
+long fault_reasonless() { return reasonless; }
+
+const char *fault_reasonless_where() { return reasonless_where; }
+
+void fault_reasonless_set(long count) { reasonless = count; }
+
+void fault_note_reasonless(const char *file, int line)
+{
+    ++reasonless;
+    std::snprintf(reasonless_where, sizeof reasonless_where, "%s:%d", file, line);
+    std::fprintf(stderr, "a failure passed on without a reason at %s\n", reasonless_where);
+}
 
 void fault_count_block(long delta) { blocks_held += delta; }
 

@@ -49,6 +49,16 @@ long fault_injected();
 // whether armed or not.
 long fault_blocks_held();
 
+// Failures passed on (passed() in error.h) that found no reason set, since
+// the process started (platform_reset keeps them, so that every test binary
+// can check its whole run at its end): each one a failure that nobody could
+// explain to the user. The last one's place ("archive/mount.cpp:42"), or "".
+long fault_reasonless();
+const char *fault_reasonless_where();
+void fault_note_reasonless(const char *file, int line);
+// Puts the count back, for the test that makes one on purpose.
+void fault_reasonless_set(long count);
+
 // Used by the platform implementations: true when this point must fail.
 bool fault_hit(unsigned kind);
 // Used by the platform implementations: a block was taken (+1) or freed (-1).

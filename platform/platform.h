@@ -233,6 +233,10 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
 int disk_tree_replace(DiskTree *tree, const char *source, const char *target);
 int disk_tree_delete(DiskTree *tree, const char *name);
 
+// Reads exactly count bytes at offset (0 to DISK_POSITION_LIMIT): 0, or -1
+// with the reason; a file that ends first is ERR_DAMAGED ("the file ends too
+// soon"), an offset outside those bounds ERR_DAMAGED too (copy.cpp).
+int disk_read_at(int handle, int64_t offset, void *buffer, int count);
 // Copies count bytes from the current position of one file to that of
 // another, in pieces of at most buffer_size bytes, each read and written in
 // full (copy.cpp, over the calls above).
@@ -284,6 +288,18 @@ int disk_names_split_trail_bytes();
 // runtime's argv holds the ANSI code page); argv itself on POSIX, or when
 // they cannot be had. They live as long as the program.
 char **cmdline_utf8_argv(int argc, char **argv);
+
+// ---- Byte scans over text (scan.cpp) -----------------------------------------
+
+// 16 bytes at a time where the processor allows, so that callers above this
+// layer need not know the processor.
+constexpr int TEXT_FIND_SET_MAX = 8;
+// The offset of the first of p[0, n) that is one of the count (at most
+// TEXT_FIND_SET_MAX) bytes of set; n when none is.
+int text_find_any(const char *p, int n, const char *set, int count);
+// The LFs, and the CRs not followed by an LF, among text[0, length - 1) (the
+// last byte is read only as the one after).
+int64_t text_line_ends(const char *text, int32_t length);
 
 // ---- Memory -----------------------------------------------------------------
 

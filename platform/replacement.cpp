@@ -52,7 +52,7 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
     folder[cut] = 0;
     if (cut == 0) std::strcpy(folder, ".");
     r->folder = disk_folder_pin(folder);
-    if (r->folder == -1) return -1;
+    if (r->folder == -1) return passed(-1);
 
     for (int n = 0; n < 100; ++n) {
         char number[4] = "";
@@ -78,7 +78,7 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
         if (h != -1 || err_last() != ERR_EXISTS) {
             if (h != -1) err_set(ERR_TOO_MANY, "too many temporary files");
             end_replacement(r, false);
-            return -1;
+            return passed(-1);
         }
     }
     end_replacement(r, false);
@@ -92,7 +92,7 @@ int commit(DiskReplacement *r, bool over_target)
     if (disk_flush(r->handle) != 0 || disk_mode_like_in(r->folder, r->mode_of + file_name_at(r->mode_of), r->handle) != 0 ||
         disk_rename_in(r->folder, r->handle, r->name, r->target, over_target) != 0) {
         end_replacement(r, true);
-        return -1;
+        return passed(-1);
     }
     end_replacement(r, false);
     return 0;

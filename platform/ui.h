@@ -1,6 +1,6 @@
 // The common Open and Save file dialogs and the message pump (Windows only;
-// implemented in platform/win32/ui.cpp). The update program itself uses none
-// of them; they complete the layer's interface for the tools around it.
+// implemented in platform/win32/ui.cpp). Neither the update program nor the
+// tools use them; only tests call them, and they complete the layer's interface.
 #pragma once
 
 #include <cstdint>

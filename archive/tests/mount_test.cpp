@@ -66,9 +66,11 @@ TEST_F(Mount, DamagedOrCraftedArchivesFailCleanly)
 {
     using Craft = void (*)(pk::Archive &);
     using Patch = void (*)(pk::Bytes &);
-    const struct { const char *what; bool exe; Craft craft; Patch patch; } cases[] = {
+    // Every case fails with a reason; named: the one it must be (ERR_NONE: any).
+    const struct { const char *what; bool exe; Craft craft; Patch patch; ErrReason named = ERR_NONE; } cases[] = {
         {"wrong magic", false, [](pk::Archive &a) { a.magic = 0x4B415051; }, nullptr},
-        {"header cut short", false, nullptr, [](pk::Bytes &b) { b.resize(20); }},
+        {"header cut short", false, nullptr, [](pk::Bytes &b) { b.resize(20); }, ERR_DAMAGED},
+        {"short and no archive", false, [](pk::Archive &a) { a.magic = 0x4B415051; }, [](pk::Bytes &b) { b.resize(20); }, ERR_NOT_ARCHIVE},
         {"plain directory one byte short", false, nullptr, [](pk::Bytes &b) { b.pop_back(); }},
         {"entry count beyond the file", false, [](pk::Archive &a) { a.entry_count = 1000; }, nullptr},
         {"entry count * 64 wraps to 0", false, [](pk::Archive &a) { a.entry_count = 0x04000000; }, nullptr},
@@ -98,7 +100,12 @@ TEST_F(Mount, DamagedOrCraftedArchivesFailCleanly)
         if (c.patch) c.patch(bytes);
         const std::string path = tmp.write(c.exe ? "x.exe" : "x.pak", bytes);
         fault_arm(FAULT_ALLOC, 0, false);
+        err_clear();
         EXPECT_EQ(vfs_mount(path.c_str(), 0), -1);
+        EXPECT_NE(err_last(), ERR_NONE);
+        if (c.named != ERR_NONE) {
+            EXPECT_EQ(err_last(), c.named) << err_text(err_last());
+        }
         // Counts the file cannot hold are refused before any room is taken.
         if (a.entry_count.value_or(0) >= 1000) {
             EXPECT_EQ(fault_points(), 0);

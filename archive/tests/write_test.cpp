@@ -246,6 +246,7 @@ TEST_F(ArchiveWrite, FailedRebuildLeavesTheOriginalIntact)
                     fs::remove(tmp.file("s.BAK"));
                     pk::write_file(path, archive), pk::write_file(target, exe);
                     fault_arm(kind, nth, sticky);
+                    err_clear();
                     const int result = op.run();
                     const bool hit = fault_injected() > 0;
                     fault_disarm();
@@ -253,6 +254,7 @@ TEST_F(ArchiveWrite, FailedRebuildLeavesTheOriginalIntact)
                     EXPECT_FALSE(exists(fs::path(op.name).filename().string() + ".tmp") || exists("s.exe.old"));
                     if (result == -1) {
                         ++failures;
+                        EXPECT_NE(err_last(), ERR_NONE) << "a failure without a reason";
                         ASSERT_TRUE(fs::exists(op.name));
                         EXPECT_EQ(pk::read_file(op.name), op.before);
                         const int h = disk_open(op.name.c_str(), DISK_READ_WRITE);  // opened exclusively

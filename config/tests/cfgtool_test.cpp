@@ -41,10 +41,16 @@ TEST(Cfgtool, ShowsTheFilesAsTheProgramReadsThemAndRefusesBadUsage)
         EXPECT_EQ(r.out, c.out) << c.behaviour;
         EXPECT_TRUE(c.status == 0 || !r.err.empty()) << c.behaviour;
     }
-    // A file that does not load is named with the reason.
+    // A file that does not load is named with the reason. The large ones
+    // hold nothing (sparse): 2 GiB and more, and past 4 GiB, where the low
+    // 32 bits of the size alone would read as 16 bytes.
     std::filesystem::create_directory(dir.path() / "folder.ini");
+    std::filesystem::resize_file(dir.write("huge.ini", {}), 0x80000010ull);
+    std::filesystem::resize_file(dir.write("vast.ini", {}), 0x100000010ull);
     for (const auto &[name, says] : {std::pair{"missing.ini", "missing.ini: cannot read: not found"},
-                                     std::pair{"folder.ini", "folder.ini: cannot read: is a folder"}}) {
+                                     std::pair{"folder.ini", "folder.ini: cannot read: is a folder"},
+                                     std::pair{"huge.ini", "huge.ini: cannot read: too large"},
+                                     std::pair{"vast.ini", "vast.ini: cannot read: too large"}}) {
         const fixtures::ProgramRun r = fixtures::run_program("cfgtool", {dir.file(name)}, dir.path().string());
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
     }

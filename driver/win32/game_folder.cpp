@@ -4,6 +4,7 @@
 
 #include "config/config.h"
 #include "driver/win32/app.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 
 // folder, a backslash unless it ends in one, then file, into dest of size
@@ -12,13 +13,13 @@ static int join_path(char *dest, size_t size, const char *folder, const char *fi
 {
     dest[0] = 0;
     const size_t folder_length = std::strlen(folder);
-    if (folder_length + 2 > size) return -1;  // room for the folder and a backslash
+    if (folder_length + 2 > size) return fail(ERR_NAME_TOO_LONG, -1);  // room for the folder and a backslash
     std::memcpy(dest, folder, folder_length + 1);
     path_add_slash(dest);
     const size_t length = std::strlen(dest);
     if (length + std::strlen(file) + 1 > size) {
         dest[0] = 0;
-        return -1;
+        return fail(ERR_NAME_TOO_LONG, -1);
     }
     std::strcpy(dest + length, file);
     return 0;

@@ -78,7 +78,7 @@ bool held_open(const char *path)
 int disk_open(const char *name, int mode)
 {
     const NativeName path(name);
-    if (!path.ok) return -1;
+    if (!path.ok) return passed(-1);
     const int low = mode & 0xF;
     const bool writes = low == DISK_WRITE || low == DISK_READ_WRITE;
     const int access = low == DISK_WRITE ? O_WRONLY : low == DISK_READ_WRITE ? O_RDWR : O_RDONLY;
@@ -90,7 +90,7 @@ int disk_open(const char *name, int mode)
     if (fstat(fd, &st) != 0) return system_failed();
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
     if (writes && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
-    if (!lock_shared(fd, writes)) return -1;
+    if (!lock_shared(fd, writes)) return passed(-1);
     close_fd.dismiss();
     return off_reserved(fd);
 }
@@ -99,7 +99,7 @@ int disk_create(const char *name, int attributes)
 {
     if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     const NativeName path(name);
-    if (!path.ok) return -1;
+    if (!path.ok) return passed(-1);
     const bool read_only = attributes & DISK_ATTR_READONLY;
     const bool writes = !(attributes & (DISK_ATTR_READONLY | DISK_ATTR_SYSTEM));
     struct stat st;
@@ -114,7 +114,7 @@ int disk_create(const char *name, int attributes)
         if (!existed) unlink(path.path);
     });
     // Cutting the file needs it to itself, as on Windows.
-    if (!lock_shared(fd, true)) return -1;
+    if (!lock_shared(fd, true)) return passed(-1);
     if (ftruncate(fd, 0) != 0 || fstat(fd, &st) != 0) return system_failed();
     if (read_only && fchmod(fd, st.st_mode & ~0222) != 0) return system_failed();
     if (writes) {
@@ -126,7 +126,7 @@ int disk_create(const char *name, int attributes)
     if (reader < 0) return system_failed();
     ScopeGuard close_reader([&] { close(reader); });
     if (flock(fd, LOCK_SH) != 0) return system_failed();
-    if (!lock_shared(reader, false)) return -1;
+    if (!lock_shared(reader, false)) return passed(-1);
     close(fd);
     undo.dismiss();
     close_reader.dismiss();
@@ -137,13 +137,13 @@ int disk_create_new(const char *name)
 {
     if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     const NativeName path(name);
-    if (!path.ok) return -1;
+    if (!path.ok) return passed(-1);
     const int fd = open(path.path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) return system_failed();
     if (!lock_shared(fd, true)) {
         close(fd);
         unlink(path.path);
-        return -1;
+        return passed(-1);
     }
     return off_reserved(fd);
 }
@@ -153,7 +153,7 @@ int disk_copy_mode(const char *from, const char *to)
     const NativeName source(from);
     const NativeName target(to);
     struct stat st;
-    if (!source.ok || !target.ok) return -1;
+    if (!source.ok || !target.ok) return passed(-1);
     if (stat(source.path, &st) != 0) return system_failed();
     return chmod(target.path, st.st_mode & 0777) == 0 ? 0 : system_failed();
 }
@@ -234,7 +234,7 @@ int disk_delete(const char *name)
     if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
     const NativeName path(name);
     struct stat st;
-    if (!path.ok) return -1;
+    if (!path.ok) return passed(-1);
     if (lstat(path.path, &st) != 0) return system_failed();
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
     if (S_ISREG(st.st_mode) && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
@@ -247,7 +247,7 @@ int disk_rename(const char *old_name, const char *new_name)
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
     const NativeName from(old_name);
     const NativeName to(new_name);
-    if (!from.ok || !to.ok) return -1;
+    if (!from.ok || !to.ok) return passed(-1);
     if (held_open(from.path)) return fail(ERR_HELD, -1);
     if (renameat2(AT_FDCWD, from.path, AT_FDCWD, to.path, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return system_failed();
@@ -262,21 +262,21 @@ int disk_link(const char *existing, const char *new_name)
     if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     const NativeName from(existing);
     const NativeName to(new_name);
-    if (!from.ok || !to.ok) return -1;
+    if (!from.ok || !to.ok) return passed(-1);
     return link(from.path, to.path) == 0 ? 0 : system_failed();
 }
 
 int disk_mkdir(const char *path)
 {
     const NativeName native(path);
-    if (!native.ok) return -1;
+    if (!native.ok) return passed(-1);
     return mkdir(native.path, 0777) == 0 ? 0 : system_failed();
 }
 
 int disk_rmdir(const char *path)
 {
     const NativeName native(path);
-    if (!native.ok) return -1;
+    if (!native.ok) return passed(-1);
     return rmdir(native.path) == 0 ? 0 : system_failed();
 }
 
@@ -308,7 +308,7 @@ int disk_set_attributes(const char *name, uint32_t attributes)
 {
     const NativeName path(name);
     struct stat st;
-    if (!path.ok) return -1;
+    if (!path.ok) return passed(-1);
     if (stat(path.path, &st) != 0) return system_failed();
     // Only read-only means something here; hidden, system and archive are
     // not kept. Windows does not enforce a folder's read-only bit.
@@ -322,7 +322,7 @@ int disk_replace(const char *source, const char *target)
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
     const NativeName from(source);
     const NativeName to(target);
-    if (!from.ok || !to.ok) return -1;
+    if (!from.ok || !to.ok) return passed(-1);
     // As on Windows: a file held open, or a read-only target, is not replaced.
     if (held_open(from.path) || held_open(to.path)) return fail(ERR_HELD, -1);
     struct stat st;
@@ -337,7 +337,7 @@ int64_t disk_file_size(const char *name)
 {
     const NativeName path(name);
     struct stat st;
-    if (!path.ok) return -1;
+    if (!path.ok) return passed(-1);
     if (stat(path.path, &st) != 0) return system_failed();
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
     if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "not a regular file");
@@ -406,7 +406,7 @@ int tree_create(DiskTree *tree, const char *name, mode_t mode)
     if (!lock_shared(fd, true)) {
         close(fd);
         unlinkat(tree->here, name, 0);
-        return -1;
+        return passed(-1);
     }
     return off_reserved(fd);
 }
@@ -454,7 +454,7 @@ void disk_tree_close(DiskTree *tree)
 int disk_tree_enter(DiskTree *tree, const char *path, int make)
 {
     NativeName native(path);  // of the same length: a '\' becomes '/'
-    if (!native.ok) return -1;
+    if (!native.ok) return passed(-1);
     char *last = std::strrchr(native.path, '/');
     const int name_at = last ? static_cast<int>(last - native.path) + 1 : 0;
     if (last) *last = 0;
@@ -534,7 +534,7 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
         temp_release();
         if (kept) return h;
         if (h != -1) return fail(ERR_TOO_MANY, -1, "too many temporary files");
-        if (err_last() != ERR_EXISTS) return -1;
+        if (err_last() != ERR_EXISTS) return passed(-1);
     }
     return fail(ERR_EXISTS, -1, "every temporary name beside it is taken");
 }
@@ -548,7 +548,7 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
     if (fstatat(tree->here, target, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
         if (S_ISREG(st.st_mode) && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
-        if (S_ISREG(st.st_mode) && copy_mode_at(tree->here, source, st.st_mode) != 0) return -1;
+        if (S_ISREG(st.st_mode) && copy_mode_at(tree->here, source, st.st_mode) != 0) return passed(-1);
     }
     if (renameat(tree->here, source, tree->here, target) != 0) return system_failed();
     tree_forget(tree, source);

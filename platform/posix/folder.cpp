@@ -70,7 +70,7 @@ int folder_synced(int folder, int handle)
 int disk_folder_pin(const char *path)
 {
     const NativeName native(path);
-    if (!native.ok) return -1;
+    if (!native.ok) return passed(-1);
     const int fd = open(native.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return system_failed();
     return off_reserved(fd);
@@ -113,7 +113,7 @@ int disk_create_in(int folder, const char *name)
         err_from_system();
         close(fd);
         unlinkat(folder, name, 0);
-        return -1;
+        return passed(-1);
     }
     const int h = off_reserved(fd);
     if (h != -1) PLATFORM_CACHE(fault_cache_note(CACHE_CREATE, h, name));
@@ -130,7 +130,7 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
 {
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
     if (!plain_name(name) || !plain_name(to)) return fail(ERR_BAD_NAME, -1);
-    if (!still_named(folder, handle, name)) return -1;
+    if (!still_named(folder, handle, name)) return passed(-1);
     if (!replace) {
         if (renameat2(folder, name, folder, to, RENAME_NOREPLACE) != 0) return system_failed();
         PLATFORM_CACHE(fault_cache_note(CACHE_RENAME, handle, name, to));
@@ -154,7 +154,7 @@ int disk_delete_in(int folder, int handle, const char *name)
     struct stat st;
     if (fstat(handle, &st) != 0) return system_failed();
     if (is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
-    if (!still_named(folder, handle, name)) return -1;
+    if (!still_named(folder, handle, name)) return passed(-1);
     if (unlinkat(folder, name, 0) != 0) return system_failed();
     PLATFORM_CACHE(fault_cache_note(CACHE_DELETE, handle, name));
     return folder_synced(folder, handle);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/posix/native.h"
@@ -24,7 +25,9 @@ void process_module_path(char *dest)
 int disk_current_dir(char *dest, int size)
 {
     if (size > 0 && getcwd(dest, static_cast<size_t>(size))) return 0;
-    if (size > 0) dest[0] = 0;
+    if (size <= 0) return fail(ERR_NAME_TOO_LONG, -1);
+    err_from_system();
+    dest[0] = 0;
     return -1;
 }
 

@@ -146,7 +146,7 @@ int disk_find_first(const char *pattern, uint32_t mask, char *name_out)
     search.mask = mask == FILE_ATTR_NORMAL ? (FILE_ATTR_NORMAL | FILE_ATTR_ARCHIVE) : mask;
     if (!open_search(pattern)) {
         if (!search.dir && err_last() == ERR_NONE) err_set(ERR_NOT_FOUND);
-        return -1;
+        return passed(-1);
     }
     return take_next(name_out);
 }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/posix/native.h"
@@ -51,14 +52,14 @@ void temp_release()
 int temp_remember(const char *name)
 {
     const NativeName native(name);
-    if (!native.ok) return -1;
+    if (!native.ok) return passed(-1);
     for (TempSlot &slot : temps) {
         if (slot.used) continue;
         std::memcpy(slot.path, native.path, sizeof slot.path);
         slot.used = 1;
         return 0;
     }
-    return -1;
+    return fail(ERR_TOO_MANY, -1, "too many temporary files");
 }
 
 void disk_temp_forget(const char *name)

@@ -112,6 +112,34 @@ TEST_F(Disk, SeekReportsPositionOrFailsInPlace)
     disk_close(h);
 }
 
+// Each row reads at an offset: the bytes, or the reason it cannot.
+TEST_F(Disk, ReadAtReadsExactlyOrSaysWhy)
+{
+    put("f", "0123456789");
+    const int h = disk_open(at("f").c_str(), DISK_READ);
+    const struct { int64_t offset; int count; const char *bytes; ErrReason reason; const char *detail; } rows[] = {
+        {3, 4, "3456", ERR_NONE, nullptr},
+        {0, 10, "0123456789", ERR_NONE, nullptr},
+        {8, 3, nullptr, ERR_DAMAGED, "the file ends too soon"},
+        {10, 1, nullptr, ERR_DAMAGED, "the file ends too soon"},
+        {-1, 1, nullptr, ERR_DAMAGED, "an offset lies beyond the file"},
+        {DISK_POSITION_LIMIT + 1, 1, nullptr, ERR_DAMAGED, "an offset lies beyond the file"},
+    };
+    for (const auto &row : rows) {
+        char buffer[16] = {};
+        err_clear();
+        const int r = disk_read_at(h, row.offset, buffer, row.count);
+        EXPECT_EQ(r, row.bytes ? 0 : -1) << row.offset;
+        EXPECT_EQ(err_last(), row.reason) << row.offset;
+        if (row.bytes) EXPECT_EQ(std::string(buffer, static_cast<size_t>(row.count)), row.bytes);
+        else EXPECT_STREQ(err_detail(), row.detail) << row.offset;
+    }
+    disk_close(h);
+    err_clear();
+    EXPECT_EQ(disk_read_at(h, 0, nullptr, 1), -1) << "a closed handle";
+    EXPECT_NE(err_last(), ERR_NONE);
+}
+
 TEST_F(Disk, FoldersAreNoFiles)
 {
     EXPECT_EQ(disk_mkdir(at("d").c_str()), 0);

@@ -24,6 +24,30 @@ Parts parts(const char *s)
     return {d, f, e, w, fn, en};
 }
 
+// The 16-byte scans answer as a byte-by-byte loop does, wherever the bytes
+// fall against the 16-byte blocks.
+TEST(TextScan, FindsAndCountsAsAPlainLoopDoes)
+{
+    std::string text;
+    uint32_t seed = 7;
+    for (int i = 0; i < 5000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const char pick[] = "ab \t=;/\r\n";
+        text += (seed >> 16) % 7 ? 'x' : pick[(seed >> 8) % (sizeof pick - 1)];
+    }
+    const char set[] = "\r;/ \t=";
+    for (int start = 0; start < 40; ++start)
+        for (int n : {0, 1, 15, 16, 17, 33, 100, 4000}) {
+            int plain = 0;
+            while (plain < n && !std::memchr(set, text[start + plain], 6)) ++plain;
+            EXPECT_EQ(text_find_any(text.data() + start, n, set, 6), plain) << start << " " << n;
+            int64_t ends = 0;
+            for (int i = 0; i + 1 < n; ++i)
+                ends += text[start + i] == '\n' || (text[start + i] == '\r' && text[start + i + 1] != '\n');
+            EXPECT_EQ(text_line_ends(text.data() + start, n), ends) << start << " " << n;
+        }
+}
+
 TEST(Path, DirectoryFileAndExtensionParts)
 {
     const struct { const char *path; Parts expected; } rows[] = {

@@ -61,6 +61,21 @@ TEST_F(Processes, AFileIsRunningOnlyWhileAProcessWasStartedFromIt)
 
 using Faults = Scratch;
 
+// The fault build counts a failure passed on while no reason is set, and
+// only then; every test binary checks the count at its end.
+TEST_F(Faults, AFailurePassedOnWithoutAReasonIsCounted)
+{
+    const long before = fault_reasonless();
+    err_set(ERR_DISK_FULL);
+    EXPECT_EQ(passed(-1), -1);
+    EXPECT_EQ(fault_reasonless(), before);
+    err_clear();
+    EXPECT_EQ(passed(-1), -1);
+    EXPECT_EQ(fault_reasonless(), before + 1);
+    EXPECT_NE(std::strstr(fault_reasonless_where(), "process_test.cpp:"), nullptr) << fault_reasonless_where();
+    fault_reasonless_set(before);  // this one was made on purpose
+}
+
 // Each row arms faults and passes the points in order: a allocates, c
 // creates, w writes, r renames; x in the outcome marks a failed point.
 TEST_F(Faults, ArmedPointFailsOnceOrFromThenOn)

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"

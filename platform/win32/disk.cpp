@@ -441,7 +441,7 @@ int disk_tree_enter(DiskTree *tree, const char *path, int make)
         if (tree->depth == TREE_DEPTH) return fail(ERR_NAME_TOO_LONG, -1);
         tree->here[tree->here_length] = L'\\';
         const int w = tree_widen(tree->here, tree->here_length + 1, part, length);
-        if (w == -1) return -1;
+        if (w == -1) return passed(-1);
         tree->here_length = w;
         HANDLE h = tree_open_folder(tree->here);
         if (h == INVALID_HANDLE_VALUE && make && GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -455,7 +455,7 @@ int disk_tree_enter(DiskTree *tree, const char *path, int make)
         if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
             return fail(ERR_ACCESS_DENIED, -1, "a folder on its way is a link");
         if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERR_NOT_FOUND, -1);
-        if (!tree_below(tree, h, "a folder on its way lies outside the folder")) return -1;
+        if (!tree_below(tree, h, "a folder on its way lies outside the folder")) return passed(-1);
     }
     undo.dismiss();
     std::memcpy(tree->entered, path, static_cast<size_t>(folder_length));
@@ -467,7 +467,7 @@ int disk_tree_enter(DiskTree *tree, const char *path, int make)
 int disk_tree_kind(DiskTree *tree, const char *name)
 {
     wchar_t path[TREE_WIDE];
-    if (!tree_path(tree, name, path)) return -1;
+    if (!tree_path(tree, name, path)) return passed(-1);
     // A link's own attributes, never its target's.
     const DWORD a = GetFileAttributesW(path);
     if (a == INVALID_FILE_ATTRIBUTES) {
@@ -482,7 +482,7 @@ int disk_tree_create(DiskTree *tree, const char *name)
 {
     if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");
     const HANDLE h = tree_create_file(tree, name, FILE_SHARE_READ);
-    return h == INVALID_HANDLE_VALUE ? -1 : from_system(h);
+    return h == INVALID_HANDLE_VALUE ? passed(-1) : from_system(h);
 }
 
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
@@ -508,7 +508,7 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
         temp_release();
         if (kept) return from_system(h);
         if (h != INVALID_HANDLE_VALUE) return fail(ERR_TOO_MANY, -1, "too many temporary files");
-        if (err_last() != ERR_EXISTS) return -1;
+        if (err_last() != ERR_EXISTS) return passed(-1);
     }
     return fail(ERR_EXISTS, -1, "every temporary name beside it is taken");
 }
@@ -517,7 +517,7 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
 {
     if (PLATFORM_FAULT(FAULT_RENAME)) return fail(ERR_IO, -1, "injected rename failure");
     wchar_t from[TREE_WIDE], to[TREE_WIDE];
-    if (!tree_path(tree, source, from) || !tree_path(tree, target, to)) return -1;
+    if (!tree_path(tree, source, from) || !tree_path(tree, target, to)) return passed(-1);
     const DWORD a = GetFileAttributesW(to);
     if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (a & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
@@ -536,7 +536,7 @@ int disk_tree_delete(DiskTree *tree, const char *name)
 {
     if (PLATFORM_FAULT(FAULT_DELETE)) return fail(ERR_IO, -1, "injected delete failure");
     wchar_t path[TREE_WIDE];
-    const int r = !tree_path(tree, name, path) ? -1 : DeleteFileW(path) ? 0 : system_failed();
+    const int r = !tree_path(tree, name, path) ? passed(-1) : DeleteFileW(path) ? 0 : system_failed();
     tree_forget(tree, name);
     return r;
 }

@@ -216,7 +216,7 @@ int disk_open_in(int folder, const char *name, int mode)
     default: break;
     }
     wchar_t *path = path_in(*p, name);
-    if (!path) return -1;
+    if (!path) return passed(-1);
     // Deleting, renaming, attributes and the owner all go through this handle.
     const HANDLE h = CreateFileW(path, access | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
                                  share, nullptr,
@@ -236,7 +236,7 @@ int disk_create_in(int folder, const char *name)
     if (!p) return fail(ERR_FAILED, -1, "no such pinned folder");
     if (!plain_name(name)) return fail(ERR_BAD_NAME, -1);
     wchar_t *path = path_in(*p, name);
-    if (!path) return -1;
+    if (!path) return passed(-1);
     // CREATE_NEW takes no name that exists, a link's included.
     const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -269,10 +269,10 @@ int disk_rename_in(int folder, int handle, const char *name, const char *to, boo
     if (!p) return fail(ERR_FAILED, -1, "no such pinned folder");
     if (!plain_name(to)) return fail(ERR_BAD_NAME, -1);
     wchar_t *path = path_in(*p, to);
-    if (!path) return -1;
+    if (!path) return passed(-1);
     const bool renamed = native_rename(to_system(handle), path, replace);
     mem_free(path);
-    if (!renamed) return -1;
+    if (!renamed) return passed(-1);
     PLATFORM_CACHE(fault_cache_note(CACHE_RENAME, handle, name, to));
     // As MOVEFILE_WRITE_THROUGH: the new name is on the disk before we go on.
     // A handle that only reads cannot flush; NTFS logs the rename all the same.
@@ -339,7 +339,7 @@ int disk_mode_like_in(int folder, const char *name, int handle)
     DWORD attributes = INVALID_FILE_ATTRIBUTES;
     if (plain_name(name)) {
         wchar_t *path = path_in(*p, name);
-        if (!path) return -1;
+        if (!path) return passed(-1);
         attributes = GetFileAttributesW(path);  // a link's own attributes
         mem_free(path);
     }

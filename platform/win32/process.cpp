@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -22,6 +23,8 @@ int disk_current_dir(char *dest, int size)
     // buffer left undefined: leave it empty.
     const DWORD len = size > 0 ? GetCurrentDirectoryA(static_cast<DWORD>(size), dest) : 0;
     if (len > 0 && len < static_cast<DWORD>(size)) return 0;
+    if (len == 0 && size > 0) err_from_system();
+    else err_set(ERR_NAME_TOO_LONG);
     if (size > 0) dest[0] = 0;
     return -1;
 }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 #include "platform/win32/wide.h"
@@ -69,14 +70,14 @@ void temp_release() { LeaveCriticalSection(&lock); }
 
 int temp_remember(const char *name)
 {
-    if (std::strlen(name) >= PATH_BUFFER_SIZE) return -1;
+    if (std::strlen(name) >= PATH_BUFFER_SIZE) return fail(ERR_NAME_TOO_LONG, -1);
     for (TempSlot &slot : temps) {
         if (slot.used) continue;
         std::strcpy(slot.name, name);
         slot.used = true;
         return 0;
     }
-    return -1;
+    return fail(ERR_TOO_MANY, -1, "too many temporary files");
 }
 
 void disk_temp_forget(const char *name)

@@ -121,38 +121,30 @@ void warn_name(const char *file, const char *before, const char *name, const cha
 
 void warn(const char *file, const char *a, const char *b = "") { warn_name(file, a, "", b); }
 
-// The whole file, as the loader reads it, ended in CR LF as every stored text
-// is (the tokenizer relies on it); null when it cannot be read.
-char *read_text(const char *path, int32_t *length)
+// The includes a load met, in order, for warnings said after the file's own.
+struct SeenInclude {
+    const char *name;  // in the store: valid until the next load
+    bool opened;
+};
+SeenInclude *seen = nullptr;
+int seen_count = 0, seen_capacity = 0;
+
+void note_include(void *, const char *name, bool opened)
 {
-    const int file = vfs_open(path, 0);
-    if (file == -1) return nullptr;
-    const int32_t n = vfs_size(file);
-    char *text = n >= 0 && n < 0x7FFFFFF0 ? static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 3)) : nullptr;
-    const int32_t got = text && n ? vfs_read(file, text, n) : 0;
-    vfs_close(file);
-    if (!text) return nullptr;
-    *length = (got > 0 ? got : 0) + 2;
-    text[*length - 2] = '\r';
-    text[*length - 1] = '\n';
-    text[*length] = 0;
-    return text;
+    if (seen_count == seen_capacity) {
+        const int capacity = seen_capacity ? 2 * seen_capacity : 16;
+        void *grown = mem_realloc(seen, static_cast<size_t>(capacity) * sizeof *seen);
+        if (!grown) return;  // a warning less, never a wrong one
+        seen = static_cast<SeenInclude *>(grown);
+        seen_capacity = capacity;
+    }
+    seen[seen_count++] = {name, opened};
 }
 
-// Whether an include of that name opens where the loader looks.
-bool include_opens(const char *name)
+// The file's bytes as the load read them, ended in CR LF.
+void warn_about_text(void *file, const char *text, int32_t length)
 {
-    const int h = cfg_open_include(name);
-    if (h == -1) return false;
-    vfs_close(h);
-    return true;
-}
-
-void warn_about_file(const char *path)
-{
-    int32_t length = 0;
-    char *text = read_text(path, &length);
-    if (!text) return;
+    const char *path = static_cast<const char *>(file);
     const int32_t size = length - 2;  // the file's own bytes
     if (size >= 3 && !std::memcmp(text, "\xEF\xBB\xBF", 3))
         warn(path, "the file starts with a UTF-8 byte-order mark, which the program reads as part of the first name");
@@ -180,17 +172,16 @@ void warn_about_file(const char *path)
                             "between are skipped");
     }
 
-    // The includes, found as the loader finds them: by the tokenizer.
-    for (int32_t position = 0;;) {
-        int32_t name = 0, value = 0;
-        const int token = cfg_next_token(text, &position, length, &name, &value, text);
-        if (token == CFG_END) break;
-        if (token != CFG_DIRECTIVE || !value || !path_same_name(text + name, "include")) continue;
-        const char *include = text + value;
+}
+
+// The includes the load met.
+void warn_about_includes(const char *path)
+{
+    for (int i = 0; i < seen_count; ++i) {
+        const char *include = seen[i].name;
         if (include[0] == '"') warn_name(path, "the include name ", include, " is quoted; the quotes are part of the name the program looks for");
-        if (!include_opens(include)) warn_name(path, "the include ", include, " finds no file; the program skips it");
+        if (!seen[i].opened) warn_name(path, "the include ", include, " finds no file; the program skips it");
     }
-    mem_free(text);
 }
 
 // Whether text reads as a number (as parse_int reads it) whose digits do not
@@ -297,26 +288,22 @@ int print_value(const char *section_name, const char *key, int32_t n, bool as_in
         error("no section [", section_name, "]");
         return kMissing;
     }
+    const char *value = cfg_get_string(key, n, section, nullptr);
+    if (!value) {
+        error("no key ", key, " in that section");
+        return kMissing;
+    }
     if (!as_int) {
-        const char *value = cfg_get_string(key, n, section, nullptr);
-        if (!value) {
-            error("no key ", key, " in that section");
-            return kMissing;
-        }
         out.put(value);
         out.put("\n");
         return 0;
     }
-    if (!cfg_get_string(key, n, section, nullptr)) {
-        error("no key ", key, " in that section");
-        return kMissing;
-    }
     int32_t number = 0;
-    if (!cfg_get_int(key, n, section, &number)) {
+    if (!cfg_stored_to_int(value, &number)) {
         error("the value of ", key, " is not a number");
         return kMissing;
     }
-    warn_if_too_wide(section, key, n, cfg_get_string(key, n, section, nullptr), number);
+    warn_if_too_wide(section, key, n, value, number);
     char digits[16];
     format_int(static_cast<uint32_t>(number), digits, 10, 0, 0);
     out.put(digits);
@@ -367,14 +354,19 @@ int run(int argc, char **argv)
         // No code page uses '/' as a trail byte, so every one is a separator.
         for (char *p = argv[f]; *p; ++p)
             if (*p == '/') *p = '\\';
-        if (!cfg_load(argv[f])) {
+        // A file of 4 GiB or more would show the loader only its size's low bits.
+        const bool too_large = disk_file_size(argv[f]) > DISK_POSITION_LIMIT;
+        if (too_large) err_set(ERR_TOO_LARGE, "files end before 2 GiB");
+        seen_count = 0;
+        CfgLoadReport report = {note_include, warn_about_text, argv[f]};
+        if (too_large || !cfg_load(argv[f], &report)) {
             const char *detail = err_detail();
             for (const char *text : std::initializer_list<const char *>{"cfgtool: ", argv[f], ": cannot read: ", err_text(err_last()),
                                      detail ? ": " : "", detail ? detail : "", "\n"})
                 console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
             return kMissing;
         }
-        warn_about_file(argv[f]);
+        warn_about_includes(argv[f]);
         if (loaded_count < kMaxFiles) {
             int32_t last = loaded_count ? loaded[loaded_count - 1].last_handle : 0;
             while (cfg_entry_name(last + 1)) ++last;
@@ -395,6 +387,7 @@ int main(int argc, char **argv)
     int status = run(argc, argv);
     out.flush();
     cfg_free();
+    mem_free(seen);
     if (out.pipe_closed) return kPipeClosed;
     if (out.failed) {
         error("standard output: ", out.reason);

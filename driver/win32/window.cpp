@@ -1,4 +1,5 @@
-// The main window and the result message.
+// The main window's procedure, the edition's texts made wide for the wide
+// Windows calls, and the result message box (WinMain is in main.cpp).
 #include "driver/win32/app.h"
 
 HWND main_wnd;
