@@ -40,19 +40,6 @@ struct AddRun {
     bool reported;  // a consume said why it failed
 };
 
-// The newest live record stored under exactly this name (ASCII case
-// ignored), which a new entry of the name replaces; -1 when none.
-int newest_named(int slot, const char *name)
-{
-    PakMountFacts f;
-    if (vfs_mount_facts(slot, &f) != 0) return -1;
-    for (int i = f.entry_count - 1; i >= 0; --i) {
-        PakEntry e;
-        if (vfs_entry_at(slot, i, &e) == 0 && e.data_offset != 0 && names_equal(e.name, name)) return i;
-    }
-    return -1;
-}
-
 void work(int index, void *context)
 {
     AddRun *run = static_cast<AddRun *>(context);
@@ -117,7 +104,8 @@ int consume(int task_index, void *context)
         return -1;
     }
     const int slot = run->session->slot;
-    const int replaced = run->keep_old ? -1 : newest_named(slot, run->names[index]);
+    // The newest live record of exactly this name is what a new entry replaces.
+    const int replaced = run->keep_old ? -1 : find_newest_live(slot, run->names[index], NAME_EXACT);
     const int h = vfs_create_at(slot, run->names[index], replaced);
     if (h < 0) {
         out_error(item.path, "cannot add an entry named %s: %s; %s is unchanged", run->names[index], out_reason(),

@@ -204,11 +204,7 @@ int cmd_cat(const PakArgs &args)
     if (typed_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
 
     // The newest live entry of that name, as a lookup finds it.
-    int found = -1;
-    for (int i = view.facts.entry_count - 1; i >= 0 && found < 0; --i) {
-        const PakEntry e = view_entry(&view, i);
-        if (e.data_offset != 0 && entry_has_name(e.name, name)) found = i;
-    }
+    const int found = find_newest_live(view.slot, name, NAME_TYPED);
     if (found < 0) {
         out_error(args.positional[1], "no such entry in %s%s", view.path, no_entry_hint(args.positional[1], code_page, view.path));
         return PAK_EXIT_FAILED;
@@ -216,22 +212,11 @@ int cmd_cat(const PakArgs &args)
     char *data = nullptr;
     int length = 0;
     const char *reason = nullptr;
-    if (view_read_entry(&view, found, &data, &length, &reason) != 0) {
+    if (view_entry_content(&view, found, &data, &length, &reason) != 0) {
         out_error(name, "%s", reason);
         return PAK_EXIT_FAILED;
     }
     ScopeGuard free_data([&] { mem_free(data); });
-    if (block_looks_stored(data, length)) {
-        char *plain = nullptr;
-        int plain_length = 0;
-        if (unpack_entry(data, length, &plain, &plain_length, &reason) != 0) {
-            out_error(name, "%s", reason);
-            return PAK_EXIT_FAILED;
-        }
-        mem_free(data);
-        data = plain;
-        length = plain_length;
-    }
     out_write(CONSOLE_OUT, data, length);
     return PAK_EXIT_OK;
 }
@@ -298,14 +283,7 @@ int cmd_verify(const PakArgs &args)
         else if (start < dir_end && end > dir_start && e.stored_size > 0) reason = "its data overlaps the directory";
         char *data = nullptr;
         int length = 0;
-        if (!reason && view_read_entry(&view, i, &data, &length, &reason) == 0) {
-            if (block_looks_stored(data, length)) {
-                char *plain = nullptr;
-                int plain_length = 0;
-                if (unpack_entry(data, length, &plain, &plain_length, &reason) == 0) mem_free(plain);
-            }
-            mem_free(data);
-        }
+        if (!reason && view_entry_content(&view, i, &data, &length, &reason) == 0) mem_free(data);
         if (reason) {
             ++bad;
             out_printf(CONSOLE_ERR, "pak: %s: ", view.path);

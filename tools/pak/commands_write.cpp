@@ -15,38 +15,6 @@
 
 namespace {
 
-// Live records of the slot whose stored name is exactly `stored` (ASCII
-// case ignored).
-int live_named(int slot, const char *stored)
-{
-    PakMountFacts f;
-    if (vfs_mount_facts(slot, &f) != 0) return 0;
-    int n = 0;
-    for (int i = 0; i < f.entry_count; ++i) {
-        PakEntry e;
-        if (vfs_entry_at(slot, i, &e) == 0 && e.data_offset != 0 && names_equal(e.name, stored)) ++n;
-    }
-    return n;
-}
-
-// The newest live record that has `name` (with or without drive prefix);
-// its stored name goes to stored. -1 when there is none.
-int find_live(int slot, const char *name, char *stored)
-{
-    PakMountFacts f;
-    if (vfs_mount_facts(slot, &f) != 0) return -1;
-    for (int i = f.entry_count - 1; i >= 0; --i) {
-        PakEntry e;
-        if (vfs_entry_at(slot, i, &e) != 0 || e.data_offset == 0) continue;
-        e.name[PAK_NAME_SIZE - 1] = 0;
-        if (entry_has_name(e.name, name)) {
-            std::memcpy(stored, e.name, PAK_NAME_SIZE);
-            return i;
-        }
-    }
-    return -1;
-}
-
 struct FileContext {
     int file;
 };
@@ -100,14 +68,13 @@ int cmd_delete(const PakArgs &args)
     for (int k = 1; k < args.positional_count; ++k) {
         char name[PATH_BUFFER_SIZE];
         if (typed_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
-        char stored[PAK_NAME_SIZE];
-        if (find_live(s.slot, name, stored) < 0) {
+        if (find_newest_live(s.slot, name, NAME_TYPED) < 0) {
             out_error(args.positional[k], "no such entry in %s%s; nothing deleted", s.path,
                       no_entry_hint(args.positional[k], code_page, s.path));
             return PAK_EXIT_FAILED;
         }
         // Every live entry of the name, the newest first.
-        for (int position; (position = find_live(s.slot, name, stored)) >= 0;) {
+        for (int position; (position = find_newest_live(s.slot, name, NAME_TYPED)) >= 0;) {
             if (vfs_delete_at(s.slot, position) != 0) {
                 out_error(args.positional[k], "cannot delete the entry: %s; nothing deleted", out_reason());
                 return PAK_EXIT_FAILED;
@@ -130,8 +97,9 @@ int cmd_rename(const PakArgs &args)
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
 
-    char stored[PAK_NAME_SIZE];
-    const int position = find_live(s.slot, name, stored);
+    PakEntry entry;
+    const int position = find_newest_live(s.slot, name, NAME_TYPED, VIEW_NEWEST, &entry);
+    const char *stored = entry.name;
     if (position < 0) {
         out_error(args.positional[1], "no such entry in %s%s", s.path, no_entry_hint(args.positional[1], code_page, s.path));
         return PAK_EXIT_FAILED;
@@ -165,7 +133,7 @@ int cmd_rename(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     // Another live entry of the new name would make two.
-    if (!names_equal(full, stored) && live_named(s.slot, full) > 0) {
+    if (!names_equal(full, stored) && find_newest_live(s.slot, full, NAME_EXACT) >= 0) {
         out_error(args.positional[2], "an entry of that name exists in %s", s.path);
         return PAK_EXIT_FAILED;
     }

@@ -123,6 +123,34 @@ int unpack_entry(const char *data, int length, char **out, int *out_length, cons
     return -1;
 }
 
+int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason)
+{
+    if (view_read_entry(view, position, data, length, reason) != 0) return -1;
+    if (!block_looks_stored(*data, *length)) return 0;
+    char *plain = nullptr;
+    int plain_length = 0;
+    const int unpacked = unpack_entry(*data, *length, &plain, &plain_length, reason);
+    mem_free(*data);
+    *data = unpacked == 0 ? plain : nullptr;
+    *length = unpacked == 0 ? plain_length : 0;
+    return unpacked;
+}
+
+int find_newest_live(int slot, const char *name, NameMatch match, int before, PakEntry *out)
+{
+    PakMountFacts f;
+    if (vfs_mount_facts(slot, &f) != 0) return -1;
+    for (int i = (before < f.entry_count ? before : f.entry_count) - 1; i >= 0; --i) {
+        PakEntry e;
+        if (vfs_entry_at(slot, i, &e) != 0 || e.data_offset == 0) continue;
+        e.name[PAK_NAME_SIZE - 1] = 0;
+        if (match == NAME_EXACT ? !names_equal(e.name, name) : !entry_has_name(e.name, name)) continue;
+        if (out) *out = e;
+        return i;
+    }
+    return -1;
+}
+
 int read_file_at(int64_t offset, void *buffer, int n, void *context)
 {
     const int file = *static_cast<int *>(context);

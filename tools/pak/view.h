@@ -42,6 +42,18 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
 // Unpacks a packed block (block_unpack_stored) into a new block of exactly
 // its unpacked size. Result 0, or -1 with the reason (the block is damaged).
 int unpack_entry(const char *data, int length, char **out, int *out_length, const char **reason);
+// The content of a live record: its stored bytes, unpacked when they are a
+// packed block, in a new block. Result 0, or -1 with the reason.
+int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason);
+
+// The newest live record of the mounted slot before position `before`
+// (pass VIEW_NEWEST to start from the last) whose stored name is `name`:
+// exactly (ASCII case ignored) with NAME_EXACT, or as entry_has_name finds
+// it with NAME_TYPED. Its position, with the record in *out (name
+// terminated) when out is given; -1 when there is none.
+enum NameMatch { NAME_EXACT, NAME_TYPED };
+constexpr int VIEW_NEWEST = 0x7FFFFFFF;
+int find_newest_live(int slot, const char *name, NameMatch match, int before = VIEW_NEWEST, PakEntry *out = nullptr);
 
 // Says why path did not mount, from the reason the mount left:
 // "pak: <path>: is a folder, not an archive", "... damaged: <what>", ...
