@@ -64,16 +64,18 @@ int disk_copy(const char *from, const char *to)
     return passed(-1);
 }
 
+bool temp_name(char *dest, int size, const char *base, int n, const char *suffix)
+{
+    char number[12] = "";
+    if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
+    const int wrote = std::snprintf(dest, static_cast<size_t>(size), "%s%s%s", base, number, suffix);
+    return wrote >= 0 && wrote < size ? true : fail(ERR_NAME_TOO_LONG, false);
+}
+
 int disk_create_temp(char *dest, int size, const char *base, const char *suffix)
 {
-    const size_t b = std::strlen(base), s = std::strlen(suffix);
-    for (int n = 0; n < 100; ++n) {
-        char number[4] = "";
-        if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
-        if (b + std::strlen(number) + s >= static_cast<size_t>(size)) return fail(ERR_NAME_TOO_LONG, -1);
-        std::memcpy(dest, base, b);
-        std::strcpy(dest + b, number);
-        std::strcat(dest, suffix);
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(dest, size, base, n, suffix)) return -1;
         temp_hold();
         const int h = disk_create_new(dest);
         const bool kept = h != -1 && temp_remember(dest) == 0;

@@ -48,3 +48,8 @@ void temp_hold();
 void temp_release();
 int temp_remember(const char *name);  // -1 when the table is full
 void temp_forget_all();  // for platform_reset
+// The temporary name of try n (0 to TEMP_TRIES - 1): base suffix, or base
+// ".n" suffix, into dest of size bytes. False (ERR_NAME_TOO_LONG) when it
+// does not fit.
+constexpr int TEMP_TRIES = 100;
+bool temp_name(char *dest, int size, const char *base, int n, const char *suffix);

@@ -54,10 +54,8 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
     r->folder = disk_folder_pin(folder);
     if (r->folder == -1) return passed(-1);
 
-    for (int n = 0; n < 100; ++n) {
-        char number[4] = "";
-        if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
-        if (std::snprintf(r->name, sizeof r->name, "%s%s%s", r->target, number, suffix) >= static_cast<int>(sizeof r->name) ||
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(r->name, sizeof r->name, r->target, n, suffix) ||
             std::snprintf(r->path, sizeof r->path, "%.*s%s", static_cast<int>(cut), target, r->name) >=
                 static_cast<int>(sizeof r->path)) {
             end_replacement(r, false);

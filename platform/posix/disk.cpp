@@ -515,12 +515,8 @@ int disk_tree_create(DiskTree *tree, const char *name)
 
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
 {
-    const size_t b = std::strlen(name), s = std::strlen(suffix);
-    for (int n = 0; n < 100; ++n) {
-        char number[4] = "";
-        if (n > 0) std::snprintf(number, sizeof number, ".%d", n);
-        if (b + std::strlen(number) + s >= static_cast<size_t>(size)) return fail(ERR_NAME_TOO_LONG, -1);
-        std::snprintf(dest, static_cast<size_t>(size), "%s%s%s", name, number, suffix);
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(dest, size, name, n, suffix)) return -1;
         char full[PATH_MAX];
         if (!tree_full_path(tree, dest, full, sizeof full)) return fail(ERR_NAME_TOO_LONG, -1);
         if (PLATFORM_FAULT(FAULT_CREATE)) return fail(ERR_IO, -1, "injected create failure");

@@ -165,6 +165,20 @@ int opened_in(const Pinned &folder, HANDLE h)
     return from_handle(h);
 }
 
+// Opens (or makes) name in the folder as itself, never through a reparse
+// point, and keeps it only when it is a trusted file of the folder.
+int open_in(const Pinned &folder, const char *name, DWORD access, DWORD share, DWORD disposition)
+{
+    wchar_t *path = path_in(folder, name);
+    if (!path) return passed(-1);
+    const HANDLE h = CreateFileW(path, access, share, nullptr, disposition,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD error = GetLastError();
+    mem_free(path);
+    SetLastError(error);
+    return opened_in(folder, h);
+}
+
 }  // namespace
 
 int disk_folder_pin(const char *path)
@@ -215,16 +229,9 @@ int disk_open_in(int folder, const char *name, int mode)
     case DISK_READ_WRITE: access = GENERIC_READ | GENERIC_WRITE; share = 0; break;
     default: break;
     }
-    wchar_t *path = path_in(*p, name);
-    if (!path) return passed(-1);
     // Deleting, renaming, attributes and the owner all go through this handle.
-    const HANDLE h = CreateFileW(path, access | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
-                                 share, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    const DWORD error = GetLastError();
-    mem_free(path);
-    SetLastError(error);
-    const int opened = opened_in(*p, h);
+    const int opened = open_in(*p, name, access | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL,
+                               share, OPEN_EXISTING);
     if (opened != -1) PLATFORM_CACHE(fault_cache_note(CACHE_OPEN, opened, name));
     return opened;
 }
@@ -235,15 +242,8 @@ int disk_create_in(int folder, const char *name)
     const Pinned *p = find_pinned(folder);
     if (!p) return fail(ERR_FAILED, -1, "no such pinned folder");
     if (!plain_name(name)) return fail(ERR_BAD_NAME, -1);
-    wchar_t *path = path_in(*p, name);
-    if (!path) return passed(-1);
     // CREATE_NEW takes no name that exists, a link's included.
-    const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    const DWORD error = GetLastError();
-    mem_free(path);
-    SetLastError(error);
-    const int made = opened_in(*p, h);
+    const int made = open_in(*p, name, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, CREATE_NEW);
     if (made != -1) PLATFORM_CACHE(fault_cache_note(CACHE_CREATE, made, name));
     return made;
 }
