@@ -154,11 +154,10 @@ int vfs_mount_appended(const char *path);
 // Mounts a file the caller has open (disk_open), read-only, in the appended
 // form when appended is set. The slot reads through the handle and never
 // closes it; the caller closes it after the unmount. Slot index, or -1.
-int vfs_mount_handle(int disk_handle, bool appended);
-// Read-only, without the name index, for readers that go by record position
-// (vfs_entry_at): a million entries mount in the time it takes to read them.
-// Name lookups in it scan the directory. (not called by the product)
-int vfs_mount_unindexed(const char *path, bool appended);
+// Without the name index (indexed false), for readers that go by record
+// position (vfs_entry_at): a million entries mount in the time it takes to
+// read them, and name lookups scan the directory.
+int vfs_mount_handle(int disk_handle, bool appended, bool indexed = true);
 // A look into an archive somebody else may have made, as vfs_mount_handle
 // (the caller keeps and closes the file) without the name index, refused
 // before anything is allocated when its directory holds more than
@@ -252,6 +251,13 @@ struct PakMountFacts {
 int vfs_mount_facts(int slot, PakMountFacts *out);
 // A copy of the record at position (0 <= position < entry_count), or -1.
 int vfs_entry_at(int slot, int position, PakEntry *out);
+// The newest live record before position `before` (an entry count or more:
+// from the last) whose stored name is `name`: as lookups compare names
+// (path_same_name) when same is null, else as same(stored, name) says. Its
+// position, or -1 when there is none (ERR_NOT_FOUND).
+typedef bool (*SameName)(const char *stored, const char *name);
+constexpr int VFS_ANY_POSITION = 0x7FFFFFFF;
+int vfs_find_live(int slot, const char *name, int before, SameName same = nullptr);
 // Opens the live record at position for reading, as vfs_open does for a name.
 int vfs_open_at(int slot, int position);
 // The archive's own wildcard rules: 0 when pattern matches name, else -1.

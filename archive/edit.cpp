@@ -18,10 +18,6 @@ constexpr int NAME_WORK = PATH_BUFFER_SIZE;  // work buffer for an archive name
 constexpr int BACKUP_WORK = 128;  // backup names: at most 127 bytes
 constexpr int BACKUP_FILE = 32;   // file part of an entry's backup: at most 31
 
-// Lookups take a name as a pattern once a directory has changed: an edit
-// must not fall on whichever entry a wildcard happens to match, nor store one.
-bool has_wildcard(const char *name) { return std::strpbrk(name, "*?") != nullptr; }
-
 // Takes a record and binds it to the entry of name; -1 when none is free or
 // no entry holds the name (the record then stays free).
 int bind_edit(const char *name)
@@ -34,15 +30,6 @@ int bind_edit(const char *name)
         return passed(-1);
     }
     return record;
-}
-
-// Name fields hold 40 bytes that need not end in a terminator.
-bool same_name(const PakEntry &entry, const char *name)
-{
-    char field[PAK_NAME_SIZE + 1];
-    std::memcpy(field, entry.name, PAK_NAME_SIZE);
-    field[PAK_NAME_SIZE] = 0;
-    return name_order(field, name) == 0;
 }
 
 // Where path_set_ext cuts: the last '.' of the path, else its end.
@@ -77,10 +64,8 @@ int check_stored_name(const char *name)
 // True when a live record other than `except` has the name.
 bool name_taken(int slot, const char *name, int except)
 {
-    const ArchiveSlot &s = g_mount.slots[slot];
-    for (int i = 0; i < s.entry_count; ++i)
-        if (i != except && s.directory[i].data_offset != 0 && same_name(s.directory[i], name)) return true;
-    return false;
+    const int newest = vfs_find_live(slot, name, VFS_ANY_POSITION);
+    return newest >= 0 && (newest != except || vfs_find_live(slot, name, except) >= 0);
 }
 
 // Marks the slot changed, as closing an edited handle would.
@@ -91,6 +76,8 @@ void directory_changed(int slot)
 }
 
 }  // namespace
+
+bool has_wildcard(const char *name) { return std::strpbrk(name, "*?") != nullptr; }
 
 int directory_make_room(int slot)
 {

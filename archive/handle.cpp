@@ -10,8 +10,6 @@ HandleTable g_handles = {};
 
 namespace {
 
-bool has_wildcard(const char *key) { return std::strpbrk(key, "*?") != nullptr; }
-
 // Moves the archive file to the record's current position.
 bool seek_record(const VfsOpenFile &f, const ArchiveSlot &s)
 {

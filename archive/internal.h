@@ -97,6 +97,9 @@ extern LookupState g_lookup;
 int slot_for_name(const char *name);
 // The part of name compared with entry names (a pointer into name).
 const char *strip_drive(const char *name);
+// Lookups take a name as a pattern: an edit or a new entry must not fall on
+// whichever entry a wildcard happens to match, nor store one (edit.cpp).
+bool has_wildcard(const char *name);
 // How entry_lookup goes: a name through the index where there is one, or an
 // enumeration's scan in directory order that keeps its place in
 // g_lookup.find_cursor, from the top or on from that place.

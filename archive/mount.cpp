@@ -198,14 +198,14 @@ int mount_open(int slot, int file, bool borrowed, bool appended, bool indexed, i
     return slot;
 }
 
-int mount_file(const char *path, int mode, bool appended, bool indexed = true)
+int mount_file(const char *path, int mode, bool appended)
 {
     if (!path) return fail(ERR_BAD_NAME, -1);
     const int slot = mount_slot(mode, appended);
     if (slot < 0) return passed(-1);
     const int file = disk_open(path, mode);
     if (file == -1) return passed(-1);
-    return mount_open(slot, file, false, appended, indexed);
+    return mount_open(slot, file, false, appended, true);
 }
 
 }  // namespace
@@ -214,13 +214,11 @@ int vfs_mount(const char *path, int mode) { return mount_file(path, mode, path &
 
 int vfs_mount_appended(const char *path) { return mount_file(path, DISK_READ, true); }
 
-int vfs_mount_unindexed(const char *path, bool appended) { return mount_file(path, DISK_READ, appended, false); }
-
-int vfs_mount_handle(int disk_handle, bool appended)
+int vfs_mount_handle(int disk_handle, bool appended, bool indexed)
 {
     if (disk_handle == -1) return fail(ERR_FAILED, -1, "no file open");
     const int slot = mount_slot(DISK_READ, appended);
-    return slot < 0 ? passed(-1) : mount_open(slot, disk_handle, true, appended, true);
+    return slot < 0 ? passed(-1) : mount_open(slot, disk_handle, true, appended, indexed);
 }
 
 int vfs_mount_probe(int disk_handle)

@@ -34,6 +34,18 @@ int vfs_entry_at(int slot, int position, PakEntry *out)
     return 0;
 }
 
+int vfs_find_live(int slot, const char *name, int before, SameName same)
+{
+    const ArchiveSlot *s = slot_live(slot, 0);
+    if (!s) return fail(ERR_FAILED, -1, NO_SLOT);
+    // Names are terminated from the mount on.
+    for (int i = (before < s->entry_count ? before : s->entry_count) - 1; i >= 0; --i) {
+        const PakEntry &e = s->directory[i];
+        if (e.data_offset != 0 && (same ? same(e.name, name) : path_same_name(e.name, name))) return i;
+    }
+    return fail(ERR_NOT_FOUND, -1, "no live entry of that name");
+}
+
 int vfs_open_at(int slot, int position)
 {
     const ArchiveSlot *s = slot_live(slot, 0);

@@ -21,7 +21,7 @@
 #include "tools/pak/codepage.h"
 #include "tools/pak/inputs.h"
 #include "tools/pak/names.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "tools/pak/edit_session.h"
 #include "tools/pak/inputs.h"
 #include "tools/pak/names.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pack_pool.h"
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
@@ -167,9 +167,7 @@ int read_standard_input(PackItem *item)
 // "pak: <name as typed>: <why>" for a name that cannot be stored.
 void refuse_name(const char *typed, const char *reason, const char *more = "")
 {
-    out_write(CONSOLE_ERR, "pak: ", 5);
-    out_name(CONSOLE_ERR, typed);
-    out_printf(CONSOLE_ERR, ": %s%s\n", reason, more);
+    out_name_error(nullptr, typed, "%s%s", reason, more);
 }
 
 // Whether the stored name is one pak stores. Says why not, showing the name
@@ -234,10 +232,9 @@ int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int 
     for (int k = 1; k < count; ++k) {
         const int a = order[k - 1], b = order[k];
         if (!names[a][0] || !names_equal(names[a], names[b])) continue;  // empty: refused already
-        out_write(CONSOLE_ERR, "pak: ", 5);
-        out_name(CONSOLE_ERR, inputs.items[a].name);
-        out_printf(CONSOLE_ERR, ": %s and %s would both be stored under this name; nothing is added (--keep-old adds both)\n",
-                   inputs.items[a].path, inputs.items[b].path);
+        out_name_error(nullptr, inputs.items[a].name,
+                       "%s and %s would both be stored under this name; nothing is added (--keep-old adds both)",
+                       inputs.items[a].path, inputs.items[b].path);
         ++clashes;
     }
     return clashes;

@@ -4,8 +4,9 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pak.h"
+#include "tools/pak/view.h"
 
 int code_page_of(const PakArgs &args, int *code_page)
 {
@@ -36,6 +37,51 @@ int typed_name(const char *typed, int code_page, char *out, int size)
     }
     mem_free(slashed);
     return r;
+}
+
+int typed_patterns(const PakArgs &args, int code_page, TypedPatterns *out)
+{
+    *out = TypedPatterns{nullptr, nullptr, args.positional_count - 1};
+    if (out->count == 0) return 0;
+    const size_t n = static_cast<size_t>(out->count);
+    out->patterns = static_cast<char(*)[PATH_BUFFER_SIZE]>(mem_alloc(PATH_BUFFER_SIZE * n));
+    out->used = static_cast<bool *>(mem_alloc(n));
+    if (!out->patterns || !out->used) {
+        out_error(cli_command_info(args.command)->name, "not enough memory");
+        return -1;
+    }
+    for (int p = 0; p < out->count; ++p) {
+        out->used[p] = false;
+        if (typed_name(args.positional[1 + p], code_page, out->patterns[p], PATH_BUFFER_SIZE) != 0) return -1;
+    }
+    return 0;
+}
+
+void typed_patterns_free(TypedPatterns *t)
+{
+    mem_free(t->patterns);
+    mem_free(t->used);
+    *t = TypedPatterns{nullptr, nullptr, 0};
+}
+
+bool typed_patterns_want(TypedPatterns *t, const char *stored)
+{
+    bool wanted = t->count == 0;
+    for (int p = 0; p < t->count; ++p)
+        if (entry_matches(t->patterns[p], stored)) wanted = t->used[p] = true;
+    return wanted;
+}
+
+bool typed_patterns_unmatched(const TypedPatterns &t, const PakArgs &args, int code_page, const char *archive)
+{
+    bool unmatched = false;
+    for (int p = 0; p < t.count; ++p) {
+        if (t.used[p]) continue;
+        const char *typed = args.positional[1 + p];
+        out_error(typed, "no entry matches in %s%s", archive, no_entry_hint(typed, code_page, archive));
+        unmatched = true;
+    }
+    return unmatched;
 }
 
 const char *no_entry_hint(const char *typed, int code_page, const char *archive)

@@ -2,6 +2,7 @@
 // UTF-8 on the command line and the disk for GBK (936) or Big5 (950) stored.
 #pragma once
 
+#include "platform/platform.h"
 #include "tools/pak/cli.h"
 
 // The --codepage given (936 or 950), or 0 without one. The exit status:
@@ -12,6 +13,23 @@ int code_page_of(const PakArgs &args, int *code_page);
 // trail byte of either code page is a '/'), then converted from UTF-8 when
 // code_page is not 0. 0, or -1 after naming it and saying why.
 int typed_name(const char *typed, int code_page, char *out, int size);
+
+// The patterns list and extract take (operands after the archive), in
+// stored form, each with whether it matched an entry.
+struct TypedPatterns {
+    char (*patterns)[PATH_BUFFER_SIZE];  // mem_alloc'd; null when none
+    bool *used;
+    int count;
+};
+// Reads them; 0, or -1 after saying why. typed_patterns_free either way.
+int typed_patterns(const PakArgs &args, int code_page, TypedPatterns *out);
+void typed_patterns_free(TypedPatterns *t);
+// Whether the stored name is wanted: no patterns, or one matches (each that
+// does is marked used).
+bool typed_patterns_want(TypedPatterns *t, const char *stored);
+// "no entry matches in ARCHIVE" for each pattern that matched nothing;
+// whether there was one.
+bool typed_patterns_unmatched(const TypedPatterns &t, const PakArgs &args, int code_page, const char *archive);
 
 // What "no such entry" adds for a name typed as typed: how to ask for a name
 // whose stored form differs from the typed one ("" when nothing helps).

@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "tools/pak/codepage.h"
 #include "tools/pak/json.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
 
@@ -17,25 +17,6 @@ namespace {
 void put_stdout(const char *text, int length, void *) { out_write(CONSOLE_OUT, text, length); }
 
 int name_length(const PakEntry &e) { return static_cast<int>(std::strlen(e.name)); }
-
-// Form and size facts of a live record: whether it is a packed block, and
-// its unpacked size then.
-struct EntryForm {
-    bool packed;
-    uint32_t unpacked_size;
-};
-
-EntryForm entry_form(const ArchiveView &view, int position, const PakEntry &e)
-{
-    unsigned char head[10];
-    const int n = e.data_offset ? view_read_head(&view, position, head, sizeof head) : -1;
-    EntryForm f{false, 0};
-    if (n == static_cast<int>(sizeof head) && block_looks_stored(head, e.stored_size)) {
-        f.packed = true;
-        f.unpacked_size = le32(head);
-    }
-    return f;
-}
 
 const char *form_text(const ArchiveView &view) { return view.appended ? "appended" : "stand-alone"; }
 
@@ -101,25 +82,9 @@ int cmd_list(const PakArgs &args)
     int code_page = 0;
     if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
     // Patterns in stored form; an entry is listed when one matches.
-    const int pattern_count = args.positional_count - 1;
-    char(*patterns)[PATH_BUFFER_SIZE] = nullptr;
-    bool *used = nullptr;
-    ScopeGuard free_patterns([&] {
-        mem_free(patterns);
-        mem_free(used);
-    });
-    if (pattern_count > 0) {
-        patterns = static_cast<char(*)[PATH_BUFFER_SIZE]>(mem_alloc(PATH_BUFFER_SIZE * static_cast<size_t>(pattern_count)));
-        used = static_cast<bool *>(mem_alloc(static_cast<size_t>(pattern_count)));
-        if (!patterns || !used) {
-            out_error("list", "not enough memory");
-            return PAK_EXIT_FAILED;
-        }
-        for (int p = 0; p < pattern_count; ++p) {
-            used[p] = false;
-            if (typed_name(args.positional[1 + p], code_page, patterns[p], PATH_BUFFER_SIZE) != 0) return PAK_EXIT_FAILED;
-        }
-    }
+    TypedPatterns patterns;
+    ScopeGuard free_patterns([&] { typed_patterns_free(&patterns); });
+    if (typed_patterns(args, code_page, &patterns) != 0) return PAK_EXIT_FAILED;
     long long stored_total = 0, unpacked_total = 0;
     int listed = 0;
 
@@ -133,12 +98,9 @@ int cmd_list(const PakArgs &args)
     for (int i = 0; i < view.facts.entry_count; ++i) {
         const PakEntry e = view_entry(&view, i);
         const bool free_record = e.data_offset == 0;
-        if (free_record && !all) continue;
-        bool wanted = pattern_count == 0;
-        for (int p = 0; p < pattern_count; ++p)
-            if (entry_matches(patterns[p], e.name)) wanted = used[p] = true;
-        if (!wanted) continue;
-        const EntryForm form = (json || long_form) && !free_record ? entry_form(view, i, e) : EntryForm{false, 0};
+        if ((free_record && !all) || !typed_patterns_want(&patterns, e.name)) continue;
+        uint32_t unpacked_size = 0;
+        const bool packed = (json || long_form) && !free_record && view_packed(&view, i, &unpacked_size);
         // Shown in UTF-8 with a code page; a name without a UTF-8 form as stored.
         char shown[PAK_NAME_SIZE * 3];
         const bool converted = code_page && shown_name(e.name, code_page, shown, sizeof shown) == 0;
@@ -146,7 +108,7 @@ int cmd_list(const PakArgs &args)
         if (!free_record) {
             ++listed;
             stored_total += e.stored_size;
-            unpacked_total += form.packed ? form.unpacked_size : e.stored_size;
+            unpacked_total += packed ? unpacked_size : e.stored_size;
         }
         if (json) {
             json_open(&w, nullptr, '{');
@@ -160,14 +122,14 @@ int cmd_list(const PakArgs &args)
             json_bool(&w, "free", free_record);
             json_number(&w, "stored_size", e.stored_size);
             json_number(&w, "data_offset", e.data_offset);
-            json_bool(&w, "packed", form.packed);
-            if (form.packed) json_number(&w, "unpacked_size", form.unpacked_size);
+            json_bool(&w, "packed", packed);
+            if (packed) json_number(&w, "unpacked_size", unpacked_size);
             json_close(&w, '}');
             continue;
         }
         if (long_form) {
             char unpacked[16] = "-";
-            if (form.packed) std::snprintf(unpacked, sizeof unpacked, "%u", form.unpacked_size);
+            if (packed) std::snprintf(unpacked, sizeof unpacked, "%u", unpacked_size);
             out_printf(CONSOLE_OUT, "%10u %10s %10u  ", e.stored_size, unpacked, e.data_offset);
         }
         if (free_record) out_write(CONSOLE_OUT, e.name[0] ? "[free] " : "[free]", e.name[0] ? 7 : 6);
@@ -183,14 +145,7 @@ int cmd_list(const PakArgs &args)
         json_close(&w, '}');
         out_write(CONSOLE_OUT, "\n", 1);
     }
-    bool unmatched = false;
-    for (int p = 0; p < pattern_count; ++p) {
-        if (used[p]) continue;
-        out_error(args.positional[1 + p], "no entry matches in %s%s", view.path,
-                  no_entry_hint(args.positional[1 + p], code_page, view.path));
-        unmatched = true;
-    }
-    return unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;
+    return typed_patterns_unmatched(patterns, args, code_page, view.path) ? PAK_EXIT_FAILED : PAK_EXIT_OK;
 }
 
 int cmd_cat(const PakArgs &args)
@@ -228,12 +183,7 @@ namespace {
 // digest written, -1 after saying why.
 int verify_payload_digest(const ArchiveView &view)
 {
-    int file = disk_open(view.path, DISK_READ);
-    if (file == -1) {
-        out_failure(view.path, "cannot open");
-        return -1;
-    }
-    ScopeGuard close([&] { disk_close(file); });
+    int file = view.file;
     int64_t base = 0, end = 0, place = 0;
     uint8_t written[SHA256_SIZE], actual[SHA256_SIZE];
     const int found = appended_locate(read_file_at, &file, view.file_size, &base, &end) == 0
@@ -286,9 +236,7 @@ int cmd_verify(const PakArgs &args)
         if (!reason && view_entry_content(&view, i, &data, &length, &reason) == 0) mem_free(data);
         if (reason) {
             ++bad;
-            out_printf(CONSOLE_ERR, "pak: %s: ", view.path);
-            out_name(CONSOLE_ERR, e.name);
-            out_printf(CONSOLE_ERR, ": %s\n", reason);
+            out_name_error(view.path, e.name, "%s", reason);
         }
     }
     progress_end();

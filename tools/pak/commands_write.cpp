@@ -9,7 +9,7 @@
 #include "tools/pak/codepage.h"
 #include "tools/pak/edit_session.h"
 #include "tools/pak/names.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
 

@@ -5,7 +5,7 @@
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/names.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/view.h"
 
 namespace {

@@ -1,15 +1,17 @@
 // pak extract: entries to files under a folder, never outside it, not even
 // through a link that someone planted in it. An existing file is replaced
-// (whole, or not at all), unless --keep. With -j N entries are read and
-// unpacked on N threads and written in order here.
+// (whole, or not at all), unless --keep. With -j N entries are read (in
+// turn, through the archive's one open handle) and unpacked on N threads,
+// and written in order here.
 #include <cstring>
+#include <mutex>
 
 #include "platform/error.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/codepage.h"
 #include "tools/pak/names.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pack_pool.h"
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
@@ -22,9 +24,7 @@ void report(const ArchiveView &view, const char *name, const char *reason, int c
 {
     char shown[PAK_NAME_SIZE * 3];
     shown_name(name, code_page, shown, static_cast<int>(sizeof shown));
-    out_printf(CONSOLE_ERR, "pak: %s: ", view.path);
-    out_name(CONSOLE_ERR, shown);
-    out_printf(CONSOLE_ERR, ": %s\n", reason);
+    out_name_error(view.path, shown, "%s", reason);
 }
 
 // Writes the whole buffer to the file of the name in the folder the tree
@@ -124,49 +124,8 @@ struct ExtractRun {
     size_t root;
     size_t room;
     bool failed;
+    std::mutex reading;  // the view's one file, read by one thread at a time
 };
-
-// The stored bytes of record position read from a handle of its own, as
-// view_read_entry reads them through the archive file system (which belongs
-// to the calling thread).
-int read_stored(const ArchiveView &view, int position, char **data, int *length, const char **reason)
-{
-    const PakEntry e = view_entry(&view, position);
-    const int64_t start = static_cast<int64_t>(view.facts.base_offset) + e.data_offset;
-    if (e.data_offset == 0 || start + e.stored_size > view.file_size) {
-        *reason = "its data runs past the end of the archive";
-        return -1;
-    }
-    if (start + e.stored_size > DISK_POSITION_LIMIT) {
-        *reason = "its data lies beyond what an archive can address";
-        return -1;
-    }
-    const int n = static_cast<int>(e.stored_size);
-    char *buffer = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
-    if (!buffer) {
-        *reason = "not enough memory";
-        return -1;
-    }
-    int got = 0;
-    if (const int file = disk_open(view.path, DISK_READ); file != -1) {
-        if (disk_seek(file, static_cast<int32_t>(start), DISK_SEEK_SET) == start) {
-            while (got < n) {
-                const int r = disk_read(file, buffer + got, n - got);
-                if (r <= 0) break;
-                got += r;
-            }
-        }
-        disk_close(file);
-    }
-    if (got != n) {
-        mem_free(buffer);
-        *reason = "its data cannot be read in full";
-        return -1;
-    }
-    *data = buffer;
-    *length = n;
-    return 0;
-}
 
 // Reads a wanted record and unpacks it unless raw.
 void prepare(int index, void *context)
@@ -174,16 +133,11 @@ void prepare(int index, void *context)
     ExtractRun *run = static_cast<ExtractRun *>(context);
     ExtractTask &task = run->tasks[index];
     if (!task.wanted) return;
-    const int read = run->jobs == 1 ? view_read_entry(run->view, index, &task.data, &task.length, &task.reason)
-                                    : read_stored(*run->view, index, &task.data, &task.length, &task.reason);
-    if (read != 0 || run->raw || !block_looks_stored(task.data, task.length)) return;
-    char *plain = nullptr;
-    int plain_length = 0;
-    const int r = block_unpack_stored(task.data, task.length, &plain, &plain_length);
-    mem_free(task.data);
-    task.data = plain;
-    task.length = plain_length;
-    if (r != 0) {
+    {
+        std::lock_guard<std::mutex> turn(run->reading);
+        if (view_read_entry(run->view, index, &task.data, &task.length, &task.reason) != 0) return;
+    }
+    if (!run->raw && view_unpack(&task.data, &task.length) != 0) {
         // Said on the calling thread, in its turn.
         task.unpacked = true;
         task.why = err_last();
@@ -257,27 +211,14 @@ int cmd_extract(const PakArgs &args)
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard close([&] { view_close(&view); });
     const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : ".";
-    const int pattern_count = args.positional_count - 1;
     const bool raw = args.present[OPT_RAW];
     int code_page = 0, jobs = 1;
     if (args.present[OPT_JOBS] && cli_parse_jobs(args.value[OPT_JOBS], &jobs) != 0)
         return usage_error(CMD_EXTRACT, "-j takes a number of threads from 1 to 64");
     if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
-    // Patterns in stored form, each in a block of its own.
-    char **patterns = static_cast<char **>(mem_alloc(sizeof(char *) * (static_cast<size_t>(pattern_count) + 1)));
-    if (patterns) std::memset(patterns, 0, sizeof(char *) * (static_cast<size_t>(pattern_count) + 1));
-    ScopeGuard free_patterns([&] {
-        for (int p = 0; patterns && p < pattern_count; ++p) mem_free(patterns[p]);
-        mem_free(patterns);
-    });
-    for (int p = 0; patterns && p < pattern_count; ++p) {
-        if (!(patterns[p] = static_cast<char *>(mem_alloc(PATH_BUFFER_SIZE)))) break;
-        if (typed_name(args.positional[1 + p], code_page, patterns[p], PATH_BUFFER_SIZE) != 0) return PAK_EXIT_FAILED;
-    }
-    if (!patterns || (pattern_count && !patterns[pattern_count - 1])) {
-        out_error("extract", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
+    TypedPatterns patterns;
+    ScopeGuard free_patterns([&] { typed_patterns_free(&patterns); });
+    if (typed_patterns(args, code_page, &patterns) != 0) return PAK_EXIT_FAILED;
 
     // -C names a folder that need not exist yet.
     if (make_folder(dir) != 0) {
@@ -294,16 +235,11 @@ int cmd_extract(const PakArgs &args)
     // A stored character takes up to 3 bytes of UTF-8.
     const size_t room = root + 2 + PAK_NAME_SIZE * 4;
     char *path = static_cast<char *>(mem_alloc(room));
-    bool *pattern_used = static_cast<bool *>(mem_alloc(static_cast<size_t>(pattern_count) + 1));
-    ScopeGuard release([&] {
-        mem_free(path);
-        mem_free(pattern_used);
-    });
-    if (!path || !pattern_used) {
+    ScopeGuard release([&] { mem_free(path); });
+    if (!path) {
         out_error("extract", "not enough memory");
         return PAK_EXIT_FAILED;
     }
-    std::memset(pattern_used, 0, static_cast<size_t>(pattern_count) + 1);
     std::memcpy(path, dir, root);
     path[root] = HOST_SEPARATOR;
 
@@ -326,36 +262,18 @@ int cmd_extract(const PakArgs &args)
     for (int i = 0; i < total; ++i) {
         const PakEntry e = view_entry(&view, i);
         cost[i] = 0;
-        if (e.data_offset == 0) continue;
-        bool wanted = pattern_count == 0;
-        for (int p = 0; p < pattern_count; ++p) {
-            if (entry_matches(patterns[p], e.name)) {
-                wanted = true;
-                pattern_used[p] = true;
-            }
-        }
-        tasks[i].wanted = wanted;
-        if (!wanted || jobs == 1) continue;
-        cost[i] = e.stored_size + 1LL;
-        uint8_t head[10];
-        const int n = view_read_head(&view, i, head, static_cast<int>(sizeof head));
-        if (!raw && n > 0 && block_looks_stored(head, e.stored_size))
-            cost[i] += le32(head) + 1LL;
+        tasks[i].wanted = e.data_offset != 0 && typed_patterns_want(&patterns, e.name);
+        if (!tasks[i].wanted || jobs == 1) continue;
+        uint32_t unpacked_size = 0;
+        cost[i] = e.stored_size + 1LL + (!raw && view_packed(&view, i, &unpacked_size) ? unpacked_size + 1LL : 0);
         if (cost[i] > largest) largest = cost[i];
     }
-    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false};
+    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.
     pipeline_run(total, jobs, jobs * 8, jobs == 1 ? nullptr : cost, largest * jobs, prepare, write_entry, &run);
-    bool failed = run.failed;
     progress_end();
-    for (int p = 0; p < pattern_count; ++p) {
-        if (!pattern_used[p]) {
-            out_error(args.positional[1 + p], "no entry matches in %s%s", view.path,
-                      no_entry_hint(args.positional[1 + p], code_page, view.path));
-            failed = true;
-        }
-    }
-    return failed ? PAK_EXIT_FAILED : PAK_EXIT_OK;
+    const bool unmatched = typed_patterns_unmatched(patterns, args, code_page, view.path);
+    return run.failed || unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;
 }

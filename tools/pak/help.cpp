@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pak.h"
 
 namespace {

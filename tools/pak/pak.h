@@ -3,12 +3,13 @@
 // exit status.
 #pragma once
 
+#include "tools/common/output.h"
 #include "tools/pak/cli.h"
 
 enum {
-    PAK_EXIT_OK = 0,
-    PAK_EXIT_FAILED = 1,
-    PAK_EXIT_USAGE = 2,
+    PAK_EXIT_OK = TOOL_EXIT_OK,
+    PAK_EXIT_FAILED = TOOL_EXIT_FAILED,
+    PAK_EXIT_USAGE = TOOL_EXIT_USAGE,
 };
 
 // The whole tool, as main runs it. Leaves nothing mounted and the drive-strip

@@ -1,6 +1,6 @@
 #include "archive/archive.h"
 #include "platform/platform.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pak.h"
 
 namespace {
@@ -46,6 +46,7 @@ int run(int argc, char **argv)
 
 int pak_main(int argc, char **argv)
 {
+    out_program("pak");
     const int status = run(argc, argv);
     progress_end();
     vfs_unmount_all();

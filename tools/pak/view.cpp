@@ -3,10 +3,9 @@
 #include <cstring>
 
 #include "platform/error.h"
-#include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/names.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 
 int view_open(ArchiveView *view, const char *path, bool appended)
 {
@@ -14,48 +13,38 @@ int view_open(ArchiveView *view, const char *path, bool appended)
     std::memset(view, 0, sizeof *view);
     view->path = path;
     view->slot = -1;
-    view->file_size = disk_file_size(path);
-    if (view->file_size < 0) {
-        view_report_mount_failure(path);
-        return -1;
-    }
-    const int file = disk_open(path, DISK_READ);
-    if (file == -1) {
-        view_report_mount_failure(path);
-        return -1;
-    }
-    ScopeGuard close_file([&] { disk_close(file); });
+    // One open serves the mount, the header and every read after them.
+    view->file = disk_open(path, DISK_READ);
     // Views go by record position; the name index would be built for nothing.
-    const int slot = vfs_mount_unindexed(path, appended);
-    if (slot < 0) {
-        view_report_mount_failure(path);
+    view->slot = view->file == -1 ? -1 : vfs_mount_handle(view->file, appended, false);
+    if (view->slot < 0) {
+        view_report_mount_failure(path, view->file);
+        view_close(view);
         return -1;
     }
-    ScopeGuard unmount([&] { vfs_unmount(slot); });
-    vfs_mount_facts(slot, &view->facts);
-    const uint32_t base = static_cast<uint32_t>(view->facts.base_offset);
-    if (disk_seek(file, static_cast<int32_t>(base), DISK_SEEK_SET) != base ||
-        disk_read(file, &view->header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) {
-        out_failure(path, "cannot read the header");
-        return -1;
-    }
-    unmount.dismiss();
-    view->slot = slot;
+    vfs_mount_facts(view->slot, &view->facts);
     view->appended = appended;
+    const uint32_t size = disk_size(view->file);
+    view->file_size = size;
+    if (size == DISK_FAILED || disk_read_at(view->file, view->facts.base_offset, &view->header, PAK_HEADER_SIZE) != 0) {
+        out_failure(path, "cannot read the header");
+        view_close(view);
+        return -1;
+    }
     return 0;
 }
 
 void view_close(ArchiveView *view)
 {
     if (view->slot >= 0) vfs_unmount(view->slot);
-    view->slot = -1;
+    if (view->file != -1) disk_close(view->file);
+    view->slot = view->file = -1;
 }
 
 PakEntry view_entry(const ArchiveView *view, int position)
 {
     PakEntry e{};
     vfs_entry_at(view->slot, position, &e);
-    e.name[PAK_NAME_SIZE - 1] = 0;
     return e;
 }
 
@@ -67,13 +56,16 @@ int view_live_count(const ArchiveView *view)
     return live;
 }
 
-int view_read_head(const ArchiveView *view, int position, void *buffer, int n)
+bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size)
 {
-    const int h = vfs_open_at(view->slot, position);
-    if (h < 0) return -1;
-    const int got = vfs_read(h, buffer, n);
-    vfs_close(h);
-    return got;
+    const PakEntry e = view_entry(view, position);
+    unsigned char head[10];
+    if (e.data_offset == 0 || e.stored_size < sizeof head ||
+        disk_read_at(view->file, static_cast<int64_t>(view->facts.base_offset) + e.data_offset, head, sizeof head) != 0 ||
+        !block_looks_stored(head, e.stored_size))
+        return false;
+    *unpacked_size = le32(head);
+    return true;
 }
 
 int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason)
@@ -88,25 +80,13 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
         *reason = "its data runs past the end of the archive";
         return -1;
     }
-    const int h = vfs_open_at(view->slot, position);
-    if (h < 0) {
-        *reason = "its data lies beyond what an archive can address";
-        return -1;
-    }
-    ScopeGuard close([&] { vfs_close(h); });
     const int n = static_cast<int>(e.stored_size);
     char *buffer = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
     if (!buffer) {
         *reason = "not enough memory";
         return -1;
     }
-    int got = 0;
-    while (got < n) {
-        const int r = vfs_read(h, buffer + got, n - got);
-        if (r <= 0) break;
-        got += r;
-    }
-    if (got != n) {
+    if (disk_read_at(view->file, start, buffer, n) != 0) {
         mem_free(buffer);
         *reason = "its data cannot be read in full";
         return -1;
@@ -116,72 +96,47 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
     return 0;
 }
 
-int unpack_entry(const char *data, int length, char **out, int *out_length, const char **reason)
+int view_unpack(char **data, int *length)
 {
-    if (block_unpack_stored(data, length, out, out_length) == 0) return 0;
-    *reason = out_reason();
-    return -1;
+    if (!block_looks_stored(*data, *length)) return 0;
+    char *plain = nullptr;
+    int plain_length = 0;
+    const int unpacked = block_unpack_stored(*data, *length, &plain, &plain_length);
+    mem_free(*data);
+    *data = plain;
+    *length = plain_length;
+    return unpacked;
 }
 
 int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason)
 {
     if (view_read_entry(view, position, data, length, reason) != 0) return -1;
-    if (!block_looks_stored(*data, *length)) return 0;
-    char *plain = nullptr;
-    int plain_length = 0;
-    const int unpacked = unpack_entry(*data, *length, &plain, &plain_length, reason);
-    mem_free(*data);
-    *data = unpacked == 0 ? plain : nullptr;
-    *length = unpacked == 0 ? plain_length : 0;
-    return unpacked;
+    if (view_unpack(data, length) == 0) return 0;
+    *reason = out_reason();
+    return -1;
 }
 
 int find_newest_live(int slot, const char *name, NameMatch match, int before, PakEntry *out)
 {
-    PakMountFacts f;
-    if (vfs_mount_facts(slot, &f) != 0) return -1;
-    for (int i = (before < f.entry_count ? before : f.entry_count) - 1; i >= 0; --i) {
-        PakEntry e;
-        if (vfs_entry_at(slot, i, &e) != 0 || e.data_offset == 0) continue;
-        e.name[PAK_NAME_SIZE - 1] = 0;
-        if (match == NAME_EXACT ? !names_equal(e.name, name) : !entry_has_name(e.name, name)) continue;
-        if (out) *out = e;
-        return i;
-    }
-    return -1;
+    const int found = vfs_find_live(slot, name, before, match == NAME_EXACT ? nullptr : entry_has_name);
+    if (found >= 0 && out) vfs_entry_at(slot, found, out);
+    return found;
 }
 
 int read_file_at(int64_t offset, void *buffer, int n, void *context)
 {
-    const int file = *static_cast<int *>(context);
-    if (offset < 0 || offset > DISK_POSITION_LIMIT) return -1;
-    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
-    return disk_read(file, buffer, n) == n ? 0 : -1;
+    return disk_read_at(*static_cast<int *>(context), offset, buffer, n);
 }
 
-namespace {
-
-// Whether the file carries an archive attached to a program (whatever its name).
-bool has_attached_archive(const char *path)
+void view_report_mount_failure(const char *path, int file)
 {
-    const int64_t size = disk_file_size(path);
-    int file = size < 0 ? -1 : disk_open(path, DISK_READ);
-    if (file == -1) return false;
     int64_t base = 0, end = 0;
-    const bool found = appended_locate(read_file_at, &file, size, &base, &end) == 0;
-    disk_close(file);
-    return found;
-}
-
-}  // namespace
-
-void view_report_mount_failure(const char *path)
-{
     switch (err_last()) {
     case ERR_IS_FOLDER: out_error(path, "is a folder, not an archive"); return;
     case ERR_NOT_ARCHIVE:
         if (vfs_is_appended_name(path)) out_error(path, "no archive attached to this program");
-        else if (has_attached_archive(path))
+        // A program with an archive attached, whatever its name.
+        else if (file != -1 && appended_locate(read_file_at, &file, disk_size(file), &base, &end) == 0)
             out_error(path, "not a stand-alone archive, but a program with one attached (only names ending in .exe "
                             "are read so); read it with --appended");
         else out_error(path, "not an archive");

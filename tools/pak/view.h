@@ -1,6 +1,6 @@
-// An archive opened by pak for reading: mounted read-only through the archive
-// file system, with its header and the facts of the mount, and the stored
-// data of its records read by position.
+// An archive opened by pak for reading: opened once, mounted read-only over
+// that handle through the archive file system, with its header and the facts
+// of the mount, and the stored data of its records read by position.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,8 @@
 
 struct ArchiveView {
     const char *path;
-    int slot;               // mounted slot, -1 when closed
+    int file;               // the archive, open while the view is; -1 when closed
+    int slot;               // mounted over file, -1 when closed
     PakMountFacts facts;
     PakHeader header;       // as stored at the archive's start
     bool appended;          // found behind a program, with a trailer
@@ -23,25 +24,29 @@ int view_open(ArchiveView *view, const char *path, bool appended = false);
 void view_close(ArchiveView *view);
 
 // Reads n bytes at offset of the open disk file whose handle context points
-// to, for the archive library's PE and trailer readers. 0, or -1.
+// to (disk_read_at), for the archive library's PE and trailer readers. 0, or
+// -1 with the reason.
 int read_file_at(int64_t offset, void *buffer, int n, void *context);
 
-// The record at position; its name is always terminated.
+// The record at position; its name is terminated (the mount made it so).
 PakEntry view_entry(const ArchiveView *view, int position);
 // Live records (data_offset not 0).
 int view_live_count(const ArchiveView *view);
 
-// Reads the first n bytes stored for a live record (fewer when it is
-// shorter). Result: bytes read, or -1.
-int view_read_head(const ArchiveView *view, int position, void *buffer, int n);
+// Whether a live record is stored as a packed block, with its unpacked size
+// (read from the block's head).
+bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size);
 
 // The stored bytes of a live record in a new block (mem_alloc; at least one
-// byte even for an empty record). Result 0, or -1 with the reason.
+// byte even for an empty record), read through the view's file without the
+// archive file system, so that threads may call it taking turns. Result 0,
+// or -1 with the reason.
 int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason);
 
-// Unpacks a packed block (block_unpack_stored) into a new block of exactly
-// its unpacked size. Result 0, or -1 with the reason (the block is damaged).
-int unpack_entry(const char *data, int length, char **out, int *out_length, const char **reason);
+// Replaces stored bytes that form a packed block with what they unpack to
+// (block_unpack_stored); other bytes stay. 0, or -1 with the reason in
+// err_last() and nothing left in *data (the block is damaged).
+int view_unpack(char **data, int *length);
 // The content of a live record: its stored bytes, unpacked when they are a
 // packed block, in a new block. Result 0, or -1 with the reason.
 int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason);
@@ -52,12 +57,13 @@ int view_entry_content(const ArchiveView *view, int position, char **data, int *
 // it with NAME_TYPED. Its position, with the record in *out (name
 // terminated) when out is given; -1 when there is none.
 enum NameMatch { NAME_EXACT, NAME_TYPED };
-constexpr int VIEW_NEWEST = 0x7FFFFFFF;
+constexpr int VIEW_NEWEST = VFS_ANY_POSITION;
 int find_newest_live(int slot, const char *name, NameMatch match, int before = VIEW_NEWEST, PakEntry *out = nullptr);
 
-// Says why path did not mount, from the reason the mount left:
+// Says why path, open as file (or -1), did not mount, from the reason the
+// mount left:
 // "pak: <path>: is a folder, not an archive", "... damaged: <what>", ...
-void view_report_mount_failure(const char *path);
+void view_report_mount_failure(const char *path, int file);
 
 // How cat, extract, delete and rename find entries (the rule 'pak --help'
 // states): a name or pattern given with a drive prefix ("@:\") finds stored

@@ -11,7 +11,7 @@
 #include "archive/archive.h"
 #include "platform/platform.h"
 #include "tests/support/archive_builder.h"
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 #include "tools/pak/pak.h"
 
 namespace pak_harness {

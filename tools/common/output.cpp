@@ -1,4 +1,4 @@
-#include "tools/pak/output.h"
+#include "tools/common/output.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -19,8 +19,9 @@ struct OutputState {
     bool out_failed;     // a write to standard output failed; later ones are dropped
     bool out_pipe_closed;    // ... because the reader closed the pipe
     char out_reason[256];    // ... and why, for the closing message
+    const char *program;     // what error lines start with
 };
-OutputState g_out;
+OutputState g_out = {nullptr, nullptr, {}, 0, false, false, false, {}, "tool"};
 
 void emit(int stream, const void *bytes, int count)
 {
@@ -102,9 +103,24 @@ void out_printf(int stream, const char *format, ...)
     va_end(args);
 }
 
+void out_program(const char *name) { g_out.program = name; }
+
 void out_error(const char *what, const char *format, ...)
 {
-    out_printf(CONSOLE_ERR, "pak: %s: ", what);
+    out_printf(CONSOLE_ERR, "%s: %s: ", g_out.program, what);
+    va_list args;
+    va_start(args, format);
+    vprint(CONSOLE_ERR, format, args);
+    va_end(args);
+    out_write(CONSOLE_ERR, "\n", 1);
+}
+
+void out_name_error(const char *what, const char *name, const char *format, ...)
+{
+    out_printf(CONSOLE_ERR, "%s: ", g_out.program);
+    if (what) out_printf(CONSOLE_ERR, "%s: ", what);
+    out_name(CONSOLE_ERR, name);
+    out_write(CONSOLE_ERR, ": ", 2);
     va_list args;
     va_start(args, format);
     vprint(CONSOLE_ERR, format, args);
@@ -150,7 +166,7 @@ int out_finish(int status)
     g_out.out_failed = g_out.out_pipe_closed = false;
     if (!failed) return status;
     if (pipe_closed) return OUT_EXIT_PIPE_CLOSED;
-    out_printf(CONSOLE_ERR, "pak: standard output: %s\n", g_out.out_reason);
+    out_error("standard output", "%s", g_out.out_reason);
     return status == 0 ? 1 : status;
 }
 
