@@ -235,6 +235,13 @@ int vfs_create_at(int slot, const char *name, int replaced);
 // ---- Rebuilding and attaching (rebuild.cpp) ----------------------------------
 
 // (neither called by the product)
+// The backup's name of an archive: its name with the extension changed to
+// .BAK, at most PAK_BACKUP_NAME_SIZE - 1 bytes. Refused (ERR_BAD_NAME) for a
+// name without an extension in its file part or one that is the backup's.
+constexpr int PAK_BACKUP_NAME_SIZE = 128;
+int pak_backup_name(const char *path, char backup[PAK_BACKUP_NAME_SIZE]);
+// Rebuilds a stand-alone archive without its freed records' data; the old
+// one stays under its backup's name.
 int pak_compact(const char *path);
 int pak_attach(const char *target, const char *archive);
 

@@ -34,7 +34,6 @@
 
 namespace {
 
-constexpr int BACKUP_WORK = 128;   // backup names: at most 127 bytes
 constexpr uint32_t OFFSET_LIMIT = static_cast<uint32_t>(DISK_POSITION_LIMIT);
 const char BACKUP_EXT[] = ".BAK";
 const char FRESH_SUFFIX[] = ".tmp";  // the new file while it is being built
@@ -58,52 +57,13 @@ int write_backup(const char *path, const char *backup)
     return disk_replacement_commit(&r);
 }
 
-int read_header(const char *path, PakHeader *header)
+// Writes the archive mounted in source, without the data of its freed
+// records, to out (a new file at its start): header, data, directory.
+int rebuild_into(const ArchiveSlot &old, int out, char *buffer)
 {
-    const int file = disk_open(path, DISK_READ);
-    if (file == -1) return passed(-1);
-    const int got = disk_read_at(file, 0, header, PAK_HEADER_SIZE);
-    disk_close(file);
-    if (got == 0) return 0;
-    return err_last() == ERR_DAMAGED ? fail(ERR_NOT_ARCHIVE, -1, "shorter than an archive header") : passed(-1);
-}
-
-}  // namespace
-
-int pak_compact(const char *path)
-{
-    vfs_unmount_all();
-    ScopeGuard unmount([] { vfs_unmount_all(); });
-
-    if (std::strlen(path) >= BACKUP_WORK) return fail(ERR_NAME_TOO_LONG, -1);
-    char backup[BACKUP_WORK + sizeof BACKUP_EXT];
-    std::strcpy(backup, path);
-    path_set_ext(backup, BACKUP_EXT);
-    if (std::strlen(backup) >= BACKUP_WORK) return fail(ERR_NAME_TOO_LONG, -1);
-    // An archive that carries the backup's name would be deleted to make
-    // room for its own backup.
-    if (name_order(path, backup) == 0) return fail(ERR_BAD_NAME, -1, "the archive has its backup's name");
+    // The header as stored, for what the mount keeps no copy of.
     PakHeader header;
-    if (read_header(path, &header) != 0) return passed(-1);
-    if (header.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
-    // An archive that could not be replaced (read-only, or open elsewhere)
-    // is refused before any work.
-    const int probe = disk_open(path, DISK_READ_WRITE);
-    if (probe == -1) return passed(-1);
-    disk_close(probe);
-    const int source = vfs_mount(path, DISK_READ);
-    if (source == -1) return passed(-1);
-    const ArchiveSlot &old = g_mount.slots[source];
-    if (old.base_offset != 0) return fail(ERR_ACCESS_DENIED, -1, "only stand-alone archives are rebuilt");
-
-    char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
-    if (!buffer) return passed(-1);
-    ScopeGuard free_buffer([&] { mem_free(buffer); });
-
-    DiskReplacement fresh;
-    if (disk_replacement_begin(&fresh, path, FRESH_SUFFIX) != 0) return passed(-1);
-    ScopeGuard drop_fresh([&] { disk_replacement_abandon(&fresh); });
-    const int out = fresh.handle;
+    if (disk_read_at(old.os_handle, 0, &header, PAK_HEADER_SIZE) != 0) return passed(-1);
     if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return passed(-1);
 
     const int count = old.entry_count;
@@ -158,7 +118,51 @@ int pak_compact(const char *path)
     header.entry_count = static_cast<uint32_t>(k);
     header.dir_offset = w;
     if (disk_seek(out, 0, DISK_SEEK_SET) != 0) return passed(-1);
-    if (disk_write(out, &header, PAK_HEADER_SIZE) != PAK_HEADER_SIZE) return passed(-1);
+    return disk_write(out, &header, PAK_HEADER_SIZE) == PAK_HEADER_SIZE ? 0 : passed(-1);
+}
+
+}  // namespace
+
+int pak_backup_name(const char *path, char backup[PAK_BACKUP_NAME_SIZE])
+{
+    // The last dot must stand in the file's own name: one in a folder's name
+    // would put the backup in another folder.
+    const char *dot = nullptr, *file = path;
+    for (const char *p = path; *p; p += path_char_len(p)) {
+        if (*p == '.') dot = p;
+        else if (*p == '/' || *p == ':' || (*p == '\\' && path_char_len(p) == 1)) file = p + 1;
+    }
+    if (!dot || dot < file) return fail(ERR_BAD_NAME, -1, "the archive's name has no extension, so it has no backup name");
+    const size_t stem = static_cast<size_t>(dot - path);
+    if (stem + sizeof BACKUP_EXT > PAK_BACKUP_NAME_SIZE) return fail(ERR_NAME_TOO_LONG, -1);
+    std::memcpy(backup, path, stem);
+    std::memcpy(backup + stem, BACKUP_EXT, sizeof BACKUP_EXT);
+    // An archive that carries the backup's name would be deleted to make
+    // room for its own backup.
+    if (name_order(path, backup) == 0) return fail(ERR_BAD_NAME, -1, "the archive already has its backup's name (.BAK)");
+    return 0;
+}
+
+int pak_compact(const char *path)
+{
+    vfs_unmount_all();
+    ScopeGuard unmount([] { vfs_unmount_all(); });
+    char backup[PAK_BACKUP_NAME_SIZE];
+    if (pak_backup_name(path, backup) != 0) return passed(-1);
+    // Mounted for writing although only read: an archive that could not be
+    // replaced (read-only, or open elsewhere) is refused before any work.
+    const int source = vfs_mount(path, DISK_READ_WRITE);
+    if (source == -1) return passed(-1);
+    const ArchiveSlot &old = g_mount.slots[source];
+    if (old.base_offset != 0) return fail(ERR_ACCESS_DENIED, -1, "only stand-alone archives are rebuilt");
+
+    char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
+    if (!buffer) return passed(-1);
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
+    DiskReplacement fresh;
+    if (disk_replacement_begin(&fresh, path, FRESH_SUFFIX) != 0) return passed(-1);
+    ScopeGuard drop_fresh([&] { disk_replacement_abandon(&fresh); });
+    if (rebuild_into(old, fresh.handle, buffer) != 0) return passed(-1);
     // The original is closed before it is replaced.
     unmount.dismiss();
     vfs_unmount_all();

@@ -1,7 +1,6 @@
 // Reading an update journal left by a run that did not finish. Anything that
 // is not exactly what a run writes counts as damaged, so that a journal can
 // never make the recovery touch a file outside the update's own names.
-#include <cstdlib>
 #include <cstring>
 
 #include "archive/archive.h"
@@ -16,14 +15,10 @@ namespace {
 constexpr char HEADER[] = "KORIN3 UPDATE JOURNAL 1\r\n";
 constexpr int MAX_FIELDS = 6;
 
+// A field of at most 10 characters.
 bool parse_u32(const char *text, int base, uint32_t *out)
 {
-    if (!*text || std::strlen(text) > 10) return false;
-    char *end;
-    const unsigned long long v = std::strtoull(text, &end, base);
-    if (*end || v > 0xFFFFFFFFull || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-    *out = static_cast<uint32_t>(v);
-    return true;
+    return std::strlen(text) <= 10 && text_to_u32(text, base, out) == 0;
 }
 
 // A name this update could have chosen for file f: one of its siblings.

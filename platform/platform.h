@@ -301,6 +301,13 @@ int text_find_any(const char *p, int n, const char *set, int count);
 // last byte is read only as the one after).
 int64_t text_line_ends(const char *text, int32_t length);
 
+// ---- Numbers in text (scan.cpp) ------------------------------------------------
+
+// A u32 written in base 10 or 16 (a "0x" before hexadecimal digits allowed),
+// or with base 0 in decimal, or hexadecimal after "0x": digits only, at
+// least one, nothing around them. 0 and the value, or -1.
+int text_to_u32(const char *text, int base, uint32_t *value);
+
 // ---- Memory -----------------------------------------------------------------
 
 void *mem_alloc(size_t size);

@@ -1,6 +1,6 @@
-// Byte scans over text, 16 bytes at a time where the processor has SSE2
-// (every x86-64, and the i686 builds that enable it), one at a time
-// elsewhere: the answers are the same either way.
+// Byte scans over text, and numbers read from it. The scans go 16 bytes at
+// a time where the processor has SSE2 (every x86-64, and the i686 builds that
+// enable it), one at a time elsewhere: the answers are the same either way.
 #include <bit>
 #include <cstdint>
 
@@ -52,4 +52,23 @@ int64_t text_line_ends(const char *text, int32_t length)
 #endif
     for (; i + 1 < length; ++i) count += text[i] == '\n' || (text[i] == '\r' && text[i + 1] != '\n');
     return count;
+}
+
+int text_to_u32(const char *text, int base, uint32_t *value)
+{
+    const char *p = text;
+    const bool prefixed = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
+    if (prefixed && base != 10) base = 16, p += 2;
+    if (base == 0) base = 10;
+    if (!*p) return -1;
+    uint64_t v = 0;
+    for (; *p; ++p) {
+        const int c = *p >= 'A' && *p <= 'Z' ? *p + ('a' - 'A') : *p;
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : 99;
+        if (digit >= base) return -1;
+        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
+        if (v > 0xFFFFFFFFu) return -1;
+    }
+    *value = static_cast<uint32_t>(v);
+    return 0;
 }

@@ -59,10 +59,9 @@ const char *result_text(UpdateFlags flags, const EditionTexts &texts);
 void game_dir_discover();
 // The same with the Windows folder given.
 void game_dir_read_config(const char *windows_dir);
-// 1 when "Korin3.EXE" in that folder opens for reading, else 0.
+// 1 when "Korin3.EXE" in that folder opens for reading as the update opens
+// it (file_opens), and its full path fits PATH_BUFFER_SIZE; else 0.
 int game_dir_has_exe(const char *folder);
-// 1 when the file opens for reading (it is closed again at once), else 0.
-int file_exists(const char *path);
 
 // ---- Confirmation dialog (dialog.cpp) -----------------------------------------
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "driver/replace.h"
 #include "driver/win32/app.h"
 #include "platform/error.h"
 #include "platform/platform.h"
@@ -51,13 +52,9 @@ int game_dir_has_exe(const char *folder)
 {
     char path[PATH_BUFFER_SIZE];
     if (join_path(path, sizeof path, folder, "Korin3.EXE") != 0) return 0;
-    return file_exists(path);
-}
-
-int file_exists(const char *path)
-{
-    const int handle = disk_open(path, DISK_READ);
-    if (handle == -1) return 0;
-    disk_close(handle);
-    return 1;
+    const int pinned = disk_folder_pin(folder);
+    if (pinned == -1) return 0;
+    const int found = file_opens(pinned, "Korin3.EXE");
+    disk_folder_unpin(pinned);
+    return found;
 }

@@ -37,7 +37,7 @@ char fold(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A
 // pattern's remaining dots and stars match nothing, so "*.*" takes names
 // without a dot too. A double-byte character is one character, compared
 // exactly.
-bool wild_match(const char *pattern, const char *name)
+bool search_matches(const char *pattern, const char *name)
 {
     const char *star = nullptr;   // pattern just after the last '*'
     const char *resume = nullptr;  // where that '*' would take one more character
@@ -87,7 +87,7 @@ bool next_entry(const char **name, uint32_t *attributes)
             if (!std::strcmp(candidate, ".") || !std::strcmp(candidate, "..")) continue;
         }
         struct stat st;
-        if (std::strlen(candidate) >= NAME_MAX_BYTES || !wild_match(search.wildcard, candidate) ||
+        if (std::strlen(candidate) >= NAME_MAX_BYTES || !search_matches(search.wildcard, candidate) ||
             fstatat(dirfd(search.dir), candidate, &st, 0) != 0)
             continue;  // also a link to nowhere
         *name = candidate;

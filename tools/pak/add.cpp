@@ -180,12 +180,9 @@ bool name_fits(const char *name, const char *typed, int code_page, bool force)
         return false;
     }
     if (!stored_name_ok(name)) {
-        char why[120];
         char where[24] = "";
         if (code_page) std::snprintf(where, sizeof where, " in code page %d", code_page);
-        std::snprintf(why, sizeof why, "the name is %d bytes%s; a stored name holds at most %d bytes", n, where,
-                      STORED_NAME_MAX);
-        refuse_name(typed, why);
+        out_name_error(nullptr, typed, "the name is %d bytes%s; a stored name holds at most %d bytes", n, where, STORED_NAME_MAX);
         return false;
     }
     if (std::strpbrk(name, "*?")) {
@@ -202,35 +199,31 @@ bool name_fits(const char *name, const char *typed, int code_page, bool force)
     return true;
 }
 
-const InputList *sort_list;  // for by_name, which qsort calls without context
+// A stored name and the input it came from, sorted by name, then input.
+struct NameOf {
+    const char *name;
+    int input;
+};
 int by_name(const void *a, const void *b)
 {
-    const int i = *static_cast<const int *>(a), j = *static_cast<const int *>(b);
-    const int order = path_name_order(sort_list->items[i].name, sort_list->items[j].name);
-    return order ? order : i - j;
+    const NameOf &x = *static_cast<const NameOf *>(a), &y = *static_cast<const NameOf *>(b);
+    const int order = path_name_order(x.name, y.name);
+    return order ? order : x.input - y.input;
 }
 
 // Two inputs under one stored name would leave only the later one. Says so
 // for each pair; the number of pairs, or -1.
 int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int count)
 {
-    int *order = static_cast<int *>(mem_alloc(sizeof(int) * static_cast<size_t>(count)));
+    // Sorted by the stored names, which are the converted ones.
+    NameOf *order = static_cast<NameOf *>(mem_alloc(sizeof(NameOf) * static_cast<size_t>(count)));
     if (!order) return out_error("add", "not enough memory"), -1;
     ScopeGuard release([&] { mem_free(order); });
-    for (int i = 0; i < count; ++i) order[i] = i;
-    // Sorted by the stored names, which are the converted ones.
-    InputList stored = inputs;
-    AddInput *view = static_cast<AddInput *>(mem_alloc(sizeof(AddInput) * static_cast<size_t>(count)));
-    if (!view) return out_error("add", "not enough memory"), -1;
-    ScopeGuard release_view([&] { mem_free(view); });
-    for (int i = 0; i < count; ++i) view[i] = AddInput{inputs.items[i].path, names[i], nullptr};
-    stored.items = view;
-    sort_list = &stored;
-    std::qsort(order, static_cast<size_t>(count), sizeof(int), by_name);
-    sort_list = nullptr;
+    for (int i = 0; i < count; ++i) order[i] = NameOf{names[i], i};
+    std::qsort(order, static_cast<size_t>(count), sizeof(NameOf), by_name);
     int clashes = 0;
     for (int k = 1; k < count; ++k) {
-        const int a = order[k - 1], b = order[k];
+        const int a = order[k - 1].input, b = order[k].input;
         if (!names[a][0] || !names_equal(names[a], names[b])) continue;  // empty: refused already
         out_name_error(nullptr, inputs.items[a].name,
                        "%s and %s would both be stored under this name; nothing is added (--keep-old adds both)",
@@ -304,12 +297,9 @@ int check_files(const PakArgs &args, const InputList &inputs, int code_page, Pac
 
 int cmd_add(const PakArgs &args)
 {
-    int jobs = 1, code_page = 0;
-    if (args.present[OPT_JOBS] && cli_parse_jobs(args.value[OPT_JOBS], &jobs) != 0)
-        return usage_error(CMD_ADD, "-j takes a number of threads from 1 to 64");
+    const int jobs = args.jobs, code_page = args.code_page;
     if (args.present[OPT_AS] && args.positional_count != 2) return usage_error(CMD_ADD, "--as names one file only");
     if (args.present[OPT_AS] && args.present[OPT_PREFIX]) return usage_error(CMD_ADD, "--as gives the whole name; leave out --prefix");
-    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
 
     InputList inputs;
     ScopeGuard free_inputs([&] { inputs_free(&inputs); });
@@ -335,10 +325,7 @@ int cmd_add(const PakArgs &args)
     ArchiveView view;
     if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     long long total = 0;
-    if (check_files(args, inputs, code_page, items, names, &total) != 0) {
-        view_close(&view);
-        return PAK_EXIT_FAILED;
-    }
+    if (check_files(args, inputs, code_page, items, names, &total) != 0) return PAK_EXIT_FAILED;
 
     // Everything the archive would hold afterwards, at worst: what it holds,
     // the new data, and a directory with the new records.
@@ -375,7 +362,6 @@ int cmd_add(const PakArgs &args)
         out_error("add", "not enough memory");
         return PAK_EXIT_FAILED;
     }
-    std::memset(tasks, 0, sizeof(AddTask) * static_cast<size_t>(task_count));
     long long largest = 0;
     for (int i = 0, t = 0; i < count; ++i) {
         const int pieces = items[i].store ? 1 : block_piece_count(items[i].size);

@@ -1,6 +1,7 @@
 #include "tools/pak/cli.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -216,29 +217,12 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
         return p.fail("%s", "missing operand");
     if (command->max_positional >= 0 && n > command->max_positional)
         return p.fail("%s", "too many operands");
-    return 0;
-}
-
-int cli_parse_u32(const char *text, uint32_t *value)
-{
-    int base = 10;
-    const char *p = text;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        base = 16;
-        p += 2;
-    }
-    if (!*p) return -1;
-    uint64_t v = 0;
-    for (; *p; ++p) {
-        int digit;
-        if (*p >= '0' && *p <= '9') digit = *p - '0';
-        else if (base == 16 && *p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-        else if (base == 16 && *p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
-        else return -1;
-        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-        if (v > 0xFFFFFFFFu) return -1;
-    }
-    *value = static_cast<uint32_t>(v);
+    out->jobs = 1;
+    if (out->present[OPT_JOBS] && cli_parse_jobs(out->value[OPT_JOBS], &out->jobs) != 0)
+        return p.fail("%s", "-j takes a number of threads from 1 to 64");
+    const char *cp = out->value[OPT_CODEPAGE];
+    if (cp && std::strcmp(cp, "936") && std::strcmp(cp, "950")) return p.fail("%s", "--codepage takes 936 (GBK) or 950 (Big5)");
+    out->code_page = cp ? std::atoi(cp) : 0;
     return 0;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 enum PakCommand {
     CMD_NONE,  // no command: "pak --help" or a bare "pak"
     CMD_INFO,
@@ -64,6 +66,8 @@ struct PakArgs {
     int positional_count;
     const char **excludes;         // every --exclude, in the order given
     int exclude_count;
+    int jobs;       // -j, checked: 1 to CLI_MAX_JOBS (1 without it)
+    int code_page;  // --codepage, checked: 936 or 950 (0 without it)
 };
 
 // The command called name, or null.
@@ -75,13 +79,14 @@ const CommandInfo *cli_command_info(PakCommand id);
 // two never meet: each argument is one or the other at most). Options may stand anywhere among the
 // operands; "--" ends them. "-j4" and "--as=NAME" are accepted as well as
 // "-j 4" and "--as NAME". With --help present the operand counts are not
-// checked. Result 0, or -1 with the reason in error (a usage error).
+// checked; the values of -j and --codepage are. Result 0, or -1 with the
+// reason in error (a usage error).
 int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out, char *error,
               int error_size);
 
 // Value parsers: 0 and the value, or -1 for text that is not one.
 // A u32 in decimal or 0x-hexadecimal, nothing else around it.
-int cli_parse_u32(const char *text, uint32_t *value);
+inline int cli_parse_u32(const char *text, uint32_t *value) { return text_to_u32(text, 0, value); }
 // "#" or "A-Z": one byte, or two bytes joined by '-', the first not above the
 // second.
 int cli_parse_drives(const char *text, int *first, int *last);

@@ -8,17 +8,6 @@
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
 
-int code_page_of(const PakArgs &args, int *code_page)
-{
-    *code_page = 0;
-    if (!args.present[OPT_CODEPAGE]) return PAK_EXIT_OK;
-    const char *v = args.value[OPT_CODEPAGE];
-    if (std::strcmp(v, "936") && std::strcmp(v, "950"))
-        return usage_error(args.command, "--codepage takes 936 (GBK) or 950 (Big5)");
-    *code_page = v[1] == '3' ? 936 : 950;
-    return PAK_EXIT_OK;
-}
-
 int typed_name(const char *typed, int code_page, char *out, int size)
 {
     const size_t n = std::strlen(typed);

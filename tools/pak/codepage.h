@@ -5,10 +5,6 @@
 #include "platform/platform.h"
 #include "tools/pak/cli.h"
 
-// The --codepage given (936 or 950), or 0 without one. The exit status:
-// PAK_EXIT_OK, or PAK_EXIT_USAGE after saying why.
-int code_page_of(const PakArgs &args, int *code_page);
-
 // A name typed on the command line in stored form: every '/' as '\' (no
 // trail byte of either code page is a '/'), then converted from UTF-8 when
 // code_page is not 0. 0, or -1 after naming it and saying why.

@@ -32,7 +32,6 @@ int cmd_info(const PakArgs &args)
 {
     ArchiveView view;
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
-    ScopeGuard close([&] { view_close(&view); });
     const PakMountFacts &f = view.facts;
     const int live = view_live_count(&view);
 
@@ -75,12 +74,10 @@ int cmd_list(const PakArgs &args)
 {
     ArchiveView view;
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
-    ScopeGuard close([&] { view_close(&view); });
     const bool all = args.present[OPT_ALL];
     const bool json = args.present[OPT_JSON];
     const bool long_form = args.present[OPT_LONG];
-    int code_page = 0;
-    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    const int code_page = args.code_page;
     // Patterns in stored form; an entry is listed when one matches.
     TypedPatterns patterns;
     ScopeGuard free_patterns([&] { typed_patterns_free(&patterns); });
@@ -152,9 +149,7 @@ int cmd_cat(const PakArgs &args)
 {
     ArchiveView view;
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
-    ScopeGuard close([&] { view_close(&view); });
-    int code_page = 0;
-    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    const int code_page = args.code_page;
     char name[PATH_BUFFER_SIZE];
     if (typed_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
 
@@ -211,7 +206,6 @@ int cmd_verify(const PakArgs &args)
 {
     ArchiveView view;
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
-    ScopeGuard close([&] { view_close(&view); });
     const PakMountFacts &f = view.facts;
     // The directory's own bytes; entries must not overlap it or the header.
     const int64_t dir_start = f.dir_offset;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
 #include "tools/pak/cli.h"
@@ -12,22 +13,6 @@
 #include "tools/common/output.h"
 #include "tools/pak/pak.h"
 #include "tools/pak/view.h"
-
-namespace {
-
-struct FileContext {
-    int file;
-};
-
-int read_at(int64_t offset, void *buffer, int n, void *context)
-{
-    const int file = static_cast<FileContext *>(context)->file;
-    if (offset < 0 || offset > DISK_POSITION_LIMIT) return -1;
-    if (disk_seek(file, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return -1;
-    return disk_read(file, buffer, n) == n ? 0 : -1;
-}
-
-}  // namespace
 
 int cmd_create(const PakArgs &args)
 {
@@ -60,8 +45,7 @@ int cmd_create(const PakArgs &args)
 
 int cmd_delete(const PakArgs &args)
 {
-    int code_page = 0;
-    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    const int code_page = args.code_page;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
@@ -87,8 +71,7 @@ int cmd_delete(const PakArgs &args)
 
 int cmd_rename(const PakArgs &args)
 {
-    int code_page = 0;
-    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    const int code_page = args.code_page;
     char name[PATH_BUFFER_SIZE], new_name[PATH_BUFFER_SIZE];
     if (typed_name(args.positional[1], code_page, name, sizeof name) != 0 ||
         typed_name(args.positional[2], code_page, new_name, sizeof new_name) != 0)
@@ -158,28 +141,12 @@ int cmd_compact(const PakArgs &args)
     const int64_t before = view.file_size;
     view_close(&view);
 
-    // The backup takes the name with its extension changed to .BAK; a name
-    // whose last dot stands in a folder name would put it in another folder.
-    const char *last_dot = std::strrchr(path, '.');
-    const char *file_part = host_base_name(path);
-    if (!last_dot || last_dot < file_part) {
-        out_error(path, "the archive's name has no extension, so it has no backup name; rename it first");
+    char backup[PAK_BACKUP_NAME_SIZE];
+    if (pak_backup_name(path, backup) != 0) {
+        if (err_last() == ERR_BAD_NAME) out_error(path, "%s; rename it first", err_detail());
+        else out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
         return PAK_EXIT_FAILED;
     }
-    const size_t stem = static_cast<size_t>(last_dot - path);
-    char *backup = static_cast<char *>(mem_alloc(stem + 5));
-    if (!backup) {
-        out_error(path, "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
-    ScopeGuard free_backup([&] { mem_free(backup); });
-    std::memcpy(backup, path, stem);
-    std::memcpy(backup + stem, ".BAK", 5);
-    if (names_equal(backup, path)) {
-        out_error(path, "the archive already has its backup's name (.BAK); rename it first");
-        return PAK_EXIT_FAILED;
-    }
-    if (edit_check_writable(path) != 0) return PAK_EXIT_FAILED;
     if (pak_compact(path) != 0) {
         out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
         return PAK_EXIT_FAILED;
@@ -202,17 +169,17 @@ int cmd_attach(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
 
-    const int64_t t = disk_file_size(target), a = disk_file_size(archive);
-    FileContext ctx{t < 0 ? -1 : disk_open(target, DISK_READ)};
-    if (ctx.file == -1) {
+    const int64_t t = disk_file_size(target);
+    int file = t < 0 ? -1 : disk_open(target, DISK_READ);
+    if (file == -1) {
         out_failure(target, "cannot open");
         return PAK_EXIT_FAILED;
     }
     int64_t table = 0, table_size = 0, base = 0, end = 0;
-    const bool pe = pe_certificate_table(read_at, &ctx, &table, &table_size) == 0;
+    const bool pe = pe_certificate_table(read_file_at, &file, &table, &table_size) == 0;
     const bool signed_pe = pe && (table || table_size);
-    const bool has_archive = appended_locate(read_at, &ctx, t, &base, &end) == 0;
-    disk_close(ctx.file);
+    const bool has_archive = appended_locate(read_file_at, &file, t, &base, &end) == 0;
+    disk_close(file);
     // Appending to any other file would only damage it.
     if (!pe && !args.present[OPT_FORCE]) {
         out_error(target, "is not a PE program (no MZ and PE headers); it is unchanged (--force attaches all the same)");
@@ -226,11 +193,6 @@ int cmd_attach(const PakArgs &args)
         out_error(target, "already carries an archive; attach to the program as it was linked");
         return PAK_EXIT_FAILED;
     }
-    if (t + a + PAK_TRAILER_SIZE > DISK_POSITION_LIMIT) {
-        out_error(target, "the result would exceed %lld bytes", static_cast<long long>(DISK_POSITION_LIMIT));
-        return PAK_EXIT_FAILED;
-    }
-    if (edit_check_writable(target) != 0) return PAK_EXIT_FAILED;
     if (pak_attach(target, archive) != 0) {
         out_error(target, "cannot append the archive: %s; the file is unchanged", out_reason());
         return PAK_EXIT_FAILED;

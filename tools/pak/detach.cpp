@@ -58,22 +58,14 @@ int cmd_detach(const PakArgs &args)
     const char *program = args.positional[0];
     ArchiveView view;
     if (view_open(&view, program, args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
-    const bool appended = view.appended;
     const int live = view_live_count(&view);
-    view_close(&view);
-    if (!appended) {
+    if (!view.appended) {
         out_error(program, "is a stand-alone archive already; nothing to detach");
         return PAK_EXIT_FAILED;
     }
-
-    int file = disk_open(program, DISK_READ);
-    if (file == -1) {
-        out_failure(program, "cannot open");
-        return PAK_EXIT_FAILED;
-    }
-    ScopeGuard close([&] { disk_close(file); });
+    int file = view.file;
     int64_t base = 0, end = 0, table = 0, table_size = 0;
-    if (appended_locate(read_file_at, &file, disk_file_size(program), &base, &end) != 0) {
+    if (appended_locate(read_file_at, &file, view.file_size, &base, &end) != 0) {
         out_failure(program, "cannot find the attached archive");
         return PAK_EXIT_FAILED;
     }

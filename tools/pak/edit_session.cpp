@@ -14,17 +14,6 @@ const char COPY_SUFFIX[] = ".pak-new";
 
 }  // namespace
 
-int edit_check_writable(const char *path)
-{
-    const int probe = disk_open(path, DISK_READ_WRITE);
-    if (probe == -1) {
-        out_error(path, "cannot change it: %s; it is unchanged", out_reason());
-        return -1;
-    }
-    disk_close(probe);
-    return 0;
-}
-
 int edit_begin(EditSession *session, const char *path)
 {
     std::memset(session, 0, sizeof *session);
@@ -43,7 +32,14 @@ int edit_begin(EditSession *session, const char *path)
         out_error(path, "the archive serves no drive (its first drive lies above its last); it cannot be changed");
         return -1;
     }
-    if (edit_check_writable(path) != 0) return -1;
+    // A file that could not be replaced (read-only, or open in another
+    // program) is refused before any work.
+    const int probe = disk_open(path, DISK_READ_WRITE);
+    if (probe == -1) {
+        out_error(path, "cannot change it: %s; it is unchanged", out_reason());
+        return -1;
+    }
+    disk_close(probe);
 
     if (disk_replacement_begin(&session->copy, path, COPY_SUFFIX) != 0) {
         out_failure(path, "cannot make a working copy beside it");

@@ -18,11 +18,9 @@ struct EditSession {
     PakMountFacts facts;   // of the copy as mounted
 };
 
-// Refuses, with a message, a file that could not be replaced: read-only, or
-// open in another program. Checked before any work is done.
-int edit_check_writable(const char *path);
-// Refuses an archive attached to a program (those are read-only) and one
-// that does not mount; copies and mounts it. Errors are reported.
+// Refuses an archive attached to a program (those are read-only), one that
+// does not mount and one that could not be replaced (read-only, or open in
+// another program); copies and mounts it. Errors are reported.
 int edit_begin(EditSession *session, const char *path);
 // Puts the changed copy in place of the archive. Errors are reported; the
 // archive is then unchanged.

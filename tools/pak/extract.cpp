@@ -46,13 +46,9 @@ int write_file(DiskTree *tree, const char *name, const char *data, int length)
     if (replacing) file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
     if (file == -1) return -1;
     const char *written = replacing ? temp : name;
-    int done = 0;
-    while (done < length) {
-        const int n = disk_write(file, data + done, length - done);
-        if (n <= 0) break;
-        done += n;
-    }
-    if (disk_close(file) != 0 || done != length || (replacing && disk_tree_replace(tree, temp, name) != 0)) {
+    // disk_write writes all it is given, or fails.
+    const bool whole = length == 0 || disk_write(file, data, length) == length;
+    if (disk_close(file) != 0 || !whole || (replacing && disk_tree_replace(tree, temp, name) != 0)) {
         const ErrReason why = err_last();
         disk_tree_delete(tree, written);
         return fail(why, -1);
@@ -209,13 +205,9 @@ int cmd_extract(const PakArgs &args)
 {
     ArchiveView view;
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
-    ScopeGuard close([&] { view_close(&view); });
     const char *dir = args.present[OPT_DIR] ? args.value[OPT_DIR] : ".";
     const bool raw = args.present[OPT_RAW];
-    int code_page = 0, jobs = 1;
-    if (args.present[OPT_JOBS] && cli_parse_jobs(args.value[OPT_JOBS], &jobs) != 0)
-        return usage_error(CMD_EXTRACT, "-j takes a number of threads from 1 to 64");
-    if (const int status = code_page_of(args, &code_page); status != PAK_EXIT_OK) return status;
+    const int code_page = args.code_page, jobs = args.jobs;
     TypedPatterns patterns;
     ScopeGuard free_patterns([&] { typed_patterns_free(&patterns); });
     if (typed_patterns(args, code_page, &patterns) != 0) return PAK_EXIT_FAILED;

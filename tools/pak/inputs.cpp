@@ -74,43 +74,7 @@ const char *last_part(const char *name, bool utf8)
     return last;
 }
 
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Exclusions take the usual rules rather than the archive's (where "*.tmp"
-// would match every name without a dot, folders included): '*' any run of
-// characters within one part, '?' one character, ASCII letters in either case.
-bool glob(const char *pattern, const char *name, bool utf8)
-{
-    // Only the last star is ever taken back: what follows it matches or not
-    // whatever the stars before it took, and none of them can cross a '\'.
-    // At most pattern times name steps, where trying every split of every
-    // star takes time exponential in the stars.
-    const auto separator = [utf8](const char *p) { return *p == '\\' && char_len(p, utf8) == 1; };
-    const char *after_star = nullptr, *star_took = nullptr;
-    while (*name) {
-        if (*pattern == '*') {
-            while (*pattern == '*') ++pattern;
-            after_star = pattern;
-            star_took = name;
-            continue;
-        }
-        const int n = char_len(name, utf8);
-        if (*pattern == '?' && !separator(name)) {
-            ++pattern, name += n;
-            continue;
-        }
-        if (*pattern && char_len(pattern, utf8) == n &&
-            (n == 1 ? fold(*pattern) == fold(*name) : std::memcmp(pattern, name, static_cast<size_t>(n)) == 0)) {
-            pattern += n, name += n;
-            continue;
-        }
-        if (!after_star || separator(star_took)) return false;
-        pattern = after_star;
-        name = star_took += char_len(star_took, utf8);
-    }
-    while (*pattern == '*') ++pattern;
-    return !*pattern;
-}
+int utf8_char_len(const char *p) { return char_len(p, true); }
 
 // Whether n bytes, read by the double-byte rule, end in a lead byte that
 // would take the '\\' after them as its trail byte.
@@ -158,7 +122,9 @@ bool excluded(const PakArgs &args, const char *name)
         if (std::strlen(args.excludes[i]) >= sizeof pattern) continue;
         inputs_normal_name(args.excludes[i], pattern, utf8);
         const char *subject = std::strchr(pattern, '\\') ? name : last_part(name, utf8);
-        if (glob(pattern, subject, utf8)) return true;
+        // Exclusions take the usual rules rather than the archive's (where
+        // "*.tmp" would match every name without a dot, folders included).
+        if (parts_match(pattern, subject, utf8 ? utf8_char_len : path_char_len)) return true;
     }
     return false;
 }

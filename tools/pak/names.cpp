@@ -55,22 +55,22 @@ bool has_trail_5c(const char *s)
 }
 
 // One past the last byte of the part that starts at p.
-const char *part_end(const char *p)
+const char *part_end(const char *p, CharLength len = path_char_len)
 {
-    while (*p && !(path_char_len(p) == 1 && *p == '\\')) p += path_char_len(p);
+    while (*p && !(len(p) == 1 && *p == '\\')) p += len(p);
     return p;
 }
 
 bool same_char(const char *a, int n, const char *b, int m)
 {
     if (n != m) return false;
-    if (n == 2) return a[0] == b[0] && a[1] == b[1];
+    if (n >= 2) return std::memcmp(a, b, static_cast<size_t>(n)) == 0;
     return upper(*a) == upper(*b);
 }
 
 // One part against one pattern part: '*' any run, '?' one character. Only
 // the last star is taken back, which suffices within one part.
-bool part_matches(const char *p, const char *pe, const char *s, const char *se)
+bool part_matches(const char *p, const char *pe, const char *s, const char *se, CharLength len)
 {
     const char *after_star = nullptr, *star_took = nullptr;
     while (s < se) {
@@ -80,14 +80,14 @@ bool part_matches(const char *p, const char *pe, const char *s, const char *se)
             star_took = s;
             continue;
         }
-        const int n = p < pe ? path_char_len(p) : 0, m = path_char_len(s);
+        const int n = p < pe ? len(p) : 0, m = len(s);
         if (p < pe && ((n == 1 && *p == '?') || same_char(p, n, s, m))) {
             p += n, s += m;
             continue;
         }
         if (!after_star) return false;
         p = after_star;
-        s = star_took += path_char_len(star_took);
+        s = star_took += len(star_took);
     }
     while (p < pe && *p == '*') ++p;
     return p == pe;
@@ -214,8 +214,18 @@ bool pattern_matches(const char *pattern, const char *name)
         }
         if (!*pe && is_part(p, pe, "*")) return true;
         const char *se = part_end(s);
-        if (!part_matches(p, pe, s, se)) return false;
+        if (!part_matches(p, pe, s, se, path_char_len)) return false;
         if (!*pe || !*se) return !*pe && !*se;
         p = pe + 1, s = se + 1;
+    }
+}
+
+bool parts_match(const char *pattern, const char *name, CharLength len)
+{
+    for (;;) {
+        const char *pe = part_end(pattern, len), *se = part_end(name, len);
+        if (!part_matches(pattern, pe, name, se, len)) return false;
+        if (!*pe || !*se) return !*pe && !*se;
+        pattern = pe + 1, name = se + 1;
     }
 }

@@ -60,6 +60,13 @@ constexpr int STORED_NAME_MAX = 39;
 // ASCII letters match in either case.
 bool pattern_matches(const char *pattern, const char *name);
 
+// Whether the name matches the pattern part by part ('\\' separates, and
+// the same number of parts on each side): '?' one character, '*' any run
+// within a part, ASCII letters in either case; characters are as long as len
+// says (the double-byte walk, or UTF-8).
+typedef int (*CharLength)(const char *p);
+bool parts_match(const char *pattern, const char *name, CharLength len);
+
 // Equality as lookups compare names: ASCII letters in any case, both bytes of
 // a double-byte character exactly.
 bool names_equal(const char *a, const char *b);

@@ -111,38 +111,23 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
 
 namespace {
 
-// Reads the whole host file (size bytes, as checked) into a new block.
-PackError read_whole(const PackItem *item, char **raw)
+// Reads n bytes at offset of the host file, checking that it still has the
+// size it had (and, for the last part, no more).
+PackError read_part(const PackItem *item, int64_t offset, char *into, int n, bool last)
 {
+    if (item->preloaded) {
+        std::memcpy(into, item->preloaded + offset, static_cast<size_t>(n));
+        return PACK_OK;
+    }
     const int fd = disk_open(item->path, DISK_READ);
     if (fd == -1) return PACK_ERR_OPEN;
+    ScopeGuard close([&] { disk_close(fd); });
     const uint32_t size = disk_size(fd);
-    if (size == DISK_FAILED || static_cast<long long>(size) != item->size) {
-        disk_close(fd);
-        return PACK_ERR_SIZE;
-    }
-    const int n = static_cast<int>(size);
-    *raw = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
-    if (!*raw) {
-        disk_close(fd);
-        return PACK_ERR_MEMORY;
-    }
-    int got = 0;
-    while (got < n) {
-        const int r = disk_read(fd, *raw + got, n - got);
-        if (r <= 0) break;
-        got += r;
-    }
+    if (size == DISK_FAILED || static_cast<long long>(size) != item->size) return PACK_ERR_SIZE;
+    if (disk_read_at(fd, offset, into, n) != 0) return PACK_ERR_READ;
     // One byte more must not come: the file grew since it was checked.
     char extra;
-    const bool grew = got == n && disk_read(fd, &extra, 1) > 0;
-    disk_close(fd);
-    if (got != n || grew) {
-        mem_free(*raw);
-        *raw = nullptr;
-        return got != n ? PACK_ERR_READ : PACK_ERR_SIZE;
-    }
-    return PACK_OK;
+    return last && disk_read(fd, &extra, 1) > 0 ? PACK_ERR_SIZE : PACK_OK;
 }
 
 }  // namespace
@@ -151,11 +136,18 @@ void pack_item(PackItem *item)
 {
     item->data = nullptr;
     item->length = 0;
-    char *raw = item->preloaded;
-    item->preloaded = nullptr;
-    item->error = raw ? PACK_OK : read_whole(item, &raw);
-    if (item->error != PACK_OK) return;
     const int n = static_cast<int>(item->size);
+    char *raw = item->preloaded;
+    item->error = PACK_OK;
+    if (!raw) {
+        raw = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
+        item->error = !raw ? PACK_ERR_MEMORY : read_part(item, 0, raw, n, true);
+        if (item->error != PACK_OK) {
+            mem_free(raw);
+            return;
+        }
+    }
+    item->preloaded = nullptr;
     if (item->store) {
         item->data = raw;
         item->length = n;
@@ -179,35 +171,6 @@ void pack_item(PackItem *item)
     item->data = block;
     item->length = stored;
 }
-
-namespace {
-
-// Reads n bytes at offset of the host file, checking that it still has the
-// size it had (and, for the last piece, no more).
-PackError read_part(const PackItem *item, int64_t offset, char *into, int n, bool last)
-{
-    if (item->preloaded) {
-        std::memcpy(into, item->preloaded + offset, static_cast<size_t>(n));
-        return PACK_OK;
-    }
-    const int fd = disk_open(item->path, DISK_READ);
-    if (fd == -1) return PACK_ERR_OPEN;
-    ScopeGuard close([&] { disk_close(fd); });
-    const uint32_t size = disk_size(fd);
-    if (size == DISK_FAILED || static_cast<long long>(size) != item->size) return PACK_ERR_SIZE;
-    if (disk_seek(fd, static_cast<int32_t>(offset), DISK_SEEK_SET) != offset) return PACK_ERR_READ;
-    int got = 0;
-    while (got < n) {
-        const int r = disk_read(fd, into + got, n - got);
-        if (r <= 0) break;
-        got += r;
-    }
-    if (got != n) return PACK_ERR_READ;
-    char extra;
-    return last && disk_read(fd, &extra, 1) > 0 ? PACK_ERR_SIZE : PACK_OK;
-}
-
-}  // namespace
 
 long long pack_piece_cost(long long size)
 {

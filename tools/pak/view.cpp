@@ -9,10 +9,9 @@
 
 int view_open(ArchiveView *view, const char *path, bool appended)
 {
-    appended = appended || vfs_is_appended_name(path);
-    std::memset(view, 0, sizeof *view);
+    view_close(view);
     view->path = path;
-    view->slot = -1;
+    view->appended = appended = appended || vfs_is_appended_name(path);
     // One open serves the mount, the header and every read after them.
     view->file = disk_open(path, DISK_READ);
     // Views go by record position; the name index would be built for nothing.
@@ -23,7 +22,6 @@ int view_open(ArchiveView *view, const char *path, bool appended)
         return -1;
     }
     vfs_mount_facts(view->slot, &view->facts);
-    view->appended = appended;
     const uint32_t size = disk_size(view->file);
     view->file_size = size;
     if (size == DISK_FAILED || disk_read_at(view->file, view->facts.base_offset, &view->header, PAK_HEADER_SIZE) != 0) {

@@ -7,14 +7,20 @@
 
 #include "archive/archive.h"
 
+// Closed again when it goes out of scope.
 struct ArchiveView {
-    const char *path;
-    int file;               // the archive, open while the view is; -1 when closed
-    int slot;               // mounted over file, -1 when closed
-    PakMountFacts facts;
-    PakHeader header;       // as stored at the archive's start
-    bool appended;          // found behind a program, with a trailer
-    int64_t file_size;      // of the whole file
+    const char *path = nullptr;
+    int file = -1;          // the archive, open while the view is; -1 when closed
+    int slot = -1;          // mounted over file, -1 when closed
+    PakMountFacts facts{};
+    PakHeader header{};     // as stored at the archive's start
+    bool appended = false;  // found behind a program, with a trailer
+    int64_t file_size = 0;  // of the whole file
+
+    ArchiveView() = default;
+    ArchiveView(const ArchiveView &) = delete;
+    ArchiveView &operator=(const ArchiveView &) = delete;
+    ~ArchiveView();
 };
 
 // Mounts path read-only, in the appended form when its name ends in .exe or
@@ -22,6 +28,7 @@ struct ArchiveView {
 // returns -1 with nothing mounted.
 int view_open(ArchiveView *view, const char *path, bool appended = false);
 void view_close(ArchiveView *view);
+inline ArchiveView::~ArchiveView() { view_close(this); }
 
 // Reads n bytes at offset of the open disk file whose handle context points
 // to (disk_read_at), for the archive library's PE and trailer readers. 0, or
