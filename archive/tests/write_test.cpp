@@ -195,6 +195,7 @@ TEST_F(ArchiveWrite, CompactRefusesWhatItCannotRebuildAndChangesNothing)
     not_an_archive[3] = 'X';
     const struct { const char *name; Bytes content; } cases[] = {
         {"data.BAK", archive},  // would be deleted for its own backup
+        {"data", archive},      // no extension to change: no backup name
         {"data.pak", not_an_archive},
         {"prog.exe", pk::appended(pk::fake_exe(5000), archive)},
     };
