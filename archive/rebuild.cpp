@@ -58,6 +58,19 @@ int write_backup(const char *path, const char *backup)
     return disk_replacement_commit(&r);
 }
 
+// After a refused open for writing: whether the file is read-only (and
+// opens for reading), keeping that refusal's reason when not.
+bool read_only(const char *path)
+{
+    if (err_last() != ERR_ACCESS_DENIED) return false;
+    const int file = disk_open(path, DISK_READ);
+    const int attributes = file == -1 ? -1 : disk_handle_attributes(file);
+    if (file != -1) disk_close(file);
+    if (attributes >= 0 && (attributes & FILE_ATTR_READONLY)) return true;
+    err_set(ERR_ACCESS_DENIED);
+    return false;
+}
+
 int read_header(const char *path, PakHeader *header)
 {
     const int file = disk_open(path, DISK_READ);
@@ -86,11 +99,12 @@ int pak_compact(const char *path)
     PakHeader header;
     if (read_header(path, &header) != 0) return passed(-1);
     if (header.magic != PAK_MAGIC) return fail(ERR_NOT_ARCHIVE, -1);
-    // An archive that could not be replaced (read-only, or open elsewhere)
-    // is refused before any work.
+    // An archive that could not be replaced (open elsewhere) is refused
+    // before any work; a read-only one is replaced all the same, by a
+    // read-only one (disk_replacement_commit).
     const int probe = disk_open(path, DISK_READ_WRITE);
-    if (probe == -1) return passed(-1);
-    disk_close(probe);
+    if (probe == -1 && !read_only(path)) return passed(-1);
+    if (probe != -1) disk_close(probe);
     const int source = vfs_mount(path, DISK_READ);
     if (source == -1) return passed(-1);
     const ArchiveSlot &old = g_mount.slots[source];
