@@ -234,7 +234,8 @@ const HelpPage pages[] = {
      "\n"
      "Rebuilds a stand-alone archive with its live entries only, giving back\n"
      "the space of freed ones. The archive as it was stays beside it under its\n"
-     "name with the extension .BAK.\n"
+     "name with the extension .BAK. Both keep the archive's permissions; a\n"
+     "read-only archive is rebuilt, and stays read-only.\n"
      "\n"
      "Example:\n"
      "  pak compact Update.PAK\n"},
