@@ -4,6 +4,9 @@
 // A signed program carries its certificate table behind that, zero-padded to
 // an 8-byte boundary, and names it in the PE security directory:
 //   [program][archive][trailer][0..7 zero bytes][certificate table]
+// Removing the signature takes the table and empties the directory, but
+// leaves the padding:
+//   [program][archive][trailer][0..7 zero bytes]   (a multiple of 8 bytes)
 //
 // PE image headers, as far as they are read here:
 //   off        size  field
@@ -25,12 +28,6 @@ namespace {
 
 constexpr int SECURITY_DIRECTORY = 4;
 const char NOT_PE[] = "not a program image";
-
-bool has_magic(ReadAt read, void *context, int64_t at)
-{
-    uint8_t magic[4];
-    return read(at, magic, 4, context) == 0 && le32(magic) == PAK_MAGIC;
-}
 
 }  // namespace
 
@@ -61,38 +58,54 @@ int pe_certificate_table(ReadAt read, void *context, int64_t *offset, int64_t *s
     return 0;
 }
 
+namespace {
+
+// The trailer that ends at limit, or up to max_pad zero bytes before it, and
+// points at an archive header that fits before it. The ordinary trailer
+// comes first; a padded one must also name a directory inside the archive,
+// so that zeros shifted into the trailer's place do not lead elsewhere.
+// 1 found, 0 not, -1 when the end cannot be read.
+int trailer_before(ReadAt read, void *context, int64_t limit, int max_pad, int64_t *base, int64_t *end)
+{
+    uint8_t tail[PAK_TRAILER_SIZE + 7];
+    const int have = static_cast<int>(limit < PAK_TRAILER_SIZE + max_pad ? limit : PAK_TRAILER_SIZE + max_pad);
+    if (have < PAK_TRAILER_SIZE) return 0;
+    if (read(limit - have, tail, have, context) != 0) return passed(-1);
+    for (int pad = 0; pad <= have - PAK_TRAILER_SIZE; ++pad) {
+        if (pad > 0 && tail[have - pad] != 0) break;
+        const int64_t candidate = le32(tail + have - pad - PAK_TRAILER_SIZE);
+        const int64_t trailer_end = limit - pad;
+        uint8_t header[PAK_HEADER_SIZE];
+        if (candidate + PAK_HEADER_SIZE > trailer_end - PAK_TRAILER_SIZE ||
+            read(candidate, header, sizeof header, context) != 0 || le32(header) != PAK_MAGIC)
+            continue;
+        const int64_t dir_offset = le32(header + 8);
+        if (pad > 0 && (dir_offset < PAK_HEADER_SIZE || candidate + dir_offset >= trailer_end - PAK_TRAILER_SIZE))
+            continue;
+        *end = trailer_end;
+        *base = candidate;
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int appended_locate(ReadAt read, void *context, int64_t file_size, int64_t *base, int64_t *end)
 {
     // The trailer of a signed file stands before the certificate table and
-    // its padding; the padding's length is found by the trailer that points
-    // at a header.
+    // its padding. A signature removed leaves that padding at the file's end
+    // (the table was 8-byte aligned) and an empty security directory.
     int64_t table = 0, table_size = 0;
-    if (pe_certificate_table(read, context, &table, &table_size) == 0 && table != 0 && table_size != 0 &&
-        table + table_size == file_size && table >= PAK_TRAILER_SIZE + 7) {
-        uint8_t tail[PAK_TRAILER_SIZE + 7];
-        if (read(table - static_cast<int64_t>(sizeof tail), tail, sizeof tail, context) == 0) {
-            for (int pad = 0; pad <= 7; ++pad) {
-                if (pad > 0 && tail[sizeof tail - pad] != 0) break;
-                const int64_t candidate = le32(tail + sizeof tail - pad - PAK_TRAILER_SIZE);
-                const int64_t trailer_end = table - pad;
-                if (candidate + PAK_HEADER_SIZE <= trailer_end - PAK_TRAILER_SIZE &&
-                    has_magic(read, context, candidate)) {
-                    *end = trailer_end;
-                    *base = candidate;
-                    return 0;
-                }
-            }
-        }
-    }
+    const int is_pe = pe_certificate_table(read, context, &table, &table_size) == 0;
+    if (is_pe && table != 0 && table_size != 0 && table + table_size == file_size &&
+        trailer_before(read, context, table, 7, base, end) == 1)
+        return 0;
     if (file_size < PAK_HEADER_SIZE + PAK_TRAILER_SIZE) return fail(ERR_NOT_ARCHIVE, -1, "no archive attached");
-    uint8_t trailer[PAK_TRAILER_SIZE];
-    if (read(file_size - PAK_TRAILER_SIZE, trailer, sizeof trailer, context) != 0) return passed(-1);
-    const int64_t candidate = le32(trailer);
-    if (candidate + PAK_HEADER_SIZE > file_size - PAK_TRAILER_SIZE || !has_magic(read, context, candidate))
-        return fail(ERR_NOT_ARCHIVE, -1, "no archive attached");
-    *end = file_size;
-    *base = candidate;
-    return 0;
+    const bool unsigned_pe = is_pe && table == 0 && table_size == 0;
+    const int found = trailer_before(read, context, file_size, unsigned_pe && file_size % 8 == 0 ? 7 : 0, base, end);
+    if (found < 0) return passed(-1);
+    return found ? 0 : fail(ERR_NOT_ARCHIVE, -1, "no archive attached");
 }
 
 int vfs_is_appended_name(const char *path)

@@ -57,6 +57,19 @@ int write_backup(const char *path, const char *backup)
     return disk_replacement_commit(&r);
 }
 
+// After a refused open for writing: whether the file is read-only (and
+// opens for reading), keeping that refusal's reason when not.
+bool read_only(const char *path)
+{
+    if (err_last() != ERR_ACCESS_DENIED) return false;
+    const int file = disk_open(path, DISK_READ);
+    const int attributes = file == -1 ? -1 : disk_handle_attributes(file);
+    if (file != -1) disk_close(file);
+    if (attributes >= 0 && (attributes & FILE_ATTR_READONLY)) return true;
+    err_set(ERR_ACCESS_DENIED);
+    return false;
+}
+
 // Writes the archive mounted in source, without the data of its freed
 // records, to out (a new file at its start): header, data, directory.
 int rebuild_into(const ArchiveSlot &old, int out, char *buffer)
@@ -150,9 +163,14 @@ int pak_compact(const char *path)
     char backup[PAK_BACKUP_NAME_SIZE];
     if (pak_backup_name(path, backup) != 0) return passed(-1);
     // Mounted for writing although only read: an archive that could not be
-    // replaced (read-only, or open elsewhere) is refused before any work.
-    const int source = vfs_mount(path, DISK_READ_WRITE);
-    if (source == -1) return passed(-1);
+    // replaced (open elsewhere) is refused before any work. A read-only one
+    // is replaced all the same, by a read-only one (disk_replacement_commit).
+    int source = vfs_mount(path, DISK_READ_WRITE);
+    if (source == -1) {
+        if (!read_only(path)) return passed(-1);
+        source = vfs_mount(path, DISK_READ);
+        if (source == -1) return passed(-1);
+    }
     const ArchiveSlot &old = g_mount.slots[source];
     if (old.base_offset != 0) return fail(ERR_ACCESS_DENIED, -1, "only stand-alone archives are rebuilt");
 

@@ -32,14 +32,6 @@ int sibling_name(char *dest, const char *target, const char *ext, int n_try)
 
 int name_is_free(int folder, const char *name) { return disk_free_in(folder, name); }
 
-int file_opens(int folder, const char *name)
-{
-    const int h = retry_held([=] { return disk_open_in(folder, name, DISK_READ); });
-    if (h == -1) return 0;
-    disk_close(h);
-    return 1;
-}
-
 int held_elsewhere(int folder, const char *name)
 {
     // A hold of a moment (a scanner reading the file) is waited out.
@@ -82,6 +74,11 @@ int replace_in_one_step(int folder, const char *source, const char *target)
     const int h = retry_held([=] { return disk_open_in(folder, source, DISK_READ_WRITE); });
     if (h == -1) return passed(-1);
     ScopeGuard close([&] { disk_close(h); });
+    // The new file keeps the old one's permissions (POSIX; a new name gets a
+    // new file's), but as a plain file, as the game's files have always come
+    // back: writable, and on Windows with only the archive bit a new file has.
+    if (disk_mode_like_in(folder, target, h) < 0 || disk_set_handle_attributes(h, FILE_ATTR_ARCHIVE) != 0)
+        return passed(-1);
     const auto rename = [=] { return disk_rename_in(folder, h, source, target, true); };
     if (rename() == 0) return 0;
     // A held file is waited for; some systems refuse to replace a read-only

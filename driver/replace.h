@@ -33,9 +33,6 @@ int sibling_name(char *dest, const char *target, const char *ext, int n_try);
 
 // 1 when nothing of that name exists (a link counts as something).
 int name_is_free(int folder, const char *name);
-// 1 when name opens for reading as a plain file of the folder; 0 when it does
-// not (the reason says why: ERR_NOT_FOUND only when nothing is there).
-int file_opens(int folder, const char *name);
 
 // 1 when another program holds name open so that it cannot be replaced now
 // (a running program's file on Windows, too).
@@ -52,8 +49,8 @@ int file_content(int folder, const char *name, Content *out);
 int handle_content(int handle, Content *out);
 
 // Moves source onto target in one step (target may exist, even read-only;
-// a link at target is replaced, not followed); -1 when it cannot be done,
-// both left as they were.
+// a link at target is replaced, not followed), with target's permissions as
+// a plain writable file; -1 when it cannot be done, both left as they were.
 int replace_in_one_step(int folder, const char *source, const char *target);
 // Copies target's content to a new file aside (which must be free), flushed.
 // -1 on failure, with no file left (ERR_EXISTS when aside was taken).

@@ -100,9 +100,16 @@ bool check_game(int folder)
     if (h != -1) {
         size = disk_size(h);
         disk_close(h);
+    } else if (err_last() == ERR_HELD) {
+        return false;  // there, but its size cannot be judged
     }
-    // Without the game's executable no version check is made at all.
-    if (!file_opens(folder, "Korin3.EXE")) return err_last() == ERR_NOT_FOUND;
+    // Without the game's executable no version check is made at all. One
+    // that another program holds (the game running) is there: the checks
+    // go on, and the hold stops the update after them.
+    const int exe = disk_open_in(folder, "Korin3.EXE", DISK_READ);
+    if (exe != -1) disk_close(exe);
+    else if (err_last() == ERR_NOT_FOUND) return true;
+    else if (err_last() != ERR_HELD) return false;
     if (!check_markers(folder)) return false;
     if (size != edition.expected_pak_size) update_flags |= UF_WRONG_VERSION;
     return true;
@@ -206,15 +213,30 @@ bool install_payload(int folder)
     return true;
 }
 
+// Whether an earlier run may have left its journal: anything at a journal's
+// name (the player's notes too, which only cost the order below).
+bool journal_may_stand(int folder)
+{
+    char name[JOURNAL_NAME_SIZE];
+    for (int n = 0; journal_name(name, n) == 0; ++n)
+        if (!name_is_free(folder, name)) return true;
+    return false;
+}
+
 // The update in the pinned folder.
 void update_in(int folder, const char *korin_exe)
 {
+    // The checks change nothing, so what they find stands first, even over
+    // a running game. A folder that an earlier run may have left halfway is
+    // judged only once settled, which waits for the game to end. Checks
+    // whose reading fails stop the update as any finding does, and any
+    // finding leaves the game folder untouched.
+    const bool unsettled = journal_may_stand(folder);
+    if (!unsettled && (!check_game(folder) || update_flags != 0)) return;
     // A running game is not touched at all, not even to settle an earlier run.
     if (game_running(folder, korin_exe) || !settle_earlier_run(folder)) return;
-    // Checks whose reading fails stop the update as any finding does.
-    if (!check_game(folder)) return;
-    // Any finding leaves the game folder untouched.
-    if (update_flags != 0 || !install_payload(folder)) return;
+    if (unsettled && (!check_game(folder) || update_flags != 0)) return;
+    if (!install_payload(folder)) return;
     update_flags |= UF_DONE;
     // As the game expects its list.
     const int list = retry_held([=] { return disk_open_in(folder, UPDATE_TARGETS[LIST], DISK_READ); });

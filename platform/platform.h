@@ -161,6 +161,10 @@ int disk_flush_name_in(int folder, int handle);
 // Sets an open file's attributes (FILE_ATTR_* bits; 0x80 alone means
 // normal). On Windows the handle must come from disk_open_in.
 int disk_set_handle_attributes(int handle, uint32_t attributes);
+// An open file's attributes: FILE_ATTR_READONLY, _HIDDEN, _SYSTEM, _ARCHIVE
+// (POSIX: read-only when no write bit is set), or FILE_ATTR_NORMAL when none;
+// -1 when they cannot be read.
+int disk_handle_attributes(int handle);
 // 1 when the open file was made by this user (on Windows: its owner is this
 // process's owner, the Administrators group for an elevated program), 0 when
 // by somebody else, -1 when it cannot be told.
@@ -173,17 +177,19 @@ int disk_made_by_us(int handle);
 // target's name and suffix, or its name, ".N" and suffix), written through
 // the handle that made it and never reopened by name; it then takes the
 // target's name in one step through that handle, with the target's mode (a
-// new file's usual mode when there was none). The target's folder is pinned
-// meanwhile. Until the end, an interruption that disk_temp_interrupts
-// handles removes the new file.
+// new file's usual mode when there was none). A read-only target is
+// replaced too, and the new file made read-only once it stands there. The
+// target's folder is pinned meanwhile. Until the end, an interruption that
+// disk_temp_interrupts handles removes the new file.
 struct DiskReplacement {
     int folder;                     // pinned; -1 when none
     int handle;                     // the new file, read and write; -1 when none
     char name[PATH_BUFFER_SIZE];    // the new file's name in the folder
     char target[PATH_BUFFER_SIZE];  // the target's name in the folder
     char path[PATH_BUFFER_SIZE];    // the new file's full path
-    char mode_of[PATH_BUFFER_SIZE]; // whose mode it takes: the target, unless
-                                    // the caller names another file of its folder
+    char mode_of[PATH_BUFFER_SIZE]; // whose mode it takes: the target, unless the
+                                    // caller names another file (empty: a new
+                                    // file's usual mode)
 };
 int disk_replacement_begin(DiskReplacement *r, const char *target, const char *suffix);
 // Flushes the new file and puts it in place. Either way the replacement is
@@ -194,8 +200,11 @@ int disk_replacement_commit_new(DiskReplacement *r);
 // Removes the new file; the target stays as it was.
 void disk_replacement_abandon(DiskReplacement *r);
 // Gives the open file the mode (POSIX) or attributes (Windows) of name in the
-// folder, not following a link there; with nothing (or a link) of that name,
-// the mode a new file gets.
+// folder, not following a link there, all but read-only (a read-only file
+// could neither be written nor put in place on Windows); with nothing (or a
+// link) of that name, the mode a new file gets (POSIX: 0644 less the umask).
+// Result: the attributes name had, as disk_handle_attributes gives them
+// (FILE_ATTR_NORMAL for a new file), or -1.
 int disk_mode_like_in(int folder, const char *name, int handle);
 
 // Writing beneath a folder without following links, for a tool that writes

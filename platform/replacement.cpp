@@ -85,13 +85,71 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
 
 namespace {
 
+// Gives the new file the mode of r->mode_of, which may lie in another
+// folder; the attributes it had, or -1.
+int take_mode(DiskReplacement *r)
+{
+    const size_t cut = file_name_at(r->mode_of);
+    if (!r->mode_of[0] || (cut == file_name_at(r->path) && std::strncmp(r->mode_of, r->path, cut) == 0))
+        return disk_mode_like_in(r->folder, r->mode_of + cut, r->handle);
+    char folder[PATH_BUFFER_SIZE];
+    std::memcpy(folder, r->mode_of, cut);
+    folder[cut] = 0;
+    const int pinned = disk_folder_pin(cut ? folder : ".");
+    if (pinned == -1) return passed(-1);
+    const int attributes = disk_mode_like_in(pinned, r->mode_of + cut, r->handle);
+    const ErrReason reason = err_last();
+    const char *detail = err_detail();
+    disk_folder_unpin(pinned);
+    err_set(reason, detail);
+    return attributes;
+}
+
+// Sets the target's attributes through a handle of our own; -1 when it
+// cannot be opened or changed.
+int set_target_attributes(DiskReplacement *r, uint32_t attributes)
+{
+    const int old = disk_open_in(r->folder, r->target, DISK_READ);
+    if (old == -1) return passed(-1);
+    const int set = disk_set_handle_attributes(old, attributes);
+    disk_close(old);
+    return set == 0 ? 0 : passed(-1);
+}
+
+// Windows replaces no read-only file (and the POSIX twin refuses as it
+// does): the target's attribute is taken off through a handle of our own,
+// closed again before the rename, and put back should the rename fail all
+// the same.
+int put_in_place(DiskReplacement *r, bool over_target)
+{
+    if (disk_rename_in(r->folder, r->handle, r->name, r->target, over_target) == 0) return 0;
+    if (!over_target || err_last() != ERR_ACCESS_DENIED) return passed(-1);
+    const int old = disk_open_in(r->folder, r->target, DISK_READ);
+    if (old == -1) return passed(-1);
+    const int attributes = disk_handle_attributes(old);
+    disk_close(old);
+    if (attributes < 0) return passed(-1);
+    if (!(attributes & FILE_ATTR_READONLY)) return fail(ERR_ACCESS_DENIED, -1);
+    if (set_target_attributes(r, static_cast<uint32_t>(attributes) & ~FILE_ATTR_READONLY) != 0) return passed(-1);
+    if (disk_rename_in(r->folder, r->handle, r->name, r->target, true) == 0) return 0;
+    const ErrReason reason = err_last();
+    const char *detail = err_detail();
+    set_target_attributes(r, static_cast<uint32_t>(attributes));
+    err_set(reason, detail);
+    return -1;
+}
+
 int commit(DiskReplacement *r, bool over_target)
 {
-    if (disk_flush(r->handle) != 0 || disk_mode_like_in(r->folder, r->mode_of + file_name_at(r->mode_of), r->handle) != 0 ||
-        disk_rename_in(r->folder, r->handle, r->name, r->target, over_target) != 0) {
+    const int attributes = disk_flush(r->handle) == 0 ? take_mode(r) : -1;
+    if (attributes < 0 || put_in_place(r, over_target) != 0) {
         end_replacement(r, true);
         return passed(-1);
     }
+    // Read-only only now: a read-only file could not have been removed had
+    // the rename failed. The file stands; should the attribute not take, it
+    // is only less protected than its model.
+    if (attributes & FILE_ATTR_READONLY) disk_set_handle_attributes(r->handle, static_cast<uint32_t>(attributes));
     end_replacement(r, false);
     return 0;
 }

@@ -56,4 +56,58 @@ TEST(AppendedForm, SignedImagesAndAttachedArchivesAreRecognised)
     }
 }
 
+// A signature removed leaves its table's padding, 1 to 7 zero bytes, behind
+// the trailer and an empty security directory: the archive is found there,
+// and nowhere that padding could not stand.
+TEST(AppendedForm, PaddingLeftByARemovedSignatureIsSkippedOnlyWhereItCanStand)
+{
+    const Bytes archive = build(Archive{});
+    const auto attached = [&](size_t pad, const Bytes &a) {
+        // A program part sized so that the file ends 8-byte aligned after pad bytes.
+        const size_t unpadded = 2048 + a.size() + PAK_TRAILER_SIZE;
+        Bytes file = appended(minimal_pe(2048 + (16 - (unpadded + pad) % 8) % 8), a);
+        file.resize(file.size() + pad, 0);
+        return file;
+    };
+    Bytes far_directory = archive;
+    put_u32(far_directory, 8, 0x7FFF0000u);
+    struct Case {
+        std::string label;
+        Bytes file;
+        int64_t base;  // 0: no archive
+        int64_t pad = 0;
+    };
+    std::vector<Case> cases;
+    for (size_t pad = 1; pad <= 7; ++pad) {
+        const Bytes file = attached(pad, archive);
+        cases.push_back({"padding of " + std::to_string(pad), file,
+                         static_cast<int64_t>(get_u32(file, file.size() - pad - 4)), static_cast<int64_t>(pad)});
+        Bytes unaligned = file;
+        unaligned.push_back(0);
+        cases.push_back({"unaligned padding of " + std::to_string(pad + 1), unaligned, 0});
+        Bytes marked = file;
+        marked.back() = 1;
+        cases.push_back({"a non-zero byte in a padding of " + std::to_string(pad), marked, 0});
+        Bytes not_pe = file;
+        not_pe[get_u32(file, 0x3C)] = 'X';
+        cases.push_back({"padding behind no PE image, " + std::to_string(pad), not_pe, 0});
+        Bytes still_signed = file;
+        put_u32(still_signed, get_u32(file, 0x3C) + 24 + 96 + 4 * 8, 64);
+        put_u32(still_signed, get_u32(file, 0x3C) + 24 + 96 + 4 * 8 + 4, 8);
+        cases.push_back({"padding with a certificate table named elsewhere, " + std::to_string(pad), still_signed, 0});
+        cases.push_back({"a padded trailer at a header whose directory lies outside, " + std::to_string(pad),
+                         attached(pad, far_directory), 0});
+    }
+    cases.push_back({"eight bytes of padding", attached(8, archive), 0});
+    for (const Case &c : cases) {
+        int64_t base = 0, end = 0;
+        const int64_t size = static_cast<int64_t>(c.file.size());
+        const int found = appended_locate(read_bytes, const_cast<Bytes *>(&c.file), size, &base, &end);
+        EXPECT_EQ(found == 0 ? base : 0, c.base) << c.label;
+        if (found == 0) {
+            EXPECT_EQ(size - end, c.pad) << c.label;
+        }
+    }
+}
+
 }  // namespace

@@ -209,6 +209,39 @@ TEST_F(ArchiveWrite, CompactRefusesWhatItCannotRebuildAndChangesNothing)
     EXPECT_EQ(pak_compact(tmp.file("missing.pak").c_str()), -1);
 }
 
+// A read-only archive's attribute comes off only for the rename that puts
+// the new archive in its place, and is back when that rename fails.
+TEST_F(ArchiveWrite, CompactOfAReadOnlyArchiveKeepsItReadOnlyWhateverHappens)
+{
+    const Bytes archive = pk::build(with_freed_middle(false));
+    const std::string path = tmp.file("r.pak");
+    const auto writable = [&] {
+        const int h = disk_open(path.c_str(), DISK_READ_WRITE);
+        if (h != -1) disk_close(h);
+        return h != -1;
+    };
+    // The backup's rename, the refused one over the archive, and the one after the attribute came off.
+    for (const long failing : {0L, 3L}) {
+        SCOPED_TRACE(failing);
+        archive_reset();
+        for (const std::string &name : {tmp.file("r.BAK"), path}) {
+            disk_set_attributes(name.c_str(), FILE_ATTR_NORMAL);
+            fs::remove(name);
+        }
+        pk::write_file(path, archive);
+        ASSERT_EQ(disk_set_attributes(path.c_str(), FILE_ATTR_READONLY), 0);
+        if (writable()) GTEST_SKIP() << "read-only files are writable here";
+        if (failing) fault_arm(FAULT_RENAME, failing, false);
+        EXPECT_EQ(pak_compact(path.c_str()), failing ? -1 : 0);
+        EXPECT_EQ(fault_injected(), failing ? 1 : 0);
+        fault_disarm();
+        EXPECT_FALSE(writable());
+        if (failing) EXPECT_EQ(file("r.pak"), archive);
+        else EXPECT_EQ(live_names(file("r.pak")), (Names{"#:\\Korin3.EXE", "#:\\big.dat"}));
+        disk_set_attributes(path.c_str(), FILE_ATTR_NORMAL);
+    }
+}
+
 TEST_F(ArchiveWrite, AttachAppendsTheArchiveAndItsTrailer)
 {
     const Bytes exe = pk::fake_exe(0x22000);

@@ -144,6 +144,49 @@ TEST_F(HostileDisk, ARunningGameStopsTheUpdateBeforeAnythingIsTouched)
     EXPECT_EQ(game.run(), UF_DONE) << "refused once the game ended";
 }
 
+// The checks change nothing, so their findings stand before a running game
+// or a held executable, at once; with no finding the game still stops the
+// update. A folder an earlier run may have left halfway is judged only
+// after settling, so there the running game comes first.
+TEST_F(HostileDisk, TheChecksFindingsStandBeforeARunningOrHeldGame)
+{
+    const uint32_t size = edition.expected_pak_size;
+    const struct {
+        const char *what;
+        std::function<void(GameSetup &)> setup;
+        bool journal_name_taken;
+        uint32_t flags;
+    } cases[] = {
+        {"wrong version", [&](GameSetup &s) { s.pak_size = size + 1; }, false, UF_WRONG_VERSION},
+        {"already applied", [](GameSetup &s) { s.update_pak = game_update_pak({"Update06.txt"}); }, false,
+         UF_ALREADY_APPLIED},
+        {"newer installed", [](GameSetup &s) { s.update_pak = game_update_pak({"Update07.txt"}); }, false,
+         UF_NEWER_INSTALLED},
+        {"no finding", [](GameSetup &) {}, false, UF_FAILED},
+        {"wrong version beside a journal's name", [&](GameSetup &s) { s.pak_size = size + 1; }, true, UF_FAILED},
+    };
+    for (const auto &c : cases)
+        for (const bool held : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.what << (held ? ", Korin3.EXE held" : ", game running"));
+            GameSetup setup;
+            c.setup(setup);
+            GameFolder game(setup);
+            if (c.journal_name_taken) write_file(game.file("Update.JNL"), bytes_of("notes"));
+            const Snapshot before = game.contents();
+            const int hold = held ? disk_open(game.file("Korin3.EXE").c_str(), DISK_READ_WRITE) : -1;
+            if (!held) fault_arm(FAULT_IMAGE_RUNNING, 1, true);
+            TestClock::install();
+            EXPECT_EQ(game.run(), c.flags);
+            if (c.flags != UF_FAILED) {
+                EXPECT_EQ(TestClock::waits, 0) << "a finding waited for the hold";
+            }
+            fault_disarm();
+            if (hold != -1) disk_close(hold);
+            EXPECT_EQ(game.contents(), before);
+            expect_nothing_held();
+        }
+}
+
 TEST_F(HostileDisk, AFullDiskFailsTheUpdateWholeAtEveryFillLevel)
 {
     SmallDisk disk;

@@ -1,4 +1,7 @@
 #include <functional>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "driver/tests/game_fixture.h"
 
@@ -113,6 +116,46 @@ TEST_F(UpdateTest, ChecksDecideAndAnyFindingLeavesTheFolderUntouched)
              set_read_only(g.file("Update.NEW"));
          }},
     });
+}
+
+#ifndef _WIN32  // permission bits are POSIX's; Windows makes the files plain ones
+// The new files keep the permissions of those they replace, as plain
+// writable files (the list is made writable as the game expects); a file
+// that was not there gets a new file's.
+TEST_F(UpdateTest, ReplacedFilesKeepTheirPermissions)
+{
+    const mode_t mask = umask(022);
+    umask(mask);
+    for (const bool with_update_pak : {true, false}) {
+        SCOPED_TRACE(with_update_pak ? "Update.PAK replaced" : "Update.PAK new");
+        GameSetup setup;
+        if (!with_update_pak) setup.update_pak.reset();
+        GameFolder game(setup);
+        const auto mode = [&](const char *name) { return static_cast<int>(fs::status(game.file(name)).permissions()) & 07777; };
+        fs::permissions(game.file("Korin3.EXE"), static_cast<fs::perms>(0751));
+        if (with_update_pak) fs::permissions(game.file("Update.PAK"), static_cast<fs::perms>(0640));
+        fs::permissions(game.file("INSTALL.DAT"), static_cast<fs::perms>(0444));
+        ASSERT_EQ(game.run(), UF_DONE);
+        EXPECT_EQ(mode("Korin3.EXE"), 0751);
+        EXPECT_EQ(mode("Update.PAK"), with_update_pak ? 0640 : static_cast<int>(0644 & ~mask));
+        EXPECT_EQ(mode("INSTALL.DAT"), 0644);
+    }
+}
+#endif
+
+// A payload program whose signature was removed ends in the signing padding.
+TEST_F(UpdateTest, APayloadWhoseSignatureWasRemovedIsFound)
+{
+    Archive a;
+    a.entries = good_payload_entries(), a.packed_directory = true;
+    const Bytes archive = build(a);
+    GameSetup setup;
+    // A program part sized so that three bytes of padding end the file 8-byte aligned.
+    setup.payload_bytes = appended(minimal_pe(4096 + (17 - archive.size() % 8) % 8), archive);
+    ASSERT_EQ((setup.payload_bytes.size() + 3) % 8, 0u);
+    setup.payload_bytes.resize(setup.payload_bytes.size() + 3, 0);
+    GameFolder game(setup);
+    EXPECT_EQ(game.run(), UF_DONE);
 }
 
 Entry damaged(Entry e) { return e.data[e.data.size() / 2] ^= 0x55, e; }

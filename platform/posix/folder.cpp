@@ -182,17 +182,27 @@ int disk_made_by_us(int handle)
     return st.st_uid == geteuid() ? 1 : 0;
 }
 
+int disk_handle_attributes(int handle)
+{
+    struct stat st;
+    if (fstat(handle, &st) != 0) return system_failed();
+    return S_ISREG(st.st_mode) && is_read_only(st) ? FILE_ATTR_READONLY : FILE_ATTR_NORMAL;
+}
+
 int disk_mode_like_in(int folder, const char *name, int handle)
 {
     struct stat st;
     mode_t mode;
+    int attributes = FILE_ATTR_NORMAL;
     if (plain_name(name) && fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
         mode = st.st_mode & 07777;
+        // Writable by its owner until the caller makes it read-only again.
+        if (is_read_only(st)) attributes = FILE_ATTR_READONLY, mode |= S_IWUSR;
     } else {
-        // What creat(0666) would give: the umask can only be read by setting it.
+        // The umask can only be read by setting it.
         const mode_t mask = umask(022);
         umask(mask);
-        mode = 0666 & ~mask;
+        mode = 0644 & ~mask;
     }
-    return fchmod(handle, mode) == 0 ? 0 : system_failed();
+    return fchmod(handle, mode) == 0 ? attributes : system_failed();
 }

@@ -332,6 +332,15 @@ int disk_made_by_us(int handle)
     return mine < 0 ? fail(ERR_FAILED, -1, "this program's owner cannot be read") : mine;
 }
 
+int disk_handle_attributes(int handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(to_system(handle), &info)) return system_failed();
+    const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                FILE_ATTRIBUTE_ARCHIVE);
+    return kept ? static_cast<int>(kept) : FILE_ATTR_NORMAL;
+}
+
 int disk_mode_like_in(int folder, const char *name, int handle)
 {
     const Pinned *p = find_pinned(folder);
@@ -345,6 +354,9 @@ int disk_mode_like_in(int folder, const char *name, int handle)
     }
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
         attributes = FILE_ATTRIBUTE_NORMAL;
-    return disk_set_handle_attributes(handle, attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    attributes &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    // Read-only is set once the file stands at its name: NTFS would refuse
+    // to delete it should the rename fail.
+    if (disk_set_handle_attributes(handle, attributes & ~FILE_ATTRIBUTE_READONLY) != 0) return passed(-1);
+    return attributes ? static_cast<int>(attributes) : FILE_ATTR_NORMAL;
 }

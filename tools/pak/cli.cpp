@@ -60,7 +60,7 @@ const CommandInfo command_table[] = {
     {CMD_RENAME, "rename", NAMES, 3, 3},
     {CMD_COMPACT, "compact", 0, 1, 1},
     {CMD_ATTACH, "attach", bit(OPT_FORCE), 2, 2},
-    {CMD_DETACH, "detach", bit(OPT_OUTPUT) | bit(OPT_PROGRAM) | READING, 1, 1},
+    {CMD_DETACH, "detach", bit(OPT_OUTPUT) | bit(OPT_PROGRAM) | bit(OPT_FORCE) | READING, 1, 1},
 };
 
 const OptionSpec *find_long(const char *name, size_t length)

@@ -147,6 +147,7 @@ int cmd_compact(const PakArgs &args)
         else out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
         return PAK_EXIT_FAILED;
     }
+    // A read-only archive is rebuilt read-only; one held elsewhere is refused (pak_compact).
     if (pak_compact(path) != 0) {
         out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
         return PAK_EXIT_FAILED;

@@ -11,15 +11,16 @@
 
 namespace {
 
-// Writes count bytes of from, starting at offset, to the new file path: made
-// under a temporary name and moved there only when whole, never over an
-// existing file. 0, or -1 after saying why.
-int write_part(int from, uint32_t offset, uint32_t count, const char *path)
+// Writes count bytes of from, starting at offset, to the file path: made
+// under a temporary name and moved there only when whole, over an existing
+// file only when forced, with the mode of mode_of ("": a new file's). 0, or
+// -1 after saying why.
+int write_part(int from, uint32_t offset, uint32_t count, const char *path, const char *mode_of, bool force)
 {
-    const int probe = disk_open(path, DISK_READ);
+    const int probe = force ? -1 : disk_open(path, DISK_READ);
     if (probe != -1) {
         disk_close(probe);
-        out_error(path, "already exists; it is not replaced");
+        out_error(path, "already exists; it is not replaced (--force replaces it)");
         return -1;
     }
     DiskReplacement r;
@@ -27,12 +28,18 @@ int write_part(int from, uint32_t offset, uint32_t count, const char *path)
         out_failure(path, "cannot create");
         return -1;
     }
+    if (std::strlen(mode_of) >= sizeof r.mode_of) {
+        disk_replacement_abandon(&r);
+        out_error(mode_of, "the name is too long");
+        return -1;
+    }
+    std::strcpy(r.mode_of, mode_of);
     char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
     const bool copied = buffer && disk_seek(from, static_cast<int32_t>(offset), DISK_SEEK_SET) == offset &&
                         disk_copy_bytes(from, r.handle, count, buffer, DISK_COPY_CHUNK) == 0;
     mem_free(buffer);
     if (!copied) disk_replacement_abandon(&r);
-    if (!copied || disk_replacement_commit_new(&r) != 0) {
+    if (!copied || (force ? disk_replacement_commit(&r) : disk_replacement_commit_new(&r)) != 0) {
         out_failure(path, "cannot write");
         return -1;
     }
@@ -91,7 +98,9 @@ int cmd_detach(const PakArgs &args)
     }
 
     const uint32_t archive_bytes = static_cast<uint32_t>(end - PAK_TRAILER_SIZE - base);
-    if (write_part(file, static_cast<uint32_t>(base), archive_bytes, out_archive) != 0) return PAK_EXIT_FAILED;
+    // The program part keeps the program's mode; the archive is no program.
+    const bool force = args.present[OPT_FORCE];
+    if (write_part(file, static_cast<uint32_t>(base), archive_bytes, out_archive, "", force) != 0) return PAK_EXIT_FAILED;
     // The copy must mount as a stand-alone archive with the same entries.
     ArchiveView check;
     if (view_open(&check, out_archive) != 0 || view_live_count(&check) != live) {
@@ -101,7 +110,7 @@ int cmd_detach(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     view_close(&check);
-    if (out_program && write_part(file, 0, static_cast<uint32_t>(base), out_program) != 0) {
+    if (out_program && write_part(file, 0, static_cast<uint32_t>(base), out_program, program, force) != 0) {
         disk_delete(out_archive);
         return PAK_EXIT_FAILED;
     }

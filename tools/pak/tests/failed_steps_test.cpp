@@ -153,7 +153,8 @@ TEST_F(Sweep, ReadOnlyOrHeldFilesAreRefusedAndChangedOnlyOnceFree)
     int unenforced = 0;
     for (const auto &h : holds)
         for (const Command &c : commands(folder())) {
-            if (c.args[0] == "create" || h.name != c.subject) continue;
+            // A read-only archive is compacted into a read-only one (write_test.cpp).
+            if (c.args[0] == "create" || h.name != c.subject || (c.args[0] == "compact" && h.mode < 0)) continue;
             SCOPED_TRACE(testing::Message() << c.args[0] << ", " << h.name << " " << h.what);
             const Folder done = clean_run(c, folder());
             restore(folder(), start);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "archive/archive.h"
 #include "platform/platform.h"
@@ -42,6 +46,7 @@ TEST(Payload, HasTheLayoutTheUpdateProgramReadsAndTheSameInputsGiveTheSameBytes)
 namespace {
 
 using namespace pak_harness;
+namespace fs = std::filesystem;
 
 class Detach : public PakTest {};
 
@@ -85,6 +90,63 @@ TEST_F(Detach, GivesThePayloadArchiveAndAttachGivesTheProgramBack)
     EXPECT_EQ(pak({"detach", file("plain.bin"), "--appended", "-o", file("z.pak")}).status, 0);
     EXPECT_EQ(read(file("z.pak")), build(payload));
     EXPECT_EQ(pak({"list", file("plain.bin"), "--appended"}).out, "#:\\Korin3.EXE\n#:\\Update.PAK\n");
+}
+
+// The program part keeps the program's mode and the archive gets a new
+// file's; existing outputs are replaced only with --force.
+TEST_F(Detach, KeepsTheProgramsModeAndReplacesOutputsOnlyWhenForced)
+{
+    Archive a;
+    a.entries = {raw_entry("#:\\Korin3.EXE", "the new game")};
+    const Bytes program = minimal_pe(4096);
+    const std::string exe = write("upd.exe", appended(program, build(a)));
+    const std::string archive = write("payload.pak", bytes_of("an older payload")),
+                      bare = write("bare.exe", bytes_of("an older program"));
+    const Names words = {"detach", exe, "-o", archive, "--program", bare};
+    Result r = pak(words);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.says("already exists; it is not replaced (--force replaces it)")) << r.err;
+    EXPECT_EQ(read(archive), bytes_of("an older payload"));
+#ifndef _WIN32
+    fs::permissions(exe, static_cast<fs::perms>(0751));
+    fs::permissions(archive, static_cast<fs::perms>(0600));
+#endif
+    Names forced = words;
+    forced.push_back("--force");
+    r = pak(forced);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read(archive), build(a));
+    EXPECT_EQ(read(bare), program);
+#ifndef _WIN32
+    const mode_t mask = umask(022);
+    umask(mask);
+    const auto mode = [](const std::string &path) { return static_cast<int>(fs::status(path).permissions()) & 07777; };
+    EXPECT_EQ(mode(bare), 0751);
+    EXPECT_EQ(mode(archive), static_cast<int>(0644 & ~mask));
+#endif
+}
+
+// A program whose signature was removed ends in the signing padding: verify
+// and detach find its archive as before it was signed, and attach refuses to
+// add a second.
+TEST_F(Detach, FindsThePayloadOfAProgramWhoseSignatureWasRemoved)
+{
+    Archive a;
+    a.entries = {raw_entry("#:\\Korin3.EXE", "the new game")};
+    const Bytes archive = build(a);
+    const Bytes program = minimal_pe(4096 + (17 - archive.size() % 8) % 8);  // 3 bytes of padding to 8
+    Bytes unsigned_again = appended(program, archive);
+    ASSERT_EQ((unsigned_again.size() + 3) % 8, 0u);
+    unsigned_again.resize(unsigned_again.size() + 3, 0);
+    const std::string exe = write("upd.exe", unsigned_again);
+    const Result verified = pak({"verify", exe});
+    EXPECT_EQ(verified.status, 0) << verified.err;
+    const Result detached = pak({"detach", exe, "-o", file("p.pak"), "--program", file("bare.exe")});
+    ASSERT_EQ(detached.status, 0) << detached.err;
+    EXPECT_EQ(read(file("p.pak")), archive);
+    EXPECT_EQ(read(file("bare.exe")), program);
+    const Result again = pak({"attach", exe, file("p.pak")});
+    EXPECT_TRUE(again.says("already carries an archive")) << again.err;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "platform/error.h"
 #include "tools/pak/tests/harness.h"
 
 namespace pak_harness {
@@ -214,6 +215,33 @@ TEST_F(Write, AttachRefusesAFileThatIsNoProgramUnlessForced)
     }
     ASSERT_EQ(pak({"attach", file("t.txt"), archive, "--force"}).status, 0);
     EXPECT_EQ(read(file("t.txt")), appended(no_pe_signature, read(archive)));
+}
+
+// The new archive is made and renamed over the read-only one, and is
+// read-only too, as its backup; the next compact replaces that backup.
+TEST_F(Write, CompactOfAReadOnlyArchiveGivesAReadOnlyOne)
+{
+    const std::string path = made("a.pak", {}, {{"#:\\a", bytes_of("aa")}, {"#:\\b", bytes_of("bb")}});
+    ASSERT_EQ(pak({"delete", path, "#:\\a"}).status, 0);
+    const auto read_only = [&](const char *name) {
+        const int h = disk_open(file(name).c_str(), DISK_READ_WRITE);
+        if (h != -1) disk_close(h);
+        return h == -1 && err_last() == ERR_ACCESS_DENIED;
+    };
+    ASSERT_EQ(disk_set_attributes(path.c_str(), FILE_ATTR_READONLY), 0);
+    if (!read_only("a.pak")) GTEST_SKIP() << "read-only files are writable here";
+    const fs::perms mode = fs::status(path).permissions();
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        const Bytes before = read(path);
+        const Result r = pak({"compact", path});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read(file("a.BAK")), before);
+        EXPECT_TRUE(read_only("a.pak"));
+        EXPECT_TRUE(read_only("a.BAK"));
+        EXPECT_EQ(pak({"list", path}).out, "#:\\b\n");
+    }
+    EXPECT_EQ(fs::status(path).permissions(), mode);
 }
 
 TEST_F(Write, OthersFilesUnderTemporaryNamesSurviveAndReplacedFilesKeepTheirMode)
