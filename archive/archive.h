@@ -76,8 +76,15 @@ int block_join_end(BlockJoin *join);
 void block_join_abandon(BlockJoin *join);
 // 1 when stored bytes of this length read as a packed block (the head's
 // packed size fits the length and a zlib header follows); head holds at
-// least the first 10 bytes, or all of them when fewer;
+// least the first 10 bytes, or all of them when fewer (the next one too);
 int block_looks_stored(const void *head, int64_t stored_length);
+// 1 (ERR_DAMAGED, and which field) when they read as a packed block in all
+// but one field: the stream's size off in one byte, or the zlib header wrong
+// while the stream's size is right; the unpacked size fitting the stream in
+// both. Data that merely begins alike stays stored data to the archive file
+// system; the tools refuse to take such an entry for stored data unasked.
+// 0 otherwise, for a packed block too.
+int block_looks_damaged(const void *head, int64_t stored_length);
 // unpacks a stored block into a new block (mem_alloc, one byte longer than
 // the result) of exactly its declared size. A block that declares 0 bytes
 // unpacks only when its stream ends there. 0, or -1 with the reason

@@ -35,7 +35,8 @@ enum PakOption {
     OPT_STORE,       // add --store
     OPT_KEEP_OLD,    // add --keep-old
     OPT_JOBS,        // add, extract -j N
-    OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program
+    OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program;
+                     // extract, cat --force: a damaged-looking packed block as stored data
     OPT_VERSION,     // --version, any command or none
     OPT_VERBOSE,     // add, extract -v: one line per entry
     OPT_KEEP,        // extract --keep: never overwrite a file

@@ -117,6 +117,7 @@ struct ExtractRun {
     bool raw;
     int jobs;
     bool keep;
+    bool force;    // an entry that looks like a damaged packed block is written as stored
     bool verbose;
     int code_page;
     char *path;    // the folder, a separator, then room for the entry's path
@@ -176,7 +177,16 @@ void prepare(int index, void *context)
     if (!task.wanted) return;
     const int read = run->jobs == 1 ? view_read_entry(run->view, index, &task.data, &task.length, &task.reason)
                                     : read_stored(*run->view, index, &task.data, &task.length, &task.reason);
-    if (read != 0 || run->raw || !block_looks_stored(task.data, task.length)) return;
+    if (read != 0 || run->raw) return;
+    if (!block_looks_stored(task.data, task.length)) {
+        if (run->force || !block_looks_damaged(task.data, task.length)) return;
+        mem_free(task.data);
+        task.data = nullptr;
+        task.unpacked = true;
+        task.why = err_last();
+        task.detail = err_detail();
+        return;
+    }
     char *plain = nullptr;
     int plain_length = 0;
     const int r = block_unpack_stored(task.data, task.length, &plain, &plain_length);
@@ -343,7 +353,7 @@ int cmd_extract(const PakArgs &args)
             cost[i] += le32(head) + 1LL;
         if (cost[i] > largest) largest = cost[i];
     }
-    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false};
+    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_FORCE], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.

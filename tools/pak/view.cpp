@@ -123,10 +123,17 @@ int unpack_entry(const char *data, int length, char **out, int *out_length, cons
     return -1;
 }
 
-int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason)
+int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason, bool force)
 {
     if (view_read_entry(view, position, data, length, reason) != 0) return -1;
-    if (!block_looks_stored(*data, *length)) return 0;
+    if (!block_looks_stored(*data, *length)) {
+        if (force || !block_looks_damaged(*data, *length)) return 0;
+        mem_free(*data);
+        *data = nullptr;
+        *length = 0;
+        *reason = out_reason();
+        return -1;
+    }
     char *plain = nullptr;
     int plain_length = 0;
     const int unpacked = unpack_entry(*data, *length, &plain, &plain_length, reason);

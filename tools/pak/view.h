@@ -43,8 +43,11 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
 // its unpacked size. Result 0, or -1 with the reason (the block is damaged).
 int unpack_entry(const char *data, int length, char **out, int *out_length, const char **reason);
 // The content of a live record: its stored bytes, unpacked when they are a
-// packed block, in a new block. Result 0, or -1 with the reason.
-int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason);
+// packed block, in a new block. Result 0, or -1 with the reason; one that
+// looks like a damaged packed block (block_looks_damaged) is refused unless
+// force, which takes it for stored data.
+int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason,
+                       bool force = false);
 
 // The newest live record of the mounted slot before position `before`
 // (pass VIEW_NEWEST to start from the last) whose stored name is `name`:
