@@ -98,6 +98,17 @@ int disk_replace(const char *source, const char *target);
 // The full size of a file on disk, beyond the low 32 bits; -1 when it cannot
 // be read.
 int64_t disk_file_size(const char *name);
+// What a path names, links followed, looked at without opening it (pak add's
+// walk): DISK_KIND_FILE, DISK_KIND_FOLDER or DISK_KIND_SPECIAL (a pipe,
+// socket or device, which no caller should open); -1 with the reason
+// otherwise: ERR_LINK "a link to nothing" or "a link loop" for a link that
+// leads nowhere. identity, when given, tells the file from every other one
+// (a folder met again below itself is a loop of links).
+struct DiskIdentity {
+    uint64_t volume;
+    uint64_t file;
+};
+int disk_path_kind(const char *path, DiskIdentity *identity);
 
 // A file that must be new: created only while name is free (ERR_EXISTS when
 // it is taken), so that nobody's file is ever overwritten. The handle reads
@@ -219,6 +230,7 @@ enum {
     DISK_KIND_FILE = 1,
     DISK_KIND_FOLDER = 2,
     DISK_KIND_LINK = 3,  // whatever it points to, if anything
+    DISK_KIND_SPECIAL = 4,  // a pipe, socket or device (disk_path_kind)
 };
 // What the name is in the folder entered: DISK_KIND_*, or -1.
 int disk_tree_kind(DiskTree *tree, const char *name);

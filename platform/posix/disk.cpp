@@ -82,13 +82,16 @@ int disk_open(const char *name, int mode)
     const int low = mode & 0xF;
     const bool writes = low == DISK_WRITE || low == DISK_READ_WRITE;
     const int access = low == DISK_WRITE ? O_WRONLY : low == DISK_READ_WRITE ? O_RDWR : O_RDONLY;
-    // A folder opens for reading here but never on Windows.
-    const int fd = open(path.path, access | O_CLOEXEC);
+    // A folder opens for reading here but never on Windows. A pipe put in a
+    // file's place would hold a blocking open until a writer came.
+    const int fd = open(path.path, access | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return system_failed();
     ScopeGuard close_fd([&] { close(fd); });
     struct stat st;
     if (fstat(fd, &st) != 0) return system_failed();
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+    if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "a pipe, socket or device, not a file");
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return system_failed();
     if (writes && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
     if (!lock_shared(fd, writes)) return passed(-1);
     close_fd.dismiss();
@@ -342,6 +345,24 @@ int64_t disk_file_size(const char *name)
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
     if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "not a regular file");
     return static_cast<int64_t>(st.st_size);
+}
+
+int disk_path_kind(const char *name, DiskIdentity *identity)
+{
+    const NativeName path(name);
+    if (!path.ok) return passed(-1);
+    struct stat st;
+    if (stat(path.path, &st) != 0) {
+        const int error = errno;
+        struct stat link;
+        if (error == ELOOP) return fail(ERR_LINK, -1, "a link loop");
+        if (error == ENOENT && lstat(path.path, &link) == 0 && S_ISLNK(link.st_mode))
+            return fail(ERR_LINK, -1, "a link to nothing");
+        errno = error;
+        return system_failed();
+    }
+    if (identity) *identity = DiskIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return S_ISDIR(st.st_mode) ? DISK_KIND_FOLDER : S_ISREG(st.st_mode) ? DISK_KIND_FILE : DISK_KIND_SPECIAL;
 }
 
 // ---- Writing beneath a folder without following links ----------------------

@@ -236,6 +236,36 @@ int64_t disk_file_size(const char *name)
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+int disk_path_kind(const char *name, DiskIdentity *identity)
+{
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    // No access asked: only the file's facts are read, links followed.
+    const HANDLE h = CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(wide.text);  // of the link itself
+        if (error == ERROR_CANT_RESOLVE_FILENAME) return fail(ERR_LINK, -1, "a link loop");
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+            return fail(ERR_LINK, -1, "a link to nothing");
+        SetLastError(error);
+        return system_failed();
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD type = GetFileType(h);
+    const BOOL got = GetFileInformationByHandle(h, &info);
+    if (!got) err_from_system();
+    CloseHandle(h);
+    if (!got) return -1;
+    if (identity)
+        *identity = DiskIdentity{info.dwVolumeSerialNumber,
+                                 (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    if (type != FILE_TYPE_DISK) return DISK_KIND_SPECIAL;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? DISK_KIND_FOLDER : DISK_KIND_FILE;
+}
+
 // ---- Writing beneath a folder without following links ----------------------
 //
 // Each folder below the tree's own is opened as itself
