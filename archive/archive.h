@@ -217,6 +217,9 @@ int vfs_find_next_path(char *out);  // (not called by the product)
 
 // (neither called by the product)
 int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_value, int packed);
+// The same new archive's bytes written into a file open for writing at its
+// start (pak create writes them beside the name and renames). 0, or -1.
+int pak_create_into(int file, int first_drive, int last_drive, uint32_t user_value, int packed);
 int pak_flush_last();
 
 // ---- Entry editing (edit.cpp) ------------------------------------------------

@@ -129,9 +129,11 @@ int disk_copy_mode(const char *from, const char *to);
 int disk_create_temp(char *dest, int size, const char *base, const char *suffix);
 // The file has been moved into place or deleted: no longer ours to remove.
 void disk_temp_forget(const char *name);
-// From now on, an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl+C or a closed
-// console on Windows) deletes every temporary file still remembered and ends
-// the program with 128 + the signal's number (130 for Ctrl+C).
+// From now on, an interruption (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ;
+// Ctrl+C or a closed console on Windows) deletes every temporary file still
+// remembered, and the program then dies by it as it would have without the
+// handler (a shell sees 130 for SIGINT; Windows' STATUS_CONTROL_C_EXIT). A
+// signal ignored from the start stays ignored.
 void disk_temp_interrupts();
 
 // ---- A folder that others may write --------------------------------------------

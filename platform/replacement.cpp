@@ -35,6 +35,23 @@ void end_replacement(DiskReplacement *r, bool remove)
     err_set(reason, detail);
 }
 
+// Removes the working copies beside the target that a killed run left (it
+// had no time to): every temporary name of the target that holds a plain
+// file with one name, made by us, that nobody holds open (a live run holds
+// its copy locked, or unshared on Windows). A link, somebody else's file or
+// one in use stays; so does anything the folder holds under other names.
+void remove_left_copies(DiskReplacement *r, const char *suffix)
+{
+    char name[PATH_BUFFER_SIZE];
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(name, sizeof name, r->target, n, suffix) || disk_free_in(r->folder, name)) continue;
+        const int h = disk_open_in(r->folder, name, DISK_READ_WRITE);
+        if (h == -1) continue;
+        if (disk_made_by_us(h) == 1) disk_delete_in(r->folder, h, name);
+        disk_close(h);
+    }
+}
+
 }  // namespace
 
 int disk_replacement_begin(DiskReplacement *r, const char *target, const char *suffix)
@@ -53,6 +70,7 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
     if (cut == 0) std::strcpy(folder, ".");
     r->folder = disk_folder_pin(folder);
     if (r->folder == -1) return passed(-1);
+    remove_left_copies(r, suffix);
 
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(r->name, sizeof r->name, r->target, n, suffix) ||

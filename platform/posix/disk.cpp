@@ -534,8 +534,32 @@ int disk_tree_create(DiskTree *tree, const char *name)
     return tree_create(tree, name, 0666);
 }
 
+namespace {
+
+// The temporary files beside name that a killed run left: a plain file with
+// one name, ours, that no live run holds locked (tree_create locks it); never
+// through a link. As replacement.cpp does beside a replaced file.
+void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
+{
+    char left[PATH_MAX];
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(left, sizeof left, name, n, suffix)) return;
+        const int fd = openat(tree->here, left, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st, now;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(tree->here, left, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+            unlinkat(tree->here, left, 0);
+        close(fd);
+    }
+}
+
+}  // namespace
+
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
 {
+    tree_remove_left(tree, name, suffix);
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(dest, size, name, n, suffix)) return -1;
         char full[PATH_MAX];
@@ -566,6 +590,12 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
         if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
         if (S_ISREG(st.st_mode) && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
         if (S_ISREG(st.st_mode) && copy_mode_at(tree->here, source, st.st_mode) != 0) return passed(-1);
+    } else {
+        // A new file: the mode disk_tree_create would have given it, not
+        // the temporary file's own.
+        const mode_t mask = umask(022);
+        umask(mask);
+        if (copy_mode_at(tree->here, source, 0666 & ~mask) != 0) return passed(-1);
     }
     if (renameat(tree->here, source, tree->here, target) != 0) return system_failed();
     tree_forget(tree, source);

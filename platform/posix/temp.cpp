@@ -1,7 +1,9 @@
 // The temporary files an interruption removes. The signal handler reads the
 // table while the program may be changing it, so each slot is written whole
 // before it is marked in use, and the handler makes only async-signal-safe
-// calls (unlink, _exit).
+// calls (unlink, sigaction, raise). Then the program dies by the signal
+// itself, so that whoever started it sees how it ended: a shell stops a
+// script at Ctrl+C only for a child that Ctrl+C killed.
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,7 +23,8 @@ struct TempSlot {
 };
 TempSlot temps[TEMP_SLOTS];
 
-const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE: a reader gone (pak list | head). SIGXFSZ: past ulimit -f.
+const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 int hold_depth = 0;
 sigset_t held_before;
 
@@ -29,7 +32,14 @@ void on_interrupt(int signal_number)
 {
     for (TempSlot &slot : temps)
         if (slot.used) unlink(slot.path);
-    _exit(128 + signal_number);
+    // The signal is blocked while its handler runs: raised again with the
+    // default action, it ends the program as the handler returns.
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+    raise(signal_number);
 }
 
 }  // namespace

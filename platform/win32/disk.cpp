@@ -515,8 +515,38 @@ int disk_tree_create(DiskTree *tree, const char *name)
     return h == INVALID_HANDLE_VALUE ? passed(-1) : from_system(h);
 }
 
+namespace {
+
+// The temporary files beside name that a killed run left: a plain file with
+// one name, ours, below the tree, that nobody has open (a live run's handle
+// shares no reading or writing); never through a reparse point.
+void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
+{
+    char left[PATH_BUFFER_SIZE];
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        wchar_t path[TREE_WIDE];
+        if (!temp_name(left, sizeof left, name, n, suffix)) return;
+        if (!tree_path(tree, left, path)) continue;
+        const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        BY_HANDLE_FILE_INFORMATION info;
+        const int handle = static_cast<int>(reinterpret_cast<intptr_t>(h));
+        if (GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1 &&
+            !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+            tree_below(tree, h, "it lies outside the folder") && disk_made_by_us(handle) == 1) {
+            FILE_DISPOSITION_INFO gone = {TRUE};
+            SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+        }
+        CloseHandle(h);
+    }
+}
+
+}  // namespace
+
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
 {
+    tree_remove_left(tree, name, suffix);
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(dest, size, name, n, suffix)) return -1;
         char full[PATH_BUFFER_SIZE];

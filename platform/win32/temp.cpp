@@ -36,15 +36,19 @@ void lock_ready()
     while (lock_state != 2) Sleep(0);
 }
 
+// Removes the temporary files, then leaves the event to the system's own
+// handler, which ends the program as Ctrl+C ends any (STATUS_CONTROL_C_EXIT),
+// so that a console or script sees an interruption, not a failure. A file
+// still open without shared deletion (a replacement's, disk_create_in) stays;
+// the next command on its target removes it (replacement.cpp).
 BOOL WINAPI on_console_event(DWORD event)
 {
-    UINT status;
     switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT: status = 130; break;  // as SIGINT
-    case CTRL_CLOSE_EVENT: status = 129; break;  // as SIGHUP
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: status = 143; break;  // as SIGTERM
+    case CTRL_SHUTDOWN_EVENT: break;
     default: return FALSE;
     }
     // Held for good: no temporary file is made from now on.
@@ -54,8 +58,7 @@ BOOL WINAPI on_console_event(DWORD event)
             const WideName wide(slot.name);
             if (wide.ok) DeleteFileW(wide.text);
         }
-    ExitProcess(status);
-    return TRUE;
+    return FALSE;
 }
 
 }  // namespace

@@ -28,10 +28,10 @@ void report(const ArchiveView &view, const char *name, const char *reason, int c
 }
 
 // Writes the whole buffer to the file of the name in the folder the tree
-// has entered. A new file that cannot be written in full is removed again;
-// an existing one is replaced through a new file beside it, with its mode,
-// only once that is whole, so that a failed write leaves it as it was. A
-// link at the name is refused, and never written through.
+// has entered: into a new file beside it, which takes the name (and an
+// existing file's mode) only once it is whole, so that neither a failed
+// write nor a kill leaves part of it under the name, and an existing file
+// stays as it was. A link at the name is refused, and never written through.
 int write_file(DiskTree *tree, const char *name, const char *data, int length)
 {
     char temp[PATH_BUFFER_SIZE * 2];
@@ -39,22 +39,17 @@ int write_file(DiskTree *tree, const char *name, const char *data, int length)
     if (kind == -1) return -1;
     if (kind == DISK_KIND_LINK) return fail(ERR_ACCESS_DENIED, -1, "its name is a link");
     if (kind == DISK_KIND_FOLDER) return fail(ERR_IS_FOLDER, -1);
-    bool replacing = kind == DISK_KIND_FILE;
-    int file = replacing ? -1 : disk_tree_create(tree, name);
-    // Taken since it was looked at: replaced like any file in the way.
-    if (file == -1 && !replacing && err_last() == ERR_EXISTS) replacing = true;
-    if (replacing) file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
+    const int file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
     if (file == -1) return -1;
-    const char *written = replacing ? temp : name;
     int done = 0;
     while (done < length) {
         const int n = disk_write(file, data + done, length - done);
         if (n <= 0) break;
         done += n;
     }
-    if (disk_close(file) != 0 || done != length || (replacing && disk_tree_replace(tree, temp, name) != 0)) {
+    if (disk_close(file) != 0 || done != length || disk_tree_replace(tree, temp, name) != 0) {
         const ErrReason why = err_last();
-        disk_tree_delete(tree, written);
+        disk_tree_delete(tree, temp);
         return fail(why, -1);
     }
     return 0;
