@@ -37,9 +37,10 @@ void end_replacement(DiskReplacement *r, bool remove)
 
 // Removes the working copies beside the target that a killed run left (it
 // had no time to): every temporary name of the target that holds a plain
-// file with one name, made by us, that nobody holds open (a live run holds
-// its copy locked, or unshared on Windows). A link, somebody else's file or
-// one in use stays; so does anything the folder holds under other names.
+// file with one name, made by us and marked as a working copy (temp_mark),
+// that nobody holds open (a live run holds its copy locked, or unshared on
+// Windows). A link, somebody else's file, an unmarked one or one in use
+// stays; so does anything the folder holds under other names.
 void remove_left_copies(DiskReplacement *r, const char *suffix)
 {
     char name[PATH_BUFFER_SIZE];
@@ -47,7 +48,7 @@ void remove_left_copies(DiskReplacement *r, const char *suffix)
         if (!temp_name(name, sizeof name, r->target, n, suffix) || disk_free_in(r->folder, name)) continue;
         const int h = disk_open_in(r->folder, name, DISK_READ_WRITE);
         if (h == -1) continue;
-        if (disk_made_by_us(h) == 1) disk_delete_in(r->folder, h, name);
+        if (disk_made_by_us(h) == 1 && temp_marked(h)) disk_delete_in(r->folder, h, name);
         disk_close(h);
     }
 }
@@ -88,6 +89,7 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
         }
         temp_release();
         if (kept) {
+            temp_mark(h, true);
             r->handle = h;
             return 0;
         }
@@ -105,11 +107,17 @@ namespace {
 
 int commit(DiskReplacement *r, bool over_target)
 {
-    if (disk_flush(r->handle) != 0 || disk_mode_like_in(r->folder, r->mode_of + file_name_at(r->mode_of), r->handle) != 0 ||
-        disk_rename_in(r->folder, r->handle, r->name, r->target, over_target) != 0) {
+    // Marked until it has its final name: a kill before that leaves a copy
+    // the next run may remove. (The mode's attributes drop the mark on
+    // Windows; it is put back.)
+    const bool ready = disk_flush(r->handle) == 0 &&
+                       disk_mode_like_in(r->folder, r->mode_of + file_name_at(r->mode_of), r->handle) == 0;
+    if (ready) temp_mark(r->handle, true);
+    if (!ready || disk_rename_in(r->folder, r->handle, r->name, r->target, over_target) != 0) {
         end_replacement(r, true);
         return passed(-1);
     }
+    temp_mark(r->handle, false);
     end_replacement(r, false);
     return 0;
 }

@@ -439,6 +439,7 @@ int copy_mode_at(int at, const char *name, mode_t mode)
     const int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return system_failed();
     ScopeGuard close_fd([&] { close(fd); });
+    temp_mark(fd, false);  // about to take its final name
     return fchmod(fd, mode & 0777) == 0 ? 0 : system_failed();
 }
 
@@ -537,8 +538,8 @@ int disk_tree_create(DiskTree *tree, const char *name)
 namespace {
 
 // The temporary files beside name that a killed run left: a plain file with
-// one name, ours, that no live run holds locked (tree_create locks it); never
-// through a link. As replacement.cpp does beside a replaced file.
+// one name, ours, marked as a working copy, that no live run holds locked
+// (tree_create locks it); never through a link. As replacement.cpp does beside a replaced file.
 void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
 {
     char left[PATH_MAX];
@@ -548,7 +549,7 @@ void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
         if (fd < 0) continue;
         struct stat st, now;
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(tree->here, left, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            temp_marked(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(tree->here, left, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
             now.st_dev == st.st_dev && now.st_ino == st.st_ino)
             unlinkat(tree->here, left, 0);
         close(fd);
@@ -573,6 +574,7 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
             unlinkat(tree->here, dest, 0);
         }
         temp_release();
+        if (kept) temp_mark(h, true);
         if (kept) return h;
         if (h != -1) return fail(ERR_TOO_MANY, -1, "too many temporary files");
         if (err_last() != ERR_EXISTS) return passed(-1);

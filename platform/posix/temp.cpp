@@ -5,6 +5,7 @@
 // itself, so that whoever started it sees how it ended: a shell stops a
 // script at Ctrl+C only for a child that Ctrl+C killed.
 #include <signal.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -85,6 +86,22 @@ void disk_temp_forget(const char *name)
 void temp_forget_all()
 {
     for (TempSlot &slot : temps) slot.used = 0;
+}
+
+namespace {
+constexpr char WORKING_MARK[] = "user.korin.working";
+}
+
+void temp_mark(int handle, bool on)
+{
+    if (on) fsetxattr(handle, WORKING_MARK, "1", 1, 0);
+    else fremovexattr(handle, WORKING_MARK);
+}
+
+bool temp_marked(int handle)
+{
+    char value;
+    return fgetxattr(handle, WORKING_MARK, &value, 1) == 1;
 }
 
 void disk_temp_interrupts()

@@ -518,7 +518,7 @@ int disk_tree_create(DiskTree *tree, const char *name)
 namespace {
 
 // The temporary files beside name that a killed run left: a plain file with
-// one name, ours, below the tree, that nobody has open (a live run's handle
+// one name, ours, marked as a working copy, below the tree, that nobody has open (a live run's handle
 // shares no reading or writing); never through a reparse point.
 void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
 {
@@ -533,6 +533,7 @@ void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
         BY_HANDLE_FILE_INFORMATION info;
         const int handle = static_cast<int>(reinterpret_cast<intptr_t>(h));
         if (GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1 &&
+            (info.dwFileAttributes & FILE_ATTRIBUTE_TEMPORARY) &&
             !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
             tree_below(tree, h, "it lies outside the folder") && disk_made_by_us(handle) == 1) {
             FILE_DISPOSITION_INFO gone = {TRUE};
@@ -562,7 +563,11 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
             CloseHandle(h);
         }
         temp_release();
-        if (kept) return from_system(h);
+        if (kept) {
+            const int handle = from_system(h);
+            if (handle != -1) temp_mark(handle, true);
+            return handle;
+        }
         if (h != INVALID_HANDLE_VALUE) return fail(ERR_TOO_MANY, -1, "too many temporary files");
         if (err_last() != ERR_EXISTS) return passed(-1);
     }
@@ -575,13 +580,14 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
     wchar_t from[TREE_WIDE], to[TREE_WIDE];
     if (!tree_path(tree, source, from) || !tree_path(tree, target, to)) return passed(-1);
     const DWORD a = GetFileAttributesW(to);
+    DWORD kept = 0;  // the attributes it takes; the working copy's mark goes
     if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (a & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
         if (a & FILE_ATTRIBUTE_READONLY) return fail(ERR_ACCESS_DENIED, -1);
-        const DWORD kept = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        if (!SetFileAttributesW(from, kept ? kept : FILE_ATTRIBUTE_NORMAL)) return system_failed();
+        kept = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     }
+    if (!SetFileAttributesW(from, kept ? kept : FILE_ATTRIBUTE_NORMAL)) return system_failed();
     // A link at target is replaced by the move, not written through.
     if (!MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return system_failed();
     tree_forget(tree, source);

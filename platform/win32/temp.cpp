@@ -98,4 +98,23 @@ void temp_forget_all()
     temp_release();
 }
 
+void temp_mark(int handle, bool on)
+{
+    const HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
+    FILE_BASIC_INFO info;
+    if (!GetFileInformationByHandleEx(h, FileBasicInfo, &info, sizeof info)) return;
+    info.FileAttributes = on ? info.FileAttributes | FILE_ATTRIBUTE_TEMPORARY : info.FileAttributes & ~FILE_ATTRIBUTE_TEMPORARY;
+    if (!info.FileAttributes) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    // Times of 0 stay as they are.
+    info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
+    SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
+}
+
+bool temp_marked(int handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_TEMPORARY);
+}
+
 void disk_temp_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }

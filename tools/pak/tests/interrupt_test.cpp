@@ -163,27 +163,38 @@ TEST_F(Interrupt, AFileSizeLimitKillsWithSIGXFSZAndLeavesNoPartialFile)
 }
 
 // A working copy is removed only when it is provably a killed run's: ours,
-// a plain file with one name, held by nobody. A link, a file with a second
-// name, or one that a live run holds stays.
+// marked as a working copy, a plain file with one name, held by nobody. One
+// that a live run holds, somebody else's, a user's file of the same name, a
+// link and a file with a second name stay.
 TEST_F(Interrupt, OnlyAWorkingCopyOfOursThatNobodyHoldsIsRemoved)
 {
-    write("a.pak.pak-new", bytes_of("a killed run's"));
-    write("a.pak.1.pak-new", bytes_of("another"));
-    write("decoy", bytes_of("the decoy"));
-    fs::create_symlink(file("decoy"), file("a.pak.2.pak-new"));
-    fs::create_hard_link(file("decoy"), file("a.pak.3.pak-new"));
-    write("a.pak.4.pak-new", bytes_of("held"));
-    const int held = disk_open(file("a.pak.4.pak-new").c_str(), DISK_READ_WRITE);
+    const Names add{"add", archive, big, "--as", "big.bin"};
+    const auto killed_copy = [&] {
+        const int status = run_killed(add, Kill{SIGKILL, 3, 0, 0});
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    };
+    // Each run removes the copies it may; the ones that must stay are made
+    // so before the next.
+    killed_copy();
+    fs::rename(file("a.pak.pak-new"), file("a.pak.1.pak-new"));
+    const int held = disk_open(file("a.pak.1.pak-new").c_str(), DISK_READ_WRITE);  // as a live run holds its copy
     ASSERT_NE(held, -1);
-    std::set<std::string> stay{"a.pak", "decoy", "a.pak.2.pak-new", "a.pak.3.pak-new", "a.pak.4.pak-new"};
-    // Somebody else's (the tests run as root where they can give it away).
-    write("a.pak.5.pak-new", bytes_of("another user's"));
-    if (chown(file("a.pak.5.pak-new").c_str(), geteuid() + 1, static_cast<gid_t>(-1)) == 0) stay.insert("a.pak.5.pak-new");
-    else fs::remove(file("a.pak.5.pak-new"));
-    ASSERT_EQ(pak({"add", archive, big, "--as", "big.bin"}).status, 0);
+    killed_copy();
+    fs::rename(file("a.pak.pak-new"), file("a.pak.2.pak-new"));
+    std::set<std::string> stay{"a.pak", "a.pak.1.pak-new", "a.pak.3.pak-new", "a.pak.4.pak-new", "a.pak.5.pak-new", "decoy"};
+    // Somebody else's (the tests run as root, who can give it away).
+    if (chown(file("a.pak.2.pak-new").c_str(), geteuid() + 1, static_cast<gid_t>(-1)) == 0) stay.insert("a.pak.2.pak-new");
+    killed_copy();
+    ASSERT_EQ(left(dir.path()).count("a.pak.pak-new"), 1u);
+    write("a.pak.3.pak-new", bytes_of("the user's own notes"));
+    write("decoy", bytes_of("the decoy"));
+    fs::create_symlink(file("decoy"), file("a.pak.4.pak-new"));
+    fs::create_hard_link(file("decoy"), file("a.pak.5.pak-new"));
+    ASSERT_EQ(pak(add).status, 0);
     disk_close(held);
     EXPECT_EQ(left(dir.path()), stay);
     EXPECT_EQ(read(file("decoy")), bytes_of("the decoy"));
+    EXPECT_EQ(read(file("a.pak.3.pak-new")), bytes_of("the user's own notes"));
 }
 
 }  // namespace
