@@ -188,7 +188,10 @@ int disk_made_by_us(int handle);
 // target's name in one step through that handle, with the target's mode (a
 // new file's usual mode when there was none). The target's folder is pinned
 // meanwhile. Until the end, an interruption that disk_temp_interrupts
-// handles removes the new file.
+// handles removes the new file; one that nothing could handle (SIGKILL, a
+// power cut) leaves it, marked as a working copy until its rename, and the
+// next replacement of the same target removes it when it is still a plain
+// file of ours with one name and that mark, held by nobody.
 struct DiskReplacement {
     int folder;                     // pinned; -1 when none
     int handle;                     // the new file, read and write; -1 when none
@@ -239,8 +242,10 @@ int disk_tree_kind(DiskTree *tree, const char *name);
 // A new file of the name, made only while the name is free (a link counts
 // as taken), as disk_create makes it. The handle, or -1.
 int disk_tree_create(DiskTree *tree, const char *name);
-// A temporary file beside name, as disk_create_temp makes one; dest gets
-// its name. Replacing or deleting it through the tree forgets it.
+// A temporary file beside name, as disk_create_temp makes one, marked as a
+// working copy; dest gets its name. Replacing or deleting it through the
+// tree forgets it. Those a killed run left beside name (ours, marked, held
+// by nobody) are removed first.
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix);
 // Moves source over target in one step, giving it the mode of the file it
 // replaces; a link at target is replaced, never written through.
