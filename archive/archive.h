@@ -76,8 +76,15 @@ int block_join_end(BlockJoin *join);
 void block_join_abandon(BlockJoin *join);
 // 1 when stored bytes of this length read as a packed block (the head's
 // packed size fits the length and a zlib header follows); head holds at
-// least the first 10 bytes, or all of them when fewer;
+// least the first 10 bytes, or all of them when fewer (the next one too);
 int block_looks_stored(const void *head, int64_t stored_length);
+// 1 (ERR_DAMAGED, and which field) when they read as a packed block in all
+// but one field: the stream's size off in one byte, or the zlib header wrong
+// while the stream's size is right; the unpacked size fitting the stream in
+// both. Data that merely begins alike stays stored data to the archive file
+// system; the tools refuse to take such an entry for stored data unasked.
+// 0 otherwise, for a packed block too.
+int block_looks_damaged(const void *head, int64_t stored_length);
 // unpacks a stored block into a new block (mem_alloc, one byte longer than
 // the result) of exactly its declared size. A block that declares 0 bytes
 // unpacks only when its stream ends there. 0, or -1 with the reason
@@ -209,6 +216,9 @@ int vfs_find_next_path(char *out);  // (not called by the product)
 
 // (neither called by the product)
 int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_value, int packed);
+// The same new archive's bytes written into a file open for writing at its
+// start (pak create writes them beside the name and renames). 0, or -1.
+int pak_create_into(int file, int first_drive, int last_drive, uint32_t user_value, int packed);
 int pak_flush_last();
 
 // ---- Entry editing (edit.cpp) ------------------------------------------------

@@ -231,15 +231,56 @@ int block_pack_stored(void *dest, const void *source, int source_length, int des
     return PACKED_HEAD_SIZE + packed;
 }
 
+namespace {
+
+// Whether the stream's two header bytes are a zlib header (RFC 1950): deflate,
+// a window of at most 32 KB, the check bits right, no preset dictionary.
+bool zlib_header(unsigned cmf, unsigned flg)
+{
+    return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 && !(flg & 0x20);
+}
+
+// Whether a stream of stream_length bytes can hold size bytes: no more than
+// inflate's ratio allows, no fewer than deflate's stored blocks (and a split
+// block's joints) need.
+bool size_fits_stream(uint32_t size, int64_t stream_length)
+{
+    return size <= DISK_POSITION_LIMIT && size <= stream_length * BLOCK_MAX_RATIO + 64 &&
+           stream_length <= static_cast<int64_t>(size) + size / 256 + 64;
+}
+
+}  // namespace
+
 int block_looks_stored(const void *head, int64_t stored_length)
 {
     if (stored_length < PACKED_HEAD_SIZE + 2) return 0;
     const auto *p = static_cast<const uint8_t *>(head);
     if (le32(p + 4) != stored_length - PACKED_HEAD_SIZE) return 0;
-    // A zlib header (RFC 1950): deflate, a window of at most 32 KB, the check
-    // bits right, no preset dictionary.
+    return zlib_header(p[8] ^ BLOCK_MASK, p[9]);
+}
+
+int block_looks_damaged(const void *head, int64_t stored_length)
+{
+    if (stored_length < PACKED_HEAD_SIZE + 2) return 0;
+    const auto *p = static_cast<const uint8_t *>(head);
+    const int64_t stream = stored_length - PACKED_HEAD_SIZE;
+    const uint32_t declared = le32(p + 4);
     const unsigned cmf = p[8] ^ BLOCK_MASK, flg = p[9];
-    return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && (cmf * 256 + flg) % 31 == 0 && !(flg & 0x20);
+    const bool size_right = declared == stream, header_right = zlib_header(cmf, flg);
+    if (size_right && header_right) return 0;  // a packed block, whole or not: unpacking tells
+    if (!size_fits_stream(le32(p), stream)) return 0;
+    // The stream's size off in one byte, all else right.
+    const uint32_t off = static_cast<uint32_t>(declared ^ static_cast<uint64_t>(stream));
+    if (header_right && stream <= UINT32_MAX && ((off & ~0xFFu) == 0 || (off & ~0xFF00u) == 0 ||
+                                                 (off & ~0xFF0000u) == 0 || (off & ~0xFF000000u) == 0))
+        return fail(ERR_DAMAGED, 1, "a packed block with a wrong stream size");
+    // The stream's size right (which stored data meets by chance once in 2^32),
+    // and one of the two header bytes what a writer puts there: a deflate
+    // method byte, or the flag byte of one of zlib's four levels.
+    const bool method = (cmf & 0x0F) == 8 && (cmf >> 4) <= 7;
+    const bool level = flg == 0x01 || flg == 0x5E || flg == 0x9C || flg == 0xDA;
+    if (size_right && (method || level)) return fail(ERR_DAMAGED, 1, "a packed block with a wrong zlib header");
+    return 0;
 }
 
 int block_unpack_stored(const void *stored, int stored_length, char **out, int *out_length)

@@ -18,8 +18,13 @@ int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_
 {
     const int file = disk_create(path, DISK_ATTR_NORMAL);
     if (file == -1) return passed(-1);
-    ScopeGuard close_file([&] { disk_close(file); });
+    const int written = pak_create_into(file, first_drive, last_drive, user_value, packed);
+    disk_close(file);
+    return written == 0 ? vfs_mount(path, DISK_READ_WRITE) : -1;
+}
 
+int pak_create_into(int file, int first_drive, int last_drive, uint32_t user_value, int packed)
+{
     PakHeader header{};
     header.magic = PAK_MAGIC;
     header.entry_count = 0;
@@ -48,11 +53,7 @@ int pak_create(const char *path, int first_drive, int last_drive, uint32_t user_
     // packed form is never read back while the archive is empty.
     if (disk_write(file, space, length) != length) return passed(-1);
 
-    free_space.dismiss();
-    mem_free(space);
-    close_file.dismiss();
-    disk_close(file);
-    return vfs_mount(path, DISK_READ_WRITE);
+    return 0;
 }
 
 int pak_flush_last()

@@ -48,6 +48,13 @@ void temp_hold();
 void temp_release();
 int temp_remember(const char *name);  // -1 when the table is full
 void temp_forget_all();  // for platform_reset
+// A working copy carries a mark from its creation until it takes its final
+// name (an extended attribute on POSIX, the temporary attribute on Windows),
+// so that one a killed run left is told from a file of the same name that
+// somebody made: only a marked one is ever removed. Where the file system
+// keeps no mark, none is removed.
+void temp_mark(int handle, bool on);
+bool temp_marked(int handle);
 // The temporary name of try n (0 to TEMP_TRIES - 1): base suffix, or base
 // ".n" suffix, into dest of size bytes. False (ERR_NAME_TOO_LONG) when it
 // does not fit.

@@ -98,6 +98,17 @@ int disk_replace(const char *source, const char *target);
 // The full size of a file on disk, beyond the low 32 bits; -1 when it cannot
 // be read.
 int64_t disk_file_size(const char *name);
+// What a path names, links followed, looked at without opening it (pak add's
+// walk): DISK_KIND_FILE, DISK_KIND_FOLDER or DISK_KIND_SPECIAL (a pipe,
+// socket or device, which no caller should open); -1 with the reason
+// otherwise: ERR_LINK "a link to nothing" or "a link loop" for a link that
+// leads nowhere. identity, when given, tells the file from every other one
+// (a folder met again below itself is a loop of links).
+struct DiskIdentity {
+    uint64_t volume;
+    uint64_t file;
+};
+int disk_path_kind(const char *path, DiskIdentity *identity);
 
 // A file that must be new: created only while name is free (ERR_EXISTS when
 // it is taken), so that nobody's file is ever overwritten. The handle reads
@@ -118,9 +129,11 @@ int disk_copy_mode(const char *from, const char *to);
 int disk_create_temp(char *dest, int size, const char *base, const char *suffix);
 // The file has been moved into place or deleted: no longer ours to remove.
 void disk_temp_forget(const char *name);
-// From now on, an interruption (SIGINT, SIGTERM, SIGHUP; Ctrl+C or a closed
-// console on Windows) deletes every temporary file still remembered and ends
-// the program with 128 + the signal's number (130 for Ctrl+C).
+// From now on, an interruption (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ;
+// Ctrl+C or a closed console on Windows) deletes every temporary file still
+// remembered, and the program then dies by it as it would have without the
+// handler (a shell sees 130 for SIGINT; Windows' STATUS_CONTROL_C_EXIT). A
+// signal ignored from the start stays ignored.
 void disk_temp_interrupts();
 
 // ---- A folder that others may write --------------------------------------------
@@ -180,7 +193,10 @@ int disk_made_by_us(int handle);
 // new file's usual mode when there was none). A read-only target is
 // replaced too, and the new file made read-only once it stands there. The
 // target's folder is pinned meanwhile. Until the end, an interruption that
-// disk_temp_interrupts handles removes the new file.
+// disk_temp_interrupts handles removes the new file; one that nothing could
+// handle (SIGKILL, a power cut) leaves it, marked as a working copy until its
+// rename, and the next replacement of the same target removes it when it is
+// still a plain file of ours with one name and that mark, held by nobody.
 struct DiskReplacement {
     int folder;                     // pinned; -1 when none
     int handle;                     // the new file, read and write; -1 when none
@@ -228,14 +244,17 @@ enum {
     DISK_KIND_FILE = 1,
     DISK_KIND_FOLDER = 2,
     DISK_KIND_LINK = 3,  // whatever it points to, if anything
+    DISK_KIND_SPECIAL = 4,  // a pipe, socket or device (disk_path_kind)
 };
 // What the name is in the folder entered: DISK_KIND_*, or -1.
 int disk_tree_kind(DiskTree *tree, const char *name);
 // A new file of the name, made only while the name is free (a link counts
 // as taken), as disk_create makes it. The handle, or -1.
 int disk_tree_create(DiskTree *tree, const char *name);
-// A temporary file beside name, as disk_create_temp makes one; dest gets
-// its name. Replacing or deleting it through the tree forgets it.
+// A temporary file beside name, as disk_create_temp makes one, marked as a
+// working copy; dest gets its name. Replacing or deleting it through the
+// tree forgets it. Those a killed run left beside name (ours, marked, held
+// by nobody) are removed first.
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix);
 // Moves source over target in one step, giving it the mode of the file it
 // replaces; a link at target is replaced, never written through.

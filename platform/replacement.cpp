@@ -35,6 +35,24 @@ void end_replacement(DiskReplacement *r, bool remove)
     err_set(reason, detail);
 }
 
+// Removes the working copies beside the target that a killed run left (it
+// had no time to): every temporary name of the target that holds a plain
+// file with one name, made by us and marked as a working copy (temp_mark),
+// that nobody holds open (a live run holds its copy locked, or unshared on
+// Windows). A link, somebody else's file, an unmarked one or one in use
+// stays; so does anything the folder holds under other names.
+void remove_left_copies(DiskReplacement *r, const char *suffix)
+{
+    char name[PATH_BUFFER_SIZE];
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(name, sizeof name, r->target, n, suffix) || disk_free_in(r->folder, name)) continue;
+        const int h = disk_open_in(r->folder, name, DISK_READ_WRITE);
+        if (h == -1) continue;
+        if (disk_made_by_us(h) == 1 && temp_marked(h)) disk_delete_in(r->folder, h, name);
+        disk_close(h);
+    }
+}
+
 }  // namespace
 
 int disk_replacement_begin(DiskReplacement *r, const char *target, const char *suffix)
@@ -53,6 +71,7 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
     if (cut == 0) std::strcpy(folder, ".");
     r->folder = disk_folder_pin(folder);
     if (r->folder == -1) return passed(-1);
+    remove_left_copies(r, suffix);
 
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(r->name, sizeof r->name, r->target, n, suffix) ||
@@ -70,6 +89,7 @@ int disk_replacement_begin(DiskReplacement *r, const char *target, const char *s
         }
         temp_release();
         if (kept) {
+            temp_mark(h, true);
             r->handle = h;
             return 0;
         }
@@ -141,11 +161,16 @@ int put_in_place(DiskReplacement *r, bool over_target)
 
 int commit(DiskReplacement *r, bool over_target)
 {
+    // Marked until it has its final name: a kill before that leaves a copy
+    // the next run may remove. (The mode's attributes drop the mark on
+    // Windows; it is put back.)
     const int attributes = disk_flush(r->handle) == 0 ? take_mode(r) : -1;
+    if (attributes >= 0) temp_mark(r->handle, true);
     if (attributes < 0 || put_in_place(r, over_target) != 0) {
         end_replacement(r, true);
         return passed(-1);
     }
+    temp_mark(r->handle, false);
     // Read-only only now: a read-only file could not have been removed had
     // the rename failed. The file stands; should the attribute not take, it
     // is only less protected than its model.

@@ -109,3 +109,51 @@ TEST(PackedBlock, StoredBlocksUnpackToExactlyTheirDeclaredSize)
 }
 
 }  // namespace
+
+namespace {
+
+// A packed block with one field of its head spoilt is damage, whatever the
+// spoilt byte; stored data that merely shares a field or two with a head
+// (a size at offset 4, as RIFF files have; a zlib header at offset 8) is not.
+TEST(PackedBlock, AHeadWrongInOneFieldLooksDamagedAndStoredLookalikesDoNot)
+{
+    const pk::Bytes good = pk::packed_block(pk::pattern_bytes(11111));
+    const auto changed = [&](size_t at, uint8_t x) {
+        pk::Bytes b = good;
+        b[at] ^= x;
+        return b;
+    };
+    pk::Bytes riff = pk::bytes_of("RIFF....WAVEfmt ");
+    riff.resize(2 << 20, 7);
+    pk::put_u32(riff, 4, static_cast<uint32_t>(riff.size() - 8));
+    pk::Bytes header_only = noise(5000);  // a zlib header at 8, the size two bytes off
+    header_only[8] = 0x78 ^ 0x3D, header_only[9] = 0x9C;
+    pk::put_u32(header_only, 0, 6000), pk::put_u32(header_only, 4, (5000 - 8) ^ 0x0101);
+    const struct {
+        const char *what;
+        pk::Bytes bytes;
+        const char *damage;  // null: not damage
+    } cases[] = {
+        {"stream size, low byte", changed(4, 0xFF), "wrong stream size"},
+        {"stream size, high byte", changed(7, 0x01), "wrong stream size"},
+        {"method byte", changed(8, 0xFF), "wrong zlib header"},
+        {"flag byte", changed(9, 0xFF), "wrong zlib header"},
+        {"a whole block", good, nullptr},
+        {"stream size and header", [&] { pk::Bytes b = changed(8, 0xFF); b[4] ^= 1; return b; }(), nullptr},
+        {"a RIFF file", riff, nullptr},
+        {"a zlib header after a size two bytes off", header_only, nullptr},
+        {"noise", noise(5000), nullptr},
+        {"too short for a head", pk::Bytes{1, 0, 0, 0, 2, 0, 0, 0, 0x45}, nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        err_clear();
+        ASSERT_EQ(block_looks_damaged(c.bytes.data(), static_cast<int64_t>(c.bytes.size())), c.damage ? 1 : 0);
+        if (!c.damage) continue;
+        EXPECT_EQ(err_last(), ERR_DAMAGED);
+        EXPECT_NE(std::string(err_detail()).find(c.damage), std::string::npos) << err_detail();
+        EXPECT_EQ(block_looks_stored(c.bytes.data(), static_cast<int64_t>(c.bytes.size())), 0);
+    }
+}
+
+}  // namespace

@@ -82,13 +82,16 @@ int disk_open(const char *name, int mode)
     const int low = mode & 0xF;
     const bool writes = low == DISK_WRITE || low == DISK_READ_WRITE;
     const int access = low == DISK_WRITE ? O_WRONLY : low == DISK_READ_WRITE ? O_RDWR : O_RDONLY;
-    // A folder opens for reading here but never on Windows.
-    const int fd = open(path.path, access | O_CLOEXEC);
+    // A folder opens for reading here but never on Windows. A pipe put in a
+    // file's place would hold a blocking open until a writer came.
+    const int fd = open(path.path, access | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return system_failed();
     ScopeGuard close_fd([&] { close(fd); });
     struct stat st;
     if (fstat(fd, &st) != 0) return system_failed();
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
+    if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "a pipe, socket or device, not a file");
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) return system_failed();
     if (writes && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
     if (!lock_shared(fd, writes)) return passed(-1);
     close_fd.dismiss();
@@ -344,6 +347,24 @@ int64_t disk_file_size(const char *name)
     return static_cast<int64_t>(st.st_size);
 }
 
+int disk_path_kind(const char *name, DiskIdentity *identity)
+{
+    const NativeName path(name);
+    if (!path.ok) return passed(-1);
+    struct stat st;
+    if (stat(path.path, &st) != 0) {
+        const int error = errno;
+        struct stat link;
+        if (error == ELOOP) return fail(ERR_LINK, -1, "a link loop");
+        if (error == ENOENT && lstat(path.path, &link) == 0 && S_ISLNK(link.st_mode))
+            return fail(ERR_LINK, -1, "a link to nothing");
+        errno = error;
+        return system_failed();
+    }
+    if (identity) *identity = DiskIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return S_ISDIR(st.st_mode) ? DISK_KIND_FOLDER : S_ISREG(st.st_mode) ? DISK_KIND_FILE : DISK_KIND_SPECIAL;
+}
+
 // ---- Writing beneath a folder without following links ----------------------
 //
 // Every step below the folder goes from a descriptor of the folder before it,
@@ -418,6 +439,7 @@ int copy_mode_at(int at, const char *name, mode_t mode)
     const int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return system_failed();
     ScopeGuard close_fd([&] { close(fd); });
+    temp_mark(fd, false);  // about to take its final name
     return fchmod(fd, mode & 0777) == 0 ? 0 : system_failed();
 }
 
@@ -513,8 +535,32 @@ int disk_tree_create(DiskTree *tree, const char *name)
     return tree_create(tree, name, 0666);
 }
 
+namespace {
+
+// The temporary files beside name that a killed run left: a plain file with
+// one name, ours, marked as a working copy, that no live run holds locked
+// (tree_create locks it); never through a link. As replacement.cpp does beside a replaced file.
+void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
+{
+    char left[PATH_MAX];
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        if (!temp_name(left, sizeof left, name, n, suffix)) return;
+        const int fd = openat(tree->here, left, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st, now;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+            temp_marked(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(tree->here, left, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+            unlinkat(tree->here, left, 0);
+        close(fd);
+    }
+}
+
+}  // namespace
+
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
 {
+    tree_remove_left(tree, name, suffix);
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(dest, size, name, n, suffix)) return -1;
         char full[PATH_MAX];
@@ -528,6 +574,7 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
             unlinkat(tree->here, dest, 0);
         }
         temp_release();
+        if (kept) temp_mark(h, true);
         if (kept) return h;
         if (h != -1) return fail(ERR_TOO_MANY, -1, "too many temporary files");
         if (err_last() != ERR_EXISTS) return passed(-1);
@@ -545,6 +592,12 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
         if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
         if (S_ISREG(st.st_mode) && is_read_only(st)) return fail(ERR_ACCESS_DENIED, -1);
         if (S_ISREG(st.st_mode) && copy_mode_at(tree->here, source, st.st_mode) != 0) return passed(-1);
+    } else {
+        // A new file: the mode disk_tree_create would have given it, not
+        // the temporary file's own.
+        const mode_t mask = umask(022);
+        umask(mask);
+        if (copy_mode_at(tree->here, source, 0666 & ~mask) != 0) return passed(-1);
     }
     if (renameat(tree->here, source, tree->here, target) != 0) return system_failed();
     tree_forget(tree, source);

@@ -87,11 +87,16 @@ bool next_entry(const char **name, uint32_t *attributes)
             if (!std::strcmp(candidate, ".") || !std::strcmp(candidate, "..")) continue;
         }
         struct stat st;
-        if (std::strlen(candidate) >= NAME_MAX_BYTES || !search_matches(search.wildcard, candidate) ||
-            fstatat(dirfd(search.dir), candidate, &st, 0) != 0)
-            continue;  // also a link to nowhere
+        if (std::strlen(candidate) >= NAME_MAX_BYTES || !search_matches(search.wildcard, candidate)) continue;
+        if (fstatat(dirfd(search.dir), candidate, &st, 0) == 0) {
+            *attributes = attributes_of(st);
+        } else {
+            // A link to nowhere (or round in a loop) is listed, as Windows
+            // lists one, by its own attributes: its caller finds out more.
+            if (fstatat(dirfd(search.dir), candidate, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(st.st_mode)) continue;
+            *attributes = FILE_ATTR_ARCHIVE;
+        }
         *name = candidate;
-        *attributes = attributes_of(st);
         return true;
     }
 }

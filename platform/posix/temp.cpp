@@ -1,8 +1,11 @@
 // The temporary files an interruption removes. The signal handler reads the
 // table while the program may be changing it, so each slot is written whole
 // before it is marked in use, and the handler makes only async-signal-safe
-// calls (unlink, _exit).
+// calls (unlink, sigaction, raise). Then the program dies by the signal
+// itself, so that whoever started it sees how it ended: a shell stops a
+// script at Ctrl+C only for a child that Ctrl+C killed.
 #include <signal.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -21,7 +24,8 @@ struct TempSlot {
 };
 TempSlot temps[TEMP_SLOTS];
 
-const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGPIPE: a reader gone (pak list | head). SIGXFSZ: past ulimit -f.
+const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 int hold_depth = 0;
 sigset_t held_before;
 
@@ -29,7 +33,14 @@ void on_interrupt(int signal_number)
 {
     for (TempSlot &slot : temps)
         if (slot.used) unlink(slot.path);
-    _exit(128 + signal_number);
+    // The signal is blocked while its handler runs: raised again with the
+    // default action, it ends the program as the handler returns.
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+    raise(signal_number);
 }
 
 }  // namespace
@@ -75,6 +86,22 @@ void disk_temp_forget(const char *name)
 void temp_forget_all()
 {
     for (TempSlot &slot : temps) slot.used = 0;
+}
+
+namespace {
+constexpr char WORKING_MARK[] = "user.korin.working";
+}
+
+void temp_mark(int handle, bool on)
+{
+    if (on) fsetxattr(handle, WORKING_MARK, "1", 1, 0);
+    else fremovexattr(handle, WORKING_MARK);
+}
+
+bool temp_marked(int handle)
+{
+    char value;
+    return fgetxattr(handle, WORKING_MARK, &value, 1) == 1;
 }
 
 void disk_temp_interrupts()

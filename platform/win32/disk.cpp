@@ -236,6 +236,36 @@ int64_t disk_file_size(const char *name)
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+int disk_path_kind(const char *name, DiskIdentity *identity)
+{
+    const WideName wide(name);
+    if (!wide.ok) return -1;
+    // No access asked: only the file's facts are read, links followed.
+    const HANDLE h = CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(wide.text);  // of the link itself
+        if (error == ERROR_CANT_RESOLVE_FILENAME) return fail(ERR_LINK, -1, "a link loop");
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+            return fail(ERR_LINK, -1, "a link to nothing");
+        SetLastError(error);
+        return system_failed();
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD type = GetFileType(h);
+    const BOOL got = GetFileInformationByHandle(h, &info);
+    if (!got) err_from_system();
+    CloseHandle(h);
+    if (!got) return -1;
+    if (identity)
+        *identity = DiskIdentity{info.dwVolumeSerialNumber,
+                                 (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    if (type != FILE_TYPE_DISK) return DISK_KIND_SPECIAL;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? DISK_KIND_FOLDER : DISK_KIND_FILE;
+}
+
 // ---- Writing beneath a folder without following links ----------------------
 //
 // Each folder below the tree's own is opened as itself
@@ -485,8 +515,39 @@ int disk_tree_create(DiskTree *tree, const char *name)
     return h == INVALID_HANDLE_VALUE ? passed(-1) : from_system(h);
 }
 
+namespace {
+
+// The temporary files beside name that a killed run left: a plain file with
+// one name, ours, marked as a working copy, below the tree, that nobody has open (a live run's handle
+// shares no reading or writing); never through a reparse point.
+void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
+{
+    char left[PATH_BUFFER_SIZE];
+    for (int n = 0; n < TEMP_TRIES; ++n) {
+        wchar_t path[TREE_WIDE];
+        if (!temp_name(left, sizeof left, name, n, suffix)) return;
+        if (!tree_path(tree, left, path)) continue;
+        const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        BY_HANDLE_FILE_INFORMATION info;
+        const int handle = static_cast<int>(reinterpret_cast<intptr_t>(h));
+        if (GetFileInformationByHandle(h, &info) && info.nNumberOfLinks == 1 &&
+            (info.dwFileAttributes & FILE_ATTRIBUTE_TEMPORARY) &&
+            !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+            tree_below(tree, h, "it lies outside the folder") && disk_made_by_us(handle) == 1) {
+            FILE_DISPOSITION_INFO gone = {TRUE};
+            SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
+        }
+        CloseHandle(h);
+    }
+}
+
+}  // namespace
+
 int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name, const char *suffix)
 {
+    tree_remove_left(tree, name, suffix);
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(dest, size, name, n, suffix)) return -1;
         char full[PATH_BUFFER_SIZE];
@@ -502,7 +563,11 @@ int disk_tree_create_temp(DiskTree *tree, char *dest, int size, const char *name
             CloseHandle(h);
         }
         temp_release();
-        if (kept) return from_system(h);
+        if (kept) {
+            const int handle = from_system(h);
+            if (handle != -1) temp_mark(handle, true);
+            return handle;
+        }
         if (h != INVALID_HANDLE_VALUE) return fail(ERR_TOO_MANY, -1, "too many temporary files");
         if (err_last() != ERR_EXISTS) return passed(-1);
     }
@@ -515,13 +580,14 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
     wchar_t from[TREE_WIDE], to[TREE_WIDE];
     if (!tree_path(tree, source, from) || !tree_path(tree, target, to)) return passed(-1);
     const DWORD a = GetFileAttributesW(to);
+    DWORD kept = 0;  // the attributes it takes; the working copy's mark goes
     if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
         if (a & FILE_ATTRIBUTE_DIRECTORY) return fail(ERR_IS_FOLDER, -1);
         if (a & FILE_ATTRIBUTE_READONLY) return fail(ERR_ACCESS_DENIED, -1);
-        const DWORD kept = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        if (!SetFileAttributesW(from, kept ? kept : FILE_ATTRIBUTE_NORMAL)) return system_failed();
+        kept = a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     }
+    if (!SetFileAttributesW(from, kept ? kept : FILE_ATTRIBUTE_NORMAL)) return system_failed();
     // A link at target is replaced by the move, not written through.
     if (!MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return system_failed();
     tree_forget(tree, source);

@@ -36,15 +36,19 @@ void lock_ready()
     while (lock_state != 2) Sleep(0);
 }
 
+// Removes the temporary files, then leaves the event to the system's own
+// handler, which ends the program as Ctrl+C ends any (STATUS_CONTROL_C_EXIT),
+// so that a console or script sees an interruption, not a failure. A file
+// still open without shared deletion (a replacement's, disk_create_in) stays;
+// the next command on its target removes it (replacement.cpp).
 BOOL WINAPI on_console_event(DWORD event)
 {
-    UINT status;
     switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT: status = 130; break;  // as SIGINT
-    case CTRL_CLOSE_EVENT: status = 129; break;  // as SIGHUP
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT: status = 143; break;  // as SIGTERM
+    case CTRL_SHUTDOWN_EVENT: break;
     default: return FALSE;
     }
     // Held for good: no temporary file is made from now on.
@@ -54,8 +58,7 @@ BOOL WINAPI on_console_event(DWORD event)
             const WideName wide(slot.name);
             if (wide.ok) DeleteFileW(wide.text);
         }
-    ExitProcess(status);
-    return TRUE;
+    return FALSE;
 }
 
 }  // namespace
@@ -93,6 +96,25 @@ void temp_forget_all()
     temp_hold();
     for (TempSlot &slot : temps) slot.used = false;
     temp_release();
+}
+
+void temp_mark(int handle, bool on)
+{
+    const HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
+    FILE_BASIC_INFO info;
+    if (!GetFileInformationByHandleEx(h, FileBasicInfo, &info, sizeof info)) return;
+    info.FileAttributes = on ? info.FileAttributes | FILE_ATTRIBUTE_TEMPORARY : info.FileAttributes & ~FILE_ATTRIBUTE_TEMPORARY;
+    if (!info.FileAttributes) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    // Times of 0 stay as they are.
+    info.CreationTime.QuadPart = info.LastAccessTime.QuadPart = info.LastWriteTime.QuadPart = info.ChangeTime.QuadPart = 0;
+    SetFileInformationByHandle(h, FileBasicInfo, &info, sizeof info);
+}
+
+bool temp_marked(int handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_TEMPORARY);
 }
 
 void disk_temp_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }

@@ -47,9 +47,10 @@ constexpr uint32_t NAMES = bit(OPT_CODEPAGE);
 const CommandInfo command_table[] = {
     {CMD_INFO, "info", bit(OPT_JSON) | READING, 1, 1},
     {CMD_LIST, "list", bit(OPT_LONG) | bit(OPT_ALL) | bit(OPT_JSON) | READING | NAMES, 1, -1},
-    {CMD_EXTRACT, "extract", bit(OPT_DIR) | bit(OPT_RAW) | bit(OPT_VERBOSE) | bit(OPT_KEEP) | bit(OPT_JOBS) | READING | NAMES,
+    {CMD_EXTRACT, "extract",
+     bit(OPT_DIR) | bit(OPT_RAW) | bit(OPT_VERBOSE) | bit(OPT_KEEP) | bit(OPT_JOBS) | bit(OPT_FORCE) | READING | NAMES,
      1, -1},
-    {CMD_CAT, "cat", READING | NAMES, 2, 2},
+    {CMD_CAT, "cat", bit(OPT_FORCE) | READING | NAMES, 2, 2},
     {CMD_VERIFY, "verify", READING, 1, 1},
     {CMD_CREATE, "create", bit(OPT_DRIVES) | bit(OPT_PACKED_DIR) | bit(OPT_USER_VALUE), 1, 1},
     {CMD_ADD, "add",

@@ -39,6 +39,7 @@ enum PakOption {
     OPT_JOBS,        // add, extract -j N
     OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program;
                      // detach --force: over existing outputs
+                     // extract, cat --force: a damaged-looking packed block as stored data
     OPT_VERSION,     // --version, any command or none
     OPT_VERBOSE,     // add, extract -v: one line per entry
     OPT_KEEP,        // extract --keep: never overwrite a file

@@ -162,7 +162,7 @@ int cmd_cat(const PakArgs &args)
     char *data = nullptr;
     int length = 0;
     const char *reason = nullptr;
-    if (view_entry_content(&view, found, &data, &length, &reason) != 0) {
+    if (view_entry_content(&view, found, &data, &length, &reason, args.present[OPT_FORCE]) != 0) {
         out_error(name, "%s", reason);
         return PAK_EXIT_FAILED;
     }

@@ -33,13 +33,18 @@ int cmd_create(const PakArgs &args)
         out_error(path, "already exists");
         return PAK_EXIT_FAILED;
     }
-    const int slot = pak_create(path, first, last, user_value, args.present[OPT_PACKED_DIR] ? 1 : 0);
-    if (slot < 0) {
+    // Written beside it and named when whole: no kill leaves a part of it.
+    DiskReplacement r;
+    if (disk_replacement_begin(&r, path, ".pak-new") != 0 ||
+        pak_create_into(r.handle, first, last, user_value, args.present[OPT_PACKED_DIR] ? 1 : 0) != 0) {
         out_failure(path, "cannot create the archive");
-        disk_delete(path);
+        disk_replacement_abandon(&r);
         return PAK_EXIT_FAILED;
     }
-    vfs_unmount(slot);
+    if (disk_replacement_commit_new(&r) != 0) {
+        out_failure(path, "cannot create the archive");
+        return PAK_EXIT_FAILED;
+    }
     return PAK_EXIT_OK;
 }
 

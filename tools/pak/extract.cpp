@@ -28,10 +28,10 @@ void report(const ArchiveView &view, const char *name, const char *reason, int c
 }
 
 // Writes the whole buffer to the file of the name in the folder the tree
-// has entered. A new file that cannot be written in full is removed again;
-// an existing one is replaced through a new file beside it, with its mode,
-// only once that is whole, so that a failed write leaves it as it was. A
-// link at the name is refused, and never written through.
+// has entered: into a new file beside it, which takes the name (and an
+// existing file's mode) only once it is whole, so that neither a failed
+// write nor a kill leaves part of it under the name, and an existing file
+// stays as it was. A link at the name is refused, and never written through.
 int write_file(DiskTree *tree, const char *name, const char *data, int length)
 {
     char temp[PATH_BUFFER_SIZE * 2];
@@ -39,18 +39,13 @@ int write_file(DiskTree *tree, const char *name, const char *data, int length)
     if (kind == -1) return -1;
     if (kind == DISK_KIND_LINK) return fail(ERR_ACCESS_DENIED, -1, "its name is a link");
     if (kind == DISK_KIND_FOLDER) return fail(ERR_IS_FOLDER, -1);
-    bool replacing = kind == DISK_KIND_FILE;
-    int file = replacing ? -1 : disk_tree_create(tree, name);
-    // Taken since it was looked at: replaced like any file in the way.
-    if (file == -1 && !replacing && err_last() == ERR_EXISTS) replacing = true;
-    if (replacing) file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
+    const int file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
     if (file == -1) return -1;
-    const char *written = replacing ? temp : name;
     // disk_write writes all it is given, or fails.
     const bool whole = length == 0 || disk_write(file, data, length) == length;
-    if (disk_close(file) != 0 || !whole || (replacing && disk_tree_replace(tree, temp, name) != 0)) {
+    if (disk_close(file) != 0 || !whole || disk_tree_replace(tree, temp, name) != 0) {
         const ErrReason why = err_last();
-        disk_tree_delete(tree, written);
+        disk_tree_delete(tree, temp);
         return fail(why, -1);
     }
     return 0;
@@ -113,6 +108,7 @@ struct ExtractRun {
     bool raw;
     int jobs;
     bool keep;
+    bool force;    // an entry that looks like a damaged packed block is written as stored
     bool verbose;
     int code_page;
     char *path;    // the folder, a separator, then room for the entry's path
@@ -133,7 +129,7 @@ void prepare(int index, void *context)
         std::lock_guard<std::mutex> turn(run->reading);
         if (view_read_entry(run->view, index, &task.data, &task.length, &task.reason) != 0) return;
     }
-    if (!run->raw && view_unpack(&task.data, &task.length) != 0) {
+    if (!run->raw && view_unpack(&task.data, &task.length, run->force) != 0) {
         // Said on the calling thread, in its turn.
         task.unpacked = true;
         task.why = err_last();
@@ -260,7 +256,7 @@ int cmd_extract(const PakArgs &args)
         cost[i] = e.stored_size + 1LL + (!raw && view_packed(&view, i, &unpacked_size) ? unpacked_size + 1LL : 0);
         if (cost[i] > largest) largest = cost[i];
     }
-    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
+    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_FORCE], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.

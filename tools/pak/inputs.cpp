@@ -153,9 +153,29 @@ int by_bytes(const void *a, const void *b)
     return std::strcmp(*static_cast<char *const *>(a), *static_cast<char *const *>(b));
 }
 
+// The folders from an operand down to the one being walked: a folder met
+// again below itself was reached through a link, round in a loop.
+struct FolderChain {
+    DiskIdentity id;
+    const FolderChain *up;
+};
+
+bool on_chain(const FolderChain *chain, const DiskIdentity &id)
+{
+    for (; chain; chain = chain->up)
+        if (chain->id.volume == id.volume && chain->id.file == id.file) return true;
+    return false;
+}
+
+// A member of a folder that is no file to store: named, and passed over.
+void skipped(const char *host, const char *what) { out_printf(CONSOLE_ERR, "pak: %s: skipped: %s\n", host, what); }
+
 // Adds the files beneath the folder host, named prefix + name + '\' + their
 // own names (name "" for none); exclusions see the names without prefix.
-int walk(const PakArgs &args, InputList *list, const char *host, const char *name, const char *prefix)
+// Pipes, sockets and devices are passed over with a warning, never opened;
+// so are links that lead nowhere and links back to a folder above.
+int walk(const PakArgs &args, InputList *list, const char *host, const char *name, const char *prefix,
+         const FolderChain *chain)
 {
     // The folder's names first: there is one disk search at a time, and the
     // folders beneath need their own.
@@ -202,7 +222,18 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
                 return -1;
             continue;
         }
-        if (child_host && is_folder(child_host)) {
+        DiskIdentity id{};
+        const int kind = child_host ? disk_path_kind(child_host, &id) : DISK_KIND_FILE;
+        if (kind == DISK_KIND_SPECIAL || (kind == -1 && err_last() == ERR_LINK) ||
+            (kind == DISK_KIND_FOLDER && on_chain(chain, id))) {
+            skipped(child_host, kind == DISK_KIND_SPECIAL ? "a pipe, socket or device, not a file"
+                                : kind == -1                ? err_detail()
+                                                            : "a link loop (a link to a folder above it)");
+            mem_free(child_name);
+            mem_free(child_host);
+            continue;
+        }
+        if (kind == DISK_KIND_FOLDER) {
             if (straddles(args, names[i], std::strlen(names[i]))) {
                 mem_free(child_name);
                 return refuse_straddle(child_host), mem_free(child_host), -1;
@@ -212,7 +243,8 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
                 mem_free(child_host);
             });
             if (!child_name) return out_error("add", "not enough memory"), -1;
-            if (walk(args, list, child_host, child_name, prefix) != 0) return -1;
+            const FolderChain here{id, chain};
+            if (walk(args, list, child_host, child_name, prefix, &here) != 0) return -1;
             continue;
         }
         char *stored = child_name ? joined(prefix, 0, child_name) : nullptr;
@@ -306,6 +338,13 @@ int inputs_collect(const PakArgs &args, InputList *list)
             }
         }
         if (!std::strcmp(normal, ".")) normal[0] = 0;  // the folder itself: its files by their own names
+        DiskIdentity id{};
+        if (disk_path_kind(host, &id) == DISK_KIND_SPECIAL) {
+            out_error(typed, "a pipe, socket or device, not a file; give its content on standard input ('-') "
+                             "with --as NAME");
+            mem_free(host);
+            return PAK_EXIT_FAILED;
+        }
         const bool folder = is_folder(host);
         if (folder && args.present[OPT_AS]) {
             mem_free(host);
@@ -320,7 +359,8 @@ int inputs_collect(const PakArgs &args, InputList *list)
                 return PAK_EXIT_FAILED;
             continue;
         }
-        const bool ok = walk(args, list, host, normal, prefix) == 0;
+        const FolderChain top{id, nullptr};
+        const bool ok = walk(args, list, host, normal, prefix, &top) == 0;
         mem_free(host);
         if (!ok) return PAK_EXIT_FAILED;
     }

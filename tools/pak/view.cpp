@@ -94,9 +94,16 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
     return 0;
 }
 
-int view_unpack(char **data, int *length)
+int view_unpack(char **data, int *length, bool force)
 {
-    if (!block_looks_stored(*data, *length)) return 0;
+    if (!block_looks_stored(*data, *length)) {
+        // A packed block wrong in one field is damage, not stored data.
+        if (force || !block_looks_damaged(*data, *length)) return 0;
+        mem_free(*data);
+        *data = nullptr;
+        *length = 0;
+        return -1;
+    }
     char *plain = nullptr;
     int plain_length = 0;
     const int unpacked = block_unpack_stored(*data, *length, &plain, &plain_length);
@@ -106,10 +113,10 @@ int view_unpack(char **data, int *length)
     return unpacked;
 }
 
-int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason)
+int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason, bool force)
 {
     if (view_read_entry(view, position, data, length, reason) != 0) return -1;
-    if (view_unpack(data, length) == 0) return 0;
+    if (view_unpack(data, length, force) == 0) return 0;
     *reason = out_reason();
     return -1;
 }

@@ -51,12 +51,16 @@ bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size)
 int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason);
 
 // Replaces stored bytes that form a packed block with what they unpack to
-// (block_unpack_stored); other bytes stay. 0, or -1 with the reason in
-// err_last() and nothing left in *data (the block is damaged).
-int view_unpack(char **data, int *length);
+// (block_unpack_stored); other bytes stay, unless they look like a damaged
+// packed block (block_looks_damaged) and not force. 0, or -1 with the reason
+// in err_last() and nothing left in *data (the block is damaged).
+int view_unpack(char **data, int *length, bool force = false);
 // The content of a live record: its stored bytes, unpacked when they are a
-// packed block, in a new block. Result 0, or -1 with the reason.
-int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason);
+// packed block, in a new block. Result 0, or -1 with the reason; one that
+// looks like a damaged packed block (block_looks_damaged) is refused unless
+// force, which takes it for stored data.
+int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason,
+                       bool force = false);
 
 // The newest live record of the mounted slot before position `before`
 // (pass VIEW_NEWEST to start from the last) whose stored name is `name`:

@@ -1,6 +1,12 @@
 // pak extract writes nothing outside -C through a link someone planted in it.
 #include <filesystem>
 #include <system_error>
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include "platform/fault.h"
 #include "tools/pak/tests/harness.h"
@@ -172,6 +178,47 @@ TEST_F(Links, AWorkingFileSwappedForALinkBeforeAnyStepLeadsNowhereOutside)
         }
     }
     std::printf("working files swapped for links: %ld runs\n", runs);
+}
+
+// A tree's odd members are named and passed over, never opened: before, a
+// pipe held add until killed, a link to nothing went unsaid, and a link to a
+// folder above was followed until the name grew too long.
+TEST_F(Links, AddNamesAndPassesOverPipesSocketsAndLinksThatLeadNowhere)
+{
+    const fs::path tree = dir.path() / "tree";
+    fs::create_directories(tree / "sub");
+    write_file(tree / "a.txt", bytes_of("a"));
+    write_file(tree / "sub" / "b.txt", bytes_of("b"));
+    if (const std::string why = plant(tree / "gone.txt", tree / "missing.txt", false); !why.empty()) GTEST_SKIP() << why;
+    plant(tree / "self", tree / "self", false);
+    plant(tree / "sub" / "up", tree, true);
+    plant(tree / "file_link.txt", tree / "a.txt", false);
+    std::vector<std::string> skipped{"gone.txt: skipped: a link to nothing", "self: skipped: a link loop",
+                                     "up: skipped: a link loop"};
+#ifndef _WIN32
+    ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0600), 0);
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un where{};
+    where.sun_family = AF_UNIX;
+    std::snprintf(where.sun_path, sizeof where.sun_path, "%s", (tree / "sock").c_str());
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr *>(&where), sizeof where), 0);
+    skipped.push_back("pipe: skipped: a pipe, socket or device, not a file");
+    skipped.push_back("sock: skipped: a pipe, socket or device, not a file");
+#endif
+    const std::string archive = file("t.pak");
+    ASSERT_EQ(pak({"create", archive}).status, 0);
+    const Result r = pak({"add", archive, "-C", tree.string(), "."});
+#ifndef _WIN32
+    close(s);
+#endif
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string &says : skipped) EXPECT_TRUE(r.says(says)) << says << "\nin\n" << r.err;
+    EXPECT_EQ(pak({"list", archive}).out, "a.txt\nfile_link.txt\nsub\\b.txt\n");
+#ifndef _WIN32
+    const Result named = pak({"add", archive, (tree / "pipe").string(), "--as", "p"});
+    EXPECT_EQ(named.status, 1);
+    EXPECT_TRUE(named.says("a pipe, socket or device, not a file")) << named.err;
+#endif
 }
 
 }  // namespace

@@ -201,6 +201,39 @@ TEST_F(Read, DamagedEntriesAreNamedAndLeaveNoFile)
     EXPECT_FALSE(v.says("ok.txt"));
 }
 
+// A packed block whose head is spoilt in one byte (its stream size, its zlib
+// header) is damage to verify, extract and cat; --force writes it as stored.
+TEST_F(Read, AnEntryWithADamagedPackedHeadIsNamedNotWrittenAsStored)
+{
+    std::string nums;
+    for (int i = 0; nums.size() < 11111; ++i) nums += std::to_string(i) + "\n";
+    const std::string source = write("nums.txt", bytes_of(nums)), archive = file("n.pak");
+    ASSERT_EQ(pak({"create", archive}).status, 0);
+    ASSERT_EQ(pak({"add", archive, source, "--as", "#:\\nums.txt"}).status, 0);
+    const Bytes whole = read(archive);
+    for (const size_t at : {28, 32, 33}) {
+        SCOPED_TRACE(at);
+        Bytes spoilt = whole;
+        spoilt[at] ^= 0xFF;
+        write("n.pak", spoilt);
+        const Result v = pak({"verify", archive});
+        EXPECT_EQ(v.status, 1);
+        EXPECT_TRUE(v.says("nums.txt: damaged: a packed block with a wrong")) << v.err;
+        TempDir out;
+        const Result x = pak({"extract", archive, "-C", out.path().string()});
+        EXPECT_EQ(x.status, 1);
+        EXPECT_TRUE(x.says("nums.txt: damaged")) << x.err;
+        EXPECT_FALSE(fs::exists(out.path() / "nums.txt"));
+        const Result c = pak({"cat", archive, "nums.txt"});
+        EXPECT_EQ(c.status, 1);
+        EXPECT_EQ(c.out, "");
+        const Bytes stored(spoilt.begin() + 24, spoilt.begin() + 24 + 8 + get_u32(whole, 28));
+        EXPECT_EQ(pak({"extract", archive, "-C", out.path().string(), "--force"}).status, 0);
+        EXPECT_EQ(read_file(out.path() / "nums.txt"), stored);
+        EXPECT_EQ(bytes_of(pak({"cat", archive, "nums.txt", "--force"}).out), stored);
+    }
+}
+
 // Every read command ends with 0 or 1 and a "pak: " line, never a crash (the
 // sanitizers watch the native run).
 TEST_F(Read, HostileArchivesGetAClearError)
