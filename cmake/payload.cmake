@@ -23,12 +23,14 @@ if(CMAKE_CROSSCOMPILING)
     BINARY_DIR ${CMAKE_BINARY_DIR}/host
     CMAKE_GENERATOR Ninja
     CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DKORIN_TESTS=OFF -DKORIN_SANITIZE=OFF -DKORIN_PE_CHECK=ON
-    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target pak program_pe_test
+    # cfgtool too: scripts/release shows that the native tools come out the
+    # same in any tree.
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target pak cfgtool program_pe_test
     INSTALL_COMMAND ""
     # Ninja in the host tree decides what is stale; pak keeps its timestamp
     # when nothing changed, so payloads are not rebuilt needlessly.
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${KORIN_HOST_PAK} ${KORIN_HOST_BIN}/program_pe_test)
+    BUILD_BYPRODUCTS ${KORIN_HOST_PAK} ${KORIN_HOST_BIN}/cfgtool ${KORIN_HOST_BIN}/program_pe_test)
   set(KORIN_HOST_PAK_TARGET korin_host_pak)
 else()
   set(KORIN_HOST_PAK $<TARGET_FILE:pak>)

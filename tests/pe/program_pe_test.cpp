@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -61,32 +63,41 @@ struct Program {
 };
 
 // An edition's keys from its UTF-8 table (key, a tab, the value).
-std::map<std::string, std::string> table(const std::string &id)
+std::map<std::string, std::string> table(const std::filesystem::path &path)
 {
     std::map<std::string, std::string> keys;
-    std::ifstream in(env("KORIN_TABLES") + "/" + id + ".txt");
+    std::ifstream in(path);
     for (std::string line; std::getline(in, line);)
         if (const size_t tab = line.find('\t'); tab != std::string::npos && tab > 0 && line[0] != '#')
             keys[line.substr(0, tab)] = line.substr(tab + 1);
     return keys;
 }
 
+// Every edition's table in KORIN_TABLES is a deliverable, named by
+// KORIN_DELIVERABLE_<ID>. Its numeric version is the game version's (V1.06C:
+// 1.6.0.3, the letter counting from A = 1), its language that of its code page.
 std::vector<Program> programs()
 {
-    const struct {
-        const char *id, *variable, *file;
-        uint32_t ms, ls;
-        uint16_t language;
-    } editions[] = {
-        {"v106c", "KORIN_DELIVERABLE_V106C", "upd106c.exe", 0x00010006, 0x00000003, 0x0804},
-        {"v106", "KORIN_DELIVERABLE_V106", "upd106.exe", 0x00010006, 0x00000000, 0x0404},
-        {"v21", "KORIN_DELIVERABLE_V21", "upd21.exe", 0x00020001, 0x00000000, 0x0404},
-    };
     std::vector<Program> list;
-    for (const auto &e : editions) {
-        auto t = table(e.id);
-        list.push_back({env(e.variable), true, e.file, t["title"], t["name"].empty() ? "" : t["name"].substr(1), e.ms, e.ls,
-                        e.language, static_cast<uint16_t>(std::atoi(t["code_page"].c_str()))});
+    std::vector<std::filesystem::path> tables;
+    for (const auto &entry : std::filesystem::directory_iterator(env("KORIN_TABLES")))
+        if (entry.path().extension() == ".txt") tables.push_back(entry.path());
+    std::sort(tables.begin(), tables.end());
+    for (const auto &path : tables) {
+        auto t = table(path);
+        if (t["code_page"].empty()) continue;  // CMakeLists.txt
+        std::string id = path.stem().string();
+        for (char &c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string deliverable = env(("KORIN_DELIVERABLE_" + id).c_str());
+        unsigned major = 0, minor = 0;
+        char letter = 0;
+        std::sscanf(t["name"].c_str(), "V%u.%u%c", &major, &minor, &letter);
+        const uint16_t code_page = static_cast<uint16_t>(std::atoi(t["code_page"].c_str()));
+        const std::string file = deliverable.empty() ? "no_KORIN_DELIVERABLE_" + id : std::filesystem::path(deliverable).filename().string();
+        list.push_back({deliverable, true, file, t["title"],
+                        t["name"].empty() ? "" : t["name"].substr(1), major << 16 | minor,
+                        letter ? static_cast<uint32_t>(letter - 'A' + 1) : 0u,
+                        static_cast<uint16_t>(code_page == 936 ? 0x0804 : 0x0404), code_page});
     }
     for (const auto &[file, what] : {std::pair{"pak.exe", "PAK archive tool"}, {"cfgtool.exe", "Configuration file viewer"}})
         list.push_back({env("KORIN_BIN") + "/" + file, false, file, "Korin III " + std::string(what), "1.0", 0x00010000, 0, 0x0409, 1252});

@@ -10,16 +10,13 @@
 
 namespace {
 
-// All three editions, from the initializers their programs are built with.
-const EditionTexts v106c =
-#include "v106c.inc"
-    ;
-const EditionTexts v106 =
-#include "v106.inc"
-    ;
-const EditionTexts v21 =
-#include "v21.inc"
-    ;
+// Every edition, from the initializers its program is built with.
+const struct {
+    const char *id, *program;
+    EditionTexts texts;
+} EDITIONS[] = {
+#include "editions.inc"
+};
 
 #define FIELD(member) {#member, &EditionTexts::member}
 const struct {
@@ -62,7 +59,8 @@ std::wstring decoded(int code_page, const std::string &text)
 
 TEST(EditionTexts, EveryTextIsStoredAsIconvConvertsItAndWindowsReadsItBack)
 {
-    for (const auto &[id, texts] : {std::pair{"v106c", &v106c}, {"v106", &v106}, {"v21", &v21}}) {
+    for (const auto &[id, program, edition_texts] : EDITIONS) {
+        const EditionTexts *texts = &edition_texts;
         const auto converted = read_table(std::string(KORIN_CONVERTED "/") + id + ".converted");
         const auto written = read_table(std::string(KORIN_TABLES "/") + id + ".txt");
         EXPECT_EQ(converted.size(), std::size(TEXTS) + 2) << id;  // the texts and two numbers

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "driver/edition.h"
+
 namespace {
 
 // A resource of a program's file in Chinese (Taiwan), read as data, and a
@@ -41,7 +43,13 @@ struct Resource {
     }
 };
 
-constexpr const char *PROGRAMS[] = {"upd106c.exe", "upd106.exe", "upd21.exe"};
+// Every edition's program, from the tables.
+const struct {
+    const char *id, *program;
+    EditionTexts texts;
+} EDITIONS[] = {
+#include "editions.inc"
+};
 constexpr WORD RT_DIALOG_TEMPLATE = 5;
 
 TEST(Resources, ConfirmationDialogTemplateIsStoredAsDesigned)
@@ -55,7 +63,7 @@ TEST(Resources, ConfirmationDialogTemplateIsStoredAsDesigned)
         {0x50020201, 35, 20, 125, 20, 1000, 0x82, L"要執行更新嗎？"},
         {0x50000007, 15, 5, 160, 45, 0xFFFF, 0x80, L""},
     };
-    for (const char *program : PROGRAMS) {
+    for (const auto &[id, program, texts] : EDITIONS) {
         Resource r(program, RT_DIALOG_TEMPLATE, 101);
         ASSERT_FALSE(r.bytes.empty()) << program;
         // Style, no extended style, 4 controls at 0,0 sized 187 x 85, no menu,
