@@ -848,6 +848,7 @@ void explain_after_load()
 
 void explain_number(int32_t key, const char *value)
 {
+    if (!cfg_entry_name(key)) return;
     int32_t number = 0;
     const char *text = value;
     if (!parse_int(value, &number)) {
@@ -872,6 +873,7 @@ void explain_number(int32_t key, const char *value)
 void explain_end()
 {
     for (int32_t i = 0; i < file_count; ++i) mem_free(files[i]);
+    for (int32_t i = 0; i < warning_count; ++i) mem_free(warnings[i].text);  // of a file that did not load
     for (void *block : {static_cast<void *>(files), static_cast<void *>(entry_origin), static_cast<void *>(macro_origin),
                         static_cast<void *>(seen), static_cast<void *>(warnings), static_cast<void *>(pending.text),
                         static_cast<void *>(pending.includes), static_cast<void *>(pending.opened),
