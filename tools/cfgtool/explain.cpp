@@ -114,13 +114,14 @@ void quote(Message &m, const char *text) { quote(m, text, std::strlen(text)); }
 
 struct Warning {
     int32_t line;  // where it sorts: its line, or the line of the include it came through
+    int32_t sub;   // then: its line in that included file (0 for the file's own)
     int32_t order; // the order it was found in, for warnings of one line
     char *text;
 };
 Warning *warnings = nullptr;
 int32_t warning_count = 0, warning_capacity = 0, warnings_dropped = 0;
 
-void keep(int32_t line, const Message &m)
+void keep(int32_t line, const Message &m, int32_t sub = 0)
 {
     if (warning_count >= kMostWarnings || !room(&warnings, &warning_capacity, warning_count)) {
         ++warnings_dropped;
@@ -130,7 +131,7 @@ void keep(int32_t line, const Message &m)
     if (!text) return;
     std::memcpy(text, m.text, m.used);
     std::memcpy(text + m.used, "\n", 2);
-    warnings[warning_count] = {line, warning_count, text};
+    warnings[warning_count] = {line, sub, warning_count, text};
     ++warning_count;
 }
 
@@ -138,6 +139,7 @@ int by_line(const void *a, const void *b)
 {
     const Warning &x = *static_cast<const Warning *>(a), &y = *static_cast<const Warning *>(b);
     if (x.line != y.line) return x.line < y.line ? -1 : 1;
+    if (x.sub != y.sub) return x.sub < y.sub ? -1 : 1;
     return x.order < y.order ? -1 : x.order > y.order;
 }
 
@@ -290,6 +292,7 @@ struct Walk {
     int32_t anchor;      // for an included text: the include's line, where its warnings sort
     const char *folder;  // the configuration folder of the load
     bool refused;        // an include names no plain file
+    bool quiet;          // the file itself, included: its warnings are said already
 };
 
 // What one configuration file's walk leaves for after its load.
@@ -326,7 +329,10 @@ bool same_word(const char *bytes, int32_t n, const char *word)
     return true;
 }
 
-void note(Walk &w, int32_t line, const Message &m) { keep(w.included ? w.anchor : line, m); }
+void note(Walk &w, int32_t line, const Message &m)
+{
+    if (!w.quiet) keep(w.included ? w.anchor : line, m, w.included ? line : 0);
+}
 
 // The bytes a name or value holds up to a NUL, as the program reads it.
 int32_t read_length(const char *text, int32_t from, int32_t to)
@@ -395,9 +401,9 @@ void find_include(Walk &w, Include &inc, const char *bytes, int32_t n, bool refu
         m.add_number(inc.line);
         m.add(": the include ");
         quote(m, bytes, static_cast<size_t>(n));
-        m.add(" is ");
+        m.add(" (found as ");
         m.add(shown);
-        m.add(", no plain file (a FIFO or a device): the program would wait on it; not read\n");
+        m.add(") is no plain file (a FIFO or a device), which the program would wait on; not read\n");
         put_err(m.text);
         w.refused = true;
     }
@@ -619,7 +625,7 @@ int32_t first_of(const char *name, int32_t scope, int32_t handle)
 }
 
 void warn_repeat(const char *what, const char *name, const char *where, const Origin &here, const Origin &first,
-                 int32_t sort_line, const char *rest)
+                 int32_t sort_line, int32_t sub, const char *rest)
 {
     Message m = warning_at(here.file, here.line);
     m.add(what);
@@ -632,7 +638,7 @@ void warn_repeat(const char *what, const char *name, const char *where, const Or
     m.add_number(first.line);
     m.add(")");
     m.add(rest);
-    keep(sort_line, m);
+    keep(sort_line, m, sub);
 }
 
 int32_t entry_total = 0, macro_total = 0;
@@ -661,10 +667,10 @@ void check_repeats()
         const int32_t first = first_of(name, scope, handle);
         if (!first) continue;
         if (section)
-            warn_repeat("the section ", name, "", here, entry_origin[first], here.line,
+            warn_repeat("the section ", name, "", here, entry_origin[first], here.line, 0,
                         ": the program's lookup finds the first, and --get reads that one's keys alone");
         else
-            warn_repeat("the key ", name, " in its section", here, entry_origin[first], here.line,
+            warn_repeat("the key ", name, " in its section", here, entry_origin[first], here.line, 0,
                         ": a lookup without an occurrence number finds the first");
     }
     entry_total = count;
@@ -679,7 +685,7 @@ void check_repeats()
             const int32_t first = first_of(macro_name(h), -1, h);
             if (first)
                 warn_repeat("the macro ", macro_name(h), "", pending.macros[i], macro_origin[first],
-                            pending.macros[i].anchor, ": the program uses the first");
+                            pending.macros[i].anchor, pending.macros[i].line, ": the program uses the first");
         }
     }
     macro_total = macros;
@@ -775,7 +781,7 @@ int explain_before_load(const char *shown, const char *path)
     full_path(place, pending.full, sizeof pending.full);
     pending.text = read_file(place, &pending.length);
     if (!pending.text) return 0;
-    Walk w{pending.file, pending.text, pending.length, {}, false, 0, pending.folder, false};
+    Walk w{pending.file, pending.text, pending.length, {}, false, 0, pending.folder, false, false};
     walk(w);
     return w.refused ? -1 : 0;
 }
@@ -809,7 +815,8 @@ void explain_after_load()
         }
         char full[PATH_BUFFER_SIZE * 2];
         full_path(inc.place, full, sizeof full);
-        if (path_same_name(full, pending.full)) {
+        const bool itself = path_same_name(full, pending.full);
+        if (itself) {
             Message m = warning_at(pending.file, inc.line);
             m.add("the include ");
             quote(m, pending.text + inc.value, static_cast<size_t>(inc.value_length));
@@ -821,7 +828,7 @@ void explain_after_load()
         int32_t length = 0;
         char *text = read_file(inc.place, &length);
         if (!text) continue;
-        Walk w{file_index(shown), text, length, {}, true, inc.line, pending.folder, false};
+        Walk w{file_index(shown), text, length, {}, true, inc.line, pending.folder, false, itself};
         walk(w);
         mem_free(text);
     }
