@@ -48,6 +48,36 @@ int cfg_open_include(const char *name);
 int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_out,
                    int32_t *value_out, const char *base);
 
+// ---- Inspection (inspect.cpp) -----------------------------------------------------
+// For a tool that explains a file: what a load would read, with nothing opened
+// and no store changed.
+
+// The configuration folder a load of path would take (128 bytes; empty when
+// it cannot be had), as cfg_load sets it.
+void cfg_folder_of(const char *path, char *folder);
+// The n-th place a load looks for a file of that name, n from 0: as given,
+// then beside the configuration file (folder), then in the include folder
+// (includes only). False when that place is not tried.
+bool cfg_search_place(const char *folder, const char *name, int n, char *out, int size);
+
+// One part of a text as the tokenizer reads it. Offsets are from the start
+// of the text; every byte of the text belongs to at most one piece.
+enum { CFG_SKIPPED = 4 };  // a comment, or a directive line dropped whole
+struct CfgPiece {
+    int kind;              // CFG_SECTION, CFG_KEY, CFG_DIRECTIVE or CFG_SKIPPED
+    int32_t start;         // the piece's first byte ('[' and '#' included)
+    int32_t end;           // past what the tokenizer passed over: its line's LF
+    int32_t name, name_end;    // the bytes it scanned as the name (a NUL among
+                               // them ends the name the program reads there)
+    int32_t value, value_end;  // the value as scanned, trailing blanks dropped;
+                               // value == -1 for none
+};
+// Reads a text of length bytes (a file's own, without the CR LF a load
+// appends) as cfg_load reads it, on a copy, calling visit for each piece in
+// text order. Offsets may reach length + 1 (the appended CR LF). 0, or -1
+// when the copy cannot be had.
+int cfg_inspect(const char *text, int32_t length, void (*visit)(void *context, const CfgPiece &piece), void *context);
+
 // ---- Lookup (lookup.cpp) -----------------------------------------------------------
 // Handles are a record's position + 1, 0 for none. Destinations have no size
 // argument (the caller makes room for the longest value) and may be null.

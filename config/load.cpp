@@ -168,32 +168,7 @@ size_t dir_length(const char *path)
 // the folder part of path when it is absolute, else the current directory
 // joined with it. A folder that would not fit in 127 characters is left empty
 // rather than cut.
-void set_config_folder(const char *path)
-{
-    char *folder = g_cfg.config_folder;
-    const size_t cap = sizeof g_cfg.config_folder;
-    folder[0] = 0;
-    const size_t part = dir_length(path);
-    if (part >= cap) return;
-    if ((part >= 2 && path[1] == ':') || (part >= 1 && path[0] == '\\')) {
-        std::memcpy(folder, path, part);
-        folder[part] = 0;
-        return;
-    }
-    if (disk_current_dir(folder, static_cast<int>(cap)) != 0) {
-        folder[0] = 0;
-        return;
-    }
-    const size_t cwd_len = std::strlen(folder);
-    if (cwd_len + 1 + part >= cap) {
-        folder[0] = 0;
-        return;
-    }
-    path_add_slash(folder);
-    const size_t len = std::strlen(folder);
-    std::memcpy(folder + len, path, part);
-    folder[len + part] = 0;
-}
+void set_config_folder(const char *path) { cfg_folder_of(path, g_cfg.config_folder); }
 
 int open_config(const char *path)
 {
@@ -298,6 +273,49 @@ void parse_macros(int32_t start, int32_t length)
 }
 
 }  // namespace
+
+
+// The configuration folder computed into a field of its own, so that a tool
+// can ask where a load will look without loading.
+void cfg_folder_of(const char *path, char *folder)
+{
+    const size_t cap = sizeof g_cfg.config_folder;
+    folder[0] = 0;
+    const size_t part = dir_length(path);
+    if (part >= cap) return;
+    if ((part >= 2 && path[1] == ':') || (part >= 1 && path[0] == '\\')) {
+        std::memcpy(folder, path, part);
+        folder[part] = 0;
+        return;
+    }
+    if (disk_current_dir(folder, static_cast<int>(cap)) != 0) {
+        folder[0] = 0;
+        return;
+    }
+    const size_t cwd_len = std::strlen(folder);
+    if (cwd_len + 1 + part >= cap) {
+        folder[0] = 0;
+        return;
+    }
+    path_add_slash(folder);
+    const size_t len = std::strlen(folder);
+    std::memcpy(folder + len, path, part);
+    folder[len + part] = 0;
+}
+
+bool cfg_search_place(const char *folder, const char *name, int n, char *out, int size)
+{
+    const char *base = n == 1 ? folder : n == 2 ? g_cfg.include_folder : "";
+    if (n < 0 || n > 2 || (n > 0 && !base[0])) return false;
+    const size_t name_len = std::strlen(name), base_len = std::strlen(base);
+    // As join_path builds it, in the same room.
+    if (n > 0 && base_len + 1 + name_len >= sizeof g_cfg.scratch) return false;
+    if (base_len + 2 + name_len > static_cast<size_t>(size)) return false;
+    std::memcpy(out, base, base_len + 1);
+    path_add_slash(out);
+    std::strcat(out, name);
+    return true;
+}
 
 // ---- Loading -------------------------------------------------------------------------
 

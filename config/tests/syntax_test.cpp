@@ -7,6 +7,35 @@ namespace {
 
 using Syntax = ConfigTest;
 
+// What cfg_inspect reports, written as dump() writes the store: the two must
+// agree on every text, and its pieces follow one another without overlap.
+std::string inspected(const std::string &text)
+{
+    struct Seen {
+        std::string text;
+        std::string out;
+        int32_t end = 0;
+        bool overlap = false;
+    } seen{text + "\r\n", "", 0, false};
+    auto visit = [](void *context, const CfgPiece &p) {
+        Seen &s = *static_cast<Seen *>(context);
+        s.overlap |= p.start < s.end || p.end <= p.start;
+        s.end = p.end;
+        // As the program reads them: up to a NUL.
+        const auto read = [&](int32_t from, int32_t to) {
+            const std::string bytes = s.text.substr(static_cast<size_t>(from), static_cast<size_t>(to - from));
+            return bytes.substr(0, bytes.find('\0'));
+        };
+        if (p.kind == CFG_SECTION) s.out += '[' + read(p.name, p.name_end) + "]\n";
+        if (p.kind != CFG_KEY) return;
+        if (s.out.empty()) s.out = "[]\n";
+        s.out += read(p.name, p.name_end) + '=' + (p.value < 0 ? "" : read(p.value, p.value_end)) + '\n';
+    };
+    EXPECT_EQ(cfg_inspect(text.data(), static_cast<int32_t>(text.size()), visit, &seen), 0);
+    EXPECT_FALSE(seen.overlap) << text;
+    return seen.out;
+}
+
 TEST_F(Syntax, FilesReadAsTheRulesSay)
 {
     const struct {
@@ -40,8 +69,10 @@ TEST_F(Syntax, FilesReadAsTheRulesSay)
         cfg_reset();
         EXPECT_EQ(load("case.ini", c.text), 1) << c.behaviour;
         EXPECT_EQ(dump(), c.expected) << c.behaviour;
+        EXPECT_EQ(inspected(c.text), c.expected) << c.behaviour;
     }
 }
+
 
 // Offsets are from the store's base; only a token's start is bounded by the
 // length, the token itself is read up to its CR.

@@ -7,16 +7,14 @@
 //   cfgtool FILE... --get ... --int          that value read as a number,
 //                                            macros of included files included
 //   cfgtool FILE... --macros                 every macro as name=value
+//   ... --codepage 936|950                   names and values in UTF-8
 //
 // Files load in the order given, into one store. A file name may separate its
 // folders with '/' as well as '\'; it is passed on in the '\' form the program
-// itself uses, so that includes are found beside the file. Bytes are written
-// exactly as stored. Files are read exactly as the program reads them; what
-// is almost always a mistake is said on standard error as
-// "cfgtool: FILE: warning: ...": lines ending in LF or CR alone, a UTF-8
-// byte-order mark, an include that finds no file or has a quoted name, a
-// number that does not fit 32 bits. Exit status: 0 done, 1 no such value (or
-// not a number) or a file that cannot be loaded, 2 bad usage.
+// itself uses, so that includes are found beside the file. Names and values
+// are written as stored, control bytes as \xNN. What is almost always a
+// mistake is said on standard error (explain.h). Exit status: 0 done, 1 no
+// such value (or not a number) or a file that cannot be loaded, 2 bad usage.
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -25,12 +23,12 @@
 #include "config/config.h"
 #include "platform/error.h"
 #include "platform/platform.h"
+#include "tools/cfgtool/explain.h"
 
 namespace {
 
 constexpr int kUsage = 2;
 constexpr int kMissing = 1;
-constexpr int kMaxFiles = 64;  // beyond this, warnings about a number name no file
 
 // A reader that closed the pipe: the status a shell shows for a program
 // that SIGPIPE ended, which is what happens first on POSIX (SIGPIPE keeps its
@@ -88,120 +86,66 @@ void error(const char *a, const char *b = "", const char *c = "")
 
 const char usage_text[] =
         "cfgtool " KORIN_TOOLS_VERSION ": a configuration file as the program sees it\n"
-        "Usage: cfgtool FILE... [--get SECTION KEY [N] [--int] | --macros]\n"
-        "  FILE...      configuration files, loaded in this order\n"
-        "  (no option)  print every section as [name] and its keys as name=value\n"
-        "  --get        print the value of the N-th KEY (default 1) of the first SECTION\n"
-        "  --int        with --get: print the value as a number (a macro name counts)\n"
-        "  --macros     print the macros of included files as name=value\n"
-        "  --version    print the version\n";
+        "Usage: cfgtool FILE... [--get SECTION KEY [N] [--int] | --macros] [--codepage CP]\n"
+        "  FILE...        configuration files, loaded in this order\n"
+        "  (no option)    print every section as [name] and its keys as name=value\n"
+        "  --get          print the value of the N-th KEY (N from 1, default 1) of the\n"
+        "                 first SECTION; a key written without a value prints an empty\n"
+        "                 line, since the program reads it as the empty text\n"
+        "  --int          with --get: print the value as a number (a macro name counts)\n"
+        "  --macros       print the macros of included files as name=value\n"
+        "  --codepage CP  show names and values in UTF-8 from 936 (GBK) or 950 (Big5),\n"
+        "                 and take SECTION and KEY in UTF-8\n"
+        "  --version      print the version\n"
+        "\n"
+        "Names and values are printed as stored, their control bytes as \\xNN. Where the\n"
+        "program reads something other than what was almost certainly meant, standard\n"
+        "error says so as \"cfgtool: FILE:LINE: warning: ...\", in line order. A file or\n"
+        "include that is no plain file (a FIFO, a device) is not read.\n"
+        "\n"
+        "Reading rules (what the program reads, whatever was meant):\n"
+        "  line ends  lines end in CR LF. A name or value ends only at a CR: where a\n"
+        "             line ends in LF alone it runs on over the lines that follow;\n"
+        "             after a CR alone the program reads on to the next LF and skips\n"
+        "             the lines between\n"
+        "  [NAME]     starts a section; blanks inside the brackets belong to the name\n"
+        "  keys       a name ends at its first blank or '='; the blanks and '=' after\n"
+        "             it are passed over and the rest, less trailing blanks, is the\n"
+        "             value: \"my key = a value\" is the key \"my\" valued \"key = a value\"\n"
+        "  ; and //   begin a comment anywhere, inside a value too; there is no\n"
+        "             quoting: url=http://host/x reads \"http:\", a;b;c reads \"a\"\n"
+        "  #define    #define NAME VALUE is the key NAME with the value VALUE\n"
+        "  #include   #include FILE reads FILE (as given, then beside the configuration\n"
+        "             file) for macros: each of its keys, in whatever section; an\n"
+        "             include inside an included file is ignored\n"
+        "  repeats    names compare without regard to the case of A-Z; where a\n"
+        "             section, a key of one section or a macro repeats, a lookup finds\n"
+        "             the first\n"
+        "  NUL        a NUL byte ends the name or value it stands in\n"
+        "  numbers    decimal, or hexadecimal after 0x, with one '-' or '~' before;\n"
+        "             they wrap at 32 bits (--int warns where a value does not fit)\n"
+        "\n"
+        "Exit status:\n"
+        "  0    done, also for a key without a value\n"
+        "  1    no such section, key or number, or a file that cannot be read\n"
+        "  2    bad usage\n"
+        "  141  the reader of standard output went away (Windows; POSIX: SIGPIPE)\n"
+        "\n"
+        "Examples:\n"
+        "  cfgtool KORIN3.INI\n"
+        "\n"
+        "  cfgtool KORIN3.INI --get INI GAMEDIR\n"
+        "\n"
+        "  cfgtool game.ini --get Levels MAX 2 --int\n"
+        "\n"
+        "  cfgtool game.ini --macros --codepage 950\n";
 
-// ---- Warnings: what the program reads differently from what was meant ----------
+// ---- Printing what the store holds -----------------------------------------------
 
-void put_err(const char *text) { console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text))); }
+void put_sink(void *, const char *bytes, size_t count) { out.put(bytes, count); }
 
-// A name from a file, its control bytes (which could steer a terminal) as \xNN.
-void put_err_name(const char *name)
-{
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p; ++p) {
-        char c[5] = {static_cast<char>(*p), 0};
-        if (*p < 0x20 || *p == 0x7F) std::snprintf(c, sizeof c, "\\x%02X", *p);
-        put_err(c);
-    }
-}
-
-// "cfgtool: FILE: warning: " before, the name, after.
-void warn_name(const char *file, const char *before, const char *name, const char *after)
-{
-    for (const char *text : {"cfgtool: ", file, ": warning: ", before}) put_err(text);
-    put_err_name(name);
-    put_err(after);
-    put_err("\n");
-}
-
-void warn(const char *file, const char *a, const char *b = "") { warn_name(file, a, "", b); }
-
-// The includes a load met, in order, for warnings said after the file's own.
-struct SeenInclude {
-    const char *name;  // in the store: valid until the next load
-    bool opened;
-};
-SeenInclude *seen = nullptr;
-int seen_count = 0, seen_capacity = 0;
-
-void note_include(void *, const char *name, bool opened)
-{
-    if (seen_count == seen_capacity) {
-        const int capacity = seen_capacity ? 2 * seen_capacity : 16;
-        void *grown = mem_realloc(seen, static_cast<size_t>(capacity) * sizeof *seen);
-        if (!grown) return;  // a warning less, never a wrong one
-        seen = static_cast<SeenInclude *>(grown);
-        seen_capacity = capacity;
-    }
-    seen[seen_count++] = {name, opened};
-}
-
-// The file's bytes as the load read them, ended in CR LF.
-void warn_about_text(void *file, const char *text, int32_t length)
-{
-    const char *path = static_cast<const char *>(file);
-    const int32_t size = length - 2;  // the file's own bytes
-    if (size >= 3 && !std::memcmp(text, "\xEF\xBB\xBF", 3))
-        warn(path, "the file starts with a UTF-8 byte-order mark, which the program reads as part of the first name");
-
-    int32_t line = 1, lone_lf = 0, lone_cr = 0, first_lf = 0, first_cr = 0;
-    for (int32_t i = 0; i < size; ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
-            if (!lone_lf++) first_lf = line;
-        } else if (text[i] == '\r' && (i + 1 >= size || text[i + 1] != '\n')) {
-            if (!lone_cr++) first_cr = line;
-        }
-        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= size || text[i + 1] != '\n'))) ++line;
-    }
-    char numbers[80];
-    if (lone_lf) {
-        std::snprintf(numbers, sizeof numbers, "%d line%s (the first is line %d) end%s", lone_lf, lone_lf > 1 ? "s" : "", first_lf,
-                      lone_lf > 1 ? "" : "s");
-        warn(path, numbers, " in LF alone: the program ends a value only at a CR, so a value there runs on over "
-                            "the lines that follow");
-    }
-    if (lone_cr) {
-        std::snprintf(numbers, sizeof numbers, "%d line%s (the first is line %d) end%s", lone_cr, lone_cr > 1 ? "s" : "", first_cr,
-                      lone_cr > 1 ? "" : "s");
-        warn(path, numbers, " in CR alone: the program reads on from there to the next LF, so the lines "
-                            "between are skipped");
-    }
-
-}
-
-// The includes the load met.
-void warn_about_includes(const char *path)
-{
-    for (int i = 0; i < seen_count; ++i) {
-        const char *include = seen[i].name;
-        if (include[0] == '"') warn_name(path, "the include name ", include, " is quoted; the quotes are part of the name the program looks for");
-        if (!seen[i].opened) warn_name(path, "the include ", include, " finds no file; the program skips it");
-    }
-}
-
-// Whether text reads as a number (as parse_int reads it) whose digits do not
-// fit 32 bits, which the program wraps.
-bool number_too_wide(const char *text)
-{
-    int32_t ignored;
-    if (!parse_int(text, &ignored)) return false;
-    const char *p = text;
-    while (*p == ' ' || *p == '-' || *p == '~') ++p;
-    const bool hex = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
-    if (hex) p += 2;
-    uint64_t value = 0;
-    for (; *p; ++p) {
-        const int digit = *p <= '9' ? *p - '0' : (*p | 0x20) - 'a' + 10;
-        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-        if (value > 0xFFFFFFFFu) return true;
-    }
-    return false;
-}
+// A name or value as shown (explain.h): on one line, in UTF-8 with a code page.
+void put_shown(const char *text) { shown_text(text, std::strlen(text), put_sink, nullptr); }
 
 int usage()
 {
@@ -214,12 +158,12 @@ void print_sections()
     if (!cfg_entry_name(1)) return;
     for (int32_t section = 1; section; section = cfg_next_section(section, nullptr)) {
         out.put("[");
-        out.put(cfg_entry_name(section));
+        put_shown(cfg_entry_name(section));
         out.put("]\n");
         for (int32_t key = cfg_next_key(section, nullptr, nullptr); key; key = cfg_next_key(key, nullptr, nullptr)) {
-            out.put(cfg_entry_name(key));
+            put_shown(cfg_entry_name(key));
             out.put("=");
-            out.put(cfg_entry_value(key));
+            put_shown(cfg_entry_value(key));
             out.put("\n");
         }
     }
@@ -230,27 +174,11 @@ void print_macros()
     const char *name = nullptr;
     const char *value = nullptr;
     for (int32_t m = cfg_next_macro(0, &name, &value); m; m = cfg_next_macro(m, &name, &value)) {
-        out.put(name);
+        put_shown(name);
         out.put("=");
-        out.put(value);
+        put_shown(value);
         out.put("\n");
     }
-}
-
-// The files loaded, each with the last entry handle its load added, so that
-// a warning about a value can name the file it stands in.
-struct Loaded {
-    const char *path;
-    int32_t last_handle;
-};
-Loaded loaded[kMaxFiles];
-int loaded_count = 0;
-
-const char *file_of(int32_t handle)
-{
-    for (int f = 0; f < loaded_count; ++f)
-        if (handle <= loaded[f].last_handle) return loaded[f].path;
-    return loaded_count ? loaded[loaded_count - 1].path : "";
 }
 
 // The handle of the n-th key of that name in the section, as the lookup counts.
@@ -258,27 +186,36 @@ int32_t key_handle(int32_t section, const char *key, int32_t n)
 {
     for (int32_t k = cfg_next_key(section, nullptr, nullptr); k; k = cfg_next_key(k, nullptr, nullptr))
         if (path_same_name(cfg_entry_name(k), key) && --n <= 0) return k;
-    return section;
+    return 0;
 }
 
-// A number the program wraps: the value itself, or the macro it names.
-void warn_if_too_wide(int32_t section, const char *key, int32_t n, const char *value, int32_t number)
+// An occurrence counts from 1: 0 and below would name none.
+bool occurrence(const char *text, int32_t *n)
 {
-    const char *text = value;
-    if (!parse_int(value, &number)) {
-        text = nullptr;
-        const char *name = nullptr, *macro = nullptr;
-        for (int32_t m = cfg_next_macro(0, &name, &macro); m && !text; m = cfg_next_macro(m, &name, &macro))
-            if (path_same_name(name, value)) text = macro;
+    int64_t value = 0;
+    for (const char *p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + (*p - '0');
+        if (value > INT32_MAX) return false;
     }
-    if (!text || !number_too_wide(text)) return;
-    char reads[16];
-    format_int(static_cast<uint32_t>(number), reads, 10, 0, 0);
-    for (const char *part : std::initializer_list<const char *>{"cfgtool: ", file_of(key_handle(section, key, n)), ": warning: ", key, " = "})
-        put_err(part);
-    put_err_name(text);
-    for (const char *part : std::initializer_list<const char *>{" does not fit 32 bits; the program reads it as ", reads, "\n"})
-        put_err(part);
+    if (!text[0] || value < 1) return false;
+    *n = static_cast<int32_t>(value);
+    return true;
+}
+
+// A SECTION or KEY typed in UTF-8, in the code page's form (kept until the end).
+char *typed[2] = {nullptr, nullptr};
+int stored_form(const char **word)
+{
+    const size_t n = std::strlen(*word);
+    char *&slot = typed[typed[0] ? 1 : 0];
+    slot = static_cast<char *>(mem_alloc(n + 4));
+    if (slot && text_from_utf8(g_code_page, *word, slot, static_cast<int>(n + 4)) >= 0) {
+        *word = slot;
+        return 0;
+    }
+    error(*word, ": no form in the code page: ", slot ? err_text(err_last()) : "not enough memory");
+    return -1;
 }
 
 int print_value(const char *section_name, const char *key, int32_t n, bool as_int)
@@ -294,7 +231,7 @@ int print_value(const char *section_name, const char *key, int32_t n, bool as_in
         return kMissing;
     }
     if (!as_int) {
-        out.put(value);
+        put_shown(value);
         out.put("\n");
         return 0;
     }
@@ -303,7 +240,7 @@ int print_value(const char *section_name, const char *key, int32_t n, bool as_in
         error("the value of ", key, " is not a number");
         return kMissing;
     }
-    warn_if_too_wide(section, key, n, value, number);
+    explain_number(key_handle(section, key, n), value);
     char digits[16];
     format_int(static_cast<uint32_t>(number), digits, 10, 0, 0);
     out.put(digits);
@@ -327,16 +264,21 @@ int run(int argc, char **argv)
         if (!std::strcmp(arg, "--get") && i + 2 < argc && !get_key) {
             get_section = argv[++i];
             get_key = argv[++i];
-            if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
-                if (!parse_int(argv[++i], &n)) {
-                    error("not an occurrence number: ", argv[i]);
-                    return usage();
-                }
+            if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0 && !occurrence(argv[++i], &n)) {
+                error("not an occurrence number (1 for the first): ", argv[i]);
+                return usage();
             }
         } else if (!std::strcmp(arg, "--int")) {
             as_int = true;
         } else if (!std::strcmp(arg, "--macros")) {
             macros = true;
+        } else if (!std::strcmp(arg, "--codepage") && i + 1 < argc) {
+            const char *cp = argv[++i];
+            if (std::strcmp(cp, "936") && std::strcmp(cp, "950")) {
+                error("--codepage takes 936 (GBK) or 950 (Big5): ", cp);
+                return usage();
+            }
+            g_code_page = cp[1] == '3' ? 936 : 950;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             out.put(usage_text);
             return 0;
@@ -349,29 +291,32 @@ int run(int argc, char **argv)
         }
     }
     if (files == 0 || (as_int && !get_key) || (macros && get_key)) return usage();
+    // With a code page, names on the disk are UTF-8 as the words typed are
+    // (on Windows through the wide calls), and the section and key are
+    // looked up in their stored form.
+    disk_names_utf8(g_code_page != 0);
+    if (g_code_page && get_key && (stored_form(&get_section) != 0 || stored_form(&get_key) != 0)) return kMissing;
 
     for (int f = 1; f <= files; ++f) {
-        // No code page uses '/' as a trail byte, so every one is a separator.
+        // Shown as typed; passed on with every '/' as '\\' (no code page uses
+        // '/' as a trail byte, so every one is a separator).
+        char shown[PATH_BUFFER_SIZE * 2];
+        shown_path(argv[f], shown, sizeof shown);
         for (char *p = argv[f]; *p; ++p)
             if (*p == '/') *p = '\\';
+        if (explain_before_load(shown, argv[f]) != 0) return kMissing;
         // A file of 4 GiB or more would show the loader only its size's low bits.
         const bool too_large = disk_file_size(argv[f]) > DISK_POSITION_LIMIT;
         if (too_large) err_set(ERR_TOO_LARGE, "files end before 2 GiB");
-        seen_count = 0;
-        CfgLoadReport report = {note_include, warn_about_text, argv[f]};
+        CfgLoadReport report = {explain_include, nullptr, nullptr};
         if (too_large || !cfg_load(argv[f], &report)) {
             const char *detail = err_detail();
-            for (const char *text : std::initializer_list<const char *>{"cfgtool: ", argv[f], ": cannot read: ", err_text(err_last()),
+            for (const char *text : std::initializer_list<const char *>{"cfgtool: ", shown, ": cannot read: ", err_text(err_last()),
                                      detail ? ": " : "", detail ? detail : "", "\n"})
                 console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
             return kMissing;
         }
-        warn_about_includes(argv[f]);
-        if (loaded_count < kMaxFiles) {
-            int32_t last = loaded_count ? loaded[loaded_count - 1].last_handle : 0;
-            while (cfg_entry_name(last + 1)) ++last;
-            loaded[loaded_count++] = {argv[f], last};
-        }
+        explain_after_load();
     }
     if (get_key) return print_value(get_section, get_key, n, as_int);
     if (macros) print_macros();
@@ -384,10 +329,17 @@ int run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     console_start();
+    // --codepage takes the words as UTF-8, which on Windows the runtime's
+    // argv (the ANSI code page) cannot hold.
+    for (int i = 1; i < argc; ++i)
+        if (!std::strcmp(argv[i], "--codepage")) argv = cmdline_utf8_argv(argc, argv);
     int status = run(argc, argv);
     out.flush();
     cfg_free();
-    mem_free(seen);
+    explain_end();
+    mem_free(typed[0]);
+    mem_free(typed[1]);
+    disk_names_utf8(0);
     if (out.pipe_closed) return kPipeClosed;
     if (out.failed) {
         error("standard output: ", out.reason);

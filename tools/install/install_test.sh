@@ -28,9 +28,10 @@ if ((with_pages)); then
       || fail "man cannot render $page.1"
     [[ -s $work/warnings ]] && fail "man warns about $page.1: $(cat "$work/warnings")"
   done
-  # A text each rendered page must hold: the synopsis, and a part for each
-  # of pak's commands.
-  rows=("cfgtool|SYNOPSIS" "cfgtool|cfgtool FILE... [--get SECTION KEY" "pak|SYNOPSIS" "pak|COMMANDS")
+  # A text each rendered page must hold: the synopsis, cfgtool's reading
+  # rules, exit status and examples, and a part for each of pak's commands.
+  rows=("cfgtool|SYNOPSIS" "cfgtool|cfgtool FILE... [--get SECTION KEY" "cfgtool|Reading rules" "cfgtool|Exit status"
+        "cfgtool|EXAMPLES" "pak|SYNOPSIS" "pak|COMMANDS")
   for command in $("$prefix/bin/pak" --help | sed -n 's/^  \([a-z][a-z-]*\)  .*/\1/p'); do
     rows+=("pak|Usage: pak $command")
   done
