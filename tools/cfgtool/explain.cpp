@@ -3,6 +3,7 @@
 // that what is said is what the program does; the cost stays linear in the
 // file's size and every quoted name is cut to one line of 200 bytes.
 #include "tools/cfgtool/explain.h"
+#include "tools/common/output.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -143,7 +144,7 @@ int by_line(const void *a, const void *b)
     return x.order < y.order ? -1 : x.order > y.order;
 }
 
-void put_err(const char *text) { console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text))); }
+void put_err(const char *text) { out_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text))); }
 
 // ---- Lines -----------------------------------------------------------------------
 
@@ -312,6 +313,7 @@ struct Pending {
     int32_t entry_count, entry_capacity;
     Origin *macros;   // the included keys in text order
     int32_t macro_count, macro_capacity;
+    bool refused;     // an include names no plain file
 };
 Pending pending;
 
@@ -777,13 +779,21 @@ int explain_before_load(const char *shown, const char *path)
             put_err(text);
         return -1;
     }
-    if (found == 0) return 0;
-    full_path(place, pending.full, sizeof pending.full);
-    pending.text = read_file(place, &pending.length);
-    if (!pending.text) return 0;
+    if (found > 0) full_path(place, pending.full, sizeof pending.full);
+    return 0;
+}
+
+void explain_text(void *, const char *text, int32_t length)
+{
+    // A copy: the load changes its text in place as it parses.
+    pending.text = static_cast<char *>(mem_alloc(static_cast<size_t>(length) + 3));
+    if (!pending.text) return;
+    std::memcpy(pending.text, text, static_cast<size_t>(length));
+    std::memcpy(pending.text + length, "\r\n", 3);
+    pending.length = length;
     Walk w{pending.file, pending.text, pending.length, {}, false, 0, pending.folder, false, false};
     walk(w);
-    return w.refused ? -1 : 0;
+    pending.refused = w.refused;
 }
 
 void explain_include(void *, const char *, bool opened)
@@ -791,8 +801,9 @@ void explain_include(void *, const char *, bool opened)
     if (room(&pending.opened, &pending.opened_capacity, pending.opened_count)) pending.opened[pending.opened_count++] = opened;
 }
 
-void explain_after_load()
+int explain_after_load()
 {
+    if (pending.refused) return -1;
     for (int32_t i = 0; i < pending.include_count; ++i) {
         Include &inc = pending.includes[i];
         const bool opened = i < pending.opened_count ? pending.opened[i] : inc.place[0] != 0;
@@ -851,6 +862,7 @@ void explain_after_load()
     warning_count = warnings_dropped = 0;
     mem_free(pending.text);
     pending.text = nullptr;
+    return 0;
 }
 
 void explain_number(int32_t key, const char *value)

@@ -18,16 +18,18 @@ void shown_text(const char *text, size_t count, TextSink sink, void *context);
 // A path as the user's system writes it: '\' is '/' on POSIX.
 void shown_path(const char *path, char *out, int size);
 
-// Before path is loaded: reads it as the load will, keeps the warnings about
-// its text and refuses (-1, said on standard error) a file, or an include of
-// it, that is no plain file (a FIFO or device, which a load would wait on).
-// 0 otherwise, also when the file is not found (the load then says why).
+// Before path is loaded: refuses (-1, said on standard error) a file that is
+// no plain file (a FIFO or device, which a load would wait on). 0 otherwise,
+// also when the file is not found (the load then says why).
 int explain_before_load(const char *shown, const char *path);
-// For cfg_load's report: each include as the load met it.
+// For cfg_load's report: the file's text as the load read it (so that the
+// file is opened once), whose warnings are kept, and each include as the
+// load met it. An include that is no plain file is said at once.
+void explain_text(void *context, const char *text, int32_t length);
 void explain_include(void *context, const char *name, bool opened);
 // After the load: the includes, the repeated names, then every warning about
-// the file, in line order.
-void explain_after_load();
+// the file, in line order; -1 when an include named no plain file.
+int explain_after_load();
 // Said by --int: a number that does not fit 32 bits, as the program wraps it.
 // key is the record that holds it (its value, or the macro it names).
 void explain_number(int32_t key, const char *value);

@@ -17,72 +17,22 @@
 // such value (or not a number) or a file that cannot be loaded, 2 bad usage.
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
 #include "archive/archive.h"
 #include "config/config.h"
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "tools/cfgtool/explain.h"
+#include "tools/common/output.h"
 
 namespace {
 
-constexpr int kUsage = 2;
-constexpr int kMissing = 1;
+constexpr int kUsage = TOOL_EXIT_USAGE;
+constexpr int kMissing = TOOL_EXIT_FAILED;
 
-// A reader that closed the pipe: the status a shell shows for a program
-// that SIGPIPE ended, which is what happens first on POSIX (SIGPIPE keeps its
-// default action); this one is for Windows and callers that ignore SIGPIPE.
-constexpr int kPipeClosed = 128 + 13;
+void error(const char *a, const char *b = "", const char *c = "") { out_printf(CONSOLE_ERR, "cfgtool: %s%s%s\n", a, b, c); }
 
-// Standard output, collected in blocks: one console write per line would
-// make large files slow. After a failed write the rest is dropped.
-struct Output {
-    char buffer[64 * 1024];
-    int used = 0;
-    bool failed = false;
-    bool pipe_closed = false;
-    char reason[256] = "";
-
-    void write(const char *bytes, int count)
-    {
-        if (failed || console_write(CONSOLE_OUT, bytes, count) == count) return;
-        failed = true;
-        pipe_closed = err_last() == ERR_BROKEN_PIPE;
-        const char *detail = err_detail();
-        std::snprintf(reason, sizeof reason, "%s%s%s", err_text(err_last()), detail ? ": " : "", detail ? detail : "");
-    }
-    void flush()
-    {
-        if (used) write(buffer, used);
-        used = 0;
-    }
-    void put(const char *bytes, size_t count)
-    {
-        if (count > sizeof buffer - static_cast<size_t>(used)) flush();
-        if (count > sizeof buffer) {
-            // Values of several megabytes go out directly, in int-sized parts.
-            while (count) {
-                const int part = count > 0x40000000u ? 0x40000000 : static_cast<int>(count);
-                write(bytes, part);
-                bytes += part;
-                count -= static_cast<size_t>(part);
-            }
-            return;
-        }
-        std::memcpy(buffer + used, bytes, count);
-        used += static_cast<int>(count);
-    }
-    void put(const char *text) { put(text, std::strlen(text)); }
-};
-
-Output out;
-
-void error(const char *a, const char *b = "", const char *c = "")
-{
-    for (const char *text : {"cfgtool: ", a, b, c, "\n"})
-        console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
-}
+void put(const char *text) { out_write(CONSOLE_OUT, text, static_cast<int>(std::strlen(text))); }
 
 const char usage_text[] =
         "cfgtool " KORIN_TOOLS_VERSION ": a configuration file as the program sees it\n"
@@ -142,14 +92,23 @@ const char usage_text[] =
 
 // ---- Printing what the store holds -----------------------------------------------
 
-void put_sink(void *, const char *bytes, size_t count) { out.put(bytes, count); }
+void put_sink(void *, const char *bytes, size_t count)
+{
+    // Values of several megabytes go out in int-sized parts.
+    while (count) {
+        const int part = count > 0x40000000u ? 0x40000000 : static_cast<int>(count);
+        out_write(CONSOLE_OUT, bytes, part);
+        bytes += part;
+        count -= static_cast<size_t>(part);
+    }
+}
 
 // A name or value as shown (explain.h): on one line, in UTF-8 with a code page.
 void put_shown(const char *text) { shown_text(text, std::strlen(text), put_sink, nullptr); }
 
 int usage()
 {
-    console_write(CONSOLE_ERR, usage_text, static_cast<int>(sizeof usage_text - 1));
+    out_write(CONSOLE_ERR, usage_text, static_cast<int>(sizeof usage_text - 1));
     return kUsage;
 }
 
@@ -157,14 +116,14 @@ void print_sections()
 {
     if (!cfg_entry_name(1)) return;
     for (int32_t section = 1; section; section = cfg_next_section(section, nullptr)) {
-        out.put("[");
+        put("[");
         put_shown(cfg_entry_name(section));
-        out.put("]\n");
+        put("]\n");
         for (int32_t key = cfg_next_key(section, nullptr, nullptr); key; key = cfg_next_key(key, nullptr, nullptr)) {
             put_shown(cfg_entry_name(key));
-            out.put("=");
+            put("=");
             put_shown(cfg_entry_value(key));
-            out.put("\n");
+            put("\n");
         }
     }
 }
@@ -175,9 +134,9 @@ void print_macros()
     const char *value = nullptr;
     for (int32_t m = cfg_next_macro(0, &name, &value); m; m = cfg_next_macro(m, &name, &value)) {
         put_shown(name);
-        out.put("=");
+        put("=");
         put_shown(value);
-        out.put("\n");
+        put("\n");
     }
 }
 
@@ -232,7 +191,7 @@ int print_value(const char *section_name, const char *key, int32_t n, bool as_in
     }
     if (!as_int) {
         put_shown(value);
-        out.put("\n");
+        put("\n");
         return 0;
     }
     int32_t number = 0;
@@ -243,8 +202,8 @@ int print_value(const char *section_name, const char *key, int32_t n, bool as_in
     explain_number(key_handle(section, key, n), value);
     char digits[16];
     format_int(static_cast<uint32_t>(number), digits, 10, 0, 0);
-    out.put(digits);
-    out.put("\n");
+    put(digits);
+    put("\n");
     return 0;
 }
 
@@ -280,10 +239,10 @@ int run(int argc, char **argv)
             }
             g_code_page = cp[1] == '3' ? 936 : 950;
         } else if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
-            out.put(usage_text);
+            put(usage_text);
             return 0;
         } else if (!std::strcmp(arg, "--version")) {
-            out.put("cfgtool " KORIN_TOOLS_VERSION "\n");
+            put("cfgtool " KORIN_TOOLS_VERSION "\n");
             return 0;
         } else {
             error("unknown or incomplete option: ", arg);
@@ -308,15 +267,12 @@ int run(int argc, char **argv)
         // A file of 4 GiB or more would show the loader only its size's low bits.
         const bool too_large = disk_file_size(argv[f]) > DISK_POSITION_LIMIT;
         if (too_large) err_set(ERR_TOO_LARGE, "files end before 2 GiB");
-        CfgLoadReport report = {explain_include, nullptr, nullptr};
+        CfgLoadReport report = {explain_include, explain_text, nullptr};
         if (too_large || !cfg_load(argv[f], &report)) {
-            const char *detail = err_detail();
-            for (const char *text : std::initializer_list<const char *>{"cfgtool: ", shown, ": cannot read: ", err_text(err_last()),
-                                     detail ? ": " : "", detail ? detail : "", "\n"})
-                console_write(CONSOLE_ERR, text, static_cast<int>(std::strlen(text)));
+            out_error(shown, "cannot read: %s", out_reason());
             return kMissing;
         }
-        explain_after_load();
+        if (explain_after_load() != 0) return kMissing;
     }
     if (get_key) return print_value(get_section, get_key, n, as_int);
     if (macros) print_macros();
@@ -329,21 +285,16 @@ int run(int argc, char **argv)
 int main(int argc, char **argv)
 {
     console_start();
+    out_program("cfgtool");
     // --codepage takes the words as UTF-8, which on Windows the runtime's
     // argv (the ANSI code page) cannot hold.
     for (int i = 1; i < argc; ++i)
         if (!std::strcmp(argv[i], "--codepage")) argv = cmdline_utf8_argv(argc, argv);
-    int status = run(argc, argv);
-    out.flush();
+    const int status = out_finish(run(argc, argv));
     cfg_free();
     explain_end();
     mem_free(typed[0]);
     mem_free(typed[1]);
     disk_names_utf8(0);
-    if (out.pipe_closed) return kPipeClosed;
-    if (out.failed) {
-        error("standard output: ", out.reason);
-        if (status == 0) status = 1;
-    }
     return status;
 }
