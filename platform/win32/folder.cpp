@@ -338,7 +338,7 @@ int disk_handle_attributes(int handle)
     if (!GetFileInformationByHandle(to_system(handle), &info)) return system_failed();
     const DWORD kept = info.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                                 FILE_ATTRIBUTE_ARCHIVE);
-    return kept ? static_cast<int>(kept) : FILE_ATTR_NORMAL;
+    return kept ? static_cast<int>(kept) : static_cast<int>(FILE_ATTR_NORMAL);
 }
 
 int disk_mode_like_in(int folder, const char *name, int handle)
@@ -358,5 +358,5 @@ int disk_mode_like_in(int folder, const char *name, int handle)
     // Read-only is set once the file stands at its name: NTFS would refuse
     // to delete it should the rename fail.
     if (disk_set_handle_attributes(handle, attributes & ~FILE_ATTRIBUTE_READONLY) != 0) return passed(-1);
-    return attributes ? static_cast<int>(attributes) : FILE_ATTR_NORMAL;
+    return attributes ? static_cast<int>(attributes) : static_cast<int>(FILE_ATTR_NORMAL);
 }
