@@ -32,6 +32,14 @@ int sibling_name(char *dest, const char *target, const char *ext, int n_try)
 
 int name_is_free(int folder, const char *name) { return disk_free_in(folder, name); }
 
+int file_opens(int folder, const char *name)
+{
+    const int h = retry_held([=] { return disk_open_in(folder, name, DISK_READ); });
+    if (h == -1) return 0;
+    disk_close(h);
+    return 1;
+}
+
 int held_elsewhere(int folder, const char *name)
 {
     // A hold of a moment (a scanner reading the file) is waited out.

@@ -33,6 +33,9 @@ int sibling_name(char *dest, const char *target, const char *ext, int n_try);
 
 // 1 when nothing of that name exists (a link counts as something).
 int name_is_free(int folder, const char *name);
+// 1 when name opens for reading as a plain file of the folder; 0 when it does
+// not (the reason says why: ERR_NOT_FOUND only when nothing is there).
+int file_opens(int folder, const char *name);
 
 // 1 when another program holds name open so that it cannot be replaced now
 // (a running program's file on Windows, too).
