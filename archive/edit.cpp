@@ -221,9 +221,7 @@ int vfs_make_backup(const char *name, const char *extension)
         if (record == -1) return passed(-1);
         g_handles.files[record].data_offset = 0;
     } else {
-        const int file = disk_open(name, DISK_READ);
-        if (file == -1) return passed(-1);
-        disk_close(file);
+        if (!disk_opens(name)) return passed(-1);
     }
 
     vfs_delete(backup);

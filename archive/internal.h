@@ -137,6 +137,9 @@ extern HandleTable g_handles;
 
 int handle_alloc();  // lowest free record, or -1
 
+// Writes count directory records at the file's position, plain or packed,
+// refusing to write more than limit bytes; the length written in *length.
+int directory_write(int file, const PakEntry *records, int count, bool packed, uint32_t limit, int *length);
 // Grows the slot's directory by 64 records when it is full; 0, or -1.
 int directory_make_room(int slot);
 // Appends a live, empty record named key (shorter than 40 bytes) where the

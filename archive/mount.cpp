@@ -251,28 +251,44 @@ void vfs_unmount_all()
     g_mount.mount_count = 0;
 }
 
+int directory_write(int file, const PakEntry *records, int count, bool packed, uint32_t limit, int *length)
+{
+    const int n = count * PAK_ENTRY_SIZE;
+    if (!packed) {
+        if (static_cast<uint32_t>(n) > limit) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
+        *length = n;
+        return disk_write(file, records, n) == n ? 0 : passed(-1);
+    }
+    // Room for what deflate adds to incompressible input, and for the packed
+    // form of an empty directory (which a capacity of 0 would not give).
+    const int64_t room = 2 * static_cast<int64_t>(n) + 64;
+    if (room > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "the directory is too large");
+    void *scratch = mem_alloc(static_cast<size_t>(room));
+    if (!scratch) return passed(-1);
+    ScopeGuard release([&] { mem_free(scratch); });
+    const int c = block_pack(scratch, records, n, static_cast<int>(room));
+    if (c == 0) return passed(-1);
+    if (static_cast<uint32_t>(c) > limit) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
+    *length = c;
+    return disk_write(file, scratch, c) == c ? 0 : passed(-1);
+}
+
 int pak_write_directory(int slot)
 {
     ArchiveSlot *s = slot_live(slot, 0);
     if (!s) return fail(ERR_FAILED, -1, "no archive is mounted in that slot");
     const int file = s->os_handle;
-    const int n = s->entry_count * PAK_ENTRY_SIZE;
     const int32_t words[2] = {s->entry_count, s->dir_offset};
     if (disk_seek(file, 4, DISK_SEEK_SET) != 4) return passed(-1);
     if (disk_write(file, &words[0], 4) != 4 || disk_write(file, &words[1], 4) != 4) return passed(-1);
     if (disk_seek(file, s->dir_offset, DISK_SEEK_SET) != static_cast<uint32_t>(s->dir_offset)) return passed(-1);
-    if (s->packed_dir_size == 0) return disk_write(file, s->directory, n) == n ? 0 : passed(-1);
-
-    // Twice the input, and room for the packed form of an empty directory
-    // (which a capacity of 0 would not give).
-    const int room = std::max(2 * n, 64);
-    void *scratch = mem_alloc(static_cast<size_t>(room));
-    if (!scratch) return passed(-1);
-    ScopeGuard release([&] { mem_free(scratch); });
-    const int packed = block_pack(scratch, s->directory, n, room);
-    if (packed == 0 || disk_write(file, scratch, packed) != packed) return passed(-1);
+    const bool packed = s->packed_dir_size != 0;
+    int written = 0;
+    const uint32_t limit = static_cast<uint32_t>(DISK_POSITION_LIMIT) - static_cast<uint32_t>(s->dir_offset);
+    if (directory_write(file, s->directory, s->entry_count, packed, limit, &written) != 0) return passed(-1);
+    if (!packed) return 0;
     if (disk_seek(file, 20, DISK_SEEK_SET) != 20) return passed(-1);
-    return disk_write(file, &packed, 4) == 4 ? 0 : passed(-1);
+    return disk_write(file, &written, 4) == 4 ? 0 : passed(-1);
 }
 
 void archive_reset()

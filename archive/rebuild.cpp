@@ -100,32 +100,16 @@ int rebuild_into(const ArchiveSlot &old, int out, char *buffer)
         ++k;
     }
 
-    const int dir_bytes = k * PAK_ENTRY_SIZE;
-    if (header.packed_dir_size == 0) {
+    if (header.packed_dir_size == 0 && k == 0) {
         // An empty plain archive mounts only with its 4096 bytes of space.
-        const char *dir = reinterpret_cast<const char *>(kept);
-        int length = dir_bytes;
-        if (k == 0) {
-            std::memset(buffer, 0, PAK_EMPTY_DIR_SIZE);
-            dir = buffer;
-            length = PAK_EMPTY_DIR_SIZE;
-        }
-        if (static_cast<uint32_t>(length) > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
-        if (disk_write(out, dir, length) != length) return passed(-1);
+        std::memset(buffer, 0, PAK_EMPTY_DIR_SIZE);
+        if (static_cast<uint32_t>(PAK_EMPTY_DIR_SIZE) > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
+        if (disk_write(out, buffer, PAK_EMPTY_DIR_SIZE) != PAK_EMPTY_DIR_SIZE) return passed(-1);
     } else {
-        // Room for what deflate adds to incompressible input, and for the
-        // packed form of an empty directory.
-        const int64_t room = 2 * static_cast<int64_t>(dir_bytes) + 64;
-        if (room > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "the directory is too large");
-        const int capacity = static_cast<int>(room);
-        char *scratch = static_cast<char *>(mem_alloc(static_cast<size_t>(capacity)));
-        if (!scratch) return passed(-1);
-        ScopeGuard free_scratch([&] { mem_free(scratch); });
-        const int c = block_pack(scratch, kept, dir_bytes, capacity);
-        if (c == 0) return passed(-1);
-        if (static_cast<uint32_t>(c) > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
-        if (disk_write(out, scratch, c) != c) return passed(-1);
-        header.packed_dir_size = static_cast<uint32_t>(c);
+        int length = 0;
+        const bool packed = header.packed_dir_size != 0;
+        if (directory_write(out, kept, k, packed, OFFSET_LIMIT - w, &length) != 0) return passed(-1);
+        if (packed) header.packed_dir_size = static_cast<uint32_t>(length);
     }
 
     header.entry_count = static_cast<uint32_t>(k);

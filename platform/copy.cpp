@@ -26,6 +26,14 @@ int disk_read_at(int handle, int64_t offset, void *buffer, int count)
     return read_exactly(handle, buffer, count);
 }
 
+int disk_opens(const char *path)
+{
+    const int file = disk_open(path, DISK_READ);
+    if (file == -1) return passed(0);
+    disk_close(file);
+    return 1;
+}
+
 int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_size)
 {
     while (count > 0) {

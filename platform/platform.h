@@ -265,6 +265,9 @@ int disk_tree_delete(DiskTree *tree, const char *name);
 // with the reason; a file that ends first is ERR_DAMAGED ("the file ends too
 // soon"), an offset outside those bounds ERR_DAMAGED too (copy.cpp).
 int disk_read_at(int handle, int64_t offset, void *buffer, int count);
+// Whether path opens for reading (it is closed again at once): 1, or 0 with
+// the refusal's reason, ERR_IS_FOLDER for a folder (copy.cpp).
+int disk_opens(const char *path);
 // Copies count bytes from the current position of one file to that of
 // another, in pieces of at most buffer_size bytes, each read and written in
 // full (copy.cpp, over the calls above).

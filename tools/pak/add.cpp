@@ -48,6 +48,13 @@ void work(int index, void *context)
     else pack_piece(&task.piece);
 }
 
+// "pak: <file>: <why>; <archive> is unchanged", and -1.
+int unchanged(const AddRun *run, const char *file, PackError error)
+{
+    out_error(file, "%s; %s is unchanged", pack_error_text(error), run->session->path);
+    return -1;
+}
+
 // Joins the next piece of a large file; the item holds the block once its
 // last piece is in. Result 0 (*complete tells whether that was the last), or
 // -1 after saying why.
@@ -60,16 +67,11 @@ int join_piece(AddRun *run, AddTask &task, bool *complete)
         piece.data = nullptr;
     });
     *complete = false;
-    if (piece.error != PACK_OK) {
-        out_error(item.path, "%s; %s is unchanged", pack_error_text(piece.error), run->session->path);
-        return -1;
-    }
+    if (piece.error != PACK_OK) return unchanged(run, item.path, piece.error);
     if ((piece.index == 0 && block_join_begin(&run->join, item.size) != 0) ||
         block_join_add(&run->join, piece.data, piece.length, piece.check, piece.source_length) != 0 ||
-        (piece.index == task.pieces - 1 && block_join_end(&run->join) != 0)) {
-        out_error(item.path, "%s; %s is unchanged", pack_error_text(PACK_ERR_MEMORY), run->session->path);
-        return -1;
-    }
+        (piece.index == task.pieces - 1 && block_join_end(&run->join) != 0))
+        return unchanged(run, item.path, PACK_ERR_MEMORY);
     if (piece.index != task.pieces - 1) return 0;
     item.data = run->join.data;
     item.length = run->join.length;
@@ -99,10 +101,7 @@ int consume(int task_index, void *context)
         mem_free(item.data);
         item.data = nullptr;
     });
-    if (item.error != PACK_OK) {
-        out_error(item.path, "%s; %s is unchanged", pack_error_text(item.error), run->session->path);
-        return -1;
-    }
+    if (item.error != PACK_OK) return unchanged(run, item.path, item.error);
     const int slot = run->session->slot;
     // The newest live record of exactly this name is what a new entry replaces.
     const int replaced = run->keep_old ? -1 : find_newest_live(slot, run->names[index], NAME_EXACT);

@@ -1,5 +1,6 @@
 #include "tools/pak/cli.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -206,11 +207,7 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
     }
     // Given from last to first at the far end: turned round into their order.
     out->excludes -= out->exclude_count;
-    for (int i = 0, j = out->exclude_count - 1; i < j; ++i, --j) {
-        const char *t = out->excludes[i];
-        out->excludes[i] = out->excludes[j];
-        out->excludes[j] = t;
-    }
+    std::reverse(out->excludes, out->excludes + out->exclude_count);
     if (out->present[OPT_HELP] || out->present[OPT_VERSION]) return 0;
 
     const int n = out->positional_count;

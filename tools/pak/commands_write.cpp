@@ -27,9 +27,7 @@ int cmd_create(const PakArgs &args)
         out_error(path, "a name ending in .exe is read as a program with an attached archive; choose another name");
         return PAK_EXIT_FAILED;
     }
-    const int probe = disk_open(path, DISK_READ);
-    if (probe != -1) {
-        disk_close(probe);
+    if (disk_opens(path)) {
         out_error(path, "already exists");
         return PAK_EXIT_FAILED;
     }

@@ -17,9 +17,7 @@ namespace {
 // -1 after saying why.
 int write_part(int from, uint32_t offset, uint32_t count, const char *path, const char *mode_of, bool force)
 {
-    const int probe = force ? -1 : disk_open(path, DISK_READ);
-    if (probe != -1) {
-        disk_close(probe);
+    if (!force && disk_opens(path)) {
         out_error(path, "already exists; it is not replaced (--force replaces it)");
         return -1;
     }

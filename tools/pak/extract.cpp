@@ -82,11 +82,7 @@ int make_folder(const char *path)
     if (disk_mkdir(path) == 0) return 0;
     const ErrReason why = err_last();
     const char *detail = err_detail();
-    const int probe = disk_open(path, DISK_READ);
-    if (probe != -1) {
-        disk_close(probe);
-        return fail(ERR_EXISTS, -1, "a file, not a folder");
-    }
+    if (disk_opens(path)) return fail(ERR_EXISTS, -1, "a file, not a folder");
     if (err_last() == ERR_IS_FOLDER) return 0;
     return fail(why, -1, detail);
 }

@@ -33,16 +33,6 @@ char *joined(const char *a, char separator, const char *b, bool utf8 = false)
 
 char *copied(const char *text) { return joined("", 0, text); }
 
-bool is_folder(const char *path)
-{
-    const int file = disk_open(path, DISK_READ);
-    if (file != -1) {
-        disk_close(file);
-        return false;
-    }
-    return err_last() == ERR_IS_FOLDER;
-}
-
 bool absolute(const char *path)
 {
 #ifdef _WIN32
@@ -345,7 +335,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
             mem_free(host);
             return PAK_EXIT_FAILED;
         }
-        const bool folder = is_folder(host);
+        const bool folder = !disk_opens(host) && err_last() == ERR_IS_FOLDER;
         if (folder && args.present[OPT_AS]) {
             mem_free(host);
             return usage_error(CMD_ADD, "--as names one file, not a folder");
