@@ -101,3 +101,17 @@ int path_name_order(const char *a, const char *b)
 }
 
 int path_same_name(const char *a, const char *b) { return path_name_order(a, b) == 0; }
+
+int host_path_absolute(const char *path)
+{
+    if (HOST_SEPARATOR == '/') return path[0] == '/';
+    return path[0] == '\\' || path[0] == '/' || (path[0] && path[1] == ':');
+}
+
+const char *host_base_name(const char *path)
+{
+    const char *base = path;
+    for (const char *p = path; *p; p += path_char_len(p))
+        if (*p == '/' || (HOST_SEPARATOR == '\\' && ((*p == '\\' && path_char_len(p) == 1) || *p == ':'))) base = p + 1;
+    return base;
+}

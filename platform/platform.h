@@ -371,6 +371,23 @@ int path_name_order(const char *a, const char *b);
 // time by platform_cp_dbcs or platform_cp_sbcs).
 extern const int path_dbcs;
 
+// The host's own paths, as the tools take them from a command line.
+#ifdef _WIN32
+constexpr char HOST_SEPARATOR = '\\';
+// Names on a Windows disk are in its code page, where lead and trail bytes pair up.
+constexpr bool HOST_NAMES_ARE_BYTES = false;
+#else
+constexpr char HOST_SEPARATOR = '/';
+// Names on a POSIX disk are bytes in no code page (usually UTF-8).
+constexpr bool HOST_NAMES_ARE_BYTES = true;
+#endif
+// 1 when a host path names its place on its own, not from the current
+// folder: "/..." on POSIX; "\...", "/..." or "X:..." on Windows.
+int host_path_absolute(const char *path);
+// The file-name part of a host path: after the last '/', and on Windows also
+// after the last '\' or a drive's ':' (read with the double-byte rule).
+const char *host_base_name(const char *path);
+
 // ---- Process ----------------------------------------------------------------
 
 // The current directory, as the system names it, into dest of size bytes.

@@ -751,13 +751,7 @@ void shown_text(const char *text, size_t count, TextSink sink, void *context)
 void shown_path(const char *path, char *out, int size)
 {
     int i = 0;
-    for (; path[i] && i < size - 1; ++i) {
-#ifdef _WIN32
-        out[i] = path[i];
-#else
-        out[i] = path[i] == '\\' ? '/' : path[i];
-#endif
-    }
+    for (; path[i] && i < size - 1; ++i) out[i] = path[i] == '\\' ? HOST_SEPARATOR : path[i];
     out[i] = 0;
 }
 

@@ -33,15 +33,6 @@ char *joined(const char *a, char separator, const char *b, bool utf8 = false)
 
 char *copied(const char *text) { return joined("", 0, text); }
 
-bool absolute(const char *path)
-{
-#ifdef _WIN32
-    return path[0] == '\\' || path[0] == '/' || (path[0] && path[1] == ':');
-#else
-    return path[0] == '/';
-#endif
-}
-
 // Bytes of one character: with a code page names are UTF-8, whose bytes
 // past the first are never ASCII; else the double-byte walk.
 int char_len(const char *p, bool utf8)
@@ -82,12 +73,7 @@ bool ends_in_lone_lead(const char *part, size_t n)
 // a Windows disk are in its code page and pair up.
 bool straddles(const PakArgs &args, const char *part, size_t n)
 {
-#ifdef _WIN32
-    (void)args, (void)part, (void)n;
-    return false;
-#else
-    return !args.present[OPT_CODEPAGE] && ends_in_lone_lead(part, n);
-#endif
+    return HOST_NAMES_ARE_BYTES && !args.present[OPT_CODEPAGE] && ends_in_lone_lead(part, n);
 }
 
 int refuse_straddle(const char *host)
@@ -308,7 +294,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
             if (add(list, copied("-"), copied(args.value[OPT_AS])) != 0) return PAK_EXIT_FAILED;
             continue;
         }
-        char *host = dir && !absolute(typed) ? joined(dir, HOST_SEPARATOR, typed, args.present[OPT_CODEPAGE]) : copied(typed);
+        char *host = dir && !host_path_absolute(typed) ? joined(dir, HOST_SEPARATOR, typed, args.present[OPT_CODEPAGE]) : copied(typed);
         char *normal = static_cast<char *>(mem_alloc(std::strlen(typed) + 1));
         ScopeGuard drop([&] { mem_free(normal); });
         if (!host || !normal) {
@@ -318,7 +304,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
         // A path that leaves the folder it is given in (absolute, or up with
         // "..") is named from its last part, as tar and zip would cut it.
         const char *named = typed;
-        if (absolute(typed) || !std::strncmp(typed, "..", 2)) named = host_base_name(typed);
+        if (host_path_absolute(typed) || !std::strncmp(typed, "..", 2)) named = host_base_name(typed);
         if (!named[0] || !std::strcmp(named, "..")) named = typed;  // "/", "..": refused by the name check
         inputs_normal_name(named, normal, args.present[OPT_CODEPAGE]);
         for (const char *part = named, *slash; (slash = std::strchr(part, '/')); part = slash + 1) {

@@ -174,19 +174,6 @@ const char *extract_name_reason(ExtractName verdict)
     return "bad name";
 }
 
-const char *host_base_name(const char *path)
-{
-    const char *base = path;
-    for (const char *p = path; *p; p += path_char_len(p)) {
-#ifdef _WIN32
-        if (*p == '/' || (*p == '\\' && path_char_len(p) == 1) || *p == ':') base = p + 1;
-#else
-        if (*p == '/') base = p + 1;
-#endif
-    }
-    return base;
-}
-
 bool foreign_drive(const char *name, int first_drive, int last_drive)
 {
     const int c = static_cast<unsigned char>(name[0]);

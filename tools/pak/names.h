@@ -3,13 +3,6 @@
 // and the default stored name of a host file.
 #pragma once
 
-// What separates folders in the host's own paths.
-#ifdef _WIN32
-constexpr char HOST_SEPARATOR = '\\';
-#else
-constexpr char HOST_SEPARATOR = '/';
-#endif
-
 enum ExtractName {
     XN_OK,
     XN_EMPTY,      // nothing left after the drive prefix
@@ -40,9 +33,6 @@ ExtractName extract_name_check(const char *name, int length, char separator, cha
                                bool bytewise = false);
 const char *extract_name_reason(ExtractName verdict);
 
-// The file-name part of a host path: after the last '/', and on Windows also
-// after the last '\' (read with the double-byte rule).
-const char *host_base_name(const char *path);
 
 // Whether the name starts with a drive prefix ("C:") whose character is not
 // one of the archive's drives, so that no lookup drops it: a drive-qualified
