@@ -48,7 +48,7 @@ int cfg_open_include(const char *name);
 int cfg_next_token(char *text, int32_t *position, int32_t length, int32_t *name_out,
                    int32_t *value_out, const char *base);
 
-// ---- Inspection (inspect.cpp) -----------------------------------------------------
+// ---- Pieces, for tools (pieces.cpp) -----------------------------------------------
 // For a tool that explains a file: what a load would read, with nothing opened
 // and no store changed.
 
@@ -76,7 +76,7 @@ struct CfgPiece {
 // appends) as cfg_load reads it, on a copy, calling visit for each piece in
 // text order. Offsets may reach length + 1 (the appended CR LF). 0, or -1
 // when the copy cannot be had.
-int cfg_inspect(const char *text, int32_t length, void (*visit)(void *context, const CfgPiece &piece), void *context);
+int cfg_walk_pieces(const char *text, int32_t length, void (*visit)(void *context, const CfgPiece &piece), void *context);
 
 // ---- Lookup (lookup.cpp) -----------------------------------------------------------
 // Handles are a record's position + 1, 0 for none. Destinations have no size

@@ -7,9 +7,9 @@ namespace {
 
 using Syntax = ConfigTest;
 
-// What cfg_inspect reports, written as dump() writes the store: the two must
+// What cfg_walk_pieces reports, written as dump() writes the store: the two must
 // agree on every text, and its pieces follow one another without overlap.
-std::string inspected(const std::string &text)
+std::string walked(const std::string &text)
 {
     struct Seen {
         std::string text;
@@ -31,7 +31,7 @@ std::string inspected(const std::string &text)
         if (s.out.empty()) s.out = "[]\n";
         s.out += read(p.name, p.name_end) + '=' + (p.value < 0 ? "" : read(p.value, p.value_end)) + '\n';
     };
-    EXPECT_EQ(cfg_inspect(text.data(), static_cast<int32_t>(text.size()), visit, &seen), 0);
+    EXPECT_EQ(cfg_walk_pieces(text.data(), static_cast<int32_t>(text.size()), visit, &seen), 0);
     EXPECT_FALSE(seen.overlap) << text;
     return seen.out;
 }
@@ -69,7 +69,7 @@ TEST_F(Syntax, FilesReadAsTheRulesSay)
         cfg_reset();
         EXPECT_EQ(load("case.ini", c.text), 1) << c.behaviour;
         EXPECT_EQ(dump(), c.expected) << c.behaviour;
-        EXPECT_EQ(inspected(c.text), c.expected) << c.behaviour;
+        EXPECT_EQ(walked(c.text), c.expected) << c.behaviour;
     }
 }
 

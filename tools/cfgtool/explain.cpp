@@ -1,5 +1,5 @@
 // Warnings about configuration files. Each file is read once more, apart
-// from the load, and walked by the reader's own tokenizer (cfg_inspect), so
+// from the load, and walked by the reader's own tokenizer (cfg_walk_pieces), so
 // that what is said is what the program does; the cost stays linear in the
 // file's size and every quoted name is cut to one line of 200 bytes.
 #include "tools/cfgtool/explain.h"
@@ -559,7 +559,7 @@ void walk(Walk &w)
         m.add("the file starts with a UTF-8 byte-order mark, which the program reads as part of the first name");
         note(w, 1, m);
     }
-    if (cfg_inspect(w.text, w.length, visit, &w) != 0) {
+    if (cfg_walk_pieces(w.text, w.length, visit, &w) != 0) {
         Message m = warning_at(w.file, 1);
         m.add("not enough memory to look for mistakes in the file");
         note(w, 1, m);

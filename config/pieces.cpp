@@ -1,4 +1,4 @@
-// Inspection: a text read by the tokenizer itself, on a copy, so that a tool
+// A text read piece by piece by the tokenizer itself, on a copy, so that a tool
 // can say what the program reads without a store being touched.
 #include <cstdint>
 #include <cstring>
@@ -38,7 +38,7 @@ void visit_gap(const char *copy, int32_t from, int32_t to, void (*visit)(void *,
 
 }  // namespace
 
-int cfg_inspect(const char *text, int32_t length, void (*visit)(void *context, const CfgPiece &piece), void *context)
+int cfg_walk_pieces(const char *text, int32_t length, void (*visit)(void *context, const CfgPiece &piece), void *context)
 {
     if (length < 0 || length > INT32_MAX - 3) return -1;
     // The copy ends in CR LF as a stored text does, so offsets mean the
