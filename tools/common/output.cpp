@@ -105,14 +105,32 @@ void out_printf(int stream, const char *format, ...)
 
 void out_program(const char *name) { g_out.program = name; }
 
-void out_error(const char *what, const char *format, ...)
+namespace {
+
+void error_line(const char *what, const char *format, va_list args)
 {
     out_printf(CONSOLE_ERR, "%s: %s: ", g_out.program, what);
+    vprint(CONSOLE_ERR, format, args);
+    out_write(CONSOLE_ERR, "\n", 1);
+}
+
+}  // namespace
+
+void out_error(const char *what, const char *format, ...)
+{
     va_list args;
     va_start(args, format);
-    vprint(CONSOLE_ERR, format, args);
+    error_line(what, format, args);
     va_end(args);
-    out_write(CONSOLE_ERR, "\n", 1);
+}
+
+int out_fail(const char *what, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    error_line(what, format, args);
+    va_end(args);
+    return TOOL_EXIT_FAILED;
 }
 
 void out_name_error(const char *what, const char *name, const char *format, ...)
@@ -137,6 +155,12 @@ const char *out_reason()
 }
 
 void out_failure(const char *what, const char *action) { out_error(what, "%s: %s", action, out_reason()); }
+
+int out_fail_reason(const char *what, const char *action)
+{
+    out_failure(what, action);
+    return TOOL_EXIT_FAILED;
+}
 
 void out_name(int stream, const char *name)
 {

@@ -30,11 +30,16 @@ void out_error(const char *what, const char *format, ...) __attribute__((format(
 // "<tool>: <what>: <name>: <text>" on standard error, the name as out_name
 // writes it; without what, "<tool>: <name>: <text>".
 void out_name_error(const char *what, const char *name, const char *format, ...) __attribute__((format(printf, 3, 4)));
+// out_error, then TOOL_EXIT_FAILED: a command says why and stops in one
+// return.
+int out_fail(const char *what, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // The last failure's reason as text ("access denied", "damaged: the
 // directory runs past the end of the file"); valid until the next call.
 const char *out_reason();
 // "<tool>: <what>: <action>: <the last failure's reason>" on standard error.
 void out_failure(const char *what, const char *action);
+// out_failure, then TOOL_EXIT_FAILED.
+int out_fail_reason(const char *what, const char *action);
 // A name as text: control characters (which could steer a terminal) are
 // written as \xNN, every other byte as it is.
 void out_name(int stream, const char *name);

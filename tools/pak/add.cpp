@@ -317,10 +317,7 @@ int cmd_add(const PakArgs &args)
         mem_free(items);
         mem_free(names);
     });
-    if (!items || !names) {
-        out_error("add", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
+    if (!items || !names) return out_fail("add", "not enough memory");
     ArchiveView view;
     if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     long long total = 0;
@@ -331,11 +328,10 @@ int cmd_add(const PakArgs &args)
     const long long records = static_cast<long long>(view.facts.entry_count + count) * PAK_ENTRY_SIZE;
     const long long after = view.facts.dir_offset + total + block_stored_bound(records);
     view_close(&view);
-    if (after > DISK_POSITION_LIMIT) {
-        out_error(args.positional[0], "the files do not fit: the archive would exceed %lld bytes; it is unchanged",
-                  static_cast<long long>(DISK_POSITION_LIMIT));
-        return PAK_EXIT_FAILED;
-    }
+    if (after > DISK_POSITION_LIMIT)
+        return out_fail(args.positional[0],
+                        "the files do not fit: the archive would exceed %lld bytes; it is unchanged",
+                        static_cast<long long>(DISK_POSITION_LIMIT));
 
     EditSession session;
     if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;
@@ -357,10 +353,7 @@ int cmd_add(const PakArgs &args)
         mem_free(tasks);
         mem_free(cost);
     });
-    if (!cost || !tasks) {
-        out_error("add", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
+    if (!cost || !tasks) return out_fail("add", "not enough memory");
     long long largest = 0;
     for (int i = 0, t = 0; i < count; ++i) {
         const int pieces = items[i].store ? 1 : block_piece_count(items[i].size);

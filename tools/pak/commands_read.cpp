@@ -155,17 +155,14 @@ int cmd_cat(const PakArgs &args)
 
     // The newest live entry of that name, as a lookup finds it.
     const int found = find_newest_live(view.slot, name, NAME_TYPED);
-    if (found < 0) {
-        out_error(args.positional[1], "no such entry in %s%s", view.path, no_entry_hint(args.positional[1], code_page, view.path));
-        return PAK_EXIT_FAILED;
-    }
+    if (found < 0)
+        return out_fail(args.positional[1], "no such entry in %s%s", view.path,
+                        no_entry_hint(args.positional[1], code_page, view.path));
     char *data = nullptr;
     int length = 0;
     const char *reason = nullptr;
-    if (view_entry_content(&view, found, &data, &length, &reason, args.present[OPT_FORCE]) != 0) {
-        out_error(name, "%s", reason);
-        return PAK_EXIT_FAILED;
-    }
+    if (view_entry_content(&view, found, &data, &length, &reason, args.present[OPT_FORCE]) != 0)
+        return out_fail(name, "%s", reason);
     ScopeGuard free_data([&] { mem_free(data); });
     out_write(CONSOLE_OUT, data, length);
     return PAK_EXIT_OK;
@@ -235,10 +232,7 @@ int cmd_verify(const PakArgs &args)
     }
     progress_end();
     const int digest = view.appended ? verify_payload_digest(view) : 0;
-    if (bad) {
-        out_error(view.path, "%d of %d entries are bad", bad, checked);
-        return PAK_EXIT_FAILED;
-    }
+    if (bad) return out_fail(view.path, "%d of %d entries are bad", bad, checked);
     if (digest < 0) return PAK_EXIT_FAILED;
     out_printf(CONSOLE_OUT, "%s: ok, %d entries%s\n", view.path, checked, digest ? ", payload digest matches" : "");
     return PAK_EXIT_OK;

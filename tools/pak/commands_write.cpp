@@ -23,14 +23,10 @@ int cmd_create(const PakArgs &args)
         return usage_error(CMD_CREATE, "--drives takes one character, or two joined by '-' in order");
     if (args.present[OPT_USER_VALUE] && cli_parse_u32(args.value[OPT_USER_VALUE], &user_value) != 0)
         return usage_error(CMD_CREATE, "--user-value takes a number from 0 to 4294967295");
-    if (vfs_is_appended_name(path)) {
-        out_error(path, "a name ending in .exe is read as a program with an attached archive; choose another name");
-        return PAK_EXIT_FAILED;
-    }
-    if (disk_opens(path)) {
-        out_error(path, "already exists");
-        return PAK_EXIT_FAILED;
-    }
+    if (vfs_is_appended_name(path))
+        return out_fail(path,
+                        "a name ending in .exe is read as a program with an attached archive; choose another name");
+    if (disk_opens(path)) return out_fail(path, "already exists");
     // Written beside it and named when whole: no kill leaves a part of it.
     DiskReplacement r;
     if (disk_replacement_begin(&r, path, ".pak-new") != 0 ||
@@ -39,10 +35,7 @@ int cmd_create(const PakArgs &args)
         disk_replacement_abandon(&r);
         return PAK_EXIT_FAILED;
     }
-    if (disk_replacement_commit_new(&r) != 0) {
-        out_failure(path, "cannot create the archive");
-        return PAK_EXIT_FAILED;
-    }
+    if (disk_replacement_commit_new(&r) != 0) return out_fail_reason(path, "cannot create the archive");
     return PAK_EXIT_OK;
 }
 
@@ -55,17 +48,13 @@ int cmd_delete(const PakArgs &args)
     for (int k = 1; k < args.positional_count; ++k) {
         char name[PATH_BUFFER_SIZE];
         if (typed_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
-        if (find_newest_live(s.slot, name, NAME_TYPED) < 0) {
-            out_error(args.positional[k], "no such entry in %s%s; nothing deleted", s.path,
-                      no_entry_hint(args.positional[k], code_page, s.path));
-            return PAK_EXIT_FAILED;
-        }
+        if (find_newest_live(s.slot, name, NAME_TYPED) < 0)
+            return out_fail(args.positional[k], "no such entry in %s%s; nothing deleted", s.path,
+                            no_entry_hint(args.positional[k], code_page, s.path));
         // Every live entry of the name, the newest first.
         for (int position; (position = find_newest_live(s.slot, name, NAME_TYPED)) >= 0;) {
-            if (vfs_delete_at(s.slot, position) != 0) {
-                out_error(args.positional[k], "cannot delete the entry: %s; nothing deleted", out_reason());
-                return PAK_EXIT_FAILED;
-            }
+            if (vfs_delete_at(s.slot, position) != 0)
+                return out_fail(args.positional[k], "cannot delete the entry: %s; nothing deleted", out_reason());
         }
     }
     abandon.dismiss();
@@ -86,28 +75,20 @@ int cmd_rename(const PakArgs &args)
     PakEntry entry;
     const int position = find_newest_live(s.slot, name, NAME_TYPED, VIEW_NEWEST, &entry);
     const char *stored = entry.name;
-    if (position < 0) {
-        out_error(args.positional[1], "no such entry in %s%s", s.path, no_entry_hint(args.positional[1], code_page, s.path));
-        return PAK_EXIT_FAILED;
-    }
+    if (position < 0)
+        return out_fail(args.positional[1], "no such entry in %s%s", s.path,
+                        no_entry_hint(args.positional[1], code_page, s.path));
     // The folder part stays: NEWNAME is a file name, or a full name in the
     // same folder (with or without the drive prefix).
     char old_dir[PAK_NAME_SIZE], new_dir[256], file[256];
     path_dir(old_dir, stored);
-    if (std::strlen(new_name) >= sizeof file) {
-        out_error(args.positional[2], "the new name is too long");
-        return PAK_EXIT_FAILED;
-    }
+    if (std::strlen(new_name) >= sizeof file) return out_fail(args.positional[2], "the new name is too long");
     path_dir(new_dir, new_name);
     path_file(file, new_name);
-    if (new_dir[0] && !entry_has_name(old_dir, new_dir)) {
-        out_error(args.positional[2], "rename keeps the entry in its folder; give a file name");
-        return PAK_EXIT_FAILED;
-    }
-    if (!file[0] || std::strpbrk(file, "*?")) {
-        out_error(args.positional[2], "not a file name (empty, or with '*' or '?')");
-        return PAK_EXIT_FAILED;
-    }
+    if (new_dir[0] && !entry_has_name(old_dir, new_dir))
+        return out_fail(args.positional[2], "rename keeps the entry in its folder; give a file name");
+    if (!file[0] || std::strpbrk(file, "*?"))
+        return out_fail(args.positional[2], "not a file name (empty, or with '*' or '?')");
     char full[PAK_NAME_SIZE * 2 + 256];
     std::strcpy(full, old_dir);
     std::strcat(full, file);
@@ -119,14 +100,10 @@ int cmd_rename(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     // Another live entry of the new name would make two.
-    if (!names_equal(full, stored) && find_newest_live(s.slot, full, NAME_EXACT) >= 0) {
-        out_error(args.positional[2], "an entry of that name exists in %s", s.path);
-        return PAK_EXIT_FAILED;
-    }
-    if (vfs_rename_at(s.slot, position, full) != 0) {
-        out_error(args.positional[1], "cannot rename the entry: %s", out_reason());
-        return PAK_EXIT_FAILED;
-    }
+    if (!names_equal(full, stored) && find_newest_live(s.slot, full, NAME_EXACT) >= 0)
+        return out_fail(args.positional[2], "an entry of that name exists in %s", s.path);
+    if (vfs_rename_at(s.slot, position, full) != 0)
+        return out_fail(args.positional[1], "cannot rename the entry: %s", out_reason());
     abandon.dismiss();
     return edit_commit(&s) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
 }
@@ -134,10 +111,9 @@ int cmd_rename(const PakArgs &args)
 int cmd_compact(const PakArgs &args)
 {
     const char *path = args.positional[0];
-    if (vfs_is_appended_name(path)) {
-        out_error(path, "an archive attached to a program cannot be rebuilt; compact the stand-alone archive and attach it again");
-        return PAK_EXIT_FAILED;
-    }
+    if (vfs_is_appended_name(path))
+        return out_fail(path, "an archive attached to a program cannot be rebuilt; compact the stand-alone archive and "
+                              "attach it again");
     ArchiveView view;
     if (view_open(&view, path) != 0) return PAK_EXIT_FAILED;
     const int live = view_live_count(&view);
@@ -151,10 +127,7 @@ int cmd_compact(const PakArgs &args)
         return PAK_EXIT_FAILED;
     }
     // A read-only archive is rebuilt read-only; one held elsewhere is refused (pak_compact).
-    if (pak_compact(path) != 0) {
-        out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
-        return PAK_EXIT_FAILED;
-    }
+    if (pak_compact(path) != 0) return out_fail(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
     out_printf(CONSOLE_OUT, "%s: %d entries, %lld -> %lld bytes; the previous archive is %s\n", path, live,
                static_cast<long long>(before), static_cast<long long>(disk_file_size(path)), backup);
     return PAK_EXIT_OK;
@@ -168,39 +141,24 @@ int cmd_attach(const PakArgs &args)
     if (view_open(&view, archive) != 0) return PAK_EXIT_FAILED;
     const bool appended = view.appended;
     view_close(&view);
-    if (appended) {
-        out_error(archive, "is attached to a program itself; attach a stand-alone archive");
-        return PAK_EXIT_FAILED;
-    }
+    if (appended) return out_fail(archive, "is attached to a program itself; attach a stand-alone archive");
 
     const int64_t t = disk_file_size(target);
     int file = t < 0 ? -1 : disk_open(target, DISK_READ);
-    if (file == -1) {
-        out_failure(target, "cannot open");
-        return PAK_EXIT_FAILED;
-    }
+    if (file == -1) return out_fail_reason(target, "cannot open");
     int64_t table = 0, table_size = 0, base = 0, end = 0;
     const bool pe = pe_certificate_table(read_file_at, &file, &table, &table_size) == 0;
     const bool signed_pe = pe && (table || table_size);
     const bool has_archive = appended_locate(read_file_at, &file, t, &base, &end) == 0;
     disk_close(file);
     // Appending to any other file would only damage it.
-    if (!pe && !args.present[OPT_FORCE]) {
-        out_error(target, "is not a PE program (no MZ and PE headers); it is unchanged (--force attaches all the same)");
-        return PAK_EXIT_FAILED;
-    }
-    if (signed_pe) {
-        out_error(target, "is already signed; attach the archive first and sign last");
-        return PAK_EXIT_FAILED;
-    }
-    if (has_archive) {
-        out_error(target, "already carries an archive; attach to the program as it was linked");
-        return PAK_EXIT_FAILED;
-    }
-    if (pak_attach(target, archive) != 0) {
-        out_error(target, "cannot append the archive: %s; the file is unchanged", out_reason());
-        return PAK_EXIT_FAILED;
-    }
+    if (!pe && !args.present[OPT_FORCE])
+        return out_fail(target,
+                        "is not a PE program (no MZ and PE headers); it is unchanged (--force attaches all the same)");
+    if (signed_pe) return out_fail(target, "is already signed; attach the archive first and sign last");
+    if (has_archive) return out_fail(target, "already carries an archive; attach to the program as it was linked");
+    if (pak_attach(target, archive) != 0)
+        return out_fail(target, "cannot append the archive: %s; the file is unchanged", out_reason());
     if (!vfs_is_appended_name(target))
         out_error(target, "note: only a file whose name ends in .exe mounts its attached archive");
     return PAK_EXIT_OK;

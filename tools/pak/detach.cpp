@@ -64,36 +64,25 @@ int cmd_detach(const PakArgs &args)
     ArchiveView view;
     if (view_open(&view, program, args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     const int live = view_live_count(&view);
-    if (!view.appended) {
-        out_error(program, "is a stand-alone archive already; nothing to detach");
-        return PAK_EXIT_FAILED;
-    }
+    if (!view.appended) return out_fail(program, "is a stand-alone archive already; nothing to detach");
     int file = view.file;
     int64_t base = 0, end = 0, table = 0, table_size = 0;
-    if (appended_locate(read_file_at, &file, view.file_size, &base, &end) != 0) {
-        out_failure(program, "cannot find the attached archive");
-        return PAK_EXIT_FAILED;
-    }
+    if (appended_locate(read_file_at, &file, view.file_size, &base, &end) != 0)
+        return out_fail_reason(program, "cannot find the attached archive");
     const bool signed_pe = pe_certificate_table(read_file_at, &file, &table, &table_size) == 0 && (table || table_size);
     const char *out_program = args.present[OPT_PROGRAM] ? args.value[OPT_PROGRAM] : nullptr;
     // The program part of a signed file still names its signature, which
     // would lie past its end: attach would refuse it, and a signer too.
-    if (out_program && signed_pe) {
-        out_error(program, "is signed; its program part still names the signature, so it is not written "
-                           "(detach the program before it was signed)");
-        return PAK_EXIT_FAILED;
-    }
+    if (out_program && signed_pe)
+        return out_fail(program, "is signed; its program part still names the signature, so it is not written "
+                                 "(detach the program before it was signed)");
     char *derived = args.present[OPT_OUTPUT] ? nullptr : archive_name(program);
     ScopeGuard free_name([&] { mem_free(derived); });
     const char *out_archive = args.present[OPT_OUTPUT] ? args.value[OPT_OUTPUT] : derived;
-    if (!out_archive) {
-        out_error("detach", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
-    if (vfs_is_appended_name(out_archive)) {
-        out_error(out_archive, "a name ending in .exe is read as a program with an attached archive; choose another name");
-        return PAK_EXIT_FAILED;
-    }
+    if (!out_archive) return out_fail("detach", "not enough memory");
+    if (vfs_is_appended_name(out_archive))
+        return out_fail(out_archive,
+                        "a name ending in .exe is read as a program with an attached archive; choose another name");
 
     const uint32_t archive_bytes = static_cast<uint32_t>(end - PAK_TRAILER_SIZE - base);
     // The program part keeps the program's mode; the archive is no program.

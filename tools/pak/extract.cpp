@@ -205,25 +205,16 @@ int cmd_extract(const PakArgs &args)
     if (typed_patterns(args, code_page, &patterns) != 0) return PAK_EXIT_FAILED;
 
     // -C names a folder that need not exist yet.
-    if (make_folder(dir) != 0) {
-        out_failure(dir, "cannot create the folder");
-        return PAK_EXIT_FAILED;
-    }
+    if (make_folder(dir) != 0) return out_fail_reason(dir, "cannot create the folder");
     DiskTree *tree = disk_tree_open(dir);
-    if (!tree) {
-        out_failure(dir, "cannot open the folder");
-        return PAK_EXIT_FAILED;
-    }
+    if (!tree) return out_fail_reason(dir, "cannot open the folder");
     ScopeGuard close_tree([&] { disk_tree_close(tree); });
     const size_t root = std::strlen(dir);
     // A stored character takes up to 3 bytes of UTF-8.
     const size_t room = root + 2 + PAK_NAME_SIZE * 4;
     char *path = static_cast<char *>(mem_alloc(room));
     ScopeGuard release([&] { mem_free(path); });
-    if (!path) {
-        out_error("extract", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
+    if (!path) return out_fail("extract", "not enough memory");
     std::memcpy(path, dir, root);
     path[root] = HOST_SEPARATOR;
 
@@ -235,10 +226,7 @@ int cmd_extract(const PakArgs &args)
         mem_free(tasks);
         mem_free(cost);
     });
-    if (!tasks || !cost) {
-        out_error("extract", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
+    if (!tasks || !cost) return out_fail("extract", "not enough memory");
     std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
     // Which records are wanted is known up front; what an entry holds in
     // flight (its stored bytes and what they unpack to) too, from its head.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "archive/archive.h"
 #include "platform/error.h"
@@ -32,6 +33,15 @@ char *joined(const char *a, char separator, const char *b, bool utf8 = false)
 }
 
 char *copied(const char *text) { return joined("", 0, text); }
+
+// A block from joined or copied, freed at the end of its scope unless taken.
+struct Owned {
+    char *p;
+    explicit Owned(char *text) : p(text) {}
+    Owned(const Owned &) = delete;
+    ~Owned() { mem_free(p); }
+    char *take() { return std::exchange(p, nullptr); }
+};
 
 // Bytes of one character: with a code page names are UTF-8, whose bytes
 // past the first are never ASCII; else the double-byte walk.
@@ -183,49 +193,34 @@ int walk(const PakArgs &args, InputList *list, const char *host, const char *nam
     }
     if (count > 1) std::qsort(names, static_cast<size_t>(count), sizeof(char *), by_bytes);
     for (int i = 0; i < count; ++i) {
-        char *child_name = joined(name, '\\', names[i], utf8);
-        char *child_host = joined(host, HOST_SEPARATOR, names[i], utf8);
-        if (child_name && child_host && excluded(args, child_name)) {
-            mem_free(child_name);
-            mem_free(child_host);
-            continue;
-        }
+        Owned child_name(joined(name, '\\', names[i], utf8));
+        Owned child_host(joined(host, HOST_SEPARATOR, names[i], utf8));
+        if (!child_name.p || !child_host.p) return out_error("add", "not enough memory"), -1;
+        if (excluded(args, child_name.p)) continue;
         // A POSIX name may hold a '\\' of its own, which the archive (and
         // the disk layer) would read as a separator: reported with the others.
         if (holds_backslash(names[i], args.present[OPT_CODEPAGE])) {
-            if (add(list, child_host, child_name,
+            if (add(list, child_host.take(), child_name.take(),
                     "its name holds a '\\', which an archive takes for a folder separator; rename it") != 0)
                 return -1;
             continue;
         }
         DiskIdentity id{};
-        const int kind = child_host ? disk_path_kind(child_host, &id) : DISK_KIND_FILE;
+        const int kind = disk_path_kind(child_host.p, &id);
         if (kind == DISK_KIND_SPECIAL || (kind == -1 && err_last() == ERR_LINK) ||
             (kind == DISK_KIND_FOLDER && on_chain(chain, id))) {
-            skipped(child_host, kind == DISK_KIND_SPECIAL ? "a pipe, socket or device, not a file"
-                                : kind == -1                ? err_detail()
-                                                            : "a link loop (a link to a folder above it)");
-            mem_free(child_name);
-            mem_free(child_host);
+            skipped(child_host.p, kind == DISK_KIND_SPECIAL ? "a pipe, socket or device, not a file"
+                                  : kind == -1                ? err_detail()
+                                                              : "a link loop (a link to a folder above it)");
             continue;
         }
         if (kind == DISK_KIND_FOLDER) {
-            if (straddles(args, names[i], std::strlen(names[i]))) {
-                mem_free(child_name);
-                return refuse_straddle(child_host), mem_free(child_host), -1;
-            }
-            ScopeGuard drop([&] {
-                mem_free(child_name);
-                mem_free(child_host);
-            });
-            if (!child_name) return out_error("add", "not enough memory"), -1;
+            if (straddles(args, names[i], std::strlen(names[i]))) return refuse_straddle(child_host.p);
             const FolderChain here{id, chain};
-            if (walk(args, list, child_host, child_name, prefix, &here) != 0) return -1;
+            if (walk(args, list, child_host.p, child_name.p, prefix, &here) != 0) return -1;
             continue;
         }
-        char *stored = child_name ? joined(prefix, 0, child_name) : nullptr;
-        mem_free(child_name);
-        if (add(list, child_host, stored) != 0) return -1;
+        if (add(list, child_host.take(), joined(prefix, 0, child_name.p)) != 0) return -1;
     }
     return 0;
 }
@@ -271,7 +266,7 @@ int inputs_collect(const PakArgs &args, InputList *list)
     if (args.present[OPT_PREFIX]) {
         // Room for the separator that may be added below, and the terminator.
         if (std::strlen(args.value[OPT_PREFIX]) + 2 > sizeof prefix)
-            return out_error(args.value[OPT_PREFIX], "the prefix is too long"), PAK_EXIT_FAILED;
+            return out_fail(args.value[OPT_PREFIX], "the prefix is too long");
         // Typed, not read off a disk: on any system its lead byte would take
         // the separator added below as its trail.
         if (!args.present[OPT_CODEPAGE] && ends_in_lone_lead(args.value[OPT_PREFIX], std::strlen(args.value[OPT_PREFIX])))
@@ -294,51 +289,36 @@ int inputs_collect(const PakArgs &args, InputList *list)
             if (add(list, copied("-"), copied(args.value[OPT_AS])) != 0) return PAK_EXIT_FAILED;
             continue;
         }
-        char *host = dir && !host_path_absolute(typed) ? joined(dir, HOST_SEPARATOR, typed, args.present[OPT_CODEPAGE]) : copied(typed);
-        char *normal = static_cast<char *>(mem_alloc(std::strlen(typed) + 1));
-        ScopeGuard drop([&] { mem_free(normal); });
-        if (!host || !normal) {
-            mem_free(host);
-            return out_error("add", "not enough memory"), PAK_EXIT_FAILED;
-        }
+        Owned host(dir && !host_path_absolute(typed) ? joined(dir, HOST_SEPARATOR, typed, args.present[OPT_CODEPAGE])
+                                                      : copied(typed));
+        Owned normal(static_cast<char *>(mem_alloc(std::strlen(typed) + 1)));
+        if (!host.p || !normal.p) return out_fail("add", "not enough memory");
         // A path that leaves the folder it is given in (absolute, or up with
         // "..") is named from its last part, as tar and zip would cut it.
         const char *named = typed;
         if (host_path_absolute(typed) || !std::strncmp(typed, "..", 2)) named = host_base_name(typed);
         if (!named[0] || !std::strcmp(named, "..")) named = typed;  // "/", "..": refused by the name check
-        inputs_normal_name(named, normal, args.present[OPT_CODEPAGE]);
-        for (const char *part = named, *slash; (slash = std::strchr(part, '/')); part = slash + 1) {
-            if (straddles(args, part, static_cast<size_t>(slash - part))) {
-                mem_free(host);
+        inputs_normal_name(named, normal.p, args.present[OPT_CODEPAGE]);
+        for (const char *part = named, *slash; (slash = std::strchr(part, '/')); part = slash + 1)
+            if (straddles(args, part, static_cast<size_t>(slash - part)))
                 return refuse_straddle(typed), PAK_EXIT_FAILED;
-            }
-        }
-        if (!std::strcmp(normal, ".")) normal[0] = 0;  // the folder itself: its files by their own names
+        if (!std::strcmp(normal.p, ".")) normal.p[0] = 0;  // the folder itself: its files by their own names
         DiskIdentity id{};
-        if (disk_path_kind(host, &id) == DISK_KIND_SPECIAL) {
-            out_error(typed, "a pipe, socket or device, not a file; give its content on standard input ('-') "
-                             "with --as NAME");
-            mem_free(host);
-            return PAK_EXIT_FAILED;
-        }
-        const bool folder = !disk_opens(host) && err_last() == ERR_IS_FOLDER;
-        if (folder && args.present[OPT_AS]) {
-            mem_free(host);
-            return usage_error(CMD_ADD, "--as names one file, not a folder");
-        }
-        if (normal[0] && excluded(args, normal)) {
-            mem_free(host);
-            continue;
-        }
+        if (disk_path_kind(host.p, &id) == DISK_KIND_SPECIAL)
+            return out_error(typed, "a pipe, socket or device, not a file; give its content on standard input ('-') "
+                                    "with --as NAME"),
+                   PAK_EXIT_FAILED;
+        const bool folder = !disk_opens(host.p) && err_last() == ERR_IS_FOLDER;
+        if (folder && args.present[OPT_AS]) return usage_error(CMD_ADD, "--as names one file, not a folder");
+        if (normal.p[0] && excluded(args, normal.p)) continue;
         if (!folder) {
-            if (add(list, host, args.present[OPT_AS] ? copied(args.value[OPT_AS]) : joined(prefix, 0, normal)) != 0)
+            char *stored = args.present[OPT_AS] ? copied(args.value[OPT_AS]) : joined(prefix, 0, normal.p);
+            if (add(list, host.take(), stored) != 0)
                 return PAK_EXIT_FAILED;
             continue;
         }
         const FolderChain top{id, nullptr};
-        const bool ok = walk(args, list, host, normal, prefix, &top) == 0;
-        mem_free(host);
-        if (!ok) return PAK_EXIT_FAILED;
+        if (walk(args, list, host.p, normal.p, prefix, &top) != 0) return PAK_EXIT_FAILED;
     }
     drop_list.dismiss();
     return PAK_EXIT_OK;

@@ -16,10 +16,7 @@ const CommandFunction commands[CMD_COUNT] = {
 int run(int argc, char **argv)
 {
     const char **positional = static_cast<const char **>(mem_alloc(sizeof(char *) * static_cast<size_t>(argc + 1)));
-    if (!positional) {
-        out_error("pak", "not enough memory");
-        return PAK_EXIT_FAILED;
-    }
+    if (!positional) return out_fail("pak", "not enough memory");
     PakArgs args;
     char error[256];
     int status;
