@@ -1,4 +1,5 @@
-// Copying file content, built on the disk calls of either system.
+// Copying file content, and the other disk calls composed of the system's
+// own: built on the disk calls of either system.
 #include <cstdio>
 #include <cstring>
 
@@ -32,6 +33,18 @@ int disk_opens(const char *path)
     if (file == -1) return passed(0);
     disk_close(file);
     return 1;
+}
+
+int disk_force_delete(const char *name)
+{
+    disk_set_attributes(name, FILE_ATTR_NORMAL);
+    return disk_delete(name);
+}
+
+int disk_force_create(const char *name, int attributes)
+{
+    disk_force_delete(name);
+    return disk_create(name, attributes);
 }
 
 int disk_copy_bytes(int from, int to, uint32_t count, char *buffer, int buffer_size)

@@ -283,18 +283,6 @@ int disk_rmdir(const char *path)
     return rmdir(native.path) == 0 ? 0 : system_failed();
 }
 
-int disk_force_delete(const char *name)
-{
-    disk_set_attributes(name, FILE_ATTR_NORMAL);
-    return disk_delete(name);
-}
-
-int disk_force_create(const char *name, int attributes)
-{
-    disk_force_delete(name);
-    return disk_create(name, attributes);
-}
-
 int disk_flush(int handle)
 {
     if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");

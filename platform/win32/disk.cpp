@@ -189,18 +189,6 @@ int disk_rmdir(const char *path)
     return RemoveDirectoryW(wide.text) ? 0 : system_failed();
 }
 
-int disk_force_delete(const char *name)
-{
-    disk_set_attributes(name, FILE_ATTRIBUTE_NORMAL);
-    return disk_delete(name);
-}
-
-int disk_force_create(const char *name, int attributes)
-{
-    disk_force_delete(name);
-    return disk_create(name, attributes);
-}
-
 int disk_flush(int handle)
 {
     if (PLATFORM_FAULT(FAULT_FLUSH)) return fail(ERR_IO, -1, "injected flush failure");
