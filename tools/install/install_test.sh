@@ -24,13 +24,24 @@ installed=$(cd "$prefix" && find . -type f -printf '%P\n' | sort)
 
 if ((with_pages)); then
   for page in pak cfgtool; do
-    MANWIDTH=100 man --warnings -P cat -l "$prefix/share/man/man1/$page.1" >"$work/$page.txt" 2>"$work/warnings" \
+    MANWIDTH=80 man --warnings -P cat -l "$prefix/share/man/man1/$page.1" >"$work/$page.txt" 2>"$work/warnings" \
       || fail "man cannot render $page.1"
     [[ -s $work/warnings ]] && fail "man warns about $page.1: $(cat "$work/warnings")"
+    wide=$(awk 'length > 80' "$work/$page.txt")
+    [[ -z $wide ]] || fail "$page.1 runs over 80 columns:"$'\n'"$wide"
+  done
+  # Every example stands whole on a line of its own: each command's, and
+  # the overview's wildcard examples.
+  examples=('pak list a.pak "**/*.ini"' 'pak extract a.pak "data/maps/*"')
+  for command in $("$prefix/bin/pak" --help | sed -n 's/^  \([a-z][a-z-]*\)  .*/\1/p'); do
+    mapfile -t -O "${#examples[@]}" examples < <("$prefix/bin/pak" "$command" --help | sed -n '/^Examples*:/,/^$/s/^  //p')
+  done
+  for example in "${examples[@]}"; do
+    grep -qxF -- "$example" <(sed 's/^ *//' "$work/pak.txt") || fail "pak.1 renders \"$example\" broken"
   done
   # A text each rendered page must hold: the synopsis, cfgtool's reading
   # rules, exit status and examples, and a part for each of pak's commands.
-  rows=("cfgtool|SYNOPSIS" "cfgtool|cfgtool FILE... [--get SECTION KEY" "cfgtool|Reading rules" "cfgtool|Exit status"
+  rows=("cfgtool|SYNOPSIS" "cfgtool|cfgtool FILE... [--get SECTION KEY" "cfgtool|Reading rules" "cfgtool|EXIT STATUS"
         "cfgtool|EXAMPLES" "pak|SYNOPSIS" "pak|COMMANDS")
   for command in $("$prefix/bin/pak" --help | sed -n 's/^  \([a-z][a-z-]*\)  .*/\1/p'); do
     rows+=("pak|Usage: pak $command")
