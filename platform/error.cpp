@@ -49,6 +49,8 @@ const char *err_text(ErrReason reason)
     case ERR_IO: return "input/output error";
     case ERR_BROKEN_PIPE: return "broken pipe";
     case ERR_LINK: return "a link, not a plain file";
+    case ERR_READ_ONLY_FS: return "read-only file system";
+    case ERR_NOT_FILE: return "a pipe, socket or device, not a file";
     case ERR_FAILED: break;
     }
     return "failed";

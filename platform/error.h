@@ -30,6 +30,8 @@ enum ErrReason {
     ERR_IO,             // the device failed
     ERR_BROKEN_PIPE,    // the reading end of a pipe was closed
     ERR_LINK,           // a link, a reparse point or a second name where none may be followed
+    ERR_READ_ONLY_FS,   // the file system (or medium) takes no writes
+    ERR_NOT_FILE,       // a pipe, socket or device where a file was expected
     ERR_FAILED,         // anything else; the detail says what
 };
 

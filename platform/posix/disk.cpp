@@ -331,7 +331,7 @@ int64_t disk_file_size(const char *name)
     if (!path.ok) return passed(-1);
     if (stat(path.path, &st) != 0) return system_failed();
     if (S_ISDIR(st.st_mode)) return fail(ERR_IS_FOLDER, -1);
-    if (!S_ISREG(st.st_mode)) return fail(ERR_FAILED, -1, "not a regular file");
+    if (!S_ISREG(st.st_mode)) return fail(ERR_NOT_FILE, -1);
     return static_cast<int64_t>(st.st_size);
 }
 

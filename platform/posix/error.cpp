@@ -8,11 +8,13 @@ void err_from_system()
 {
     const int e = errno;
     switch (e) {
-    case ENOENT:
-    case ENOTDIR: err_set(ERR_NOT_FOUND); return;
+    case ENOENT: err_set(ERR_NOT_FOUND); return;
+    // Not found as far as callers go (nothing is there to use or to keep),
+    // but said as it is.
+    case ENOTDIR: err_set(ERR_NOT_FOUND, "a folder on the way is a file"); return;
     case EACCES:
-    case EPERM:
-    case EROFS: err_set(ERR_ACCESS_DENIED); return;
+    case EPERM: err_set(ERR_ACCESS_DENIED); return;
+    case EROFS: err_set(ERR_READ_ONLY_FS); return;
     case EWOULDBLOCK:
     case ETXTBSY:
     case EBUSY: err_set(ERR_HELD); return;

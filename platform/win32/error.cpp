@@ -13,8 +13,8 @@ void err_from_system()
     case ERROR_BAD_NET_NAME:
     case ERROR_NO_MORE_FILES: err_set(ERR_NOT_FOUND); return;
     case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
     case ERROR_PRIVILEGE_NOT_HELD: err_set(ERR_ACCESS_DENIED); return;
+    case ERROR_WRITE_PROTECT: err_set(ERR_READ_ONLY_FS); return;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_USER_MAPPED_FILE: err_set(ERR_HELD); return;

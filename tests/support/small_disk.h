@@ -35,6 +35,9 @@ public:
     static const char *why() { return "no small file system can be mounted here; the fault sweeps' failed writes stand in for a full disk"; }
     const std::string &root() const { return root_; }
 
+    // Mounted again read-only: every write is refused as the system refuses it.
+    bool make_read_only() { return ready_ && std::system(("mount -o remount,ro '" + root_ + "'").c_str()) == 0; }
+
     // Takes all free space but `leave` bytes (to the file system's block).
     void fill_leaving(uintmax_t leave)
     {

@@ -232,6 +232,23 @@ int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int 
     return clashes;
 }
 
+// The largest file that an archive can take: the one file of an empty one,
+// by the same reckoning as the whole archive's (its header, the file's data
+// at worst, a directory of one record at worst), so that the two limits
+// never contradict each other.
+long long largest_file(bool store)
+{
+    const long long room = DISK_POSITION_LIMIT - PAK_HEADER_SIZE - block_stored_bound(PAK_ENTRY_SIZE);
+    if (store) return room;
+    long long low = 0, high = room;  // block_stored_bound grows with the size
+    while (low < high) {
+        const long long mid = low + (high - low + 1) / 2;
+        if (block_stored_bound(mid) <= room) low = mid;
+        else high = mid - 1;
+    }
+    return low;
+}
+
 // Checks every file and name before the archive is touched, and says what
 // is wrong with each one before giving up.
 int check_files(const PakArgs &args, const InputList &inputs, int code_page, PackItem *items,
@@ -267,15 +284,13 @@ int check_files(const PakArgs &args, const InputList &inputs, int code_page, Pac
             ++bad;
             continue;
         }
-        const long long bytes = item.store ? item.size : block_stored_bound(item.size);
-        if (bytes > DISK_POSITION_LIMIT) {
-            out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size,
-                      static_cast<long long>(item.store ? DISK_POSITION_LIMIT
-                                                        : DISK_POSITION_LIMIT - block_stored_bound(0)));
+        const long long largest = largest_file(item.store);
+        if (item.size > largest) {
+            out_error(item.path, "too large for an archive (%lld bytes; at most %lld)", item.size, largest);
             ++bad;
             continue;
         }
-        *total += bytes;
+        *total += item.store ? item.size : block_stored_bound(item.size);
     }
     // Clashes among the names that can be stored.
     const int clashes = args.present[OPT_KEEP_OLD] ? 0 : check_collisions(inputs, names, count);

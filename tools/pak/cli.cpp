@@ -182,6 +182,7 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
             return 0;
         }
         if (std::strcmp(first, "--version") == 0) {
+            if (argc > 2) return p.fail("--version takes nothing after it: %s", argv[2]);
             out->present[OPT_VERSION] = true;
             return 0;
         }

@@ -28,6 +28,12 @@ int typed_name(const char *typed, int code_page, char *out, int size)
     return r;
 }
 
+int typed_entry_name(const char *typed, int code_page, char *out, int size)
+{
+    while (typed[0] == '.' && (typed[1] == '/' || typed[1] == '\\')) typed += 2;
+    return typed_name(typed, code_page, out, size);
+}
+
 int typed_patterns(const PakArgs &args, int code_page, TypedPatterns *out)
 {
     *out = TypedPatterns{nullptr, nullptr, args.positional_count - 1};
@@ -41,7 +47,7 @@ int typed_patterns(const PakArgs &args, int code_page, TypedPatterns *out)
     }
     for (int p = 0; p < out->count; ++p) {
         out->used[p] = false;
-        if (typed_name(args.positional[1 + p], code_page, out->patterns[p], PATH_BUFFER_SIZE) != 0) return -1;
+        if (typed_entry_name(args.positional[1 + p], code_page, out->patterns[p], PATH_BUFFER_SIZE) != 0) return -1;
     }
     return 0;
 }

@@ -9,6 +9,10 @@
 // trail byte of either code page is a '/'), then converted from UTF-8 when
 // code_page is not 0. 0, or -1 after naming it and saying why.
 int typed_name(const char *typed, int code_page, char *out, int size);
+// The same for a NAME or PATTERN that finds entries, less a leading "./"
+// (or ".\"), as add names its entries: "./-v" is the way to type a name that
+// begins with '-'.
+int typed_entry_name(const char *typed, int code_page, char *out, int size);
 
 // The patterns list and extract take (operands after the archive), in
 // stored form, each with whether it matched an entry.

@@ -151,7 +151,7 @@ int cmd_cat(const PakArgs &args)
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     const int code_page = args.code_page;
     char name[PATH_BUFFER_SIZE];
-    if (typed_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
+    if (typed_entry_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
 
     // The newest live entry of that name, as a lookup finds it.
     const int found = find_newest_live(view.slot, name, NAME_TYPED);
@@ -232,8 +232,11 @@ int cmd_verify(const PakArgs &args)
     }
     progress_end();
     const int digest = view.appended ? verify_payload_digest(view) : 0;
-    if (bad) return out_fail(view.path, "%d of %d entries are bad", bad, checked);
+    if (bad)
+        return out_fail(view.path, "%d of %d %s %s bad", bad, checked, checked == 1 ? "entry" : "entries",
+                        bad == 1 ? "is" : "are");
     if (digest < 0) return PAK_EXIT_FAILED;
-    out_printf(CONSOLE_OUT, "%s: ok, %d entries%s\n", view.path, checked, digest ? ", payload digest matches" : "");
+    out_printf(CONSOLE_OUT, "%s: ok, %d %s%s\n", view.path, checked, checked == 1 ? "entry" : "entries",
+               digest ? ", payload digest matches" : "");
     return PAK_EXIT_OK;
 }

@@ -17,6 +17,8 @@
 int cmd_create(const PakArgs &args)
 {
     const char *path = args.positional[0];
+    if (std::strcmp(path, "-") == 0)
+        return usage_error(CMD_CREATE, "an archive named '-' is almost always a mistake; write ./- to make one");
     int first = '#', last = '#';
     uint32_t user_value = 0;
     if (args.present[OPT_DRIVES] && cli_parse_drives(args.value[OPT_DRIVES], &first, &last) != 0)
@@ -47,7 +49,7 @@ int cmd_delete(const PakArgs &args)
     ScopeGuard abandon([&] { edit_abandon(&s); });
     for (int k = 1; k < args.positional_count; ++k) {
         char name[PATH_BUFFER_SIZE];
-        if (typed_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
+        if (typed_entry_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
         if (find_newest_live(s.slot, name, NAME_TYPED) < 0)
             return out_fail(args.positional[k], "no such entry in %s%s; nothing deleted", s.path,
                             no_entry_hint(args.positional[k], code_page, s.path));
@@ -65,8 +67,8 @@ int cmd_rename(const PakArgs &args)
 {
     const int code_page = args.code_page;
     char name[PATH_BUFFER_SIZE], new_name[PATH_BUFFER_SIZE];
-    if (typed_name(args.positional[1], code_page, name, sizeof name) != 0 ||
-        typed_name(args.positional[2], code_page, new_name, sizeof new_name) != 0)
+    if (typed_entry_name(args.positional[1], code_page, name, sizeof name) != 0 ||
+        typed_entry_name(args.positional[2], code_page, new_name, sizeof new_name) != 0)
         return PAK_EXIT_FAILED;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
@@ -128,7 +130,8 @@ int cmd_compact(const PakArgs &args)
     }
     // A read-only archive is rebuilt read-only; one held elsewhere is refused (pak_compact).
     if (pak_compact(path) != 0) return out_fail(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
-    out_printf(CONSOLE_OUT, "%s: %d entries, %lld -> %lld bytes; the previous archive is %s\n", path, live,
+    out_printf(CONSOLE_OUT, "%s: %d %s, %lld -> %lld bytes; the previous archive is %s\n", path, live,
+               live == 1 ? "entry" : "entries",
                static_cast<long long>(before), static_cast<long long>(disk_file_size(path)), backup);
     return PAK_EXIT_OK;
 }

@@ -33,7 +33,7 @@ const char overview_text[] =
     "entries \"@:\\readme.txt\" and \"readme.txt\"; \"readme.txt\" finds those and\n"
     "\"#:\\readme.txt\" as well. ASCII letters match in either case. 'add --as'\n"
     "gives the stored name exactly. '/' may be typed for '\\' in names and\n"
-    "patterns.\n"
+    "patterns, and a leading \"./\" is dropped (\"./-v\" finds the entry \"-v\").\n"
     "\n"
     "Wildcards (list's and extract's patterns) match part by part, '\\'\n"
     "between parts:\n"

@@ -66,7 +66,7 @@ TEST(PakCli, UsageErrorsAreRefused)
     const Words bad[] = {{}, {"frobnicate", "a.pak"}, {"list", "a.pak", "--bogus"},
                          {"add", "a.pak", "x", "--json"},  // option of another command
                          {"add", "a.pak", "x", "-j"}, {"list", "a.pak", "--json=yes"}, {"cat", "a.pak"},
-                         {"rename", "a.pak", "x", "y", "z"}, {"--json", "list"}};
+                         {"rename", "a.pak", "x", "y", "z"}, {"--json", "list"}, {"--version", "extra"}};
     for (const auto &words : bad) EXPECT_EQ(parse(words).result, -1) << (words.empty() ? "(none)" : words[0]);
 }
 

@@ -118,7 +118,7 @@ TEST_F(Read, ExtractAndCatSelectByName)
 TEST_F(Read, EveryCommandFindsNamesByOneDrivePrefixRule)
 {
     Archive a;
-    a.entries = {raw_entry("readme.txt", "bare"), raw_entry("#:\\data.txt", "prefixed")};
+    a.entries = {raw_entry("readme.txt", "bare"), raw_entry("#:\\data.txt", "prefixed"), raw_entry("-v", "dash")};
     const Bytes archive = build(a);
     const struct {
         const char *given;
@@ -126,6 +126,8 @@ TEST_F(Read, EveryCommandFindsNamesByOneDrivePrefixRule)
     } cases[] = {
         {"@:\\readme.txt", "bare"}, {"@:README.TXT", "bare"}, {"readme.txt", "bare"},
         {"#:\\data.txt", "prefixed"}, {"data.txt", "prefixed"}, {"@:\\data.txt", nullptr},
+        // A leading "./" is dropped, as add drops it: the way to a name that begins with '-'.
+        {"./-v", "dash"}, {".\\./readme.txt", "bare"}, {"./#:\\data.txt", "prefixed"},
     };
     for (const auto &c : cases) {
         const int status = c.found ? 0 : 1;
@@ -151,6 +153,17 @@ TEST_F(Read, ExtractMakesEveryFolderItNeedsAndRefusesAFileForOne)
     const Result refused = pak({"extract", archive, "-C", file});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "pak: " + file + ": cannot create the folder: already exists: a file, not a folder\n");
+#ifndef _WIN32
+    // A file where a folder on the way should be is named as such.
+    const Result beneath = pak({"extract", archive, "-C", file + "/sub"});
+    EXPECT_EQ(beneath.err, "pak: " + file + "/sub: cannot create the folder: not found: a folder on the way is a file\n");
+    const fs::path other = dir.path() / "other";
+    fs::create_directory(other);
+    write_file(other / "data", readme);
+    const Result in_the_way = pak({"extract", archive, "data/big.bin", "-C", other.string()});
+    EXPECT_EQ(in_the_way.status, 1);
+    EXPECT_TRUE(in_the_way.says("cannot write the file: not found: a folder on the way is a file")) << in_the_way.err;
+#endif
 }
 
 TEST_F(Read, ExtractRefusesNamesOutsideTheFolderAndExtractsTheRest)
@@ -199,6 +212,22 @@ TEST_F(Read, DamagedEntriesAreNamedAndLeaveNoFile)
                              "past.bin: its data runs past the end of the archive", "header.bin: its data overlaps the header"})
         EXPECT_TRUE(v.says(says)) << says << "\nin\n" << v.err;
     EXPECT_FALSE(v.says("ok.txt"));
+}
+
+TEST_F(Read, ACountOfOneIsSaidInTheSingular)
+{
+    Bytes broken = packed_block(big);
+    broken[broken.size() / 2] ^= 0x55;
+    Archive one, bad, one_of_two;
+    one.entries = {raw_entry("ok.txt", "ok")};
+    bad.entries = {raw_entry("broken.bin", broken)};
+    one_of_two.entries = {raw_entry("ok.txt", "ok"), raw_entry("broken.bin", broken)};
+    EXPECT_EQ(pak({"verify", write("one.pak", build(one))}).out, file("one.pak") + ": ok, 1 entry\n");
+    EXPECT_TRUE(pak({"verify", write("bad.pak", build(bad))}).says("bad.pak: 1 of 1 entry is bad\n"));
+    EXPECT_TRUE(pak({"verify", write("two.pak", build(one_of_two))}).says("two.pak: 1 of 2 entries is bad\n"));
+    const Result compacted = pak({"compact", file("one.pak")});
+    EXPECT_EQ(compacted.status, 0) << compacted.err;
+    EXPECT_NE(compacted.out.find("one.pak: 1 entry, "), std::string::npos) << compacted.out;
 }
 
 // A packed block whose head is spoilt in one byte (its stream size, its zlib

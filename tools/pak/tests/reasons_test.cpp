@@ -2,6 +2,10 @@
 // guess from probing the file again.
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "tests/support/small_disk.h"
 #include "tools/pak/tests/harness.h"
 
@@ -76,6 +80,32 @@ TEST_F(Reasons, AFullDiskIsNamed)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.says("disk full")) << r.err;
 }
+
+TEST_F(Reasons, AReadOnlyFileSystemIsNamedAsSuch)
+{
+    SmallDisk disk;
+    if (!disk.ready()) GTEST_SKIP() << SmallDisk::why();
+    const std::string archive = disk.root() + "/a.pak", small = write("small.txt", bytes_of("s"));
+    ASSERT_EQ(pak({"create", archive}).status, 0);
+    ASSERT_TRUE(disk.make_read_only());
+    for (const Names &args : {Names{"add", archive, small}, Names{"create", disk.root() + "/b.pak"},
+                              Names{"extract", archive, "-C", disk.root() + "/out"}}) {
+        const Result r = pak(args);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_TRUE(r.says(": read-only file system")) << r.err;
+        EXPECT_FALSE(r.says("access denied")) << r.err;
+    }
+}
+
+#ifndef _WIN32
+TEST_F(Reasons, AFileThatIsNoneReadsNaturally)
+{
+    const std::string fifo = file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(disk_file_size(fifo.c_str()), -1);
+    EXPECT_STREQ(out_reason(), "a pipe, socket or device, not a file");
+}
+#endif
 
 }  // namespace
 }  // namespace pak_harness

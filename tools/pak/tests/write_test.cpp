@@ -141,6 +141,50 @@ TEST_F(Write, BadInputIsRefusedBeforeTheArchiveIsTouched)
     EXPECT_FALSE(fs::exists(path + ".pak-new"));
 }
 
+// The largest file that add takes is the one an empty archive has room for,
+// by the reckoning that refuses a full archive, so that the two refusals
+// never contradict each other: one byte more is too large for any archive,
+// and that file beside another does not fit.
+TEST_F(Write, TheLimitOfOneFileIsWhatAnEmptyArchiveHolds)
+{
+    const long long packed = 2146566198, stored = 2147483474;  // 2 GiB less the header, records and packing's worst
+    const std::string path = made("e.pak", {}, {}), small = write("small.txt", bytes_of("s"));
+    const auto sparse = [&](const std::string &name, long long size) {
+        const std::string p = write(name, {});
+        fs::resize_file(p, static_cast<uintmax_t>(size));
+        return p;
+    };
+    const struct {
+        Names args;
+        std::string says;
+    } cases[] = {
+        {{"add", path, sparse("p1.bin", packed + 1)}, "too large for an archive (2146566199 bytes; at most 2146566198)"},
+        {{"add", path, sparse("s1.bin", stored + 1), "--store"}, "too large for an archive (2147483475 bytes; at most 2147483474)"},
+        {{"add", path, sparse("p0.bin", packed), small}, "the files do not fit: the archive would exceed 2147483647 bytes"},
+        {{"add", path, sparse("s0.bin", stored), small, "--store"}, "the files do not fit: the archive would exceed"},
+    };
+    const Bytes before = read(path);
+    for (const auto &c : cases) {
+        const Result r = pak(c.args);
+        EXPECT_EQ(r.status, 1) << c.says;
+        EXPECT_TRUE(r.says(c.says)) << c.says << "\nin\n" << r.err;
+        EXPECT_EQ(r.says("too large") + r.says("do not fit"), 1) << r.err;
+    }
+    EXPECT_EQ(read(path), before);
+}
+
+TEST_F(Write, AnArchiveNamedDashIsRefused)
+{
+    const fs::path was = fs::current_path();
+    fs::current_path(dir.path());
+    const Result r = pak({"create", "-"});
+    fs::current_path(was);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.says("pak: create: an archive named '-' is almost always a mistake; write ./- to make one")) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path() / "-"));
+    EXPECT_EQ(pak({"create", file("-")}).status, 0) << "named with its folder, it is made";
+}
+
 TEST_F(Write, ForceStoresARefusedNameAndTwoFilesUnderOneNameAreRefusedUnlessKeepOld)
 {
     const std::string path = made("e.pak", {}, {});
