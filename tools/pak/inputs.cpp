@@ -314,6 +314,14 @@ int inputs_collect(const PakArgs &args, InputList *list)
             }
         }
         if (!std::strcmp(normal, ".")) normal[0] = 0;  // the folder itself: its files by their own names
+        char *root = joined(prefix, 0, normal);
+        void *roots = root ? mem_realloc(list->roots, sizeof(char *) * (list->root_count + 1u)) : nullptr;
+        if (!roots) {
+            mem_free(root), mem_free(host);
+            return out_error("add", "not enough memory"), PAK_EXIT_FAILED;
+        }
+        list->roots = static_cast<char **>(roots);
+        list->roots[list->root_count++] = root;
         DiskIdentity id{};
         if (disk_path_kind(host, &id) == DISK_KIND_SPECIAL) {
             out_error(typed, "a pipe, socket or device, not a file; give its content on standard input ('-') "
@@ -351,5 +359,7 @@ void inputs_free(InputList *list)
         mem_free(list->items[i].name);
     }
     mem_free(list->items);
+    for (int i = 0; i < list->root_count; ++i) mem_free(list->roots[i]);
+    mem_free(list->roots);
     *list = InputList{nullptr, 0, 0};
 }
