@@ -174,7 +174,6 @@ int cmd_cat(const PakArgs &args)
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     const int code_page = args.code_page;
     char name[PATH_BUFFER_SIZE] = "";
-    if (args.present[OPT_AT] == (args.positional_count == 2)) return usage_error(CMD_CAT, "give NAME or --at N, not both");
     if (!args.present[OPT_AT] && typed_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
 
     // The newest live entry of that name, as a lookup finds it.

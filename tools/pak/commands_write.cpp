@@ -49,7 +49,7 @@ int cmd_create(const PakArgs &args)
 int cmd_delete(const PakArgs &args)
 {
     const int code_page = args.code_page;
-    if (args.present[OPT_AT] == (args.positional_count > 1)) return usage_error(CMD_DELETE, "give NAMEs or --at N, not both");
+    if (args.present[OPT_AT] && args.positional_count > 1) return usage_error(CMD_DELETE, "give NAMEs or --at N, not both");
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
@@ -81,7 +81,6 @@ int cmd_rename(const PakArgs &args)
 {
     const int code_page = args.code_page;
     const bool at = args.present[OPT_AT];
-    if (args.positional_count != (at ? 2 : 3)) return usage_error(CMD_RENAME, "give NAME or --at N, and NEWNAME");
     const char *typed_new = args.positional[at ? 1 : 2];
     char name[PATH_BUFFER_SIZE], new_name[PATH_BUFFER_SIZE];
     if ((!at && typed_name(args.positional[1], code_page, name, sizeof name) != 0) ||
