@@ -52,10 +52,10 @@ TEST_F(Sync, AnEditedTreeSyncsToWhatAFreshPackHoldsAndDiffSaysExactlyTheEdits)
 
     // Changed in place at the same size (only the bytes tell), grown, gone,
     // new.
-    Bytes f5 = read(tree() / "d5/s2/f5.dat");
+    Bytes f5 = read_file(tree() / "d5/s2/f5.dat");
     f5[f5.size() / 2] ^= 1;
     put("d5/s2/f5.dat", f5);
-    Bytes f7 = read(tree() / "d0/s1/f7.dat");
+    Bytes f7 = read_file(tree() / "d0/s1/f7.dat");
     f7.push_back('!');
     put("d0/s1/f7.dat", f7);
     fs::remove(tree() / "d4/s2/f11.dat");
@@ -95,7 +95,7 @@ TEST_F(Sync, AnEditedTreeSyncsToWhatAFreshPackHoldsAndDiffSaysExactlyTheEdits)
     ASSERT_EQ(pak({"extract", a, "-C", out.string()}).status, 0);
     for (const auto &e : fs::recursive_directory_iterator(tree()))
         if (e.is_regular_file()) {
-            EXPECT_EQ(read(out / fs::relative(e.path(), tree())), read(e.path())) << e.path();
+            EXPECT_EQ(read_file(out / fs::relative(e.path(), tree())), read_file(e.path())) << e.path();
         }
     EXPECT_NE(pak({"list", "-l", a, "raw.bin"}).out.find(" 5000          - "), npos);
 
