@@ -94,11 +94,23 @@ int load_archive(Side *side, const char *path, bool appended)
 }
 
 // The files of args' operands (read under -C), checked and named as add
-// would store them.
-int load_tree(Side *side, const PakArgs &args)
+// would store them; the archive at path, when they hold it, passed over.
+int load_tree(Side *side, const PakArgs &args, const char *archive)
 {
     side->tree = true;
-    if (inputs_collect(args, &side->inputs) != PAK_EXIT_OK || !allocated(side, side->inputs.count)) return -1;
+    if (inputs_collect(args, &side->inputs) != PAK_EXIT_OK) return -1;
+    DiskIdentity self{}, id{};
+    InputList &in = side->inputs;
+    if (archive && disk_path_kind(archive, &self) == DISK_KIND_FILE)
+        for (int i = 0; i < in.count; ++i) {
+            if (disk_path_kind(in.items[i].path, &id) != DISK_KIND_FILE || id.volume != self.volume || id.file != self.file)
+                continue;
+            out_printf(CONSOLE_ERR, "pak: %s: skipped: the archive itself\n", in.items[i].path);
+            mem_free(in.items[i].path), mem_free(in.items[i].name);
+            std::memmove(&in.items[i], &in.items[i + 1], sizeof(AddInput) * static_cast<size_t>(--in.count - i));
+            --i;
+        }
+    if (!allocated(side, in.count)) return -1;
     long long total = 0;
     if (side->inputs.count && add_check(args, side->inputs, side->items, side->names, &total, true) != 0) return -1;
     for (int i = 0; i < side->inputs.count; ++i)
@@ -272,7 +284,7 @@ int cmd_sync(const PakArgs &given)
     const char *whole[2] = {path, "."};
     if (args.positional_count < 2) args.positional = whole, args.positional_count = 2;
     Side archive, tree;
-    if (load_archive(&archive, path, false) != 0 || load_tree(&tree, args) != 0 ||
+    if (load_archive(&archive, path, false) != 0 || load_tree(&tree, args, path) != 0 ||
         mark_outside(&archive, tree.inputs, args.code_page) != 0)
         return PAK_EXIT_FAILED;
     Event *events = static_cast<Event *>(mem_alloc(sizeof(Event) * (archive.count + tree.count + 1u)));
@@ -284,10 +296,13 @@ int cmd_sync(const PakArgs &given)
 
     // The plan: the records kept, the files appended (in the order walked).
     const int records = archive.view.facts.entry_count;
-    bool *want = static_cast<bool *>(mem_alloc(tree.inputs.count + 1u));
-    AddInput *inputs = static_cast<AddInput *>(mem_alloc(sizeof(AddInput) * (tree.inputs.count + 1u)));
-    ScopeGuard release_plan([&] { mem_free(want), mem_free(inputs); });
-    if (!want || !inputs) return out_error("sync", "not enough memory"), PAK_EXIT_FAILED;
+    const unsigned files = tree.inputs.count + 1u;
+    bool *want = static_cast<bool *>(mem_alloc(files));
+    AddInput *inputs = static_cast<AddInput *>(mem_alloc(sizeof(AddInput) * files));
+    PackItem *items = static_cast<PackItem *>(mem_alloc(sizeof(PackItem) * files));
+    StoredName *names = static_cast<StoredName *>(mem_alloc(sizeof(StoredName) * files));
+    ScopeGuard release_plan([&] { mem_free(want), mem_free(inputs), mem_free(items), mem_free(names); });
+    if (!want || !inputs || !items || !names) return out_error("sync", "not enough memory"), PAK_EXIT_FAILED;
     std::memset(drop, 0, records + 1u);
     std::memset(want, 0, tree.inputs.count + 1u);
     int counts[5] = {};
@@ -296,14 +311,19 @@ int cmd_sync(const PakArgs &given)
         ++counts[e.change];
         if (e.a && e.change != UNCHANGED) drop[e.a->position] = true;
         if (e.b && e.change != UNCHANGED) want[e.b->input] = true;
-        if (e.change != UNCHANGED || args.present[OPT_VERBOSE]) print_event(e, args.code_page);
     }
     const int free_records = records - view_live_count(&archive.view);
-    out_printf(CONSOLE_OUT, "%s: %d added, %d changed, %d removed, %d unchanged", path, counts[ADDED], counts[CHANGED],
-               counts[REMOVED] + counts[OLDER_COPY], counts[UNCHANGED]);
-    if (free_records) out_printf(CONSOLE_OUT, ", %d free %s dropped", free_records, free_records == 1 ? "record" : "records");
-    out_printf(CONSOLE_OUT, "%s\n", args.present[OPT_DRY_RUN] ? " (dry run: nothing written)" : "");
-    if (args.present[OPT_DRY_RUN] || (n == counts[UNCHANGED] && !free_records)) return PAK_EXIT_OK;
+    // Said once done (or, with --dry-run, instead).
+    const auto report = [&] {
+        for (int k = 0; k < n; ++k)
+            if (events[k].change != UNCHANGED || args.present[OPT_VERBOSE]) print_event(events[k], args.code_page);
+        out_printf(CONSOLE_OUT, "%s: %d added, %d changed, %d removed, %d unchanged", path, counts[ADDED], counts[CHANGED],
+                   counts[REMOVED] + counts[OLDER_COPY], counts[UNCHANGED]);
+        if (free_records) out_printf(CONSOLE_OUT, ", %d free %s dropped", free_records, free_records == 1 ? "record" : "records");
+        out_printf(CONSOLE_OUT, "%s\n", args.present[OPT_DRY_RUN] ? " (dry run: nothing written)" : "");
+        return PAK_EXIT_OK;
+    };
+    if (args.present[OPT_DRY_RUN] || (n == counts[UNCHANGED] && !free_records)) return report();
 
     // What the archive will hold: the kept records' data as stored, the new
     // data at worst, and the directory.
@@ -313,14 +333,13 @@ int cmd_sync(const PakArgs &given)
         const PakEntry e = view_entry(&archive.view, i);
         if (e.data_offset && !drop[i]) after += e.stored_size, ++kept;
     }
-    // The files to append move to the front, in walk order.
+    // The files to append, in walk order.
     for (int i = 0; i < tree.inputs.count; ++i) {
         if (!want[i]) continue;
-        const PackItem &item = tree.items[i];
-        after += item.store ? item.size : block_stored_bound(item.size);
+        after += tree.items[i].store ? tree.items[i].size : block_stored_bound(tree.items[i].size);
         inputs[appended] = tree.inputs.items[i];
-        std::memmove(tree.names[appended], tree.names[i], PAK_NAME_SIZE);
-        tree.items[appended++] = item;
+        std::memcpy(names[appended], tree.names[i], PAK_NAME_SIZE);
+        items[appended++] = tree.items[i];
     }
     after += block_stored_bound(static_cast<long long>(kept + appended) * PAK_ENTRY_SIZE);
     view_close(&archive.view);
@@ -333,9 +352,9 @@ int cmd_sync(const PakArgs &given)
     if (edit_begin(&session, path, drop) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&session); });
     args.present[OPT_VERBOSE] = false;  // said above
-    if (appended && add_append(&session, args, inputs, tree.items, tree.names, appended, false) != 0) return PAK_EXIT_FAILED;
+    if (appended && add_append(&session, args, inputs, items, names, appended, false) != 0) return PAK_EXIT_FAILED;
     abandon.dismiss();
-    return edit_commit(&session) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
+    return edit_commit(&session) == 0 ? report() : PAK_EXIT_FAILED;
 }
 
 int cmd_diff(const PakArgs &args)
@@ -354,7 +373,7 @@ int cmd_diff(const PakArgs &args)
             walk[s].present[OPT_DIR] = walk[s].present[OPT_FORCE] = true;
             walk[s].value[OPT_DIR] = path;
             operands[s][1] = ".";
-            if (load_tree(&sides[s], walk[s]) != 0) return DIFF_TROUBLE;
+            if (load_tree(&sides[s], walk[s], args.positional[1 - s]) != 0) return DIFF_TROUBLE;
         } else if (load_archive(&sides[s], path, args.present[OPT_APPENDED]) != 0) {
             return DIFF_TROUBLE;
         }

@@ -124,6 +124,12 @@ TEST_F(Sync, OnlyEntriesBeneathThePathsAreSyncedAndOlderCopiesGo)
     ASSERT_EQ(pak({"sync", a, "-C", tree().string(), "--prefix", "#:\\"}).status, 0);
     EXPECT_EQ(pak({"list", a}).out, "keep\\x\ndata\\a\ndata\\c\n#:\\data\\a\n#:\\data\\b.tmp\n#:\\data\\c\n");
     EXPECT_EQ(pak({"sync", a}).status, 2);
+    // An archive within its own tree is no file of it.
+    ASSERT_EQ(pak({"create", (tree() / "in.pak").string()}).status, 0);
+    ASSERT_EQ(pak({"sync", (tree() / "in.pak").string(), "-C", tree().string()}).status, 0);
+    const Result again = pak({"sync", (tree() / "in.pak").string(), "-C", tree().string()});
+    EXPECT_NE(again.out.find("0 added, 0 changed, 0 removed, 3 unchanged\n"), npos) << again.out;
+    EXPECT_TRUE(again.says("in.pak: skipped: the archive itself")) << again.err;
 }
 
 TEST_F(Sync, CaseVariantsStayTwoEntriesAndAreNamedByPosition)
