@@ -65,7 +65,7 @@ bool allocated(Side *side, int n)
     side->items = side->tree ? static_cast<PackItem *>(mem_alloc(sizeof(PackItem) * (n + 1u))) : nullptr;
     if (side->items) std::memset(side->items, 0, sizeof(PackItem) * (n + 1u));
     if (side->names && side->members && (side->items || !side->tree)) return true;
-    out_error("pak", "not enough memory");
+    out_error(side->tree ? "the tree" : side->view.path, "not enough memory");
     return false;
 }
 
@@ -200,8 +200,9 @@ struct Event {
 
 // Pairs a's members with b's by name and says what changed from a to b, in
 // name order; members outside are passed over, shadowed ones are older
-// copies. The count of events, or -1 after saying why.
-int compare(const Side &a, const Side &b, Event *events)
+// copies. With repair, a damaged record of a is changed (its file replaces
+// it). The count of events, or -1 after saying why.
+int compare(const Side &a, const Side &b, Event *events, bool repair)
 {
     int n = 0, i = 0, j = 0;
     while (i < a.count || j < b.count) {
@@ -222,7 +223,7 @@ int compare(const Side &a, const Side &b, Event *events)
         } else {
             const char *reason = nullptr;
             const int d = differs(a, *x, b, *y, &reason);
-            if (d < 0) {
+            if (d < 0 && !(repair && err_last() == ERR_DAMAGED)) {
                 out_name_error(a.view.path, x->name, "%s", reason);
                 return -1;
             }
@@ -291,7 +292,7 @@ int cmd_sync(const PakArgs &given)
     bool *drop = static_cast<bool *>(mem_alloc(archive.view.facts.entry_count + 1u));  // by record
     ScopeGuard release([&] { mem_free(events), mem_free(drop); });
     if (!events || !drop) return out_error("sync", "not enough memory"), PAK_EXIT_FAILED;
-    const int n = compare(archive, tree, events);
+    const int n = compare(archive, tree, events, true);
     if (n < 0) return out_error(path, "it is unchanged"), PAK_EXIT_FAILED;
 
     // The plan: the records kept, the files appended (in the order walked).
@@ -384,7 +385,7 @@ int cmd_diff(const PakArgs &args)
     Event *events = static_cast<Event *>(mem_alloc(sizeof(Event) * (sides[0].count + sides[1].count + 1u)));
     ScopeGuard release([&] { mem_free(events); });
     if (!events) return out_error("diff", "not enough memory"), DIFF_TROUBLE;
-    const int n = compare(sides[swapped], sides[!swapped], events);
+    const int n = compare(sides[swapped], sides[!swapped], events, false);
     if (n < 0) return DIFF_TROUBLE;
     JsonWriter w;
     if (args.present[OPT_JSON]) {

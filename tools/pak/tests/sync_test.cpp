@@ -161,7 +161,7 @@ TEST_F(Sync, CaseVariantsStayTwoEntriesAndAreNamedByPosition)
                          ": 1 added, 0 changed, 1 removed, 0 unchanged, 1 free record dropped\n");
 }
 
-TEST_F(Sync, DiffComparesContentWhateverTheStoringAndSaysTroubleWithTwo)
+TEST_F(Sync, DiffComparesContentWhateverTheStoringAndSaysTroubleWithTwoWhereSyncRepairs)
 {
     put("t.txt", pattern_bytes(9000));
     const std::string raw = made("raw.pak"), packed = made("packed.pak");
@@ -178,6 +178,10 @@ TEST_F(Sync, DiffComparesContentWhateverTheStoringAndSaysTroubleWithTwo)
     for (const Names &trouble : {Names{"diff", raw, broken}, Names{"diff", raw, file("none.pak")},
                                  Names{"diff", tree().string(), tree().string()}})
         EXPECT_EQ(pak(trouble).status, 2) << trouble[2];
+    // sync puts the file in place of the damaged entry.
+    const Result r = pak({"sync", broken, "-C", tree().string()});
+    EXPECT_EQ(r.out, "changed   t.txt\n" + broken + ": 0 added, 1 changed, 0 removed, 0 unchanged\n") << r.err;
+    EXPECT_EQ(pak({"verify", broken}).status, 0);
 }
 
 TEST_F(Sync, CompactReplacesAnExistingBackupOnlyWhenForced)
