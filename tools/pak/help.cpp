@@ -315,8 +315,9 @@ const HelpPage pages[] = {
      "Example:\n"
      "  pak detach upd106.exe -o payload.pak --program upd106-bare.exe\n"},
     {CMD_SYNC,
-     "Usage: pak sync ARCHIVE [-C DIR] [PATH...] [--dry-run] [--prefix P] [--exclude PATTERN]...\n"
-     "                [--store] [-j N] [-v] [--force] [--codepage CP]\n"
+     "Usage: pak sync ARCHIVE [-C DIR] [PATH...] [--dry-run] [--prefix P]\n"
+     "                [--exclude PATTERN]... [--store] [-j N] [-v] [--force]\n"
+     "                [--codepage CP]\n"
      "\n"
      "Makes the archive hold exactly the files beneath the PATHs (default:\n"
      "all of DIR), named as 'pak add' names them: a file without an entry is\n"
