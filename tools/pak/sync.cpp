@@ -222,14 +222,17 @@ int compare(const Side &a, const Side &b, Event *events, bool repair)
             events[n++] = Event{ADDED, nullptr, y}, ++j;
         } else {
             const char *reason = nullptr;
+            progress_update("compare", i + j, a.count + b.count);
             const int d = differs(a, *x, b, *y, &reason);
             if (d < 0 && !(repair && err_last() == ERR_DAMAGED)) {
+                progress_end();
                 out_name_error(a.view.path, x->name, "%s", reason);
                 return -1;
             }
             events[n++] = Event{d ? CHANGED : UNCHANGED, x, y}, ++i, ++j;
         }
     }
+    progress_end();
     return n;
 }
 
