@@ -253,6 +253,11 @@ int pak_backup_name(const char *path, char backup[PAK_BACKUP_NAME_SIZE]);
 // Rebuilds a stand-alone archive without its freed records' data; the old
 // one stays under its backup's name.
 int pak_compact(const char *path);
+// The stand-alone archive mounted in slot, rebuilt as pak_compact rebuilds
+// it into out (a new file open for writing, at its start), leaving out the
+// live records too whose position drop marks (drop may be null). The kept
+// entries' data is copied as stored. 0, or -1 with the reason.
+int pak_rebuild_into(int slot, int out, const bool *drop);
 int pak_attach(const char *target, const char *archive);
 
 // ---- Inspection, for tools (records.cpp; not called by the product) --------

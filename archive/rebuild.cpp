@@ -71,8 +71,9 @@ bool read_only(const char *path)
 }
 
 // Writes the archive mounted in source, without the data of its freed
-// records, to out (a new file at its start): header, data, directory.
-int rebuild_into(const ArchiveSlot &old, int out, char *buffer)
+// records (nor of the live ones that drop marks), to out (a new file at its
+// start): header, data, directory.
+int rebuild_into(const ArchiveSlot &old, int out, char *buffer, const bool *drop = nullptr)
 {
     // The header as stored, for what the mount keeps no copy of.
     PakHeader header;
@@ -88,7 +89,7 @@ int rebuild_into(const ArchiveSlot &old, int out, char *buffer)
     int k = 0;
     for (int i = 0; i < count; ++i) {
         const PakEntry &entry = old.directory[i];
-        if (entry.data_offset == 0) continue;
+        if (entry.data_offset == 0 || (drop && drop[i])) continue;
         if (entry.data_offset > OFFSET_LIMIT) return fail(ERR_DAMAGED, -1, "an offset lies beyond the file");
         if (entry.stored_size > OFFSET_LIMIT - w) return fail(ERR_TOO_LARGE, -1, "archives end before 2 GiB");
         if (disk_seek(old.os_handle, static_cast<int32_t>(entry.data_offset), DISK_SEEK_SET) != entry.data_offset)
@@ -138,6 +139,17 @@ int pak_backup_name(const char *path, char backup[PAK_BACKUP_NAME_SIZE])
     // room for its own backup.
     if (name_order(path, backup) == 0) return fail(ERR_BAD_NAME, -1, "the archive already has its backup's name (.BAK)");
     return 0;
+}
+
+int pak_rebuild_into(int slot, int out, const bool *drop)
+{
+    const ArchiveSlot *old = slot_live(slot, 0);
+    if (!old) return fail(ERR_FAILED, -1, "no archive is mounted in that slot");
+    if (old->base_offset != 0) return fail(ERR_ACCESS_DENIED, -1, "only stand-alone archives are rebuilt");
+    char *buffer = static_cast<char *>(mem_alloc(DISK_COPY_CHUNK));
+    if (!buffer) return passed(-1);
+    ScopeGuard free_buffer([&] { mem_free(buffer); });
+    return rebuild_into(*old, out, buffer, drop);
 }
 
 int pak_compact(const char *path)

@@ -7,6 +7,7 @@
 
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
+#include "tools/pak/add.h"
 #include "tools/pak/codepage.h"
 #include "tools/pak/edit_session.h"
 #include "tools/pak/inputs.h"
@@ -209,24 +210,31 @@ int by_name(const void *a, const void *b)
     const int order = path_name_order(x.name, y.name);
     return order ? order : x.input - y.input;
 }
+int by_bytes(const void *a, const void *b)
+{
+    const NameOf &x = *static_cast<const NameOf *>(a), &y = *static_cast<const NameOf *>(b);
+    const int order = std::strcmp(x.name, y.name);
+    return order ? order : x.input - y.input;
+}
 
 // Two inputs under one stored name would leave only the later one. Says so
 // for each pair; the number of pairs, or -1.
-int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int count)
+int check_collisions(const InputList &inputs, char (*names)[PAK_NAME_SIZE], int count, bool exact)
 {
     // Sorted by the stored names, which are the converted ones.
     NameOf *order = static_cast<NameOf *>(mem_alloc(sizeof(NameOf) * static_cast<size_t>(count)));
     if (!order) return out_error("add", "not enough memory"), -1;
     ScopeGuard release([&] { mem_free(order); });
     for (int i = 0; i < count; ++i) order[i] = NameOf{names[i], i};
-    std::qsort(order, static_cast<size_t>(count), sizeof(NameOf), by_name);
+    std::qsort(order, static_cast<size_t>(count), sizeof(NameOf), exact ? by_bytes : by_name);
     int clashes = 0;
     for (int k = 1; k < count; ++k) {
         const int a = order[k - 1].input, b = order[k].input;
-        if (!names[a][0] || !names_equal(names[a], names[b])) continue;  // empty: refused already
-        out_name_error(nullptr, inputs.items[a].name,
-                       "%s and %s would both be stored under this name; nothing is added (--keep-old adds both)",
-                       inputs.items[a].path, inputs.items[b].path);
+        if (!names[a][0] || !(exact ? !std::strcmp(names[a], names[b]) : names_equal(names[a], names[b])))
+            continue;  // empty: refused already
+        out_name_error(nullptr, inputs.items[a].name, "%s and %s would both be stored under this name; %s",
+                       inputs.items[a].path, inputs.items[b].path,
+                       exact ? "nothing is changed" : "nothing is added (--keep-old adds both)");
         ++clashes;
     }
     return clashes;
@@ -249,11 +257,12 @@ long long largest_file(bool store)
     return low;
 }
 
-// Checks every file and name before the archive is touched, and says what
-// is wrong with each one before giving up.
-int check_files(const PakArgs &args, const InputList &inputs, int code_page, PackItem *items,
-                char (*names)[PAK_NAME_SIZE], long long *total)
+}  // namespace
+
+int add_check(const PakArgs &args, const InputList &inputs, PackItem *items, StoredName *names, long long *total,
+              bool exact)
 {
+    const int code_page = args.code_page;
     *total = 0;
     const int count = inputs.count;
     int bad = 0;
@@ -293,7 +302,7 @@ int check_files(const PakArgs &args, const InputList &inputs, int code_page, Pac
         *total += item.store ? item.size : block_stored_bound(item.size);
     }
     // Clashes among the names that can be stored.
-    const int clashes = args.present[OPT_KEEP_OLD] ? 0 : check_collisions(inputs, names, count);
+    const int clashes = args.present[OPT_KEEP_OLD] ? 0 : check_collisions(inputs, names, count, exact);
     if (clashes < 0) return -1;
     if (bad || clashes) {
         char counts[160] = "";
@@ -307,50 +316,10 @@ int check_files(const PakArgs &args, const InputList &inputs, int code_page, Pac
     return 0;
 }
 
-}  // namespace
-
-int cmd_add(const PakArgs &args)
+int add_append(EditSession *session, const PakArgs &args, const AddInput *inputs, PackItem *items, StoredName *names,
+               int count, bool replace)
 {
-    const int jobs = args.jobs, code_page = args.code_page;
-    if (args.present[OPT_AS] && args.positional_count != 2) return usage_error(CMD_ADD, "--as names one file only");
-    if (args.present[OPT_AS] && args.present[OPT_PREFIX]) return usage_error(CMD_ADD, "--as gives the whole name; leave out --prefix");
-
-    InputList inputs;
-    ScopeGuard free_inputs([&] { inputs_free(&inputs); });
-    if (const int status = inputs_collect(args, &inputs); status != PAK_EXIT_OK) return status;
-    const int count = inputs.count;
-    if (count == 0) {
-        out_error(args.positional[0], "no files to add; it is unchanged");
-        return PAK_EXIT_OK;
-    }
-
-    PackItem *items = static_cast<PackItem *>(mem_alloc(sizeof(PackItem) * static_cast<size_t>(count)));
-    if (items) std::memset(items, 0, sizeof(PackItem) * static_cast<size_t>(count));
-    auto names = static_cast<char (*)[PAK_NAME_SIZE]>(mem_alloc(PAK_NAME_SIZE * static_cast<size_t>(count)));
-    ScopeGuard release([&] {
-        for (int i = 0; items && i < count; ++i) mem_free(items[i].data), mem_free(items[i].preloaded);
-        mem_free(items);
-        mem_free(names);
-    });
-    if (!items || !names) return out_fail("add", "not enough memory");
-    ArchiveView view;
-    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
-    long long total = 0;
-    if (check_files(args, inputs, code_page, items, names, &total) != 0) return PAK_EXIT_FAILED;
-
-    // Everything the archive would hold afterwards, at worst: what it holds,
-    // the new data, and a directory with the new records.
-    const long long records = static_cast<long long>(view.facts.entry_count + count) * PAK_ENTRY_SIZE;
-    const long long after = view.facts.dir_offset + total + block_stored_bound(records);
-    view_close(&view);
-    if (after > DISK_POSITION_LIMIT)
-        return out_fail(args.positional[0],
-                        "the files do not fit: the archive would exceed %lld bytes; it is unchanged",
-                        static_cast<long long>(DISK_POSITION_LIMIT));
-
-    EditSession session;
-    if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;
-    ScopeGuard abandon([&] { edit_abandon(&session); });
+    const int jobs = args.jobs;
     // A file above BLOCK_SPLIT_SIZE is packed in pieces, each a task of its
     // own; the rest are one task each.
     int task_count = 0;
@@ -368,7 +337,10 @@ int cmd_add(const PakArgs &args)
         mem_free(tasks);
         mem_free(cost);
     });
-    if (!cost || !tasks) return out_fail("add", "not enough memory");
+    if (!cost || !tasks) {
+        out_error("add", "not enough memory");
+        return -1;
+    }
     long long largest = 0;
     for (int i = 0, t = 0; i < count; ++i) {
         const int pieces = items[i].store ? 1 : block_piece_count(items[i].size);
@@ -383,15 +355,55 @@ int cmd_add(const PakArgs &args)
             if (cost[t] > largest) largest = cost[t];
         }
     }
-    AddRun run{&session, items, tasks, {}, names, inputs.items, args.present[OPT_KEEP_OLD], args.present[OPT_VERBOSE],
-               count, false};
+    AddRun run{session, items, tasks, {}, names, inputs, !replace, args.present[OPT_VERBOSE], count, false};
     ScopeGuard release_join([&] { block_join_abandon(&run.join); });
     const int result = pipeline_run(task_count, jobs, jobs * 8, cost, largest * jobs, work, consume, &run);
     progress_end();
-    if (result != 0) {
-        if (!run.reported) out_error(session.path, "not enough memory; it is unchanged");
-        return PAK_EXIT_FAILED;
+    if (result != 0 && !run.reported) out_error(session->path, "not enough memory; it is unchanged");
+    return result;
+}
+
+int cmd_add(const PakArgs &args)
+{
+    if (args.present[OPT_AS] && args.positional_count != 2) return usage_error(CMD_ADD, "--as names one file only");
+    if (args.present[OPT_AS] && args.present[OPT_PREFIX]) return usage_error(CMD_ADD, "--as gives the whole name; leave out --prefix");
+
+    InputList inputs;
+    ScopeGuard free_inputs([&] { inputs_free(&inputs); });
+    if (const int status = inputs_collect(args, &inputs); status != PAK_EXIT_OK) return status;
+    const int count = inputs.count;
+    if (count == 0) {
+        out_error(args.positional[0], "no files to add; it is unchanged");
+        return PAK_EXIT_OK;
     }
+
+    PackItem *items = static_cast<PackItem *>(mem_alloc(sizeof(PackItem) * static_cast<size_t>(count)));
+    if (items) std::memset(items, 0, sizeof(PackItem) * static_cast<size_t>(count));
+    auto names = static_cast<StoredName *>(mem_alloc(PAK_NAME_SIZE * static_cast<size_t>(count)));
+    ScopeGuard release([&] {
+        for (int i = 0; items && i < count; ++i) mem_free(items[i].data), mem_free(items[i].preloaded);
+        mem_free(items);
+        mem_free(names);
+    });
+    if (!items || !names) return out_fail("add", "not enough memory");
+    ArchiveView view;
+    if (view_open(&view, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    long long total = 0;
+    if (add_check(args, inputs, items, names, &total, false) != 0) return PAK_EXIT_FAILED;
+
+    // Everything the archive would hold afterwards, at worst: what it holds,
+    // the new data, and a directory with the new records.
+    const long long records = static_cast<long long>(view.facts.entry_count + count) * PAK_ENTRY_SIZE;
+    const long long after = view.facts.dir_offset + total + block_stored_bound(records);
+    view_close(&view);
+    if (after > DISK_POSITION_LIMIT)
+        return out_fail(args.positional[0], "the files do not fit: the archive would exceed %lld bytes; it is unchanged", static_cast<long long>(DISK_POSITION_LIMIT));
+
+    EditSession session;
+    if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;
+    ScopeGuard abandon([&] { edit_abandon(&session); });
+    if (add_append(&session, args, inputs.items, items, names, count, !args.present[OPT_KEEP_OLD]) != 0)
+        return PAK_EXIT_FAILED;
     abandon.dismiss();
     return edit_commit(&session) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
 }

@@ -38,6 +38,8 @@ const OptionSpec option_table[OPT_COUNT] = {
     {OPT_APPENDED, 0, "appended", false},
     {OPT_OUTPUT, 'o', "output", true},
     {OPT_PROGRAM, 0, "program", true},
+    {OPT_DRY_RUN, 'n', "dry-run", false},
+    {OPT_AT, 0, "at", true},
 };
 
 constexpr uint32_t bit(PakOption o) { return 1u << o; }
@@ -51,18 +53,23 @@ const CommandInfo command_table[] = {
     {CMD_EXTRACT, "extract",
      bit(OPT_DIR) | bit(OPT_RAW) | bit(OPT_VERBOSE) | bit(OPT_KEEP) | bit(OPT_JOBS) | bit(OPT_FORCE) | READING | NAMES,
      1, -1},
-    {CMD_CAT, "cat", bit(OPT_FORCE) | READING | NAMES, 2, 2},
+    {CMD_CAT, "cat", bit(OPT_FORCE) | bit(OPT_AT) | READING | NAMES, 2, 2},
     {CMD_VERIFY, "verify", READING, 1, 1},
     {CMD_CREATE, "create", bit(OPT_DRIVES) | bit(OPT_PACKED_DIR) | bit(OPT_USER_VALUE), 1, 1},
     {CMD_ADD, "add",
      bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS) | bit(OPT_FORCE) | bit(OPT_DIR) |
          bit(OPT_PREFIX) | bit(OPT_EXCLUDE) | bit(OPT_VERBOSE) | NAMES,
      2, -1},
-    {CMD_DELETE, "delete", NAMES, 2, -1},
-    {CMD_RENAME, "rename", NAMES, 3, 3},
-    {CMD_COMPACT, "compact", 0, 1, 1},
+    {CMD_DELETE, "delete", bit(OPT_AT) | NAMES, 2, -1},
+    {CMD_RENAME, "rename", bit(OPT_AT) | NAMES, 3, 3},
+    {CMD_COMPACT, "compact", bit(OPT_FORCE), 1, 1},
     {CMD_ATTACH, "attach", bit(OPT_FORCE), 2, 2},
     {CMD_DETACH, "detach", bit(OPT_OUTPUT) | bit(OPT_PROGRAM) | bit(OPT_FORCE) | READING, 1, 1},
+    {CMD_SYNC, "sync",
+     bit(OPT_DIR) | bit(OPT_PREFIX) | bit(OPT_EXCLUDE) | bit(OPT_STORE) | bit(OPT_JOBS) | bit(OPT_VERBOSE) |
+         bit(OPT_FORCE) | bit(OPT_DRY_RUN) | NAMES,
+     1, -1},
+    {CMD_DIFF, "diff", bit(OPT_JSON) | READING | NAMES, 2, 2},
 };
 
 const OptionSpec *find_long(const char *name, size_t length)
@@ -211,7 +218,8 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
     std::reverse(out->excludes, out->excludes + out->exclude_count);
     if (out->present[OPT_HELP] || out->present[OPT_VERSION]) return 0;
 
-    const int n = out->positional_count;
+    // --at N stands for the entry's NAME.
+    const int n = out->positional_count + (out->present[OPT_AT] ? 1 : 0);
     if (n < command->min_positional)
         return p.fail("%s", "missing operand");
     if (command->max_positional >= 0 && n > command->max_positional)

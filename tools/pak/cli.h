@@ -20,6 +20,8 @@ enum PakCommand {
     CMD_COMPACT,
     CMD_ATTACH,
     CMD_DETACH,
+    CMD_SYNC,
+    CMD_DIFF,
     CMD_COUNT,
 };
 
@@ -39,7 +41,8 @@ enum PakOption {
     OPT_JOBS,        // add, extract -j N
     OPT_FORCE,       // add --force: store a name extract would refuse; attach --force: to a non-program;
                      // detach --force: over existing outputs
-                     // extract, cat --force: a damaged-looking packed block as stored data
+                     // extract, cat --force: a damaged-looking packed block as stored data;
+                     // compact --force: over an existing backup
     OPT_VERSION,     // --version, any command or none
     OPT_VERBOSE,     // add, extract -v: one line per entry
     OPT_KEEP,        // extract --keep: never overwrite a file
@@ -49,6 +52,8 @@ enum PakOption {
     OPT_APPENDED,    // read commands: the archive is attached to a program of any name
     OPT_OUTPUT,      // detach -o ARCHIVE
     OPT_PROGRAM,     // detach --program OUT
+    OPT_DRY_RUN,     // sync --dry-run: say what would change, change nothing
+    OPT_AT,          // cat, delete, rename --at N: the record at position N
     OPT_COUNT,
 };
 

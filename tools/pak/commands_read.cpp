@@ -20,6 +20,26 @@ int name_length(const PakEntry &e) { return static_cast<int>(std::strlen(e.name)
 
 const char *form_text(const ArchiveView &view) { return view.appended ? "appended" : "stand-alone"; }
 
+int add_to_crc(const void *bytes, size_t n, void *crc)
+{
+    for (const char *p = static_cast<const char *>(bytes); n > 0;) {
+        const int piece = n < (1u << 30) ? static_cast<int>(n) : 1 << 30;
+        *static_cast<uint32_t *>(crc) = block_checksum(*static_cast<uint32_t *>(crc), p, piece);
+        p += piece, n -= static_cast<size_t>(piece);
+    }
+    return 0;
+}
+
+// The CRC-32 of a live record's content as 8 hex digits, or "-" when it
+// cannot be read (verify says why).
+void content_crc(const ArchiveView &view, int position, char text[9])
+{
+    uint32_t crc = 0;
+    const char *reason = nullptr;
+    if (view_entry_stream(&view, position, false, add_to_crc, &crc, &reason) == 0) std::snprintf(text, 9, "%08x", crc);
+    else std::strcpy(text, "-");
+}
+
 void print_drive(const char *label, int c)
 {
     if (c >= 0x21 && c < 0x7F) out_printf(CONSOLE_OUT, "%s'%c' (0x%02X)", label, c, c);
@@ -98,6 +118,8 @@ int cmd_list(const PakArgs &args)
         if ((free_record && !all) || !typed_patterns_want(&patterns, e.name)) continue;
         uint32_t unpacked_size = 0;
         const bool packed = (json || long_form) && !free_record && view_packed(&view, i, &unpacked_size);
+        char crc[9] = "-";
+        if ((json || long_form) && !free_record) content_crc(view, i, crc);
         // Shown in UTF-8 with a code page; a name without a UTF-8 form as stored.
         char shown[PAK_NAME_SIZE * 3];
         const bool converted = code_page && shown_name(e.name, code_page, shown, sizeof shown) == 0;
@@ -121,13 +143,14 @@ int cmd_list(const PakArgs &args)
             json_number(&w, "data_offset", e.data_offset);
             json_bool(&w, "packed", packed);
             if (packed) json_number(&w, "unpacked_size", unpacked_size);
+            if (crc[1]) json_text(&w, "crc32", crc);
             json_close(&w, '}');
             continue;
         }
         if (long_form) {
             char unpacked[16] = "-";
             if (packed) std::snprintf(unpacked, sizeof unpacked, "%u", unpacked_size);
-            out_printf(CONSOLE_OUT, "%10u %10s %10u  ", e.stored_size, unpacked, e.data_offset);
+            out_printf(CONSOLE_OUT, "%8d %10u %10s %10u %8s  ", i, e.stored_size, unpacked, e.data_offset, crc);
         }
         if (free_record) out_write(CONSOLE_OUT, e.name[0] ? "[free] " : "[free]", e.name[0] ? 7 : 6);
         out_name(CONSOLE_OUT, shown);
@@ -135,7 +158,7 @@ int cmd_list(const PakArgs &args)
     }
     // Unpacked: what extract writes, a raw entry counted as stored.
     if (long_form && !json)
-        out_printf(CONSOLE_OUT, "%10lld %10lld %10s  %d %s\n", stored_total, unpacked_total, "", listed,
+        out_printf(CONSOLE_OUT, "%8s %10lld %10lld %10s %8s  %d %s\n", "", stored_total, unpacked_total, "", "", listed,
                    listed == 1 ? "entry" : "entries");
     if (json) {
         json_close(&w, ']');
@@ -150,11 +173,14 @@ int cmd_cat(const PakArgs &args)
     ArchiveView view;
     if (view_open(&view, args.positional[0], args.present[OPT_APPENDED]) != 0) return PAK_EXIT_FAILED;
     const int code_page = args.code_page;
-    char name[PATH_BUFFER_SIZE];
-    if (typed_entry_name(args.positional[1], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
+    char name[PATH_BUFFER_SIZE] = "";
+    if (!args.present[OPT_AT] && typed_entry_name(args.positional[1], code_page, name, sizeof name) != 0)
+        return PAK_EXIT_FAILED;
 
     // The newest live entry of that name, as a lookup finds it.
-    const int found = find_newest_live(view.slot, name, NAME_TYPED);
+    const int found = args.present[OPT_AT] ? record_at(view.slot, view.path, args.value[OPT_AT])
+                                           : find_newest_live(view.slot, name, NAME_TYPED);
+    if (found < 0 && args.present[OPT_AT]) return PAK_EXIT_FAILED;
     if (found < 0)
         return out_fail(args.positional[1], "no such entry in %s%s", view.path,
                         no_entry_hint(args.positional[1], code_page, view.path));
@@ -162,7 +188,7 @@ int cmd_cat(const PakArgs &args)
     int length = 0;
     const char *reason = nullptr;
     if (view_entry_content(&view, found, &data, &length, &reason, args.present[OPT_FORCE]) != 0)
-        return out_fail(name, "%s", reason);
+        return out_fail(name[0] ? name : args.value[OPT_AT], "%s", reason);
     ScopeGuard free_data([&] { mem_free(data); });
     out_write(CONSOLE_OUT, data, length);
     return PAK_EXIT_OK;

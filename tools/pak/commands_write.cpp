@@ -44,9 +44,14 @@ int cmd_create(const PakArgs &args)
 int cmd_delete(const PakArgs &args)
 {
     const int code_page = args.code_page;
+    if (args.present[OPT_AT] && args.positional_count > 1) return usage_error(CMD_DELETE, "give NAMEs or --at N, not both");
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
+    if (args.present[OPT_AT]) {
+        const int position = record_at(s.slot, s.path, args.value[OPT_AT]);
+        if (position < 0 || vfs_delete_at(s.slot, position) != 0) return PAK_EXIT_FAILED;
+    }
     for (int k = 1; k < args.positional_count; ++k) {
         char name[PATH_BUFFER_SIZE];
         if (typed_entry_name(args.positional[k], code_page, name, sizeof name) != 0) return PAK_EXIT_FAILED;
@@ -66,16 +71,21 @@ int cmd_delete(const PakArgs &args)
 int cmd_rename(const PakArgs &args)
 {
     const int code_page = args.code_page;
+    const bool at = args.present[OPT_AT];
+    const char *typed_new = args.positional[at ? 1 : 2];
     char name[PATH_BUFFER_SIZE], new_name[PATH_BUFFER_SIZE];
-    if (typed_entry_name(args.positional[1], code_page, name, sizeof name) != 0 ||
-        typed_entry_name(args.positional[2], code_page, new_name, sizeof new_name) != 0)
+    if ((!at && typed_entry_name(args.positional[1], code_page, name, sizeof name) != 0) ||
+        typed_entry_name(typed_new, code_page, new_name, sizeof new_name) != 0)
         return PAK_EXIT_FAILED;
     EditSession s;
     if (edit_begin(&s, args.positional[0]) != 0) return PAK_EXIT_FAILED;
     ScopeGuard abandon([&] { edit_abandon(&s); });
 
-    PakEntry entry;
-    const int position = find_newest_live(s.slot, name, NAME_TYPED, VIEW_NEWEST, &entry);
+    PakEntry entry{};
+    const int position = at ? record_at(s.slot, s.path, args.value[OPT_AT])
+                            : find_newest_live(s.slot, name, NAME_TYPED, VIEW_NEWEST, &entry);
+    if (at && position < 0) return PAK_EXIT_FAILED;
+    if (at) vfs_entry_at(s.slot, position, &entry);
     const char *stored = entry.name;
     if (position < 0)
         return out_fail(args.positional[1], "no such entry in %s%s", s.path,
@@ -84,28 +94,27 @@ int cmd_rename(const PakArgs &args)
     // same folder (with or without the drive prefix).
     char old_dir[PAK_NAME_SIZE], new_dir[256], file[256];
     path_dir(old_dir, stored);
-    if (std::strlen(new_name) >= sizeof file) return out_fail(args.positional[2], "the new name is too long");
+    if (std::strlen(new_name) >= sizeof file) return out_fail(typed_new, "the new name is too long");
     path_dir(new_dir, new_name);
     path_file(file, new_name);
     if (new_dir[0] && !entry_has_name(old_dir, new_dir))
-        return out_fail(args.positional[2], "rename keeps the entry in its folder; give a file name");
-    if (!file[0] || std::strpbrk(file, "*?"))
-        return out_fail(args.positional[2], "not a file name (empty, or with '*' or '?')");
+        return out_fail(typed_new, "rename keeps the entry in its folder; give a file name");
+    if (!file[0] || std::strpbrk(file, "*?")) return out_fail(typed_new, "not a file name (empty, or with '*' or '?')");
     char full[PAK_NAME_SIZE * 2 + 256];
     std::strcpy(full, old_dir);
     std::strcat(full, file);
     if (!stored_name_ok(full)) {
         char where[24] = "";
         if (code_page) std::snprintf(where, sizeof where, " in code page %d", code_page);
-        out_error(args.positional[2], "the new name would be %d bytes%s with its folder; a stored name holds at most %d bytes",
+        out_error(typed_new, "the new name would be %d bytes%s with its folder; a stored name holds at most %d bytes",
                   static_cast<int>(std::strlen(full)), where, STORED_NAME_MAX);
         return PAK_EXIT_FAILED;
     }
     // Another live entry of the new name would make two.
     if (!names_equal(full, stored) && find_newest_live(s.slot, full, NAME_EXACT) >= 0)
-        return out_fail(args.positional[2], "an entry of that name exists in %s", s.path);
+        return out_fail(typed_new, "an entry of that name exists in %s", s.path);
     if (vfs_rename_at(s.slot, position, full) != 0)
-        return out_fail(args.positional[1], "cannot rename the entry: %s", out_reason());
+        return out_fail(at ? args.value[OPT_AT] : args.positional[1], "cannot rename the entry: %s", out_reason());
     abandon.dismiss();
     return edit_commit(&s) == 0 ? PAK_EXIT_OK : PAK_EXIT_FAILED;
 }
@@ -128,6 +137,10 @@ int cmd_compact(const PakArgs &args)
         else out_error(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
         return PAK_EXIT_FAILED;
     }
+    // An earlier backup may be the only copy of something: replaced only when asked.
+    if (!args.present[OPT_FORCE] && (disk_path_kind(backup, nullptr) != -1 || err_last() != ERR_NOT_FOUND))
+        return out_fail(path, "its backup %s exists; remove it, or give --force to replace it; the archive is unchanged",
+                        backup);
     // A read-only archive is rebuilt read-only; one held elsewhere is refused (pak_compact).
     if (pak_compact(path) != 0) return out_fail(path, "cannot rebuild the archive: %s; it is unchanged", out_reason());
     out_printf(CONSOLE_OUT, "%s: %d %s, %lld -> %lld bytes; the previous archive is %s\n", path, live,

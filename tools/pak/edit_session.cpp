@@ -14,7 +14,7 @@ const char COPY_SUFFIX[] = ".pak-new";
 
 }  // namespace
 
-int edit_begin(EditSession *session, const char *path)
+int edit_begin(EditSession *session, const char *path, const bool *drop)
 {
     std::memset(session, 0, sizeof *session);
     session->path = path;
@@ -46,11 +46,13 @@ int edit_begin(EditSession *session, const char *path)
         return -1;
     }
     session->copying = true;
-    if (disk_copy_into(path, session->copy.handle) != 0) {
+    if (drop ? view_open(&view, path) != 0 || pak_rebuild_into(view.slot, session->copy.handle, drop) != 0
+             : disk_copy_into(path, session->copy.handle) != 0) {
         out_failure(session->copy.path, "cannot write the working copy");
         edit_abandon(session);
         return -1;
     }
+    view_close(&view);
     session->slot = vfs_mount_handle(session->copy.handle, false);
     if (session->slot < 0) {
         out_failure(session->copy.path, "cannot open the working copy for writing");

@@ -20,8 +20,10 @@ struct EditSession {
 
 // Refuses an archive attached to a program (those are read-only), one that
 // does not mount and one that could not be replaced (read-only, or open in
-// another program); copies and mounts it. Errors are reported.
-int edit_begin(EditSession *session, const char *path);
+// another program); copies and mounts it. Errors are reported. With drop,
+// the copy is the archive rebuilt (pak_rebuild_into) without its free
+// records and the live ones drop marks by position.
+int edit_begin(EditSession *session, const char *path, const bool *drop = nullptr);
 // Puts the changed copy in place of the archive. Errors are reported; the
 // archive is then unchanged.
 int edit_commit(EditSession *session);

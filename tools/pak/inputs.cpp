@@ -303,6 +303,11 @@ int inputs_collect(const PakArgs &args, InputList *list)
             if (straddles(args, part, static_cast<size_t>(slash - part)))
                 return refuse_straddle(typed), PAK_EXIT_FAILED;
         if (!std::strcmp(normal.p, ".")) normal.p[0] = 0;  // the folder itself: its files by their own names
+        Owned root(joined(prefix, 0, normal.p));
+        void *roots = root.p ? mem_realloc(list->roots, sizeof(char *) * (list->root_count + 1u)) : nullptr;
+        if (!roots) return out_fail("add", "not enough memory");
+        list->roots = static_cast<char **>(roots);
+        list->roots[list->root_count++] = root.take();
         DiskIdentity id{};
         if (disk_path_kind(host.p, &id) == DISK_KIND_SPECIAL)
             return out_error(typed, "a pipe, socket or device, not a file; give its content on standard input ('-') "
@@ -331,5 +336,7 @@ void inputs_free(InputList *list)
         mem_free(list->items[i].name);
     }
     mem_free(list->items);
+    for (int i = 0; i < list->root_count; ++i) mem_free(list->roots[i]);
+    mem_free(list->roots);
     *list = InputList{nullptr, 0, 0};
 }

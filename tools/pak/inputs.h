@@ -14,6 +14,8 @@ struct InputList {
     AddInput *items;
     int count;
     int capacity;
+    char **roots = nullptr;  // per operand, the stored name as typed it stands for ("" for all)
+    int root_count = 0;
 };
 
 // A folder adds every file beneath it, its entries in byte order; each file

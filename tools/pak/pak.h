@@ -33,6 +33,8 @@ int cmd_rename(const PakArgs &args);
 int cmd_compact(const PakArgs &args);
 int cmd_attach(const PakArgs &args);
 int cmd_detach(const PakArgs &args);
+int cmd_sync(const PakArgs &args);
+int cmd_diff(const PakArgs &args);
 
 // The tools' version, set once in the build.
 constexpr const char *PAK_VERSION = KORIN_TOOLS_VERSION;

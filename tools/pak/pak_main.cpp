@@ -10,7 +10,7 @@ typedef int (*CommandFunction)(const PakArgs &args);
 const CommandFunction commands[CMD_COUNT] = {
     nullptr,  // CMD_NONE
     cmd_info, cmd_list, cmd_extract, cmd_cat, cmd_verify, cmd_create,
-    cmd_add,  cmd_delete, cmd_rename, cmd_compact, cmd_attach, cmd_detach,
+    cmd_add,  cmd_delete, cmd_rename, cmd_compact, cmd_attach, cmd_detach, cmd_sync, cmd_diff,
 };
 
 int run(int argc, char **argv)

@@ -128,6 +128,21 @@ int find_newest_live(int slot, const char *name, NameMatch match, int before, Pa
     return found;
 }
 
+int record_at(int slot, const char *archive, const char *typed)
+{
+    uint32_t position = 0;
+    PakEntry e{};
+    if (text_to_u32(typed, 0, &position) != 0 || position > INT32_MAX) {
+        out_error(typed, "not a record position (a number, as 'pak list -l' shows it)");
+        return -1;
+    }
+    if (vfs_entry_at(slot, static_cast<int>(position), &e) != 0 || e.data_offset == 0) {
+        out_error(archive, "no live entry at position %u", position);
+        return -1;
+    }
+    return static_cast<int>(position);
+}
+
 int read_file_at(int64_t offset, void *buffer, int n, void *context)
 {
     return disk_read_at(*static_cast<int *>(context), offset, buffer, n);

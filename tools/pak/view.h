@@ -3,6 +3,7 @@
 // of the mount, and the stored data of its records read by position.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "archive/archive.h"
@@ -71,6 +72,10 @@ enum NameMatch { NAME_EXACT, NAME_TYPED };
 constexpr int VIEW_NEWEST = VFS_ANY_POSITION;
 int find_newest_live(int slot, const char *name, NameMatch match, int before = VIEW_NEWEST, PakEntry *out = nullptr);
 
+// The live record at the position typed (--at N, as list -l shows it) of
+// the archive mounted in slot; -1 after saying why there is none.
+int record_at(int slot, const char *archive, const char *typed);
+
 // Says why path, open as file (or -1), did not mount, from the reason the
 // mount left:
 // "pak: <path>: is a folder, not an archive", "... damaged: <what>", ...
@@ -84,3 +89,9 @@ void view_report_mount_failure(const char *path, int file);
 bool entry_matches(const char *pattern, const char *name);
 // Whether the stored name is `name`.
 bool entry_has_name(const char *stored, const char *name);
+
+// The content of a live record, unpacked, handed to sink in pieces in order
+// (a sink's non-zero result stops it). 0, or -1 with the reason; refused as
+// view_entry_content refuses, unless force.
+int view_entry_stream(const ArchiveView *view, int position, bool force,
+                      int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);

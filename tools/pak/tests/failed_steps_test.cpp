@@ -32,7 +32,9 @@ std::vector<Command> commands(const std::string &folder)
     const auto f = [&](const char *name) { return (fs::path(folder) / name).string(); };
     return {{{"create", f("n.pak"), "--packed-dir"}, "n.pak"}, {{"add", f("a.pak"), f("b.bin"), "--as", "#:\\d"}, "a.pak"},
             {{"delete", f("a.pak"), "#:\\b"}, "a.pak"},        {{"rename", f("a.pak"), "#:\\b", "z"}, "a.pak"},
-            {{"compact", f("a.pak")}, "a.pak"},                {{"attach", f("t.exe"), f("a.pak")}, "t.exe"}};
+            {{"compact", f("a.pak")}, "a.pak"},                {{"attach", f("t.exe"), f("a.pak")}, "t.exe"},
+            // #:\b unchanged, #:\c gone, #:\e new, the free record dropped.
+            {{"sync", f("a.pak"), "-C", folder, "--prefix", "#:\\", "--exclude", "*.*"}, "a.pak"}};
 }
 
 // start: the folder before; done: after a clean run.
@@ -57,7 +59,7 @@ void expect_old_or_new(const Command &c, const Result &r, const Folder &start, c
 class Sweep : public PakTest {
 protected:
     // A packed and a raw entry, a freed record for compact to drop, a file to
-    // add and a program to attach to.
+    // add, a program to attach to, and files to sync from.
     void SetUp() override
     {
         PakTest::SetUp();
@@ -67,6 +69,7 @@ protected:
                                   Names{"add", a, file("c.txt"), "--as", "#:\\gone"}, Names{"delete", a, "#:\\gone"}})
             ASSERT_EQ(pak(step).status, 0) << step[0];
         write("t.exe", minimal_pe(0x2200));
+        write("b", pattern_bytes(20000, 5)), write("e", bytes_of("ee"));
         start = contents(folder());
     }
     std::string folder() const { return dir.path().string(); }

@@ -36,6 +36,8 @@ TEST_F(PowerLoss, EveryCutLeavesTheOldOrTheNewFileWhole)
                               Names{"add", a, write("c.bin", bytes_of("c")), "--as", "#:\\c"}, Names{"delete", a, "#:\\c"}})
         ASSERT_EQ(pak(step).status, 0) << step[0];
     write("out/t.exe", minimal_pe(0x2200));
+    fs::create_directory(dir.path() / "tree");
+    write("tree/b", pattern_bytes(70000, 3)), write("tree/e", bytes_of("e"));
     const Folder base = contents(out);
     const struct {
         Names args;
@@ -44,6 +46,7 @@ TEST_F(PowerLoss, EveryCutLeavesTheOldOrTheNewFileWhole)
                     {{"delete", a, "#:\\b"}, {"a.pak"}},
                     {{"rename", a, "#:\\b", "z"}, {"a.pak"}},
                     {{"compact", a}, {"a.pak", "a.BAK"}},
+                    {{"sync", a, "-C", (dir.path() / "tree").string(), "--prefix", "#:\\"}, {"a.pak"}},
                     {{"attach", t, a}, {"t.exe"}},
                     {{"detach", t, "--program", (out / "p.exe").string()}, {"t.pak", "p.exe"}}};
     long cuts = 0, states = 0;

@@ -1,4 +1,6 @@
 // pak info, list, extract, cat and verify on archives from the independent writer.
+#include <zlib.h>
+
 #include <filesystem>
 
 #include "tools/pak/tests/harness.h"
@@ -52,10 +54,19 @@ TEST_F(Read, EveryFormListsExtractsAndVerifiesItsLiveEntries)
     }
 }
 
-std::string long_line(size_t stored, const char *unpacked, size_t offset, const std::string &name)
+// zlib's CRC-32 of the content.
+std::string crc_text(const Bytes &content)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08lx", crc32(0, content.data(), static_cast<uInt>(content.size())));
+    return text;
+}
+std::string long_line(int position, size_t stored, const char *unpacked, size_t offset, const Bytes &content,
+                      const std::string &name)
 {
     char line[160];
-    std::snprintf(line, sizeof line, "%10zu %10s %10zu  %s\n", stored, unpacked, offset, name.c_str());
+    std::snprintf(line, sizeof line, "%8d %10zu %10s %10zu %08lx  %s\n", position, stored, unpacked, offset,
+                  crc32(0, content.data(), static_cast<uInt>(content.size())), name.c_str());
     return line;
 }
 
@@ -68,10 +79,10 @@ TEST_F(Read, ListingAndInfoShowEveryField)
         bool prefixed;
         Names shows;
     } cases[] = {
-        {{"list", "-l"}, true, {long_line(readme.size(), "-", 24, "#:\\readme.txt") +
-                                long_line(packed_block(big).size(), "70000", 24 + readme.size(), "#:\\data\\big.bin")}},
+        {{"list", "-l"}, true, {long_line(0, readme.size(), "-", 24, readme, "#:\\readme.txt") +
+                                long_line(1, packed_block(big).size(), "70000", 24 + readme.size(), big, "#:\\data\\big.bin")}},
         {{"list", "--json", "-a"}, false,
-         {"{\"index\":1,\"name\":\"data\\\\big.bin\",\"free\":false,\"stored_size\":", "\"packed\":true,\"unpacked_size\":70000}",
+         {"{\"index\":1,\"name\":\"data\\\\big.bin\",\"free\":false,\"stored_size\":", "\"packed\":true,\"unpacked_size\":70000,\"crc32\":\"" + crc_text(big) + "\"}",
           "\"name_hex\":\"a7f3b7732e747874\"", "{\"index\":2,\"name\":\"\",\"free\":true", "]}\n"}},
         {{"info"}, true, {"form:             stand-alone\n", "base offset:      0 (0x0)\n",
                           "entries:          5 (4 live, 1 free)\n", "directory:        plain\n",

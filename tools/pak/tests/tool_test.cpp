@@ -84,7 +84,7 @@ TEST(PakProgram, AnInterruptedCompactLeavesNoDebrisAndWholeFiles)
             write_file(archive, old_archive);
             write_file(backup, old_backup);
             const std::string command = "timeout --preserve-status -s " + std::string(signal) + " " + delay + " \"" +
-                                        std::getenv("KORIN_BIN") + "/pak\" compact \"" + archive + "\" >/dev/null 2>&1";
+                                        std::getenv("KORIN_BIN") + "/pak\" compact --force \"" + archive + "\" >/dev/null 2>&1";
             const int status = (std::system(command.c_str()) >> 8) & 0xFF;
             EXPECT_TRUE(status == 0 || status == 129 || status == 130 || status == 143) << status;
             std::set<std::string> left;

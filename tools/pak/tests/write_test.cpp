@@ -262,7 +262,7 @@ TEST_F(Write, AttachRefusesAFileThatIsNoProgramUnlessForced)
 }
 
 // The new archive is made and renamed over the read-only one, and is
-// read-only too, as its backup; the next compact replaces that backup.
+// read-only too, as its backup; the next compact, forced, replaces that backup.
 TEST_F(Write, CompactOfAReadOnlyArchiveGivesAReadOnlyOne)
 {
     const std::string path = made("a.pak", {}, {{"#:\\a", bytes_of("aa")}, {"#:\\b", bytes_of("bb")}});
@@ -278,7 +278,7 @@ TEST_F(Write, CompactOfAReadOnlyArchiveGivesAReadOnlyOne)
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run);
         const Bytes before = read(path);
-        const Result r = pak({"compact", path});
+        const Result r = pak({"compact", path, "--force"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(read(file("a.BAK")), before);
         EXPECT_TRUE(read_only("a.pak"));
