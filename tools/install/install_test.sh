@@ -86,7 +86,7 @@ pak |info list extract cat verify create add delete rename compact attach
 pak --|=--help --version
 pak add file.pak --|--as --store --keep-old --help --codepage
 pak list file.pak -|-l --long --json
-pak cat file.pak --|=--appended --codepage --force --help
+pak cat file.pak --|=--appended --at --codepage --force --help
 pak verify file.pak --|=--appended --help
 pak delete file.pak --|=--codepage --help
 pak rename file.pak --c|=--codepage
