@@ -82,13 +82,16 @@ while IFS='|' read -r line wanted; do
   done
 done <<'EOF'
 pak a|add attach
+pak sy|=sync
+pak sync file.pak --d|=--dry-run
+pak diff a.pak --|=--appended --codepage --help --json
 pak |info list extract cat verify create add delete rename compact attach
 pak --|=--help --version
 pak add file.pak --|--as --store --keep-old --help --codepage
 pak list file.pak -|-l --long --json
 pak cat file.pak --|=--appended --at --codepage --force --help
 pak verify file.pak --|=--appended --help
-pak delete file.pak --|=--codepage --help
+pak delete file.pak --|=--at --codepage --help
 pak rename file.pak --c|=--codepage
 pak extract file.pak -C |=folder
 pak add file.pak --as |=
