@@ -88,6 +88,10 @@ int make_folder(const char *path)
     return fail(why, -1, detail);
 }
 
+// With entries averaging less than this (stored and unpacked), -j N writes
+// them on one thread.
+constexpr long long TINY_ENTRIES = 16 << 10;
+
 // What a thread prepares for a record: its content, or why there is none.
 struct ExtractTask {
     bool wanted;        // live and matched by a pattern
@@ -292,7 +296,8 @@ int cmd_extract(const PakArgs &args)
     std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
     // Which records are wanted is known up front; what an entry holds in
     // flight (its stored bytes and what they unpack to) too, from its head.
-    long long largest = 0;
+    long long largest = 0, work = 0;
+    int wanted = 0;
     for (int i = 0; i < total; ++i) {
         const PakEntry e = view_entry(&view, i);
         cost[i] = 0;
@@ -306,15 +311,21 @@ int cmd_extract(const PakArgs &args)
                   : jobs == 1 && e.stored_size <= VIEW_SURELY_WHOLE ? 1
                                                                 : view_whole_cost(&view, i);
         tasks[i].streamed = cost[i] == 0;
+        work += tasks[i].streamed ? VIEW_WHOLE_LIMIT : cost[i];
+        ++wanted;
         if (tasks[i].streamed) cost[i] = 2LL * BLOCK_STREAM_CHUNK;
         if (cost[i] > largest) largest = cost[i];
     }
+    // Entries this small cost less to read and unpack than to hand to
+    // another thread; making their files is this thread's work anyway.
+    const int threads = wanted > 0 && work / wanted < TINY_ENTRIES ? 1 : jobs;
     ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_FORCE], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.
     if (largest < PIPELINE_BUDGET_FLOOR) largest = PIPELINE_BUDGET_FLOOR;
-    pipeline_run(total, jobs, jobs * PIPELINE_WINDOW, jobs == 1 ? nullptr : cost, largest * jobs, prepare, write_entry, &run);
+    pipeline_run(total, threads, threads * PIPELINE_WINDOW, threads == 1 ? nullptr : cost, largest * threads, prepare,
+                 write_entry, &run);
     progress_end();
     const bool unmatched = typed_patterns_unmatched(patterns, args, code_page, view.path);
     return run.failed || unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;
