@@ -296,6 +296,7 @@ int cmd_extract(const PakArgs &args)
     std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
     // Which records are wanted is known up front; what an entry holds in
     // flight (its stored bytes and what they unpack to) too, from its head.
+    const long long limit = jobs > 1 ? VIEW_WHOLE_LIMIT_THREADED : VIEW_WHOLE_LIMIT;
     long long largest = 0, work = 0;
     int wanted = 0;
     for (int i = 0; i < total; ++i) {
@@ -307,11 +308,11 @@ int cmd_extract(const PakArgs &args)
         // chunk or two at a time.
         // (With one thread the cost is not needed, and no head is read where
         // the entry cannot unpack to much.)
-        cost[i] = raw                                           ? (e.stored_size < VIEW_WHOLE_LIMIT ? e.stored_size + 1LL : 0)
+        cost[i] = raw                                               ? (e.stored_size < limit ? e.stored_size + 1LL : 0)
                   : jobs == 1 && e.stored_size <= VIEW_SURELY_WHOLE ? 1
-                                                                : view_whole_cost(&view, i);
+                                                                    : view_whole_cost(&view, i, limit);
         tasks[i].streamed = cost[i] == 0;
-        work += tasks[i].streamed ? VIEW_WHOLE_LIMIT : cost[i];
+        work += tasks[i].streamed ? limit : cost[i];
         ++wanted;
         if (tasks[i].streamed) cost[i] = 2LL * BLOCK_STREAM_CHUNK;
         if (cost[i] > largest) largest = cost[i];

@@ -153,12 +153,12 @@ int pass_on(const void *bytes, size_t n, void *context)
 
 }  // namespace
 
-long long view_whole_cost(const ArchiveView *view, int position)
+long long view_whole_cost(const ArchiveView *view, int position, long long limit)
 {
     const PakEntry e = view_entry(view, position);
     uint32_t unpacked_size = 0;
     const long long cost = e.stored_size + 1LL + (view_packed(view, position, &unpacked_size) ? unpacked_size + 1LL : 0);
-    return cost <= VIEW_WHOLE_LIMIT ? cost : 0;
+    return cost <= limit ? cost : 0;
 }
 
 int view_entry_stream(const ArchiveView *view, int position, bool force,

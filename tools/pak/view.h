@@ -70,9 +70,13 @@ constexpr long long VIEW_WHOLE_LIMIT = 4LL << 20;
 // about 1032): read whole without a look at their head.
 constexpr long long VIEW_SURELY_WHOLE = 4000;
 static_assert(VIEW_SURELY_WHOLE * 1034 + 128 < VIEW_WHOLE_LIMIT);
+// extract -j N reads entries up to this whole on its threads, so that large
+// files still unpack side by side (N times this at most).
+constexpr long long VIEW_WHOLE_LIMIT_THREADED = 16LL << 20;
 // What an entry holds while it is read whole: its stored bytes and what they
-// unpack to (from the block's head), or 0 when it is streamed instead.
-long long view_whole_cost(const ArchiveView *view, int position);
+// unpack to (from the block's head), or 0 when that is more than limit and it
+// is streamed instead.
+long long view_whole_cost(const ArchiveView *view, int position, long long limit = VIEW_WHOLE_LIMIT);
 // The content of a live record, as view_entry_content gives it and refuses
 // it, handed to sink in chunks (at most BLOCK_STREAM_CHUNK bytes each, or the
 // whole of an entry read whole) so that an entry of any size takes a few MB.
