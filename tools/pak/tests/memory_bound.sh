@@ -70,8 +70,10 @@ peak() {
 peak "verify, 1.98 GiB packed" bash -c '"$1" verify big.pak >/dev/null' - "$pak"
 peak "cat, 1.98 GiB packed" bash -c '"$1" cat big.pak big.bin | wc -c >count.txt' - "$pak"
 [[ $(cat count.txt) == $((127 << 24)) ]] || { echo "FAIL: cat wrote $(cat count.txt) bytes"; failed=1; }
+# -j 2 too: beside the entry, small ones that the threads hold whole.
+printf 'small\n' >small.txt
+"$pak" add big.pak small.txt || exit 1
 for jobs in 1 2; do
-  rm -rf out
   peak "extract -j $jobs, 1.98 GiB packed" "$pak" extract -j "$jobs" big.pak -C out
   [[ $(stat -c %s out/big.bin 2>/dev/null) == $((127 << 24)) ]] || { echo "FAIL: extract -j $jobs wrote no whole file"; failed=1; }
   rm -rf out
