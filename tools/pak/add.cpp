@@ -22,7 +22,7 @@ constexpr int WRITE_CHUNK = 1 << 20;
 
 // Files stored as they are above this size are copied into their entry a
 // chunk at a time by the calling thread, never held whole.
-constexpr long long COPY_LIMIT = 4LL << 20;
+constexpr long long COPY_LIMIT = 1LL << 20;
 
 // What a thread prepares: a whole file, or one piece of a large one (or
 // nothing, for a file the calling thread copies).

@@ -296,7 +296,7 @@ int cmd_extract(const PakArgs &args)
     std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
     // Which records are wanted is known up front; what an entry holds in
     // flight (its stored bytes and what they unpack to) too, from its head.
-    const long long limit = jobs > 1 ? VIEW_WHOLE_LIMIT_THREADED : VIEW_WHOLE_LIMIT;
+    const long long limit = VIEW_WHOLE_LIMIT;
     long long largest = 0, work = 0;
     int wanted = 0;
     for (int i = 0; i < total; ++i) {

@@ -63,16 +63,14 @@ int view_entry_content(const ArchiveView *view, int position, char **data, int *
                        bool force = false);
 
 // Entries whose stored bytes and what they unpack to together take at most
-// this are read whole and unpacked in one go (faster); larger ones are
-// streamed a chunk at a time.
-constexpr long long VIEW_WHOLE_LIMIT = 4LL << 20;
+// this are read whole and unpacked in one go; larger ones are streamed a
+// chunk at a time, which is also faster where fresh memory is slow to touch
+// (a block this large is mapped on its own, and its pages faulted in anew).
+constexpr long long VIEW_WHOLE_LIMIT = 1LL << 20;
 // Stored sizes too small to unpack past that (deflate's ratio is at most
 // about 1032): read whole without a look at their head.
-constexpr long long VIEW_SURELY_WHOLE = 4000;
+constexpr long long VIEW_SURELY_WHOLE = 1000;
 static_assert(VIEW_SURELY_WHOLE * 1034 + 128 < VIEW_WHOLE_LIMIT);
-// extract -j N reads entries up to this whole on its threads, so that large
-// files still unpack side by side (N times this at most).
-constexpr long long VIEW_WHOLE_LIMIT_THREADED = 16LL << 20;
 // What an entry holds while it is read whole: its stored bytes and what they
 // unpack to (from the block's head), or 0 when that is more than limit and it
 // is streamed instead.
