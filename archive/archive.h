@@ -11,6 +11,7 @@
 // interface and are used by the tools and tests only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "archive/format.h"
@@ -105,6 +106,39 @@ uint32_t pak_read_user_value(const char *path);
 // with the reason set (disk_read_at).
 typedef int (*ReadAt)(int64_t offset, void *buffer, int n, void *context);
 
+// ---- Packed blocks in chunks (block.cpp) -------------------------------------
+
+// An entry of any size, read and written a chunk at a time, so that what is
+// held does not grow with the entry.
+constexpr int BLOCK_STREAM_CHUNK = 256 << 10;
+// Takes the next n bytes of what is unpacked; 0, or -1 to stop.
+typedef int (*BlockSink)(const void *bytes, size_t n, void *context);
+// Unpacks the stored block of stored_length bytes that read gives (offsets
+// from its head's first byte), handing what it unpacks to sink in pieces of
+// at most BLOCK_STREAM_CHUNK bytes. It refuses, with the same reasons, what
+// block_unpack_stored refuses, but only once the damage is reached: sink may
+// have taken bytes before. 0, or -1 with the reason (a sink's -1 returned as
+// it left the reason).
+int block_unpack_stored_to(ReadAt read, void *read_context, int64_t stored_length, BlockSink sink,
+                           void *sink_context);
+// A split block written as its pieces come (block_pack_piece), never held
+// whole: the writer writes block_stream_begin's first bytes, then each piece
+// as it is, then block_stream_end's tail, and last puts the head it gives
+// over the first PACKED_HEAD_SIZE bytes (the stream's length is known only
+// then). The bytes are those block_join_* form.
+struct BlockStream {
+    uint32_t size;    // unpacked size declared
+    uint32_t check;   // Adler-32 of the pieces so far
+    int64_t length;   // of the stream so far
+};
+constexpr int BLOCK_STREAM_FIRST = PACKED_HEAD_SIZE + 2;
+// first gets BLOCK_STREAM_FIRST bytes. 0, or -1.
+int block_stream_begin(BlockStream *stream, int64_t size, uint8_t *first);
+// Counts the next piece (its length, check, and how many file bytes it packs). 0, or -1.
+int block_stream_add(BlockStream *stream, int piece_length, uint32_t check, int source_length);
+// tail gets the 4 bytes that end the stream, head the PACKED_HEAD_SIZE bytes. 0, or -1.
+int block_stream_end(BlockStream *stream, uint8_t *tail, uint8_t *head);
+
 // The certificate table that a PE image's security directory names (offset
 // and size; both 0 when it names none). 0, or -1 when the file is no PE image.
 int pe_certificate_table(ReadAt read, void *context, int64_t *offset, int64_t *size);
@@ -190,6 +224,10 @@ int vfs_read(int handle, void *buffer, int count);
 // Archive side: data goes where the directory stands, so only the newest
 // entry of an archive, written at its end, takes bytes; other writes return 0.
 int vfs_write(int handle, const void *buffer, int count);
+// Archive side: overwrites count bytes at offset of the newest entry, within
+// what it holds already (a head whose fields are known only at the end).
+// Count written, 0 on failure. (not called by the product)
+int vfs_write_at(int handle, int offset, const void *buffer, int count);
 // The size, or -1 with the reason (ERR_TOO_LARGE for a disk file of 2 GiB or more).
 int vfs_size(int handle);
 int vfs_seek(int handle, int distance, int origin);

@@ -323,3 +323,113 @@ uint32_t pak_read_user_value(const char *path)
     disk_close(file);
     return n == PAK_HEADER_SIZE ? header.user_value : fail(ERR_NOT_ARCHIVE, 0xFFFFFFFFu);
 }
+
+namespace {
+
+// What a stream unpacked in chunks holds: its input and output buffers.
+struct ChunkBuffers {
+    Bytef *in = nullptr;
+    Bytef *out = nullptr;
+    ~ChunkBuffers()
+    {
+        mem_free(in);
+        mem_free(out);
+    }
+};
+
+}  // namespace
+
+int block_unpack_stored_to(ReadAt read, void *read_context, int64_t stored_length, BlockSink sink, void *sink_context)
+{
+    if (!read || !sink) return fail(ERR_FAILED, -1, "bad arguments to block_unpack_stored_to");
+    // The same checks, in the same order and words, as block_unpack_stored.
+    if (stored_length < PACKED_HEAD_SIZE) return fail(ERR_DAMAGED, -1, "a packed block is shorter than its head");
+    uint8_t head[PACKED_HEAD_SIZE];
+    if (read(0, head, PACKED_HEAD_SIZE, read_context) != 0) return passed(-1);
+    const uint32_t size = le32(head), packed = le32(head + 4);
+    if (packed > stored_length - PACKED_HEAD_SIZE) return fail(ERR_DAMAGED, -1, "a packed block runs past its entry");
+    if (size > DISK_POSITION_LIMIT || static_cast<int64_t>(size) > static_cast<int64_t>(packed) * BLOCK_MAX_RATIO + 64)
+        return fail(ERR_DAMAGED, -1, "a packed block declares more than its stream can hold");
+    if (packed == 0) return fail(ERR_DAMAGED, -1, "a packed block holds no stream");
+
+    ChunkBuffers buffers;
+    buffers.in = static_cast<Bytef *>(mem_alloc(BLOCK_STREAM_CHUNK));
+    buffers.out = static_cast<Bytef *>(mem_alloc(BLOCK_STREAM_CHUNK));
+    if (!buffers.in || !buffers.out) return passed(-1);
+    z_stream s = new_stream();
+    const int init = inflateInit(&s);
+    if (init != Z_OK) return fail(init == Z_MEM_ERROR ? ERR_NO_MEMORY : ERR_FAILED, -1);
+    ScopeGuard end_stream([&] { inflateEnd(&s); });
+
+    int64_t offset = PACKED_HEAD_SIZE, produced = 0;
+    uint32_t left = packed;
+    int z = Z_OK;
+    while (z != Z_STREAM_END) {
+        if (s.avail_in == 0) {
+            // The stream wants more than its declared length: cut short.
+            if (left == 0) return fail(ERR_DAMAGED, -1, "a packed block does not unpack");
+            const int n = left < static_cast<uint32_t>(BLOCK_STREAM_CHUNK) ? static_cast<int>(left) : BLOCK_STREAM_CHUNK;
+            if (read(offset, buffers.in, n, read_context) != 0) return passed(-1);
+            if (offset == PACKED_HEAD_SIZE) buffers.in[0] ^= BLOCK_MASK;
+            offset += n;
+            left -= static_cast<uint32_t>(n);
+            s.next_in = buffers.in;
+            s.avail_in = static_cast<uInt>(n);
+        }
+        s.next_out = buffers.out;
+        s.avail_out = BLOCK_STREAM_CHUNK;
+        z = inflate(&s, Z_NO_FLUSH);
+        if (z == Z_MEM_ERROR) return fail(ERR_NO_MEMORY, -1);
+        if (z != Z_OK && z != Z_STREAM_END && z != Z_BUF_ERROR)
+            return fail(ERR_DAMAGED, -1, "a packed block does not unpack");
+        const int n = BLOCK_STREAM_CHUNK - static_cast<int>(s.avail_out);
+        if (produced + n > size)
+            return fail(ERR_DAMAGED, -1, size == 0 ? "a packed block holds more than it declares"
+                                                   : "a packed block does not unpack");
+        produced += n;
+        if (n > 0 && sink(buffers.out, static_cast<size_t>(n), sink_context) != 0) return -1;
+    }
+    if (produced != size) return fail(ERR_DAMAGED, -1, "a packed block unpacks to less than it declares");
+    return 0;
+}
+
+int block_stream_begin(BlockStream *stream, int64_t size, uint8_t *first)
+{
+    std::memset(stream, 0, sizeof *stream);
+    if (size < 0 || size > DISK_POSITION_LIMIT) return fail(ERR_TOO_LARGE, -1, "too large for a packed block");
+    stream->size = static_cast<uint32_t>(size);
+    stream->check = 1;
+    // The head, its packed size filled in at the end, and the zlib header
+    // that deflate writes at the default level and window.
+    const PackedBlockHead head{stream->size, 0};
+    std::memcpy(first, &head, sizeof head);
+    first[PACKED_HEAD_SIZE] = static_cast<uint8_t>(0x78 ^ BLOCK_MASK);
+    first[PACKED_HEAD_SIZE + 1] = 0x9C;
+    stream->length = BLOCK_STREAM_FIRST - PACKED_HEAD_SIZE;
+    return 0;
+}
+
+int block_stream_add(BlockStream *stream, int piece_length, uint32_t check, int source_length)
+{
+    if (piece_length <= 0 || source_length < 0) return fail(ERR_FAILED, -1, "bad arguments to block_stream_add");
+    if (PACKED_HEAD_SIZE + stream->length + piece_length + 4 > DISK_POSITION_LIMIT)
+        return fail(ERR_TOO_LARGE, -1, "too large for a packed block");
+    stream->length += piece_length;
+    stream->check = static_cast<uint32_t>(adler32_combine(stream->check, check, static_cast<z_off_t>(source_length)));
+    return 0;
+}
+
+int block_stream_end(BlockStream *stream, uint8_t *tail, uint8_t *head)
+{
+    if (PACKED_HEAD_SIZE + stream->length + 4 > DISK_POSITION_LIMIT)
+        return fail(ERR_TOO_LARGE, -1, "too large for a packed block");
+    // The check is stored most significant byte first (RFC 1950).
+    tail[0] = static_cast<uint8_t>(stream->check >> 24);
+    tail[1] = static_cast<uint8_t>(stream->check >> 16);
+    tail[2] = static_cast<uint8_t>(stream->check >> 8);
+    tail[3] = static_cast<uint8_t>(stream->check);
+    stream->length += 4;
+    const PackedBlockHead h{stream->size, static_cast<uint32_t>(stream->length)};
+    std::memcpy(head, &h, sizeof h);
+    return 0;
+}

@@ -170,6 +170,22 @@ int vfs_write(int handle, const void *buffer, int count)
     return n;
 }
 
+int vfs_write_at(int handle, int offset, const void *buffer, int count)
+{
+    VfsOpenFile *f = handle_record(handle);
+    if (!f) return vfs_is_archive_handle(handle) ? 0 : fail(ERR_FAILED, 0, "not an archive handle");
+    const ArchiveSlot &s = g_mount.slots[f->slot];
+    // Bytes of the newest entry lie before the directory and nothing else.
+    if (f->entry != s.entry_count - 1 || s.directory[f->entry].data_offset == 0 || offset < 0 || count < 0 ||
+        static_cast<int64_t>(offset) + count > f->size)
+        return fail(ERR_ACCESS_DENIED, 0, "only bytes the newest entry holds can be written again");
+    const uint32_t at = static_cast<uint32_t>(f->data_offset + offset);
+    if (disk_seek(s.os_handle, static_cast<int32_t>(at), DISK_SEEK_SET) != at) return passed(0);
+    const int n = disk_write(s.os_handle, buffer, count);
+    if (n == count) f->changed = true;
+    return n;
+}
+
 int vfs_size(int handle)
 {
     if (!vfs_is_archive_handle(handle)) {

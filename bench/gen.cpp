@@ -5,6 +5,8 @@
 //                                      incompressible and repetitive data
 //   bench_gen large DIR MEGABYTES      the same kinds and long repeats in
 //                                      about 70 files of 30 KB to 9 MB
+//   bench_gen tiny DIR COUNT           COUNT files of 1 to 16 bytes in folders
+//                                      of 1000 (scripts, flags, counters)
 //   bench_gen names PAK ZIP NAMES N    an archive of N small entries, a zip
 //                                      holding the same names, and the names
 //                                      in the order they are looked up
@@ -186,6 +188,22 @@ void repeated_data(Random &r, std::string &out, size_t size)
 // The second corpus: fewer, larger files (about 70 of 30 KB to 9 MB at 200
 // MB), half of them above the size that pak packs in pieces. Scaled down,
 // the largest shrinks with the total.
+int make_tiny(const char *dir, long count)
+{
+    Random r(5);
+    char path[4096];
+    for (long n = 0; n < count; ++n) {
+        std::snprintf(path, sizeof path, "%s/d%03ld", dir, n / 1000);
+        if (n % 1000 == 0) disk_mkdir(path);
+        std::snprintf(path, sizeof path, "%s/d%03ld/t%06ld.txt", dir, n / 1000, n);
+        std::string data = word(r);
+        data.resize(1 + r.below(16), '\n');
+        bench::write_file(path, data.data(), data.size());
+    }
+    std::printf("%ld files\n", count);
+    return 0;
+}
+
 int make_large(const char *dir, double megabytes)
 {
     Random r(3);
@@ -399,12 +417,13 @@ int main(int argc, char **argv)
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "files" && argc == 4) return make_files(argv[2], std::atof(argv[3]));
     if (what == "large" && argc == 4) return make_large(argv[2], std::atof(argv[3]));
+    if (what == "tiny" && argc == 4) return make_tiny(argv[2], std::atol(argv[3]));
     if (what == "names" && argc == 6)
         return make_names(argv[2], argv[3], argv[4], static_cast<uint32_t>(std::atol(argv[5])));
     if (what == "ini" && argc == 4) return make_ini(argv[2], std::atof(argv[3]));
     if (what == "update" && argc == 4) return make_update(argv[2], std::atof(argv[3]));
     std::fprintf(stderr,
-                 "usage: bench_gen files DIR MEGABYTES | large DIR MEGABYTES | names PAK ZIP NAMES COUNT | ini FILE KILOBYTES |"
+                 "usage: bench_gen files DIR MEGABYTES | large DIR MEGABYTES | tiny DIR COUNT | names PAK ZIP NAMES COUNT | ini FILE KILOBYTES |"
                  " update DIR KILOBYTES\n");
     return 2;
 }

@@ -37,6 +37,12 @@ def archive(entries, first=ord('#'), last=ord('#'), packed=False, free=()):
 put('block', 'text', b'\x10\x00' + masked(b'hello, hello, hello\r\n' * 8))
 put('block', 'empty', b'\x01\x00' + masked(b''))
 put('block', 'raw', b'\x00\x01' + bytes(range(256)))
+# The same inputs read as stored blocks (head and stream), unpacked whole and
+# a chunk at a time: one of several chunks, one declaring a byte more.
+long_text = b''.join(b'line %d of a long text\r\n' % i for i in range(40000))
+put('block', 'stored', b'\x10\x00' + block(b'hello, hello, hello\r\n' * 8))
+put('block', 'stored_chunks', b'\x10\x00' + block(long_text))
+put('block', 'stored_short', b'\x10\x00' + struct.pack('<I', len(long_text) + 1) + block(long_text)[4:])
 
 # Mount: first byte bit 0 = appended form, bit 1 = drive-strip switch.
 entries = [(b'#:\\Korin3.EXE', block(b'MZ' + b'\0' * 200)), (b'#:\\Update.PAK', block(b'PAKS' + b'\0' * 60))]

@@ -65,6 +65,49 @@ TEST_F(UserValue, IsReadFromTheHeaderWithoutMounting)
 
 namespace {
 
+pk::Bytes cut_short(pk::Bytes block)
+{
+    block.resize(block.size() - 3);
+    pk::put_u32(block, 4, static_cast<uint32_t>(block.size() - 8));
+    return block;
+}
+
+// The byte in the middle, or the last one, changed.
+pk::Bytes flipped(pk::Bytes block, bool last)
+{
+    block[last ? block.size() - 1 : block.size() / 2] ^= 0x21;
+    return block;
+}
+
+uint32_t get_u32(const pk::Bytes &b, size_t at)
+{
+    return b.size() < at + 4 ? 0 : b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// A block read from memory and what it unpacks to, chunk by chunk.
+struct Chunks {
+    const pk::Bytes *block;
+    pk::Bytes out;
+    size_t largest;
+    int stop_after = 0;  // chunks taken before the sink says stop; 0: never
+};
+
+int read_from(int64_t offset, void *buffer, int n, void *context)
+{
+    const Chunks *c = static_cast<const Chunks *>(context);
+    if (offset < 0 || static_cast<size_t>(offset) + n > c->block->size()) return -1;
+    std::copy(c->block->begin() + offset, c->block->begin() + offset + n, static_cast<uint8_t *>(buffer));
+    return 0;
+}
+
+int take(const void *bytes, size_t n, void *context)
+{
+    Chunks *c = static_cast<Chunks *>(context);
+    c->out.insert(c->out.end(), static_cast<const uint8_t *>(bytes), static_cast<const uint8_t *>(bytes) + n);
+    c->largest = std::max(c->largest, n);
+    return c->stop_after && c->out.size() >= static_cast<size_t>(c->stop_after) ? -1 : 0;
+}
+
 // The stored form: a block unpacks only to exactly what its head declares, and
 // a block that declares nothing must hold a stream that produces nothing.
 TEST(PackedBlock, StoredBlocksUnpackToExactlyTheirDeclaredSize)
@@ -74,6 +117,8 @@ TEST(PackedBlock, StoredBlocksUnpackToExactlyTheirDeclaredSize)
         pk::put_u32(block, 0, size);
         return block;
     };
+    const uint32_t size = 3 * BLOCK_STREAM_CHUNK + 1000;
+    const pk::Bytes large = pk::pattern_bytes(size), large_block = pk::packed_block(large);
     pk::Bytes past = pk::packed_block(abc);
     pk::put_u32(past, 4, static_cast<uint32_t>(past.size()));  // stream claimed longer than stored
     const struct {
@@ -90,22 +135,79 @@ TEST(PackedBlock, StoredBlocksUnpackToExactlyTheirDeclaredSize)
         {"a gigabyte from a few bytes", declaring(pk::packed_block(abc), 1u << 30), -1, "more than its stream"},
         {"stream past the block", past, -1, "runs past its entry"},
         {"head cut short", pk::Bytes{3, 0, 0}, -1, "shorter than its head"},
+        {"no stream", pk::Bytes(8, 0), -1, "holds no stream"},
+        {"stream cut short", cut_short(large_block), -1, "does not unpack"},
+        {"deflate data damaged", flipped(large_block, false), -1, "does not unpack"},
+        {"check wrong", flipped(large_block, true), -1, "does not unpack"},
+        {"many chunks", large_block, 0, nullptr},
+        {"many chunks, one byte fewer declared", declaring(large_block, size - 1), -1, "does not unpack"},
     };
+    // Unpacked whole and a chunk at a time: the same bytes, the same refusals.
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
+        const pk::Bytes expected = c.block == empty_block ? pk::Bytes{} : get_u32(c.block, 0) == size ? large : abc;
         char *out = nullptr;
         int length = -1;
         err_clear();
         ASSERT_EQ(block_unpack_stored(c.block.data(), static_cast<int>(c.block.size()), &out, &length), c.result);
         if (c.result == 0) {
-            EXPECT_EQ(pk::Bytes(out, out + length), c.block == empty_block ? pk::Bytes{} : abc);
+            EXPECT_TRUE(pk::Bytes(out, out + length) == expected);
             mem_free(out);
-            continue;
+        } else {
+            EXPECT_EQ(out, nullptr);
+            EXPECT_EQ(err_last(), ERR_DAMAGED);
+            EXPECT_NE(std::string(err_detail()).find(c.detail), std::string::npos) << err_detail();
         }
-        EXPECT_EQ(out, nullptr);
-        EXPECT_EQ(err_last(), ERR_DAMAGED);
-        EXPECT_NE(std::string(err_detail()).find(c.detail), std::string::npos) << err_detail();
+        const std::string whole_detail = c.result ? err_detail() : "";
+        Chunks chunks{&c.block, {}, 0};
+        err_clear();
+        ASSERT_EQ(block_unpack_stored_to(read_from, &chunks, static_cast<int64_t>(c.block.size()), take, &chunks), c.result);
+        EXPECT_LE(chunks.largest, static_cast<size_t>(BLOCK_STREAM_CHUNK));
+        if (c.result == 0) {
+            EXPECT_TRUE(chunks.out == expected);
+        } else {
+            EXPECT_EQ(err_last(), ERR_DAMAGED);
+            EXPECT_EQ(std::string(err_detail()), whole_detail);
+        }
     }
+    // A sink that stops ends it.
+    Chunks chunks{&large_block, {}, 0, 1};
+    EXPECT_EQ(block_unpack_stored_to(read_from, &chunks, static_cast<int64_t>(large_block.size()), take, &chunks), -1);
+    EXPECT_EQ(chunks.out.size(), static_cast<size_t>(BLOCK_STREAM_CHUNK));
+}
+
+// A large file's pieces written as they come make the bytes they make joined
+// in one block.
+TEST(PackedBlock, PiecesWrittenAsTheyComeAreTheJoinedBlock)
+{
+    const pk::Bytes data = pk::pattern_bytes(BLOCK_SPLIT_SIZE + BLOCK_PIECE_SIZE / 2 + 3);
+    const int pieces = block_piece_count(static_cast<int64_t>(data.size()));
+    ASSERT_GT(pieces, 1);
+    BlockJoin join;
+    BlockStream stream;
+    pk::Bytes written(BLOCK_STREAM_FIRST);
+    ASSERT_EQ(block_join_begin(&join, static_cast<int64_t>(data.size())), 0);
+    ASSERT_EQ(block_stream_begin(&stream, static_cast<int64_t>(data.size()), written.data()), 0);
+    for (int k = 0; k < pieces; ++k) {
+        const size_t start = static_cast<size_t>(k) * BLOCK_PIECE_SIZE;
+        const int n = static_cast<int>(std::min<size_t>(BLOCK_PIECE_SIZE, data.size() - start));
+        const int prime = static_cast<int>(std::min<size_t>(start, BLOCK_PIECE_PRIME));
+        pk::Bytes piece(static_cast<size_t>(block_piece_bound(n)));
+        uint32_t check = 0;
+        const int length = block_pack_piece(piece.data(), static_cast<int>(piece.size()), data.data() + start - prime, prime,
+                                            data.data() + start, n, k == pieces - 1, &check);
+        ASSERT_GT(length, 0);
+        ASSERT_EQ(block_join_add(&join, piece.data(), length, check, n), 0);
+        ASSERT_EQ(block_stream_add(&stream, length, check, n), 0);
+        written.insert(written.end(), piece.begin(), piece.begin() + length);
+    }
+    uint8_t tail[4], head[PACKED_HEAD_SIZE];
+    ASSERT_EQ(block_join_end(&join), 0);
+    ASSERT_EQ(block_stream_end(&stream, tail, head), 0);
+    written.insert(written.end(), tail, tail + 4);
+    std::copy(head, head + PACKED_HEAD_SIZE, written.begin());
+    EXPECT_TRUE(written == pk::Bytes(join.data, join.data + join.length));
+    block_join_abandon(&join);
 }
 
 }  // namespace

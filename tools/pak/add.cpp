@@ -21,10 +21,16 @@ namespace {
 
 constexpr int WRITE_CHUNK = 1 << 20;
 
-// What a thread prepares: a whole file, or one piece of a large one.
+// Files stored as they are above this size are copied into their entry a
+// chunk at a time by the calling thread, never held whole.
+constexpr long long COPY_LIMIT = 1LL << 20;
+
+// What a thread prepares: a whole file, or one piece of a large one (or
+// nothing, for a file the calling thread copies).
 struct AddTask {
     int item;
     int pieces;  // how many the file is packed in; 1: the whole file
+    bool copied; // stored and large: copied when its turn comes
     PackPiece piece;
 };
 
@@ -32,7 +38,8 @@ struct AddRun {
     EditSession *session;
     PackItem *items;
     AddTask *tasks;
-    BlockJoin join;  // the large file whose pieces are being joined
+    BlockStream stream;  // the large file whose pieces are being written
+    int handle;          // its entry, open while they are; -1 otherwise
     char (*names)[PAK_NAME_SIZE];  // stored name of each item
     const AddInput *inputs;         // the name as typed, for -v
     bool keep_old;
@@ -45,6 +52,7 @@ void work(int index, void *context)
 {
     AddRun *run = static_cast<AddRun *>(context);
     AddTask &task = run->tasks[index];
+    if (task.copied) return;
     if (task.pieces == 1) pack_item(&run->items[task.item]);
     else pack_piece(&task.piece);
 }
@@ -56,10 +64,49 @@ int unchanged(const AddRun *run, const char *file, PackError error)
     return -1;
 }
 
-// Joins the next piece of a large file; the item holds the block once its
-// last piece is in. Result 0 (*complete tells whether that was the last), or
-// -1 after saying why.
-int join_piece(AddRun *run, AddTask &task, bool *complete)
+// A new entry for item index, replacing the newest live one of its name
+// (unless --keep-old). Its handle, or -1 after saying why.
+int open_entry(AddRun *run, int index)
+{
+    const int slot = run->session->slot;
+    const int replaced = run->keep_old ? -1 : find_newest_live(slot, run->names[index], NAME_EXACT);
+    const int h = vfs_create_at(slot, run->names[index], replaced);
+    if (h < 0)
+        out_error(run->items[index].path, "cannot add an entry named %s: %s; %s is unchanged", run->names[index],
+                  out_reason(), run->session->path);
+    return h;
+}
+
+// Appends n bytes to the entry; 0, or -1 after saying why.
+int write_entry(AddRun *run, int index, int h, const char *bytes, int n)
+{
+    for (int done = 0; done < n;) {
+        const int part = n - done < WRITE_CHUNK ? n - done : WRITE_CHUNK;
+        if (vfs_write(h, bytes + done, part) != part) {
+            out_error(run->items[index].path, "cannot write the entry: %s; %s is unchanged", out_reason(),
+                      run->session->path);
+            return -1;
+        }
+        done += part;
+    }
+    return 0;
+}
+
+// Closes the finished entry and says so.
+void close_entry(AddRun *run, int index, int h)
+{
+    vfs_close(h);
+    if (run->verbose) {
+        out_name(CONSOLE_OUT, run->inputs[index].name);
+        out_write(CONSOLE_OUT, "\n", 1);
+    }
+    progress_update("add", index + 1, run->count);
+}
+
+// Writes the next piece of a large file into its entry as it comes: the
+// entry is opened with the first and its head put in place after the last.
+// 0, or -1 after saying why.
+int write_piece(AddRun *run, AddTask &task)
 {
     PackItem &item = run->items[task.item];
     PackPiece &piece = task.piece;
@@ -67,22 +114,57 @@ int join_piece(AddRun *run, AddTask &task, bool *complete)
         mem_free(piece.data);
         piece.data = nullptr;
     });
-    *complete = false;
     if (piece.error != PACK_OK) return unchanged(run, item.path, piece.error);
-    if ((piece.index == 0 && block_join_begin(&run->join, item.size) != 0) ||
-        block_join_add(&run->join, piece.data, piece.length, piece.check, piece.source_length) != 0 ||
-        (piece.index == task.pieces - 1 && block_join_end(&run->join) != 0))
-        return unchanged(run, item.path, PACK_ERR_MEMORY);
+    if (piece.index == 0) {
+        uint8_t first[BLOCK_STREAM_FIRST];
+        if (block_stream_begin(&run->stream, item.size, first) != 0) return unchanged(run, item.path, PACK_ERR_PACK);
+        run->handle = open_entry(run, task.item);
+        if (run->handle < 0 || write_entry(run, task.item, run->handle, reinterpret_cast<char *>(first), sizeof first) != 0)
+            return -1;
+    }
+    if (block_stream_add(&run->stream, piece.length, piece.check, piece.source_length) != 0)
+        return unchanged(run, item.path, PACK_ERR_PACK);
+    if (write_entry(run, task.item, run->handle, piece.data, piece.length) != 0) return -1;
     if (piece.index != task.pieces - 1) return 0;
-    item.data = run->join.data;
-    item.length = run->join.length;
-    run->join.data = nullptr;
-    *complete = true;
+    uint8_t tail[4], head[PACKED_HEAD_SIZE];
+    if (block_stream_end(&run->stream, tail, head) != 0) return unchanged(run, item.path, PACK_ERR_PACK);
+    if (write_entry(run, task.item, run->handle, reinterpret_cast<char *>(tail), sizeof tail) != 0) return -1;
+    if (vfs_write_at(run->handle, 0, head, sizeof head) != static_cast<int>(sizeof head)) {
+        out_error(item.path, "cannot write the entry: %s; %s is unchanged", out_reason(), run->session->path);
+        return -1;
+    }
+    close_entry(run, task.item, run->handle);
+    run->handle = -1;
+    return 0;
+}
+
+// Copies a file stored as it is into its entry a chunk at a time, checking
+// that it keeps the size it had. 0, or -1 after saying why.
+int copy_file(AddRun *run, int index, int h)
+{
+    const PackItem &item = run->items[index];
+    const int fd = disk_open(item.path, DISK_READ);
+    if (fd == -1) return unchanged(run, item.path, PACK_ERR_OPEN);
+    ScopeGuard close([&] { disk_close(fd); });
+    const uint32_t size = disk_size(fd);
+    if (size == DISK_FAILED || static_cast<long long>(size) != item.size) return unchanged(run, item.path, PACK_ERR_SIZE);
+    char *chunk = static_cast<char *>(mem_alloc(WRITE_CHUNK));
+    if (!chunk) return unchanged(run, item.path, PACK_ERR_MEMORY);
+    ScopeGuard release([&] { mem_free(chunk); });
+    for (long long done = 0; done < item.size;) {
+        const int n = item.size - done < WRITE_CHUNK ? static_cast<int>(item.size - done) : WRITE_CHUNK;
+        if (disk_read_at(fd, done, chunk, n) != 0) return unchanged(run, item.path, PACK_ERR_READ);
+        if (write_entry(run, index, h, chunk, n) != 0) return -1;
+        done += n;
+    }
+    // One byte more must not come: the file grew since it was checked.
+    char extra;
+    if (disk_read_at(fd, item.size, &extra, 1) == 0) return unchanged(run, item.path, PACK_ERR_SIZE);
     return 0;
 }
 
 // Appends the item of task index as a new entry through the archive file
-// system, once all of it is packed.
+// system: whole once it is packed, a piece at a time, or copied.
 int consume(int task_index, void *context)
 {
     AddRun *run = static_cast<AddRun *>(context);
@@ -91,45 +173,22 @@ int consume(int task_index, void *context)
     PackItem &item = run->items[index];
     run->reported = true;  // every failure below says why
     if (task.pieces > 1) {
-        bool complete = false;
-        if (join_piece(run, task, &complete) != 0) return -1;
-        if (!complete) {
-            run->reported = false;
-            return 0;
-        }
+        if (write_piece(run, task) != 0) return -1;
+        run->reported = false;
+        return 0;
     }
     ScopeGuard release([&] {
         mem_free(item.data);
         item.data = nullptr;
     });
     if (item.error != PACK_OK) return unchanged(run, item.path, item.error);
-    const int slot = run->session->slot;
-    // The newest live record of exactly this name is what a new entry replaces.
-    const int replaced = run->keep_old ? -1 : find_newest_live(slot, run->names[index], NAME_EXACT);
-    const int h = vfs_create_at(slot, run->names[index], replaced);
-    if (h < 0) {
-        out_error(item.path, "cannot add an entry named %s: %s; %s is unchanged", run->names[index], out_reason(),
-                  run->session->path);
-        return -1;
-    }
-    int done = 0;
-    while (done < item.length) {
-        const int piece = item.length - done < WRITE_CHUNK ? item.length - done : WRITE_CHUNK;
-        const int n = vfs_write(h, item.data + done, piece);
-        if (n != piece) break;
-        done += n;
-    }
-    if (done != item.length) {
-        out_error(item.path, "cannot write the entry: %s; %s is unchanged", out_reason(), run->session->path);
+    const int h = open_entry(run, index);
+    if (h < 0) return -1;
+    if (task.copied ? copy_file(run, index, h) != 0 : write_entry(run, index, h, item.data, item.length) != 0) {
         vfs_close(h);
         return -1;
     }
-    vfs_close(h);
-    if (run->verbose) {
-        out_name(CONSOLE_OUT, run->inputs[index].name);
-        out_write(CONSOLE_OUT, "\n", 1);
-    }
-    progress_update("add", index + 1, run->count);
+    close_entry(run, index, h);
     run->reported = false;
     return 0;
 }
@@ -349,15 +408,20 @@ int add_append(EditSession *session, const PakArgs &args, const AddInput *inputs
             tasks[t].pieces = pieces;
             tasks[t].piece.item = &items[i];
             tasks[t].piece.index = k;
-            cost[t] = items[i].store ? items[i].size
+            tasks[t].copied = items[i].store && items[i].size > COPY_LIMIT && !items[i].preloaded;
+            cost[t] = tasks[t].copied ? WRITE_CHUNK
+                      : items[i].store ? items[i].size
                       : pieces > 1   ? pack_piece_cost(items[i].size - static_cast<long long>(k) * BLOCK_PIECE_SIZE)
                                      : items[i].size + 1 + block_stored_bound(items[i].size);
             if (cost[t] > largest) largest = cost[t];
         }
     }
-    AddRun run{session, items, tasks, {}, names, inputs, !replace, args.present[OPT_VERBOSE], count, false};
-    ScopeGuard release_join([&] { block_join_abandon(&run.join); });
-    const int result = pipeline_run(task_count, jobs, jobs * 8, cost, largest * jobs, work, consume, &run);
+    AddRun run{session, items, tasks, {}, -1, names, inputs, !replace, args.present[OPT_VERBOSE], count, false};
+    ScopeGuard close_piece_entry([&] {
+        if (run.handle >= 0) vfs_close(run.handle);
+    });
+    if (largest < PIPELINE_BUDGET_FLOOR) largest = PIPELINE_BUDGET_FLOOR;
+    const int result = pipeline_run(task_count, jobs, jobs * PIPELINE_WINDOW, cost, largest * jobs, work, consume, &run);
     progress_end();
     if (result != 0 && !run.reported) out_error(session->path, "not enough memory; it is unchanged");
     return result;
@@ -397,7 +461,9 @@ int cmd_add(const PakArgs &args)
     const long long after = view.facts.dir_offset + total + block_stored_bound(records);
     view_close(&view);
     if (after > DISK_POSITION_LIMIT)
-        return out_fail(args.positional[0], "the files do not fit: the archive would exceed %lld bytes; it is unchanged", static_cast<long long>(DISK_POSITION_LIMIT));
+        return out_fail(args.positional[0],
+                        "the files do not fit: the archive would exceed %lld bytes; it is unchanged",
+                        static_cast<long long>(DISK_POSITION_LIMIT));
 
     EditSession session;
     if (edit_begin(&session, args.positional[0]) != 0) return PAK_EXIT_FAILED;

@@ -184,13 +184,14 @@ int cmd_cat(const PakArgs &args)
     if (found < 0)
         return out_fail(args.positional[1], "no such entry in %s%s", view.path,
                         no_entry_hint(args.positional[1], code_page, view.path));
-    char *data = nullptr;
-    int length = 0;
+    // A chunk at a time: an entry of any size takes a few MB.
+    const auto put = [](const void *bytes, size_t n, void *) {
+        out_write(CONSOLE_OUT, bytes, static_cast<int>(n));
+        return 0;
+    };
     const char *reason = nullptr;
-    if (view_entry_content(&view, found, &data, &length, &reason, args.present[OPT_FORCE]) != 0)
+    if (view_entry_stream(&view, found, args.present[OPT_FORCE], put, nullptr, &reason) != 0)
         return out_fail(name[0] ? name : args.value[OPT_AT], "%s", reason);
-    ScopeGuard free_data([&] { mem_free(data); });
-    out_write(CONSOLE_OUT, data, length);
     return PAK_EXIT_OK;
 }
 
@@ -248,9 +249,8 @@ int cmd_verify(const PakArgs &args)
         if (start < PAK_HEADER_SIZE) reason = "its data overlaps the header";
         else if (end > archive_bytes) reason = "its data runs past the end of the archive";
         else if (start < dir_end && end > dir_start && e.stored_size > 0) reason = "its data overlaps the directory";
-        char *data = nullptr;
-        int length = 0;
-        if (!reason && view_entry_content(&view, i, &data, &length, &reason) == 0) mem_free(data);
+        const auto ignore = [](const void *, size_t, void *) { return 0; };
+        if (!reason) view_entry_stream(&view, i, false, ignore, nullptr, &reason);
         if (reason) {
             ++bad;
             out_name_error(view.path, e.name, "%s", reason);

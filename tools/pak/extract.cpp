@@ -27,12 +27,13 @@ void report(const ArchiveView &view, const char *name, const char *reason, int c
     out_name_error(view.path, shown, "%s", reason);
 }
 
-// Writes the whole buffer to the file of the name in the folder the tree
-// has entered: into a new file beside it, which takes the name (and an
-// existing file's mode) only once it is whole, so that neither a failed
-// write nor a kill leaves part of it under the name, and an existing file
-// stays as it was. A link at the name is refused, and never written through.
-int write_file(DiskTree *tree, const char *name, const char *data, int length)
+// Writes what fill puts into a new file to the file of the name in the
+// folder the tree has entered: the new file lies beside it and takes the
+// name (and an existing file's mode) only once it is whole, so that neither a
+// failed write nor a kill leaves part of it under the name, and an existing
+// file stays as it was. A link at the name is refused, and never written
+// through. fill writes all of it to the file, or returns -1 with the reason.
+int write_file(DiskTree *tree, const char *name, int (*fill)(int file, void *context), void *context)
 {
     char temp[PATH_BUFFER_SIZE * 2];
     const int kind = disk_tree_kind(tree, name);
@@ -41,12 +42,12 @@ int write_file(DiskTree *tree, const char *name, const char *data, int length)
     if (kind == DISK_KIND_FOLDER) return fail(ERR_IS_FOLDER, -1);
     const int file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
     if (file == -1) return -1;
-    // disk_write writes all it is given, or fails.
-    const bool whole = length == 0 || disk_write(file, data, length) == length;
+    const bool whole = fill(file, context) == 0;
     if (disk_close(file) != 0 || !whole || disk_tree_replace(tree, temp, name) != 0) {
         const ErrReason why = err_last();
+        const char *detail = err_detail();
         disk_tree_delete(tree, temp);
-        return fail(why, -1);
+        return fail(why, -1, detail);
     }
     return 0;
 }
@@ -87,9 +88,14 @@ int make_folder(const char *path)
     return fail(why, -1, detail);
 }
 
+// With entries averaging less than this (stored and unpacked), -j N writes
+// them on one thread.
+constexpr long long TINY_ENTRIES = 16 << 10;
+
 // What a thread prepares for a record: its content, or why there is none.
 struct ExtractTask {
     bool wanted;        // live and matched by a pattern
+    bool streamed;      // too large to hold: written a chunk at a time, here
     char *data;         // the content (mem_alloc'd), or null
     int length;
     const char *reason; // why it cannot be read, or null
@@ -120,7 +126,7 @@ void prepare(int index, void *context)
 {
     ExtractRun *run = static_cast<ExtractRun *>(context);
     ExtractTask &task = run->tasks[index];
-    if (!task.wanted) return;
+    if (!task.wanted || task.streamed) return;
     {
         std::lock_guard<std::mutex> turn(run->reading);
         if (view_read_entry(run->view, index, &task.data, &task.length, &task.reason) != 0) return;
@@ -131,6 +137,46 @@ void prepare(int index, void *context)
         task.why = err_last();
         task.detail = err_detail();
     }
+}
+
+// A buffer written whole (disk_write writes all it is given, or fails).
+struct Whole {
+    const char *data;
+    int length;
+};
+
+int write_whole(int file, void *context)
+{
+    const Whole *w = static_cast<const Whole *>(context);
+    return w->length == 0 || disk_write(file, w->data, w->length) == w->length ? 0 : -1;
+}
+
+// An entry streamed from the archive into the file; a failure of the entry,
+// not of the writing, is kept apart to be reported as the entry's.
+struct Streamed {
+    ExtractRun *run;
+    int index;
+    int file;
+    const char *reason;  // why the entry could not be read, or null
+};
+
+int write_chunk(const void *bytes, size_t n, void *context)
+{
+    const Streamed *st = static_cast<const Streamed *>(context);
+    return disk_write(st->file, bytes, static_cast<int>(n)) == static_cast<int>(n) ? 0 : -1;
+}
+
+int write_streamed(int file, void *context)
+{
+    Streamed *st = static_cast<Streamed *>(context);
+    st->file = file;
+    const char *reason = nullptr;
+    const int r = st->run->raw ? view_stored_stream(st->run->view, st->index, write_chunk, st, &reason)
+                               : view_entry_stream(st->run->view, st->index, st->run->force, write_chunk, st, &reason);
+    if (r == 0) return 0;
+    // The write's own reason stands when the writing stopped.
+    if (reason != VIEW_STOPPED) st->reason = reason;
+    return -1;
 }
 
 // Writes record index where it belongs, or says why not; in the order of the
@@ -182,7 +228,15 @@ int write_entry(int index, void *context)
         return 0;
     }
     const int name_at = disk_tree_enter(run->tree, target, 1);
-    if (name_at == -1 || write_file(run->tree, target + name_at, task.data, task.length) != 0) {
+    Whole whole{task.data, task.length};
+    Streamed streamed{run, index, -1, nullptr};
+    const int written = name_at == -1 ? -1
+                        : task.streamed ? write_file(run->tree, target + name_at, write_streamed, &streamed)
+                                        : write_file(run->tree, target + name_at, write_whole, &whole);
+    if (streamed.reason) {
+        report(view, e.name, streamed.reason, run->code_page);
+        run->failed = true;
+    } else if (written != 0) {
         out_failure(path, "cannot write the file");
         run->failed = true;
     } else if (run->verbose) {
@@ -230,21 +284,37 @@ int cmd_extract(const PakArgs &args)
     std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
     // Which records are wanted is known up front; what an entry holds in
     // flight (its stored bytes and what they unpack to) too, from its head.
-    long long largest = 0;
+    const long long limit = VIEW_WHOLE_LIMIT;
+    long long largest = 0, work = 0;
+    int wanted = 0;
     for (int i = 0; i < total; ++i) {
         const PakEntry e = view_entry(&view, i);
         cost[i] = 0;
         tasks[i].wanted = e.data_offset != 0 && typed_patterns_want(&patterns, e.name);
-        if (!tasks[i].wanted || jobs == 1) continue;
-        uint32_t unpacked_size = 0;
-        cost[i] = e.stored_size + 1LL + (!raw && view_packed(&view, i, &unpacked_size) ? unpacked_size + 1LL : 0);
+        if (!tasks[i].wanted) continue;
+        // An entry too large to hold whole is streamed by this thread, a
+        // chunk or two at a time.
+        // (With one thread the cost is not needed, and no head is read where
+        // the entry cannot unpack to much.)
+        cost[i] = raw                                               ? (e.stored_size < limit ? e.stored_size + 1LL : 0)
+                  : jobs == 1 && e.stored_size <= VIEW_SURELY_WHOLE ? 1
+                                                                    : view_whole_cost(&view, i, limit);
+        tasks[i].streamed = cost[i] == 0;
+        work += tasks[i].streamed ? limit : cost[i];
+        ++wanted;
+        if (tasks[i].streamed) cost[i] = 2LL * BLOCK_STREAM_CHUNK;
         if (cost[i] > largest) largest = cost[i];
     }
+    // Entries this small cost less to read and unpack than to hand to
+    // another thread; making their files is this thread's work anyway.
+    const int threads = wanted > 0 && work / wanted < TINY_ENTRIES ? 1 : jobs;
     ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_FORCE], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.
-    pipeline_run(total, jobs, jobs * 8, jobs == 1 ? nullptr : cost, largest * jobs, prepare, write_entry, &run);
+    if (largest < PIPELINE_BUDGET_FLOOR) largest = PIPELINE_BUDGET_FLOOR;
+    pipeline_run(total, threads, threads * PIPELINE_WINDOW, threads == 1 ? nullptr : cost, largest * threads, prepare,
+                 write_entry, &run);
     progress_end();
     const bool unmatched = typed_patterns_unmatched(patterns, args, code_page, view.path);
     return run.failed || unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;

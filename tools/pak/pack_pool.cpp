@@ -12,14 +12,22 @@
 
 namespace {
 
+// Items a worker takes in one turn at most, and the cost after which it
+// takes no more: a turn of the lock and a wake-up for each tiny item would
+// cost more than the item (extracting a few bytes to a file).
+constexpr int BATCH_ITEMS = 32;
+constexpr long long BATCH_COST = 256 << 10;
+
 // Shared between the workers and the consumer; guarded by `lock`.
 struct Pipeline {
     int count;
     int window;
+    int batch;        // items a worker waits to find room for before it wakes
     PipelineWork work;
     void *context;
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable room;   // workers wait here for room to start items
+    std::condition_variable ready;  // the consumer waits here for a finished item
     const long long *cost;  // per index, or null: no budget
     long long budget;
     int next;         // next index to hand to a worker
@@ -35,19 +43,38 @@ bool may_start(const Pipeline *p)
     return !p->cost || p->next == p->consumed || p->held + p->cost[p->next] <= p->budget;
 }
 
+// Whether a worker should wake: there is an item to start, and room in the
+// window for a whole batch (or for what is left), so that workers do not
+// wake for each item the consumer frees.
+bool worth_waking(const Pipeline *p)
+{
+    if (p->stop || p->next >= p->count) return true;
+    const int want = p->count - p->next < p->batch ? p->count - p->next : p->batch;
+    return may_start(p) && p->consumed + p->window - p->next >= want;
+}
+
 void worker(Pipeline *p)
 {
     std::unique_lock<std::mutex> guard(p->lock);
     for (;;) {
-        p->changed.wait(guard, [p] { return p->stop || p->next >= p->count || may_start(p); });
+        p->room.wait(guard, [p] { return worth_waking(p); });
         if (p->stop || p->next >= p->count) return;
-        const int index = p->next++;
-        if (p->cost) p->held += p->cost[index];
+        // A run of consecutive items, while they fit.
+        const int first = p->next;
+        long long batch_cost = 0;
+        do {
+            if (p->cost) {
+                p->held += p->cost[p->next];
+                batch_cost += p->cost[p->next];
+            }
+            ++p->next;
+        } while (p->next < p->count && p->next - first < p->batch && batch_cost < BATCH_COST && may_start(p));
+        const int end = p->next;
         guard.unlock();
-        p->work(index, p->context);
+        for (int index = first; index < end; ++index) p->work(index, p->context);
         guard.lock();
-        p->done[index] = true;
-        p->changed.notify_all();
+        for (int index = first; index < end; ++index) p->done[index] = true;
+        p->ready.notify_one();
     }
 }
 
@@ -65,8 +92,11 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
     }
     if (window < threads) window = threads;
     if (threads > count) threads = count;
+    // Batches only where the window leaves each thread room for two.
+    int batch = window / (2 * threads);
+    batch = batch < 1 ? 1 : batch > BATCH_ITEMS ? BATCH_ITEMS : batch;
 
-    Pipeline p{count, window, work, context, {}, {}, cost, budget, 0, 0, 0, false, nullptr};
+    Pipeline p{count, window, batch, work, context, {}, {}, {}, cost, budget, 0, 0, 0, false, nullptr};
     p.done = static_cast<bool *>(mem_alloc(static_cast<size_t>(count)));
     if (!p.done) return -1;
     std::memset(p.done, 0, static_cast<size_t>(count));
@@ -86,7 +116,7 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
     for (int i = 0; i < count; ++i) {
         {
             std::unique_lock<std::mutex> guard(p.lock);
-            p.changed.wait(guard, [&p, i] { return p.done[i]; });
+            p.ready.wait(guard, [&p, i] { return p.done[i]; });
         }
         const int r = consume(i, context);
         std::lock_guard<std::mutex> guard(p.lock);
@@ -97,8 +127,13 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
             p.consumed = i + 1;
             if (cost) p.held -= cost[i];
         }
-        p.changed.notify_all();
+        if (worth_waking(&p)) p.room.notify_all();
         if (r != 0) break;
+    }
+    {
+        // Workers waiting for room once the last item was handed out.
+        std::lock_guard<std::mutex> guard(p.lock);
+        p.room.notify_all();
     }
     for (int t = 0; t < threads; ++t) {
         pool[t].join();

@@ -22,6 +22,13 @@ typedef int (*PipelineConsume)(int index, void *context);
 // Result: 0 when every item was consumed, else -1.
 int pipeline_run(int count, int threads, int window, const long long *cost, long long budget,
                  PipelineWork work, PipelineConsume consume, void *context);
+// Workers take runs of consecutive items in one turn (up to 32, while the
+// window leaves each thread room for two such runs), and wake only when a
+// run fits: tiny items then cost no more on N threads than on one.
+// What callers give per thread: a window of items, and at least this much
+// budget, so that many tiny items may be in flight at once.
+constexpr int PIPELINE_WINDOW = 64;
+constexpr long long PIPELINE_BUDGET_FLOOR = 1LL << 20;
 
 enum PackError {
     PACK_OK,

@@ -121,6 +121,111 @@ int view_entry_content(const ArchiveView *view, int position, char **data, int *
     return -1;
 }
 
+const char VIEW_STOPPED[] = "stopped by its reader";
+
+namespace {
+
+// A record's stored bytes, read where they lie in the view's file.
+struct EntryReader {
+    const ArchiveView *view;
+    int64_t start;     // file offset of the record's first byte
+    bool failed;       // a read fell short
+    int (*sink)(const void *bytes, size_t n, void *context);
+    void *context;
+    bool stopped;      // the sink said stop
+};
+
+int read_entry_at(int64_t offset, void *buffer, int n, void *context)
+{
+    EntryReader *r = static_cast<EntryReader *>(context);
+    if (disk_read_at(r->view->file, r->start + offset, buffer, n) == 0) return 0;
+    r->failed = true;
+    return -1;
+}
+
+int pass_on(const void *bytes, size_t n, void *context)
+{
+    EntryReader *r = static_cast<EntryReader *>(context);
+    if (r->sink(bytes, n, r->context) == 0) return 0;
+    r->stopped = true;
+    return -1;
+}
+
+}  // namespace
+
+long long view_whole_cost(const ArchiveView *view, int position, long long limit)
+{
+    const PakEntry e = view_entry(view, position);
+    uint32_t unpacked_size = 0;
+    const long long cost = e.stored_size + 1LL + (view_packed(view, position, &unpacked_size) ? unpacked_size + 1LL : 0);
+    return cost <= limit ? cost : 0;
+}
+
+int view_entry_stream(const ArchiveView *view, int position, bool force,
+                      int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason)
+{
+    *reason = nullptr;
+    if (view_whole_cost(view, position) != 0) {
+        char *data = nullptr;
+        int length = 0;
+        if (view_entry_content(view, position, &data, &length, reason, force) != 0) return -1;
+        const int taken = sink(data, static_cast<size_t>(length), context);
+        mem_free(data);
+        if (taken != 0) *reason = VIEW_STOPPED;
+        return taken == 0 ? 0 : -1;
+    }
+    const PakEntry e = view_entry(view, position);
+    EntryReader r{view, static_cast<int64_t>(view->facts.base_offset) + e.data_offset, false, sink, context, false};
+    if (e.data_offset == 0 || r.start + e.stored_size > view->file_size) {
+        *reason = "its data runs past the end of the archive";
+        return -1;
+    }
+    unsigned char head[10];
+    if (read_entry_at(0, head, sizeof head, &r) != 0) {
+        *reason = "its data cannot be read in full";
+        return -1;
+    }
+    int result = 0;
+    if (block_looks_stored(head, e.stored_size)) {
+        result = block_unpack_stored_to(read_entry_at, &r, e.stored_size, pass_on, &r);
+    } else if (!force && block_looks_damaged(head, e.stored_size)) {
+        result = -1;
+    } else {
+        return view_stored_stream(view, position, sink, context, reason);
+    }
+    if (result == 0) return 0;
+    *reason = r.stopped ? VIEW_STOPPED : r.failed ? "its data cannot be read in full" : out_reason();
+    return -1;
+}
+
+int view_stored_stream(const ArchiveView *view, int position, int (*sink)(const void *bytes, size_t n, void *context),
+                       void *context, const char **reason)
+{
+    *reason = nullptr;
+    const PakEntry e = view_entry(view, position);
+    EntryReader r{view, static_cast<int64_t>(view->facts.base_offset) + e.data_offset, false, sink, context, false};
+    if (e.data_offset == 0 || r.start + e.stored_size > view->file_size) {
+        *reason = "its data runs past the end of the archive";
+        return -1;
+    }
+    const int room = e.stored_size < static_cast<uint32_t>(BLOCK_STREAM_CHUNK) ? static_cast<int>(e.stored_size) + 1 : BLOCK_STREAM_CHUNK;
+    char *chunk = static_cast<char *>(mem_alloc(static_cast<size_t>(room)));
+    if (!chunk) {
+        *reason = "not enough memory";
+        return -1;
+    }
+    int result = 0;
+    for (int64_t done = 0; result == 0 && done < e.stored_size;) {
+        const int n = e.stored_size - done < room ? static_cast<int>(e.stored_size - done) : room;
+        result = read_entry_at(done, chunk, n, &r) == 0 ? pass_on(chunk, static_cast<size_t>(n), &r) : -1;
+        done += n;
+    }
+    mem_free(chunk);
+    if (result == 0) return 0;
+    *reason = r.stopped ? VIEW_STOPPED : "its data cannot be read in full";
+    return -1;
+}
+
 int find_newest_live(int slot, const char *name, NameMatch match, int before, PakEntry *out)
 {
     const int found = vfs_find_live(slot, name, before, match == NAME_EXACT ? nullptr : entry_has_name);

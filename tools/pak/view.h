@@ -63,6 +63,34 @@ int view_unpack(char **data, int *length, bool force = false);
 int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason,
                        bool force = false);
 
+// Entries whose stored bytes and what they unpack to together take at most
+// this are read whole and unpacked in one go; larger ones are streamed a
+// chunk at a time, which is also faster where fresh memory is slow to touch
+// (a block this large is mapped on its own, and its pages faulted in anew).
+constexpr long long VIEW_WHOLE_LIMIT = 1LL << 20;
+// Stored sizes too small to unpack past that (deflate's ratio is at most
+// about 1032): read whole without a look at their head.
+constexpr long long VIEW_SURELY_WHOLE = 1000;
+static_assert(VIEW_SURELY_WHOLE * 1034 + 128 < VIEW_WHOLE_LIMIT);
+// What an entry holds while it is read whole: its stored bytes and what they
+// unpack to (from the block's head), or 0 when that is more than limit and it
+// is streamed instead.
+long long view_whole_cost(const ArchiveView *view, int position, long long limit = VIEW_WHOLE_LIMIT);
+// The content of a live record, as view_entry_content gives it and refuses
+// it, handed to sink in chunks (at most BLOCK_STREAM_CHUNK bytes each, or the
+// whole of an entry read whole) so that an entry of any size takes a few MB.
+// sink returns 0, or -1 to stop. Result 0, or -1 with the reason; after a
+// sink's -1 the reason is VIEW_STOPPED (compare the pointer). A damaged
+// stream is found only where it is reached: sink may have taken bytes
+// before. Reads through the view's file with disk_read_at, as
+// view_read_entry does.
+extern const char VIEW_STOPPED[];
+int view_entry_stream(const ArchiveView *view, int position, bool force,
+                      int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);
+// The stored bytes of a live record as they are (extract --raw), the same way.
+int view_stored_stream(const ArchiveView *view, int position, int (*sink)(const void *bytes, size_t n, void *context),
+                       void *context, const char **reason);
+
 // The newest live record of the mounted slot before position `before`
 // (pass VIEW_NEWEST to start from the last) whose stored name is `name`:
 // exactly (ASCII case ignored) with NAME_EXACT, or as entry_has_name finds
@@ -90,8 +118,3 @@ bool entry_matches(const char *pattern, const char *name);
 // Whether the stored name is `name`.
 bool entry_has_name(const char *stored, const char *name);
 
-// The content of a live record, unpacked, handed to sink in pieces in order
-// (a sink's non-zero result stops it). 0, or -1 with the reason; refused as
-// view_entry_content refuses, unless force.
-int view_entry_stream(const ArchiveView *view, int position, bool force,
-                      int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);

@@ -112,13 +112,19 @@ TEST_F(Split, ExtractOnManyThreadsDoesWhatOneThreadDoes)
 {
     Bytes broken = packed_block(lines(300000));
     broken[broken.size() / 2] ^= 0x55;
+    // Entries too large to hold whole are streamed by the calling thread,
+    // one of them damaged near its end (after most of it was written).
+    const Bytes huge = lines(5 << 20);
+    Bytes broken_huge = packed_block(huge);
+    broken_huge[broken_huge.size() - 100] ^= 0x55;
     Entry past = raw_entry("past.bin", "data");
     past.stored_size = 100000;
     Archive a;
     a.entries = {raw_entry("a.txt", "first"),      packed_entry("big.txt", lines(BLOCK_SPLIT_SIZE + 5)),
                  raw_entry("broken.bin", broken),  packed_entry("dir\\c.txt", lines(70000)),
                  free_entry("gone.txt", bytes_of("freed")), raw_entry("a.txt", "second"),
-                 raw_entry("..\\out.txt", "x"),    packed_entry("last.bin", noise(50000, 8)), past};
+                 raw_entry("..\\out.txt", "x"),    packed_entry("last.bin", noise(50000, 8)),
+                 packed_entry("huge.txt", huge),   raw_entry("broken_huge.txt", broken_huge), past};
     const std::string archive = write("mixed.pak", build(a));
     for (const Names &options : {Names{}, Names{"--keep"}}) {
         TempDir out;
@@ -127,9 +133,11 @@ TEST_F(Split, ExtractOnManyThreadsDoesWhatOneThreadDoes)
         const Result one = pak(args);
         EXPECT_EQ(one.status, 1);
         EXPECT_TRUE(one.says("broken.bin: damaged")) << one.err;
+        EXPECT_TRUE(one.says("broken_huge.txt: damaged: a packed block does not unpack")) << one.err;
         const auto written = files_under(out.path());
         EXPECT_EQ(text(written.at("a.txt")), options.empty() ? "second" : "first");
-        EXPECT_EQ(written.size(), 4u);
+        EXPECT_TRUE(written.at("huge.txt") == huge);
+        EXPECT_EQ(written.size(), 5u);
         for (const char *jobs : {"2", "8"}) {
             fs::remove_all(out.path());
             Names threaded = args;
@@ -141,6 +149,12 @@ TEST_F(Split, ExtractOnManyThreadsDoesWhatOneThreadDoes)
             EXPECT_TRUE(files_under(out.path()) == written) << jobs;
         }
     }
+    // cat and verify stream the large entries too.
+    EXPECT_TRUE(pak({"cat", archive, "huge.txt"}).out == text(huge));
+    const Result verified = pak({"verify", archive});
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_TRUE(verified.says("broken_huge.txt: damaged: a packed block does not unpack")) << verified.err;
+    EXPECT_FALSE(verified.says(": huge.txt: ")) << verified.err;
 }
 
 }  // namespace
