@@ -528,12 +528,15 @@ namespace {
 // The temporary files beside name that a killed run left: a plain file with
 // one name, ours, marked as a working copy, that no live run holds locked
 // (tree_create locks it); never through a link. As replacement.cpp does beside a replaced file.
+// Names are taken lowest first, so the search ends at the first free one:
+// one probe for each file extracted where nothing was left.
 void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
 {
     char left[PATH_MAX];
     for (int n = 0; n < TEMP_TRIES; ++n) {
         if (!temp_name(left, sizeof left, name, n, suffix)) return;
         const int fd = openat(tree->here, left, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) return;
         if (fd < 0) continue;
         struct stat st, now;
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&

@@ -507,7 +507,8 @@ namespace {
 
 // The temporary files beside name that a killed run left: a plain file with
 // one name, ours, marked as a working copy, below the tree, that nobody has open (a live run's handle
-// shares no reading or writing); never through a reparse point.
+// shares no reading or writing); never through a reparse point. Names are
+// taken lowest first, so the search ends at the first free one.
 void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
 {
     char left[PATH_BUFFER_SIZE];
@@ -517,6 +518,7 @@ void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
         if (!tree_path(tree, left, path)) continue;
         const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) return;
         if (h == INVALID_HANDLE_VALUE) continue;
         BY_HANDLE_FILE_INFORMATION info;
         const int handle = static_cast<int>(reinterpret_cast<intptr_t>(h));
