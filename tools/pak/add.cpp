@@ -68,7 +68,7 @@ int join_piece(AddRun *run, AddTask &task, bool *complete)
     });
     *complete = false;
     if (piece.error != PACK_OK) return unchanged(run, item.path, piece.error);
-    if ((piece.index == 0 && block_join_begin(&run->join, item.size) != 0) ||
+    if ((piece.index == 0 && block_join_begin_at(&run->join, item.size, item.level) != 0) ||
         block_join_add(&run->join, piece.data, piece.length, piece.check, piece.source_length) != 0 ||
         (piece.index == task.pieces - 1 && block_join_end(&run->join) != 0))
         return unchanged(run, item.path, PACK_ERR_MEMORY);
@@ -244,6 +244,7 @@ int check_files(const PakArgs &args, const InputList &inputs, int code_page, Pac
         PackItem &item = items[i];
         item.path = inputs.items[i].path;
         item.store = args.present[OPT_STORE];
+        item.level = args.level;
         std::memset(names[i], 0, PAK_NAME_SIZE);
         if (inputs.items[i].refusal) {
             out_error(item.path, "%s", inputs.items[i].refusal);

@@ -49,6 +49,7 @@ enum PakOption {
     OPT_APPENDED,    // read commands: the archive is attached to a program of any name
     OPT_OUTPUT,      // detach -o ARCHIVE
     OPT_PROGRAM,     // detach --program OUT
+    OPT_LEVEL,       // add --level N
     OPT_COUNT,
 };
 
@@ -70,6 +71,7 @@ struct PakArgs {
     int exclude_count;
     int jobs;       // -j, checked: 1 to CLI_MAX_JOBS (1 without it)
     int code_page;  // --codepage, checked: 936 or 950 (0 without it)
+    int level;      // add --level, checked: 1 to block_level_best() (BLOCK_LEVEL_DEFAULT without it)
 };
 
 // The command called name, or null.

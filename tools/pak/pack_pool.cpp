@@ -161,7 +161,7 @@ void pack_item(PackItem *item)
         item->error = PACK_ERR_MEMORY;
         return;
     }
-    const int stored = block_pack_stored(block, raw, n, static_cast<int>(bound));
+    const int stored = block_pack_stored_at(block, raw, n, static_cast<int>(bound), item->level);
     mem_free(raw);
     if (stored <= 0) {
         mem_free(block);
@@ -204,7 +204,7 @@ void pack_piece(PackPiece *piece)
         piece->error = PACK_ERR_MEMORY;
         return;
     }
-    piece->length = block_pack_piece(piece->data, bound, raw, prime, raw + prime, n, last, &piece->check);
+    piece->length = block_pack_piece(piece->data, bound, raw, prime, raw + prime, n, last, &piece->check, item->level);
     if (piece->length <= 0) {
         mem_free(piece->data);
         piece->data = nullptr;
