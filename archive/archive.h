@@ -29,6 +29,16 @@ int vfs_is_archive_handle(int handle);
 // One-shot zlib at the default level; the stream's first byte is masked.
 // A capacity of 0 means 0x40000000. Result: bytes written, or 0 on failure.
 int block_pack(void *dest, const void *source, int source_length, int dest_capacity);
+// Levels: 1 (fastest) to block_level_best() (smallest), or the default. The
+// codec is this file's business; a level means the same stream whatever the
+// number of threads, and the default packs no larger than zlib's default.
+constexpr int BLOCK_LEVEL_DEFAULT = 0;
+int block_level_best();
+// block_pack at a level (not called by the product).
+int block_pack_at(void *dest, const void *source, int source_length, int dest_capacity, int level);
+// Frees what the calling thread keeps for packing and unpacking; taken again
+// when needed (the threads that pack free theirs when they end).
+void block_codec_release();
 // Result: bytes produced, or 0 on any failure, an empty result included.
 // The source is never changed.
 int block_unpack(void *dest, const void *source, int source_length, int dest_capacity);
@@ -38,9 +48,11 @@ int block_unpack(void *dest, const void *source, int source_length, int dest_cap
 int64_t block_stored_bound(int64_t size);
 // packs source into dest with its head; stored bytes, or 0 on failure;
 int block_pack_stored(void *dest, const void *source, int source_length, int dest_capacity);
+int block_pack_stored_at(void *dest, const void *source, int source_length, int dest_capacity, int level);
 // A file above BLOCK_SPLIT_SIZE bytes is packed in pieces of BLOCK_PIECE_SIZE
 // (the last one shorter), each on its own thread if wanted and each primed
-// with the BLOCK_PIECE_PRIME bytes before it, and the pieces are joined into
+// with the BLOCK_PIECE_PRIME bytes before it (where the codec can use them),
+// and the pieces are joined into
 // one block: the same zlib stream as a one-shot block's in all but how the
 // deflate data is cut, unpacked the same way. The rule depends on the size
 // only, so the block never depends on how many threads packed it.
@@ -55,9 +67,10 @@ int block_piece_bound(int length);
 // (length = the piece's share of the file), prime the prime_length bytes just
 // before them (the file's, at most BLOCK_PIECE_PRIME). The last piece ends the
 // deflate data, the others end on a byte boundary. *check gets the Adler-32
-// of the source. Result: bytes written, or 0 on failure.
+// of the source. Every piece of a block is packed at one level. Result:
+// bytes written, or 0 on failure.
 int block_pack_piece(void *dest, int dest_capacity, const void *prime, int prime_length, const void *source,
-                     int length, bool last, uint32_t *check);
+                     int length, bool last, uint32_t *check, int level = BLOCK_LEVEL_DEFAULT);
 // A split block being joined, piece by piece in order, in one growing block.
 struct BlockJoin {
     char *data;  // mem_alloc'd stored form so far
@@ -66,8 +79,10 @@ struct BlockJoin {
     uint32_t size;   // unpacked size declared
     uint32_t check;  // Adler-32 of the pieces so far
 };
-// Starts the stored form of a split block of size bytes. 0, or -1.
+// Starts the stored form of a split block of size bytes (its pieces packed
+// at level). 0, or -1.
 int block_join_begin(BlockJoin *join, int64_t size);
+int block_join_begin_at(BlockJoin *join, int64_t size, int level);
 // Appends the next piece (block_pack_piece's output, its check and how many
 // file bytes it packs). 0, or -1.
 int block_join_add(BlockJoin *join, const void *piece, int piece_length, uint32_t check, int source_length);
@@ -132,8 +147,9 @@ struct BlockStream {
     int64_t length;   // of the stream so far
 };
 constexpr int BLOCK_STREAM_FIRST = PACKED_HEAD_SIZE + 2;
-// first gets BLOCK_STREAM_FIRST bytes. 0, or -1.
-int block_stream_begin(BlockStream *stream, int64_t size, uint8_t *first);
+// first gets BLOCK_STREAM_FIRST bytes; level is the pieces' (block_pack_piece).
+// 0, or -1.
+int block_stream_begin(BlockStream *stream, int64_t size, uint8_t *first, int level = BLOCK_LEVEL_DEFAULT);
 // Counts the next piece (its length, check, and how many file bytes it packs). 0, or -1.
 int block_stream_add(BlockStream *stream, int piece_length, uint32_t check, int source_length);
 // tail gets the 4 bytes that end the stream, head the PACKED_HEAD_SIZE bytes. 0, or -1.

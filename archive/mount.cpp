@@ -293,6 +293,7 @@ int pak_write_directory(int slot)
 
 void archive_reset()
 {
+    block_codec_release();
     // Releases without writing back: a test's leftovers must not reach files.
     for (ArchiveSlot &s : g_mount.slots) {
         if (s.flags & SLOT_MOUNTED) {

@@ -1,7 +1,11 @@
 // The floor under "pak extract": the streams file (see bench_floor_pack) read
 // with one read, each stream inflated in one call into a buffer of its
-// unpacked size, and each file written with one write.
+// unpacked size (zlib, or libdeflate in bench_floor_unpack_libdeflate), and
+// each file written with one write.
 #include <zlib.h>
+#if BENCH_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -25,6 +29,13 @@ int main(int argc, char **argv)
         at += 2 + name_length + 8;
 
         std::vector<char> data(sizes[0]);
+#if BENCH_LIBDEFLATE
+        static libdeflate_decompressor *d = libdeflate_alloc_decompressor();
+        size_t got = 0;
+        if (libdeflate_zlib_decompress(d, &in[at], sizes[1], data.data(), sizes[0], &got) != LIBDEFLATE_SUCCESS ||
+            got != sizes[0])
+            bench::fail("inflate", name.c_str());
+#else
         z_stream z{};
         if (inflateInit(&z) != Z_OK) bench::fail("inflateInit");
         z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(&in[at]));
@@ -33,6 +44,7 @@ int main(int argc, char **argv)
         z.avail_out = sizes[0];
         if (inflate(&z, Z_FINISH) != Z_STREAM_END || z.total_out != sizes[0]) bench::fail("inflate", name.c_str());
         inflateEnd(&z);
+#endif
         at += sizes[1];
 
         bench::write_file((dir + "/" + name).c_str(), data.data(), data.size());

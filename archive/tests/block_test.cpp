@@ -1,3 +1,7 @@
+#include <zlib.h>
+
+#include <algorithm>
+
 #include "archive/tests/fixture.h"
 
 namespace {
@@ -19,6 +23,7 @@ TEST(PackedBlock, RoundTripIsZlibWithTheFirstByteMasked)
         ASSERT_GT(n, 0);
         packed.resize(n);
         EXPECT_EQ(packed, pk::masked_stream(in));
+        EXPECT_EQ(pk::unmask_and_inflate(packed, in.size()), in) << "zlib reads it";
         pk::Bytes back(in.size());
         EXPECT_EQ(block_unpack(back.data(), packed.data(), n, static_cast<int>(back.size())), static_cast<int>(in.size()));
         EXPECT_EQ(back, in);
@@ -46,6 +51,97 @@ TEST(PackedBlock, FailuresGiveZeroAndLeaveTheSourceAsItWas)
     }
     pk::Bytes small(good.size() - 1);
     EXPECT_EQ(block_pack(small.data(), data.data(), 3000, static_cast<int>(small.size())), 0) << "larger than the room";
+}
+
+// Lines from a small table in a random order: text that packs into dynamic
+// blocks with matches across any cut.
+pk::Bytes lines(size_t n)
+{
+    const pk::Bytes table = pk::pattern_bytes(6000, 9);
+    pk::Bytes out;
+    uint32_t x = 5;
+    while (out.size() < n) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        const size_t at = x % 5900, length = 20 + x % 80;
+        out.insert(out.end(), table.begin() + at, table.begin() + at + length);
+        out.push_back('\n');
+    }
+    out.resize(n);
+    return out;
+}
+
+// A block joined from pieces cut at the given lengths (the last takes the
+// rest), as pak add joins a large file's.
+pk::Bytes joined(const pk::Bytes &in, const std::vector<size_t> &cuts, int level)
+{
+    BlockJoin join;
+    EXPECT_EQ(block_join_begin_at(&join, static_cast<int64_t>(in.size()), level), 0);
+    size_t at = 0;
+    for (size_t k = 0; at < in.size() || k == 0; ++k) {
+        const bool last = k + 1 >= cuts.size() || at + cuts[k] >= in.size();
+        const int length = static_cast<int>(last ? in.size() - at : cuts[k]);
+        const int prime = static_cast<int>(std::min<size_t>(at, BLOCK_PIECE_PRIME));
+        pk::Bytes piece(static_cast<size_t>(block_piece_bound(length)));
+        uint32_t check = 0;
+        const int n = block_pack_piece(piece.data(), static_cast<int>(piece.size()), in.data() + at - prime, prime,
+                                       in.data() + at, length, last, &check, level);
+        EXPECT_GT(n, 0) << "piece " << k << ": " << err_detail();
+        EXPECT_EQ(block_join_add(&join, piece.data(), n, check, length), 0);
+        at += static_cast<size_t>(length);
+        if (last) break;
+    }
+    EXPECT_EQ(block_join_end(&join), 0);
+    pk::Bytes block(join.data, join.data + join.length);
+    block_join_abandon(&join);
+    return block;
+}
+
+// zlib's inflate, which the update programs use, reads every block the
+// packer writes, one-shot or joined from pieces, at every level, to the
+// same bytes: empty, incompressible and text, pieces of every size down to
+// one byte, so that the joints fall at every bit of a byte.
+TEST(PackedBlock, EveryBlockThePackerWritesInflatesWithZlib)
+{
+    const pk::Bytes text = lines(300000), random = noise(150000);
+    pk::Bytes mixed = lines(70000);
+    mixed.insert(mixed.end(), random.begin(), random.begin() + 70000);
+    const struct { const char *what; pk::Bytes data; } inputs[] = {
+        {"empty", {}}, {"one byte", {'x'}}, {"text", text}, {"incompressible", random}, {"text and noise", mixed}};
+    const std::vector<size_t> cuts = {1, 7, 100, 3, 5000, 65536 + 3, 2, 11, 17, 40000, 29, 31};
+    std::vector<int> levels = {BLOCK_LEVEL_DEFAULT};
+    for (int level = 1; level <= block_level_best(); ++level) levels.push_back(level);
+    for (const int level : levels) {
+        for (const auto &in : inputs) {
+            SCOPED_TRACE(std::string(in.what) + ", level " + std::to_string(level));
+            pk::Bytes stored(static_cast<size_t>(block_stored_bound(static_cast<int64_t>(in.data.size()))));
+            const int n = block_pack_stored_at(stored.data(), in.data.data(), static_cast<int>(in.data.size()),
+                                               static_cast<int>(stored.size()), level);
+            ASSERT_GT(n, 0);
+            stored.resize(static_cast<size_t>(n));
+            for (const pk::Bytes &block : {stored, joined(in.data, cuts, level), joined(in.data, {BLOCK_PIECE_SIZE}, level)}) {
+                ASSERT_GE(block.size(), 8u);
+                EXPECT_EQ(pk::get_u32(block, 0), in.data.size());
+                EXPECT_EQ(pk::get_u32(block, 4), block.size() - 8);
+                EXPECT_EQ(pk::unmask_and_inflate(pk::Bytes(block.begin() + 8, block.end()), in.data.size()), in.data);
+                char *out = nullptr;
+                int length = 0;
+                ASSERT_EQ(block_unpack_stored(block.data(), static_cast<int>(block.size()), &out, &length), 0);
+                EXPECT_TRUE(pk::Bytes(out, out + length) == in.data);
+                mem_free(out);
+            }
+        }
+    }
+    // The default packs no larger than zlib's default, the best level
+    // smaller than zlib's best (or as small, where zlib is the codec).
+    for (const pk::Bytes &in : {text, mixed}) {
+        pk::Bytes out(in.size() * 2);
+        uLongf zlib_default = static_cast<uLongf>(out.size()), zlib_best = zlib_default;
+        ASSERT_EQ(compress2(out.data(), &zlib_default, in.data(), in.size(), Z_DEFAULT_COMPRESSION), Z_OK);
+        ASSERT_EQ(compress2(out.data(), &zlib_best, in.data(), in.size(), Z_BEST_COMPRESSION), Z_OK);
+        const int size = static_cast<int>(in.size()), room = static_cast<int>(out.size());
+        EXPECT_LE(block_pack_at(out.data(), in.data(), size, room, BLOCK_LEVEL_DEFAULT), static_cast<int>(zlib_default));
+        EXPECT_LE(block_pack_at(out.data(), in.data(), size, room, block_level_best()), static_cast<int>(zlib_best));
+    }
 }
 
 using UserValue = ArchiveTest;

@@ -23,7 +23,7 @@ constexpr uint8_t kMask = 0x3D;
 
 Bytes bytes_of(const std::string &text);
 Bytes pattern_bytes(size_t count, uint32_t seed = 1);  // deterministic, compressible filler
-Bytes masked_stream(const Bytes &data);                 // zlib at the default level, as stored in archives
+Bytes masked_stream(const Bytes &data);                 // the build codec's zlib stream at its default level, as stored in archives
 Bytes packed_block(const Bytes &data);                  // unpacked_size, packed_size, masked stream
 // The unpacked bytes, or nullopt when damaged or not exactly expected_size long.
 std::optional<Bytes> unmask_and_inflate(const Bytes &stream, size_t expected_size);

@@ -117,7 +117,7 @@ int write_piece(AddRun *run, AddTask &task)
     if (piece.error != PACK_OK) return unchanged(run, item.path, piece.error);
     if (piece.index == 0) {
         uint8_t first[BLOCK_STREAM_FIRST];
-        if (block_stream_begin(&run->stream, item.size, first) != 0) return unchanged(run, item.path, PACK_ERR_PACK);
+        if (block_stream_begin(&run->stream, item.size, first, item.level) != 0) return unchanged(run, item.path, PACK_ERR_PACK);
         run->handle = open_entry(run, task.item);
         if (run->handle < 0 || write_entry(run, task.item, run->handle, reinterpret_cast<char *>(first), sizeof first) != 0)
             return -1;
@@ -329,6 +329,7 @@ int add_check(const PakArgs &args, const InputList &inputs, PackItem *items, Sto
         PackItem &item = items[i];
         item.path = inputs.items[i].path;
         item.store = args.present[OPT_STORE];
+        item.level = args.level;
         std::memset(names[i], 0, PAK_NAME_SIZE);
         if (inputs.items[i].refusal) {
             out_error(item.path, "%s", inputs.items[i].refusal);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "archive/archive.h"
+
 namespace {
 
 struct OptionSpec {
@@ -40,6 +42,7 @@ const OptionSpec option_table[OPT_COUNT] = {
     {OPT_PROGRAM, 0, "program", true},
     {OPT_DRY_RUN, 'n', "dry-run", false},
     {OPT_AT, 0, "at", true},
+    {OPT_LEVEL, 0, "level", true},
 };
 
 constexpr uint32_t bit(PakOption o) { return 1u << o; }
@@ -58,7 +61,7 @@ const CommandInfo command_table[] = {
     {CMD_CREATE, "create", bit(OPT_DRIVES) | bit(OPT_PACKED_DIR) | bit(OPT_USER_VALUE), 1, 1},
     {CMD_ADD, "add",
      bit(OPT_AS) | bit(OPT_STORE) | bit(OPT_KEEP_OLD) | bit(OPT_JOBS) | bit(OPT_FORCE) | bit(OPT_DIR) |
-         bit(OPT_PREFIX) | bit(OPT_EXCLUDE) | bit(OPT_VERBOSE) | NAMES,
+         bit(OPT_PREFIX) | bit(OPT_EXCLUDE) | bit(OPT_VERBOSE) | bit(OPT_LEVEL) | NAMES,
      2, -1},
     {CMD_DELETE, "delete", bit(OPT_AT) | NAMES, 2, -1},
     {CMD_RENAME, "rename", bit(OPT_AT) | NAMES, 3, 3},
@@ -67,7 +70,7 @@ const CommandInfo command_table[] = {
     {CMD_DETACH, "detach", bit(OPT_OUTPUT) | bit(OPT_PROGRAM) | bit(OPT_FORCE) | READING, 1, 1},
     {CMD_SYNC, "sync",
      bit(OPT_DIR) | bit(OPT_PREFIX) | bit(OPT_EXCLUDE) | bit(OPT_STORE) | bit(OPT_JOBS) | bit(OPT_VERBOSE) |
-         bit(OPT_FORCE) | bit(OPT_DRY_RUN) | NAMES,
+         bit(OPT_FORCE) | bit(OPT_DRY_RUN) | bit(OPT_LEVEL) | NAMES,
      1, -1},
     {CMD_DIFF, "diff", bit(OPT_JSON) | READING | NAMES, 2, 2},
 };
@@ -230,6 +233,15 @@ int cli_parse(int argc, char **argv, const char **positional_space, PakArgs *out
     const char *cp = out->value[OPT_CODEPAGE];
     if (cp && std::strcmp(cp, "936") && std::strcmp(cp, "950")) return p.fail("%s", "--codepage takes 936 (GBK) or 950 (Big5)");
     out->code_page = cp ? std::atoi(cp) : 0;
+    uint32_t level = BLOCK_LEVEL_DEFAULT;
+    if (out->present[OPT_LEVEL] &&
+        (cli_parse_u32(out->value[OPT_LEVEL], &level) != 0 || level < 1 || level > static_cast<uint32_t>(block_level_best())))
+    {
+        char range[16];
+        std::snprintf(range, sizeof range, "%d", block_level_best());
+        return p.fail("--level takes a number from 1 (fastest) to %s (smallest)", range);
+    }
+    out->level = static_cast<int>(level);
     return 0;
 }
 

@@ -54,6 +54,7 @@ enum PakOption {
     OPT_PROGRAM,     // detach --program OUT
     OPT_DRY_RUN,     // sync --dry-run: say what would change, change nothing
     OPT_AT,          // cat, delete, rename --at N: the record at position N
+    OPT_LEVEL,       // add, sync --level N
     OPT_COUNT,
 };
 
@@ -75,6 +76,7 @@ struct PakArgs {
     int exclude_count;
     int jobs;       // -j, checked: 1 to CLI_MAX_JOBS (1 without it)
     int code_page;  // --codepage, checked: 936 or 950 (0 without it)
+    int level;      // add --level, checked: 1 to block_level_best() (BLOCK_LEVEL_DEFAULT without it)
 };
 
 // The command called name, or null.

@@ -37,6 +37,30 @@ struct Pipeline {
     bool *done;       // done[i]: work(i) has finished
 };
 
+// Each thread reads its files and pieces into one buffer that it keeps from
+// task to task: a block of this size is a mapping of its own, and a fresh
+// one per task costs the kernel more than packing costs libdeflate. Freed
+// when the thread's part of a run ends.
+thread_local char *t_read_buffer = nullptr;
+thread_local size_t t_read_size = 0;
+
+char *read_buffer(size_t size)
+{
+    if (size > t_read_size) {
+        mem_free(t_read_buffer);
+        t_read_buffer = static_cast<char *>(mem_alloc(size));
+        t_read_size = t_read_buffer ? size : 0;
+    }
+    return t_read_buffer;
+}
+
+void read_buffer_release()
+{
+    mem_free(t_read_buffer);
+    t_read_buffer = nullptr;
+    t_read_size = 0;
+}
+
 bool may_start(const Pipeline *p)
 {
     if (p->next >= p->consumed + p->window) return false;
@@ -58,7 +82,10 @@ void worker(Pipeline *p)
     std::unique_lock<std::mutex> guard(p->lock);
     for (;;) {
         p->room.wait(guard, [p] { return worth_waking(p); });
-        if (p->stop || p->next >= p->count) return;
+        if (p->stop || p->next >= p->count) {
+            read_buffer_release();
+            return;
+        }
         // A run of consecutive items, while they fit.
         const int first = p->next;
         long long batch_cost = 0;
@@ -84,6 +111,7 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
                  PipelineWork work, PipelineConsume consume, void *context)
 {
     if (threads <= 1 || count <= 1) {
+        ScopeGuard release([] { read_buffer_release(); });
         for (int i = 0; i < count; ++i) {
             work(i, context);
             if (consume(i, context) != 0) return -1;
@@ -174,11 +202,13 @@ void pack_item(PackItem *item)
     const int n = static_cast<int>(item->size);
     char *raw = item->preloaded;
     item->error = PACK_OK;
+    // A file stored raw keeps its buffer; one packed is read into the thread's.
+    const bool own = raw || item->store;
     if (!raw) {
-        raw = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
+        raw = item->store ? static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1)) : read_buffer(static_cast<size_t>(n) + 1);
         item->error = !raw ? PACK_ERR_MEMORY : read_part(item, 0, raw, n, true);
         if (item->error != PACK_OK) {
-            mem_free(raw);
+            if (own) mem_free(raw);
             return;
         }
     }
@@ -192,12 +222,12 @@ void pack_item(PackItem *item)
     const int64_t bound = block_stored_bound(n);
     char *block = static_cast<char *>(mem_alloc(static_cast<size_t>(bound)));
     if (!block) {
-        mem_free(raw);
+        if (own) mem_free(raw);
         item->error = PACK_ERR_MEMORY;
         return;
     }
-    const int stored = block_pack_stored(block, raw, n, static_cast<int>(bound));
-    mem_free(raw);
+    const int stored = block_pack_stored_at(block, raw, n, static_cast<int>(bound), item->level);
+    if (own) mem_free(raw);
     if (stored <= 0) {
         mem_free(block);
         item->error = PACK_ERR_PACK;
@@ -225,12 +255,11 @@ void pack_piece(PackPiece *piece)
     const int prime = static_cast<int>(start < BLOCK_PIECE_PRIME ? start : BLOCK_PIECE_PRIME);
     piece->source_length = n;
     // The prime and the piece, read in one go.
-    char *raw = static_cast<char *>(mem_alloc(static_cast<size_t>(prime) + n + 1));
+    char *raw = read_buffer(static_cast<size_t>(prime) + n + 1);
     if (!raw) {
         piece->error = PACK_ERR_MEMORY;
         return;
     }
-    ScopeGuard release([&] { mem_free(raw); });
     piece->error = read_part(item, start - prime, raw, prime + n, last);
     if (piece->error != PACK_OK) return;
     const int bound = block_piece_bound(n);
@@ -239,7 +268,7 @@ void pack_piece(PackPiece *piece)
         piece->error = PACK_ERR_MEMORY;
         return;
     }
-    piece->length = block_pack_piece(piece->data, bound, raw, prime, raw + prime, n, last, &piece->check);
+    piece->length = block_pack_piece(piece->data, bound, raw, prime, raw + prime, n, last, &piece->check, item->level);
     if (piece->length <= 0) {
         mem_free(piece->data);
         piece->data = nullptr;

@@ -45,6 +45,7 @@ struct PackItem {
     bool store;        // keep it raw instead of a packed block
     long long size;    // its size, checked before the run
     char *preloaded;   // its bytes when read already (standard input); pack_item takes them
+    int level;         // packing level (BLOCK_LEVEL_DEFAULT: 0)
     // Filled by pack_item:
     char *data;        // what the entry will hold (mem_alloc'd), or null
     int length;        // bytes in data

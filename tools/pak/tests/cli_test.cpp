@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive.h"
 #include "tools/pak/cli.h"
 
 namespace {
@@ -44,6 +45,7 @@ TEST(PakCli, OptionsStandAnywhereInEveryAcceptedSpelling)
     } cases[] = {
         {{"add", "-j4", "a.pak", "x", "--store", "y", "--as=N"}, {"a.pak", "x", "y"},
          {{OPT_JOBS, "4"}, {OPT_STORE, ""}, {OPT_AS, "N"}}},
+        {{"add", "a.pak", "--level=1", "x"}, {"a.pak", "x"}, {{OPT_LEVEL, "1"}}},
         {{"extract", "a.pak", "-C", "out"}, {"a.pak"}, {{OPT_DIR, "out"}}},
         {{"extract", "a.pak", "-Cout", "*.txt"}, {"a.pak", "*.txt"}, {{OPT_DIR, "out"}}},
         {{"extract", "--directory=out", "a.pak"}, {"a.pak"}, {{OPT_DIR, "out"}}},
@@ -66,7 +68,9 @@ TEST(PakCli, UsageErrorsAreRefused)
     const Words bad[] = {{}, {"frobnicate", "a.pak"}, {"list", "a.pak", "--bogus"},
                          {"add", "a.pak", "x", "--json"},  // option of another command
                          {"add", "a.pak", "x", "-j"}, {"list", "a.pak", "--json=yes"}, {"cat", "a.pak"},
-                         {"rename", "a.pak", "x", "y", "z"}, {"--json", "list"}, {"--version", "extra"}};
+                         {"rename", "a.pak", "x", "y", "z"}, {"--json", "list"}, {"--version", "extra"},
+                         {"add", "a.pak", "x", "--level", "0"}, {"extract", "a.pak", "--level", "1"},
+                         {"add", "a.pak", "x", "--level", std::to_string(block_level_best() + 1)}};
     for (const auto &words : bad) EXPECT_EQ(parse(words).result, -1) << (words.empty() ? "(none)" : words[0]);
 }
 

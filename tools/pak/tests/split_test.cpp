@@ -20,7 +20,7 @@ Bytes noise(size_t count, uint32_t seed)
 }
 
 // Lines from a small table in a random order: matches reach across every
-// cut between pieces, so a piece without its prime would pack worse.
+// cut between pieces, so a piece without its prime packs worse.
 Bytes lines(size_t count)
 {
     const Bytes table = pattern_bytes(6000, 9);
@@ -71,6 +71,21 @@ TEST_F(Split, AnyNumberOfThreadsWritesTheSameArchiveAndEveryBlockUnpacks)
     }
     EXPECT_EQ(archives[0], archives[1]) << "3 threads";
     EXPECT_EQ(archives[0], archives[2]) << "8 threads";
+    // Another level packs otherwise, and alike on any number of threads.
+    std::vector<Bytes> fastest;
+    for (const char *jobs : {"1", "8"}) {
+        const std::string at = file(std::string("level-j") + jobs + ".pak");
+        ASSERT_EQ(pak({"create", at}).status, 0);
+        Names add{"add", "--level", "1", "-j", jobs, at};
+        add.insert(add.end(), hosts.begin(), hosts.end());
+        ASSERT_EQ(pak(add).status, 0) << jobs << " threads";
+        fastest.push_back(read(at));
+        TempDir out;
+        ASSERT_EQ(pak({"extract", at, "-C", out.path().string()}).status, 0);
+        EXPECT_TRUE(files_under(out.path()) == files);
+    }
+    EXPECT_EQ(fastest[0], fastest[1]);
+    EXPECT_NE(fastest[0], archives[0]);
 
     ArchiveView view;
     ASSERT_EQ(view_open(&view, path.c_str()), 0);
@@ -96,7 +111,11 @@ TEST_F(Split, AnyNumberOfThreadsWritesTheSameArchiveAndEveryBlockUnpacks)
         EXPECT_EQ(get_u32(block, 0), data.size()) << name;
         EXPECT_EQ(get_u32(block, 4), block.size() - 8) << name;
         EXPECT_TRUE(out == data) << name;
-        EXPECT_LE(block.size(), one_shot.size() * 1.005) << name << " packs nearly as well as in one go";
+        // Each piece starts afresh where the codec takes no prime: on text
+        // whose matches all reach back across the cuts that costs a few KB a
+        // piece (on real files a few hundred bytes).
+        const size_t pieces = (data.size() + piece - 1) / piece;
+        EXPECT_LE(block.size(), one_shot.size() + pieces * 4096) << name << " packs nearly as well as in one go";
     }
     view_close(&view);
 
