@@ -118,7 +118,7 @@ struct ExtractRun {
     size_t root;
     size_t room;
     bool failed;
-    std::mutex reading;  // the view's one file, read by one thread at a time
+    std::mutex reading;  // the view's one file, read by one thread at a time (ArchiveView::reading)
 };
 
 // Reads a wanted record and unpacks it unless raw.
@@ -127,10 +127,7 @@ void prepare(int index, void *context)
     ExtractRun *run = static_cast<ExtractRun *>(context);
     ExtractTask &task = run->tasks[index];
     if (!task.wanted || task.streamed) return;
-    {
-        std::lock_guard<std::mutex> turn(run->reading);
-        if (view_read_entry(run->view, index, &task.data, &task.length, &task.reason) != 0) return;
-    }
+    if (view_read_entry(run->view, index, &task.data, &task.length, &task.reason) != 0) return;
     if (!run->raw && view_unpack(&task.data, &task.length, run->force) != 0) {
         // Said on the calling thread, in its turn.
         task.unpacked = true;
@@ -313,8 +310,11 @@ int cmd_extract(const PakArgs &args)
     // did; with N, entries are read and unpacked ahead while this thread
     // writes them in the order of the directory.
     if (largest < PIPELINE_BUDGET_FLOOR) largest = PIPELINE_BUDGET_FLOOR;
+    // The workers' reads and this thread's streamed ones share the handle.
+    view.reading = &run.reading;
     pipeline_run(total, threads, threads * PIPELINE_WINDOW, threads == 1 ? nullptr : cost, largest * threads, prepare,
                  write_entry, &run);
+    view.reading = nullptr;
     progress_end();
     const bool unmatched = typed_patterns_unmatched(patterns, args, code_page, view.path);
     return run.failed || unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;

@@ -39,6 +39,18 @@ void view_close(ArchiveView *view)
     view->slot = view->file = -1;
 }
 
+namespace {
+
+// n bytes at offset of the view's file, in turn with other threads.
+int view_read_at(const ArchiveView *view, int64_t offset, void *buffer, int n)
+{
+    if (!view->reading) return disk_read_at(view->file, offset, buffer, n);
+    std::lock_guard<std::mutex> turn(*view->reading);
+    return disk_read_at(view->file, offset, buffer, n);
+}
+
+}  // namespace
+
 PakEntry view_entry(const ArchiveView *view, int position)
 {
     PakEntry e{};
@@ -59,7 +71,7 @@ bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size)
     const PakEntry e = view_entry(view, position);
     unsigned char head[10];
     if (e.data_offset == 0 || e.stored_size < sizeof head ||
-        disk_read_at(view->file, static_cast<int64_t>(view->facts.base_offset) + e.data_offset, head, sizeof head) != 0 ||
+        view_read_at(view, static_cast<int64_t>(view->facts.base_offset) + e.data_offset, head, sizeof head) != 0 ||
         !block_looks_stored(head, e.stored_size))
         return false;
     *unpacked_size = le32(head);
@@ -84,7 +96,7 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
         *reason = "not enough memory";
         return -1;
     }
-    if (disk_read_at(view->file, start, buffer, n) != 0) {
+    if (view_read_at(view, start, buffer, n) != 0) {
         mem_free(buffer);
         *reason = "its data cannot be read in full";
         return -1;
@@ -138,7 +150,7 @@ struct EntryReader {
 int read_entry_at(int64_t offset, void *buffer, int n, void *context)
 {
     EntryReader *r = static_cast<EntryReader *>(context);
-    if (disk_read_at(r->view->file, r->start + offset, buffer, n) == 0) return 0;
+    if (view_read_at(r->view, r->start + offset, buffer, n) == 0) return 0;
     r->failed = true;
     return -1;
 }

@@ -176,5 +176,31 @@ TEST_F(Split, ExtractOnManyThreadsDoesWhatOneThreadDoes)
     EXPECT_FALSE(verified.says(": huge.txt: ")) << verified.err;
 }
 
+// The calling thread streams a large entry from the one archive handle while
+// the workers read the entries after it: neither may move the other's reads.
+TEST_F(Split, StreamedAndThreadedReadsOfOneHandleDoNotMix)
+{
+    Archive a;
+    std::map<std::string, Bytes> expected;
+    for (int group = 0; group < 20; ++group) {
+        const std::string big = "big" + std::to_string(group) + ".bin";
+        expected[big] = noise((9 << 17) + group, static_cast<uint8_t>(group));  // 1.1 MiB, streamed
+        a.entries.push_back(raw_entry(big, expected[big]));
+        for (int i = 0; i < 4; ++i) {
+            const std::string small = "s" + std::to_string(group) + "_" + std::to_string(i) + ".bin";
+            expected[small] = noise(40000 + i, static_cast<uint8_t>(100 + group * 4 + i));
+            a.entries.push_back(i % 2 ? raw_entry(small, expected[small]) : packed_entry(small, expected[small]));
+        }
+    }
+    const std::string archive = write("interleaved.pak", build(a));
+    for (int round = 0; round < 6; ++round) {
+        TempDir out;
+        ASSERT_EQ(pak({"extract", "-j", "2", archive, "-C", out.path().string()}).status, 0);
+        const auto written = files_under(out.path());
+        ASSERT_EQ(written.size(), expected.size());
+        for (const auto &[name, bytes] : expected) EXPECT_TRUE(written.at(name) == bytes) << name << ", round " << round;
+    }
+}
+
 }  // namespace
 }  // namespace pak_harness
