@@ -379,7 +379,9 @@ int add_check(const PakArgs &args, const InputList &inputs, PackItem *items, Sto
 int add_append(EditSession *session, const PakArgs &args, const AddInput *inputs, PackItem *items, StoredName *names,
                int count, bool replace)
 {
-    const int jobs = args.jobs;
+    long long bytes = 0;
+    for (int i = 0; i < count; ++i) bytes += items[i].size;
+    const int jobs = count > 0 && bytes / count < PIPELINE_TINY_ITEM ? 1 : args.jobs;
     // A file above BLOCK_SPLIT_SIZE is packed in pieces, each a task of its
     // own; the rest are one task each.
     int task_count = 0;

@@ -88,10 +88,6 @@ int make_folder(const char *path)
     return fail(why, -1, detail);
 }
 
-// With entries averaging less than this (stored and unpacked), -j N writes
-// them on one thread.
-constexpr long long TINY_ENTRIES = 16 << 10;
-
 // What a thread prepares for a record: its content, or why there is none.
 struct ExtractTask {
     bool wanted;        // live and matched by a pattern
@@ -282,29 +278,31 @@ int cmd_extract(const PakArgs &args)
     // Which records are wanted is known up front; what an entry holds in
     // flight (its stored bytes and what they unpack to) too, from its head.
     const long long limit = VIEW_WHOLE_LIMIT;
-    long long largest = 0, work = 0;
+    long long largest = 0, stored = 0;
     int wanted = 0;
     for (int i = 0; i < total; ++i) {
         const PakEntry e = view_entry(&view, i);
-        cost[i] = 0;
         tasks[i].wanted = e.data_offset != 0 && typed_patterns_want(&patterns, e.name);
+        if (tasks[i].wanted) stored += e.stored_size, ++wanted;
+    }
+    // Entries this small cost less to read and unpack than to hand to
+    // another thread; making their files is this thread's work anyway.
+    const int threads = wanted > 0 && stored / wanted < PIPELINE_TINY_ITEM ? 1 : jobs;
+    for (int i = 0; i < total; ++i) {
+        const PakEntry e = view_entry(&view, i);
+        cost[i] = 0;
         if (!tasks[i].wanted) continue;
         // An entry too large to hold whole is streamed by this thread, a
         // chunk or two at a time.
         // (With one thread the cost is not needed, and no head is read where
         // the entry cannot unpack to much.)
-        cost[i] = raw                                               ? (e.stored_size < limit ? e.stored_size + 1LL : 0)
-                  : jobs == 1 && e.stored_size <= VIEW_SURELY_WHOLE ? 1
-                                                                    : view_whole_cost(&view, i, limit);
+        cost[i] = raw                                                  ? (e.stored_size < limit ? e.stored_size + 1LL : 0)
+                  : threads == 1 && e.stored_size <= VIEW_SURELY_WHOLE ? 1
+                                                                       : view_whole_cost(&view, i, limit);
         tasks[i].streamed = cost[i] == 0;
-        work += tasks[i].streamed ? limit : cost[i];
-        ++wanted;
         if (tasks[i].streamed) cost[i] = 2LL * BLOCK_STREAM_CHUNK;
         if (cost[i] > largest) largest = cost[i];
     }
-    // Entries this small cost less to read and unpack than to hand to
-    // another thread; making their files is this thread's work anyway.
-    const int threads = wanted > 0 && work / wanted < TINY_ENTRIES ? 1 : jobs;
     ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_FORCE], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
     // With one thread everything happens in order on this one, as it always
     // did; with N, entries are read and unpacked ahead while this thread

@@ -29,6 +29,9 @@ int pipeline_run(int count, int threads, int window, const long long *cost, long
 // budget, so that many tiny items may be in flight at once.
 constexpr int PIPELINE_WINDOW = 64;
 constexpr long long PIPELINE_BUDGET_FLOOR = 1LL << 20;
+// Items averaging less than this (bytes read and written) cost less to do
+// than to hand to another thread: -j N then runs on the calling thread.
+constexpr long long PIPELINE_TINY_ITEM = 16 << 10;
 
 enum PackError {
     PACK_OK,
