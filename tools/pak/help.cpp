@@ -333,8 +333,8 @@ const HelpPage pages[] = {
      "  pak detach upd106.exe -o payload.pak --program upd106-bare.exe\n"},
     {CMD_SYNC,
      "Usage: pak sync ARCHIVE [-C DIR] [PATH...] [--dry-run] [--prefix P]\n"
-     "                [--exclude PATTERN]... [--store] [-j N] [-v] [--force]\n"
-     "                [--codepage CP]\n"
+     "                [--exclude PATTERN]... [--store] [--level N] [-j N] [-v]\n"
+     "                [--force] [--codepage CP]\n"
      "\n"
      "Makes the archive hold exactly the files beneath the PATHs (default:\n"
      "all of DIR), named as 'pak add' names them: a file without an entry is\n"
@@ -362,6 +362,7 @@ const HelpPage pages[] = {
      "  --exclude PATTERN   leave out files and folders that match, as add\n"
      "                  does (their entries are removed); may be given again\n"
      "  --store         store new and changed files raw instead of packed\n"
+     "  --level N       pack at level N, as add does\n"
      "  -j N            pack on N threads, as add does\n"
      "  -v              also name each unchanged entry\n"
      "  --force         store a name that extract would refuse, as add does\n"
