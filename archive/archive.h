@@ -71,25 +71,6 @@ int block_piece_bound(int length);
 // bytes written, or 0 on failure.
 int block_pack_piece(void *dest, int dest_capacity, const void *prime, int prime_length, const void *source,
                      int length, bool last, uint32_t *check, int level = BLOCK_LEVEL_DEFAULT);
-// A split block being joined, piece by piece in order, in one growing block.
-struct BlockJoin {
-    char *data;  // mem_alloc'd stored form so far
-    int length;
-    int capacity;
-    uint32_t size;   // unpacked size declared
-    uint32_t check;  // Adler-32 of the pieces so far
-};
-// Starts the stored form of a split block of size bytes (its pieces packed
-// at level). 0, or -1.
-int block_join_begin(BlockJoin *join, int64_t size);
-int block_join_begin_at(BlockJoin *join, int64_t size, int level);
-// Appends the next piece (block_pack_piece's output, its check and how many
-// file bytes it packs). 0, or -1.
-int block_join_add(BlockJoin *join, const void *piece, int piece_length, uint32_t check, int source_length);
-// Ends the stream and fills in the head: join->data holds join->length
-// bytes of the stored form, which the caller now owns. 0, or -1.
-int block_join_end(BlockJoin *join);
-void block_join_abandon(BlockJoin *join);
 // 1 when stored bytes of this length read as a packed block (the head's
 // packed size fits the length and a zlib header follows); head holds at
 // least the first 10 bytes, or all of them when fewer (the next one too);
@@ -140,7 +121,7 @@ int block_unpack_stored_to(ReadAt read, void *read_context, int64_t stored_lengt
 // whole: the writer writes block_stream_begin's first bytes, then each piece
 // as it is, then block_stream_end's tail, and last puts the head it gives
 // over the first PACKED_HEAD_SIZE bytes (the stream's length is known only
-// then). The bytes are those block_join_* form.
+// then).
 struct BlockStream {
     uint32_t size;    // unpacked size declared
     uint32_t check;   // Adler-32 of the pieces so far

@@ -74,8 +74,9 @@ pk::Bytes lines(size_t n)
 // rest), as pak add joins a large file's.
 pk::Bytes joined(const pk::Bytes &in, const std::vector<size_t> &cuts, int level)
 {
-    BlockJoin join;
-    EXPECT_EQ(block_join_begin_at(&join, static_cast<int64_t>(in.size()), level), 0);
+    BlockStream stream;
+    pk::Bytes block(BLOCK_STREAM_FIRST);
+    EXPECT_EQ(block_stream_begin(&stream, static_cast<int64_t>(in.size()), block.data(), level), 0);
     size_t at = 0;
     for (size_t k = 0; at < in.size() || k == 0; ++k) {
         const bool last = k + 1 >= cuts.size() || at + cuts[k] >= in.size();
@@ -86,13 +87,15 @@ pk::Bytes joined(const pk::Bytes &in, const std::vector<size_t> &cuts, int level
         const int n = block_pack_piece(piece.data(), static_cast<int>(piece.size()), in.data() + at - prime, prime,
                                        in.data() + at, length, last, &check, level);
         EXPECT_GT(n, 0) << "piece " << k << ": " << err_detail();
-        EXPECT_EQ(block_join_add(&join, piece.data(), n, check, length), 0);
+        EXPECT_EQ(block_stream_add(&stream, n, check, length), 0);
+        block.insert(block.end(), piece.begin(), piece.begin() + std::max(n, 0));
         at += static_cast<size_t>(length);
         if (last) break;
     }
-    EXPECT_EQ(block_join_end(&join), 0);
-    pk::Bytes block(join.data, join.data + join.length);
-    block_join_abandon(&join);
+    uint8_t tail[4], head[PACKED_HEAD_SIZE];
+    EXPECT_EQ(block_stream_end(&stream, tail, head), 0);
+    block.insert(block.end(), tail, tail + 4);
+    std::copy(head, head + PACKED_HEAD_SIZE, block.begin());
     return block;
 }
 
@@ -270,40 +273,6 @@ TEST(PackedBlock, StoredBlocksUnpackToExactlyTheirDeclaredSize)
     Chunks chunks{&large_block, {}, 0, 1};
     EXPECT_EQ(block_unpack_stored_to(read_from, &chunks, static_cast<int64_t>(large_block.size()), take, &chunks), -1);
     EXPECT_EQ(chunks.out.size(), static_cast<size_t>(BLOCK_STREAM_CHUNK));
-}
-
-// A large file's pieces written as they come make the bytes they make joined
-// in one block.
-TEST(PackedBlock, PiecesWrittenAsTheyComeAreTheJoinedBlock)
-{
-    const pk::Bytes data = pk::pattern_bytes(BLOCK_SPLIT_SIZE + BLOCK_PIECE_SIZE / 2 + 3);
-    const int pieces = block_piece_count(static_cast<int64_t>(data.size()));
-    ASSERT_GT(pieces, 1);
-    BlockJoin join;
-    BlockStream stream;
-    pk::Bytes written(BLOCK_STREAM_FIRST);
-    ASSERT_EQ(block_join_begin(&join, static_cast<int64_t>(data.size())), 0);
-    ASSERT_EQ(block_stream_begin(&stream, static_cast<int64_t>(data.size()), written.data()), 0);
-    for (int k = 0; k < pieces; ++k) {
-        const size_t start = static_cast<size_t>(k) * BLOCK_PIECE_SIZE;
-        const int n = static_cast<int>(std::min<size_t>(BLOCK_PIECE_SIZE, data.size() - start));
-        const int prime = static_cast<int>(std::min<size_t>(start, BLOCK_PIECE_PRIME));
-        pk::Bytes piece(static_cast<size_t>(block_piece_bound(n)));
-        uint32_t check = 0;
-        const int length = block_pack_piece(piece.data(), static_cast<int>(piece.size()), data.data() + start - prime, prime,
-                                            data.data() + start, n, k == pieces - 1, &check);
-        ASSERT_GT(length, 0);
-        ASSERT_EQ(block_join_add(&join, piece.data(), length, check, n), 0);
-        ASSERT_EQ(block_stream_add(&stream, length, check, n), 0);
-        written.insert(written.end(), piece.begin(), piece.begin() + length);
-    }
-    uint8_t tail[4], head[PACKED_HEAD_SIZE];
-    ASSERT_EQ(block_join_end(&join), 0);
-    ASSERT_EQ(block_stream_end(&stream, tail, head), 0);
-    written.insert(written.end(), tail, tail + 4);
-    std::copy(head, head + PACKED_HEAD_SIZE, written.begin());
-    EXPECT_TRUE(written == pk::Bytes(join.data, join.data + join.length));
-    block_join_abandon(&join);
 }
 
 }  // namespace
