@@ -591,25 +591,42 @@ int block_looks_damaged(const void *head, int64_t stored_length)
     return 0;
 }
 
+int block_stored_unpacked_size(const void *stored, int stored_length, uint32_t *size)
+{
+    if (!stored || stored_length < PACKED_HEAD_SIZE)
+        return fail(ERR_DAMAGED, -1, "a packed block is shorter than its head");
+    const auto *p = static_cast<const uint8_t *>(stored);
+    *size = le32(p);
+    const int64_t packed = le32(p + 4);
+    if (packed > stored_length - PACKED_HEAD_SIZE) return fail(ERR_DAMAGED, -1, "a packed block runs past its entry");
+    if (*size > DISK_POSITION_LIMIT || static_cast<int64_t>(*size) > packed * BLOCK_MAX_RATIO + 64)
+        return fail(ERR_DAMAGED, -1, "a packed block declares more than its stream can hold");
+    return 0;
+}
+
+int block_unpack_stored_into(const void *stored, int stored_length, void *dest, int64_t dest_capacity)
+{
+    uint32_t size = 0;
+    if (block_stored_unpacked_size(stored, stored_length, &size) != 0) return -1;
+    if (!dest || dest_capacity < size) return fail(ERR_FAILED, -1, "bad arguments to block_unpack_stored_into");
+    const auto *p = static_cast<const uint8_t *>(stored);
+    const int64_t n = inflate_masked(dest, p + PACKED_HEAD_SIZE, static_cast<int>(le32(p + 4)), static_cast<int>(size));
+    if (n == size) return 0;
+    return n < 0 ? passed(-1) : fail(ERR_DAMAGED, -1, "a packed block unpacks to less than it declares");
+}
+
 int block_unpack_stored(const void *stored, int stored_length, char **out, int *out_length)
 {
     *out = nullptr;
     *out_length = 0;
-    if (!stored || stored_length < PACKED_HEAD_SIZE)
-        return fail(ERR_DAMAGED, -1, "a packed block is shorter than its head");
-    const auto *p = static_cast<const uint8_t *>(stored);
-    const uint32_t size = le32(p), packed = le32(p + 4);
-    const int64_t stream_room = stored_length - PACKED_HEAD_SIZE;
-    if (packed > stream_room) return fail(ERR_DAMAGED, -1, "a packed block runs past its entry");
-    if (size > DISK_POSITION_LIMIT || static_cast<int64_t>(size) > static_cast<int64_t>(packed) * BLOCK_MAX_RATIO + 64)
-        return fail(ERR_DAMAGED, -1, "a packed block declares more than its stream can hold");
+    uint32_t size = 0;
+    if (block_stored_unpacked_size(stored, stored_length, &size) != 0) return -1;
     // One byte more than needed, so that an empty result is a block too.
     char *data = static_cast<char *>(mem_alloc(static_cast<size_t>(size) + 1));
     if (!data) return passed(-1);
-    const int64_t n = inflate_masked(data, p + PACKED_HEAD_SIZE, static_cast<int>(packed), static_cast<int>(size));
-    if (n != size) {
+    if (block_unpack_stored_into(stored, stored_length, data, size) != 0) {
         mem_free(data);
-        return n < 0 ? passed(-1) : fail(ERR_DAMAGED, -1, "a packed block unpacks to less than it declares");
+        return -1;
     }
     *out = data;
     *out_length = static_cast<int>(size);

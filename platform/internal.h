@@ -47,6 +47,9 @@ inline bool handle_is_reserved(long long h)
 void temp_hold();
 void temp_release();
 int temp_remember(const char *name);  // -1 when the table is full
+// Whether this process made the file of the name and holds it still: not one
+// a killed run left, even when it is closed and nobody holds it open.
+bool temp_remembered(const char *name);
 void temp_forget_all();  // for platform_reset
 // A working copy carries a mark from its creation until it takes its final
 // name (an extended attribute on POSIX, the temporary attribute on Windows),

@@ -129,6 +129,9 @@ int disk_copy_mode(const char *from, const char *to);
 int disk_create_temp(char *dest, int size, const char *base, const char *suffix);
 // The file has been moved into place or deleted: no longer ours to remove.
 void disk_temp_forget(const char *name);
+// How many temporary files the process may hold at once (made, not yet
+// forgotten), over all its threads; one more fails with ERR_TOO_MANY.
+constexpr int TEMP_FILES_HELD = 64;
 // From now on, an interruption (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ;
 // Ctrl+C or a closed console on Windows) deletes every temporary file still
 // remembered, and the program then dies by it as it would have without the

@@ -538,6 +538,12 @@ void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
         const int fd = openat(tree->here, left, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT) return;
         if (fd < 0) continue;
+        // Another thread's finished copy, closed and waiting for its name.
+        char full[PATH_MAX];
+        if (tree_full_path(tree, left, full, sizeof full) && temp_remembered(full)) {
+            close(fd);
+            continue;
+        }
         struct stat st, now;
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
             temp_marked(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(tree->here, left, &now, AT_SYMLINK_NOFOLLOW) == 0 &&

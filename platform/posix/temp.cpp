@@ -3,12 +3,15 @@
 // before it is marked in use, and the handler makes only async-signal-safe
 // calls (unlink, sigaction, raise). Then the program dies by the signal
 // itself, so that whoever started it sees how it ended: a shell stops a
-// script at Ctrl+C only for a child that Ctrl+C killed.
+// script at Ctrl+C only for a child that Ctrl+C killed. Threads that make
+// working copies at once (pak extract -j) take turns at the table; the
+// handler takes no turn, it only reads.
 #include <signal.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "platform/error.h"
 #include "platform/internal.h"
@@ -17,17 +20,18 @@
 
 namespace {
 
-constexpr int TEMP_SLOTS = 8;
 struct TempSlot {
     volatile sig_atomic_t used;
     char path[PATH_MAX];
 };
-TempSlot temps[TEMP_SLOTS];
+TempSlot temps[TEMP_FILES_HELD];
+std::mutex table;
 
 // SIGPIPE: a reader gone (pak list | head). SIGXFSZ: past ulimit -f.
 const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
-int hold_depth = 0;
-sigset_t held_before;
+// Signal masks are each thread's own.
+thread_local int hold_depth = 0;
+thread_local sigset_t held_before;
 
 void on_interrupt(int signal_number)
 {
@@ -64,6 +68,7 @@ int temp_remember(const char *name)
 {
     const NativeName native(name);
     if (!native.ok) return passed(-1);
+    const std::lock_guard<std::mutex> turn(table);
     for (TempSlot &slot : temps) {
         if (slot.used) continue;
         std::memcpy(slot.path, native.path, sizeof slot.path);
@@ -78,13 +83,27 @@ void disk_temp_forget(const char *name)
     const NativeName native(name);
     if (!native.ok) return;
     temp_hold();
-    for (TempSlot &slot : temps)
-        if (slot.used && std::strcmp(slot.path, native.path) == 0) slot.used = 0;
+    {
+        const std::lock_guard<std::mutex> turn(table);
+        for (TempSlot &slot : temps)
+            if (slot.used && std::strcmp(slot.path, native.path) == 0) slot.used = 0;
+    }
     temp_release();
+}
+
+bool temp_remembered(const char *name)
+{
+    const NativeName native(name);
+    if (!native.ok) return false;
+    const std::lock_guard<std::mutex> turn(table);
+    for (const TempSlot &slot : temps)
+        if (slot.used && std::strcmp(slot.path, native.path) == 0) return true;
+    return false;
 }
 
 void temp_forget_all()
 {
+    const std::lock_guard<std::mutex> turn(table);
     for (TempSlot &slot : temps) slot.used = 0;
 }
 

@@ -1,5 +1,8 @@
 #include "platform/tests/scratch.h"
 
+#include <thread>
+#include <vector>
+
 namespace {
 
 using Disk = Scratch;
@@ -152,6 +155,42 @@ TEST_F(Disk, FoldersAreNoFiles)
     EXPECT_EQ(disk_delete(at("d\\f").c_str()), 0);
     EXPECT_EQ(disk_rmdir(at("d").c_str()), 0);
     EXPECT_FALSE(fs::exists(host("d")));
+}
+
+// Threads that extract write their copies, close them and leave them for
+// the calling thread to name: a copy this process still holds is not what a
+// killed run left, however closed it is, and the next copy beside the same
+// name takes another name instead of removing it. From many threads at once.
+TEST_F(Disk, TreeCopiesOfThisProcessStayUntilNamedOrDeleted)
+{
+    auto copy_beside = [&](DiskTree *tree, const std::string &name, const std::string &text) {
+        char copy[PATH_BUFFER_SIZE];
+        const int at = disk_tree_enter(tree, name.c_str(), 1);
+        const int h = disk_tree_create_temp(tree, copy, sizeof copy, name.c_str() + at, ".pak-new");
+        EXPECT_NE(h, -1) << name;
+        EXPECT_EQ(disk_write(h, text.data(), static_cast<int>(text.size())), static_cast<int>(text.size()));
+        EXPECT_EQ(disk_close(h), 0);
+        return std::string(copy);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            DiskTree *tree = disk_tree_open(at("").c_str());
+            ASSERT_NE(tree, nullptr);
+            const std::string name = "d" + std::to_string(t) + "/x";
+            const std::string first = copy_beside(tree, name, "one"), second = copy_beside(tree, name, "two");
+            EXPECT_NE(first, second);
+            disk_tree_enter(tree, name.c_str(), 0);
+            EXPECT_EQ(disk_tree_replace(tree, first.c_str(), "x"), 0) << "the first copy was taken for a left one";
+            EXPECT_EQ(disk_tree_delete(tree, second.c_str()), 0);
+            disk_tree_close(tree);
+        });
+    for (std::thread &t : threads) t.join();
+    for (int t = 0; t < 4; ++t) {
+        const fs::path folder = host("d" + std::to_string(t));
+        EXPECT_EQ(get("d" + std::to_string(t) + "/x"), "one");
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a copy was left";
+    }
 }
 
 #ifndef _WIN32

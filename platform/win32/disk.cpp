@@ -516,6 +516,9 @@ void tree_remove_left(DiskTree *tree, const char *name, const char *suffix)
         wchar_t path[TREE_WIDE];
         if (!temp_name(left, sizeof left, name, n, suffix)) return;
         if (!tree_path(tree, left, path)) continue;
+        // Another thread's finished copy, closed and waiting for its name.
+        char full[PATH_BUFFER_SIZE];
+        if (tree_full_path(tree, left, full) && temp_remembered(full)) continue;
         const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) return;

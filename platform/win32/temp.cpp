@@ -14,12 +14,11 @@
 
 namespace {
 
-constexpr int TEMP_SLOTS = 8;
 struct TempSlot {
     bool used;
     char name[PATH_BUFFER_SIZE];
 };
-TempSlot temps[TEMP_SLOTS];
+TempSlot temps[TEMP_FILES_HELD];
 
 CRITICAL_SECTION lock;
 // Spins once, at the first use from any thread.
@@ -89,6 +88,16 @@ void disk_temp_forget(const char *name)
     for (TempSlot &slot : temps)
         if (slot.used && std::strcmp(slot.name, name) == 0) slot.used = false;
     temp_release();
+}
+
+bool temp_remembered(const char *name)
+{
+    temp_hold();
+    bool found = false;
+    for (const TempSlot &slot : temps)
+        if (slot.used && std::strcmp(slot.name, name) == 0) found = true;
+    temp_release();
+    return found;
 }
 
 void temp_forget_all()

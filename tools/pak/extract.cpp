@@ -1,14 +1,17 @@
 // pak extract: entries to files under a folder, never outside it, not even
 // through a link that someone planted in it. An existing file is replaced
-// (whole, or not at all), unless --keep. With -j N entries are read (in
-// turn, through the archive's one open handle) and unpacked on N threads,
-// and written in order here.
+// (whole, or not at all), unless --keep. With -j N, N threads each read an
+// entry (in turn, through the archive's one open handle), unpack it and
+// write it to a working copy beside its file; the calling thread gives the
+// copies their names and says what happened, in the order of the directory,
+// so that what is left and what is said do not depend on N.
 #include <cstring>
 #include <mutex>
 
 #include "platform/error.h"
 #include "platform/scope_guard.h"
 #include "platform/platform.h"
+#include "tools/pak/cli.h"
 #include "tools/pak/codepage.h"
 #include "tools/pak/names.h"
 #include "tools/common/output.h"
@@ -25,31 +28,6 @@ void report(const ArchiveView &view, const char *name, const char *reason, int c
     char shown[PAK_NAME_SIZE * 3];
     shown_name(name, code_page, shown, static_cast<int>(sizeof shown));
     out_name_error(view.path, shown, "%s", reason);
-}
-
-// Writes what fill puts into a new file to the file of the name in the
-// folder the tree has entered: the new file lies beside it and takes the
-// name (and an existing file's mode) only once it is whole, so that neither a
-// failed write nor a kill leaves part of it under the name, and an existing
-// file stays as it was. A link at the name is refused, and never written
-// through. fill writes all of it to the file, or returns -1 with the reason.
-int write_file(DiskTree *tree, const char *name, int (*fill)(int file, void *context), void *context)
-{
-    char temp[PATH_BUFFER_SIZE * 2];
-    const int kind = disk_tree_kind(tree, name);
-    if (kind == -1) return -1;
-    if (kind == DISK_KIND_LINK) return fail(ERR_ACCESS_DENIED, -1, "its name is a link");
-    if (kind == DISK_KIND_FOLDER) return fail(ERR_IS_FOLDER, -1);
-    const int file = disk_tree_create_temp(tree, temp, static_cast<int>(sizeof temp), name, ".pak-new");
-    if (file == -1) return -1;
-    const bool whole = fill(file, context) == 0;
-    if (disk_close(file) != 0 || !whole || disk_tree_replace(tree, temp, name) != 0) {
-        const ErrReason why = err_last();
-        const char *detail = err_detail();
-        disk_tree_delete(tree, temp);
-        return fail(why, -1, detail);
-    }
-    return 0;
 }
 
 // Whether --keep finds something at the entry's path; -1 when a link or a
@@ -88,153 +66,243 @@ int make_folder(const char *path)
     return fail(why, -1, detail);
 }
 
-// What a thread prepares for a record: its content, or why there is none.
+// Entries whose stored bytes and what they unpack to take at most this are
+// unpacked whole, in buffers each thread keeps; larger ones are streamed.
+constexpr long long EXTRACT_HELD_LIMIT = 16LL << 20;
+// A target name takes up to 3 bytes of UTF-8 for each stored byte.
+constexpr int TARGET_ROOM = PAK_NAME_SIZE * 4 + 1;
+constexpr char NO_UTF8[] = "the name has no UTF-8 form in this code page";
+
+// What a thread did with a wanted record, for the calling thread to finish.
+enum ExtractOutcome {
+    XO_NAME,     // the name is refused
+    XO_KEPT,     // --keep found something at its path
+    XO_ENTRY,    // the entry cannot be read or unpacked
+    XO_WRITE,    // its file cannot be written
+    XO_WRITTEN,  // a working copy waits beside its file
+};
+
 struct ExtractTask {
-    bool wanted;        // live and matched by a pattern
-    bool streamed;      // too large to hold: written a chunk at a time, here
-    char *data;         // the content (mem_alloc'd), or null
-    int length;
-    const char *reason; // why it cannot be read, or null
-    bool unpacked;      // the reason is the archive's (why, detail)
-    ErrReason why;
+    bool wanted;          // live and matched by a pattern
+    ExtractOutcome outcome;
+    const char *reason;   // XO_ENTRY: what is wrong, or null for why and detail
+    ErrReason why;        // XO_ENTRY's damage, or why XO_WRITE failed
     const char *detail;
+    char *copy;           // XO_WRITTEN: the working copy's name (mem_alloc'd)
+};
+
+// A thread's own way into the folder (a tree remembers the folder it is in)
+// and its buffers, taken for one entry at a time.
+struct Desk {
+    DiskTree *tree = nullptr;
+    ViewBuffers buffers;
+    char target[TARGET_ROOM];
+    bool busy = false;
 };
 
 struct ExtractRun {
-    const ArchiveView *view;
-    ExtractTask *tasks;
-    bool raw;
-    int jobs;
-    bool keep;
-    bool force;    // an entry that looks like a damaged packed block is written as stored
-    bool verbose;
-    int code_page;
-    char *path;    // the folder, a separator, then room for the entry's path
-    DiskTree *tree;  // the folder, for writing beneath it
-    size_t root;
-    size_t room;
-    bool failed;
+    const ArchiveView *view = nullptr;
+    const char *dir = nullptr;
+    ExtractTask *tasks = nullptr;
+    bool raw = false;
+    bool keep = false;
+    bool force = false;    // an entry that looks like a damaged packed block is written as stored
+    bool verbose = false;
+    int code_page = 0;
+    char *path = nullptr;  // the folder, a separator, then room for the entry's path
+    DiskTree *tree = nullptr;  // the folder, for giving the copies their names
+    size_t root = 0;
+    bool failed = false;
     std::mutex reading;  // the view's one file, read by one thread at a time (ArchiveView::reading)
+    std::mutex desks_turn;
+    Desk desks[CLI_MAX_JOBS];
 };
 
-// Reads a wanted record and unpacks it unless raw.
-void prepare(int index, void *context)
+Desk *desk_take(ExtractRun *run)
 {
-    ExtractRun *run = static_cast<ExtractRun *>(context);
-    ExtractTask &task = run->tasks[index];
-    if (!task.wanted || task.streamed) return;
-    if (view_read_entry(run->view, index, &task.data, &task.length, &task.reason) != 0) return;
-    if (!run->raw && view_unpack(&task.data, &task.length, run->force) != 0) {
-        // Said on the calling thread, in its turn.
-        task.unpacked = true;
-        task.why = err_last();
-        task.detail = err_detail();
-    }
+    const std::lock_guard<std::mutex> turn(run->desks_turn);
+    for (Desk &desk : run->desks)
+        if (!desk.busy) {
+            desk.busy = true;
+            return &desk;
+        }
+    return nullptr;  // never: a run has no more threads than desks
 }
 
-// A buffer written whole (disk_write writes all it is given, or fails).
-struct Whole {
-    const char *data;
-    int length;
-};
-
-int write_whole(int file, void *context)
+void desk_give(ExtractRun *run, Desk *desk)
 {
-    const Whole *w = static_cast<const Whole *>(context);
-    return w->length == 0 || disk_write(file, w->data, w->length) == w->length ? 0 : -1;
+    const std::lock_guard<std::mutex> turn(run->desks_turn);
+    desk->busy = false;
 }
 
-// An entry streamed from the archive into the file; a failure of the entry,
-// not of the writing, is kept apart to be reported as the entry's.
-struct Streamed {
-    ExtractRun *run;
-    int index;
-    int file;
-    const char *reason;  // why the entry could not be read, or null
-};
-
-int write_chunk(const void *bytes, size_t n, void *context)
+// The entry's path beneath the folder, as this host names it, into target
+// (TARGET_ROOM bytes): null, or why the name is refused (NO_UTF8 when the
+// code page has no UTF-8 form for it).
+const char *target_of(const ExtractRun *run, const char *name, char *target)
 {
-    const Streamed *st = static_cast<const Streamed *>(context);
-    return disk_write(st->file, bytes, static_cast<int>(n)) == static_cast<int>(n) ? 0 : -1;
-}
-
-int write_streamed(int file, void *context)
-{
-    Streamed *st = static_cast<Streamed *>(context);
-    st->file = file;
-    const char *reason = nullptr;
-    const int r = st->run->raw ? view_stored_stream(st->run->view, st->index, write_chunk, st, &reason)
-                               : view_entry_stream(st->run->view, st->index, st->run->force, write_chunk, st, &reason);
-    if (r == 0) return 0;
-    // The write's own reason stands when the writing stopped.
-    if (reason != VIEW_STOPPED) st->reason = reason;
-    return -1;
-}
-
-// Writes record index where it belongs, or says why not; in the order of the
-// directory, on the calling thread.
-int write_entry(int index, void *context)
-{
-    ExtractRun *run = static_cast<ExtractRun *>(context);
     const ArchiveView &view = *run->view;
-    ExtractTask &task = run->tasks[index];
-    ScopeGuard release([&] {
-        mem_free(task.data);
-        task.data = nullptr;
-    });
-    progress_update("extract", index + 1, view.facts.entry_count);
-    if (!task.wanted) return 0;
-    const PakEntry e = view_entry(&view, index);
-    char *path = run->path;
-    char *target = path + run->root + 1;
-    const int room = static_cast<int>(run->room - run->root - 1);
-    const ExtractName verdict = foreign_drive(e.name, view.facts.first_drive, view.facts.last_drive)
+    const ExtractName verdict = foreign_drive(name, view.facts.first_drive, view.facts.last_drive)
                                     ? XN_DRIVE
-                                    : extract_name_check(e.name, PAK_NAME_SIZE, HOST_SEPARATOR, target, room,
+                                    : extract_name_check(name, PAK_NAME_SIZE, HOST_SEPARATOR, target, TARGET_ROOM,
                                                          !run->code_page && disk_names_split_trail_bytes());
-    if (verdict != XN_OK) {
-        report(view, e.name, extract_name_reason(verdict), run->code_page);
-        run->failed = true;
-        return 0;
-    }
+    if (verdict != XN_OK) return extract_name_reason(verdict);
     // The checked path, in UTF-8: the conversion keeps every separator
     // and makes none, as neither code page has a '/' or '\' byte in a
     // character that UTF-8 would write as one.
     if (run->code_page) {
         char checked[PAK_NAME_SIZE * 2];
         std::strcpy(checked, target);
-        if (text_to_utf8(run->code_page, checked, target, room) < 0) {
-            report(view, e.name, "the name has no UTF-8 form in this code page", 0);
-            run->failed = true;
-            return 0;
-        }
+        if (text_to_utf8(run->code_page, checked, target, TARGET_ROOM) < 0) return NO_UTF8;
     }
-    if (run->keep && exists(run->tree, target) == 1) {
+    return nullptr;
+}
+
+// An entry's content into a new working copy beside its file, made at the
+// first bytes: an entry found damaged before then makes nothing, not even a
+// folder. A link at the file's name is refused, and never written through.
+struct CopyWriter {
+    DiskTree *tree = nullptr;
+    const char *target = nullptr;
+    int file = -1;
+    char copy[PATH_BUFFER_SIZE * 2];
+    ErrReason why = ERR_NONE;  // why the writing stopped
+    const char *detail = nullptr;
+};
+
+int open_copy(CopyWriter *w)
+{
+    const int name_at = disk_tree_enter(w->tree, w->target, 1);
+    if (name_at == -1) return -1;
+    const char *name = w->target + name_at;
+    const int kind = disk_tree_kind(w->tree, name);
+    if (kind == -1) return -1;
+    if (kind == DISK_KIND_LINK) return fail(ERR_ACCESS_DENIED, -1, "its name is a link");
+    if (kind == DISK_KIND_FOLDER) return fail(ERR_IS_FOLDER, -1);
+    w->file = disk_tree_create_temp(w->tree, w->copy, static_cast<int>(sizeof w->copy), name, ".pak-new");
+    return w->file == -1 ? -1 : 0;
+}
+
+int write_bytes(const void *bytes, size_t n, void *context)
+{
+    CopyWriter *w = static_cast<CopyWriter *>(context);
+    if ((w->file != -1 || open_copy(w) == 0) &&
+        (n == 0 || disk_write(w->file, bytes, static_cast<int>(n)) == static_cast<int>(n)))
+        return 0;
+    w->why = err_last();
+    w->detail = err_detail();
+    return -1;
+}
+
+// Reads, unpacks and writes a wanted record, on any thread. What can be said
+// about it is kept for the calling thread, which says it in turn.
+void prepare(int index, void *context)
+{
+    ExtractRun *run = static_cast<ExtractRun *>(context);
+    ExtractTask &task = run->tasks[index];
+    if (!task.wanted) return;
+    Desk *desk = desk_take(run);
+    ScopeGuard give([&] { desk_give(run, desk); });
+    const PakEntry e = view_entry(run->view, index);
+    task.outcome = XO_WRITE;
+    if (target_of(run, e.name, desk->target)) {
+        task.outcome = XO_NAME;
+        return;
+    }
+    if (!desk->tree) desk->tree = disk_tree_open(run->dir);
+    if (!desk->tree) {
+        task.why = err_last();
+        task.detail = err_detail();
+        return;
+    }
+    if (run->keep && exists(desk->tree, desk->target) == 1) {
+        task.outcome = XO_KEPT;
+        return;
+    }
+    CopyWriter w;
+    w.tree = desk->tree;
+    w.target = desk->target;
+    const char *reason = nullptr;
+    int r = view_entry_into(run->view, index, run->raw, run->force, &desk->buffers, EXTRACT_HELD_LIMIT, write_bytes, &w,
+                            &reason);
+    if (r != 0 && reason != VIEW_STOPPED) {
+        task.outcome = XO_ENTRY;
+        task.reason = reason;
+        task.why = err_last();
+        task.detail = err_detail();
+    } else if (r == 0 && w.file == -1) {
+        r = write_bytes(nullptr, 0, &w);  // an empty entry: the copy is made all the same
+    }
+    if (w.file != -1 && disk_close(w.file) != 0 && r == 0) {
+        r = -1;
+        w.why = err_last();
+        w.detail = err_detail();
+    }
+    if (r == 0) {
+        const size_t n = std::strlen(w.copy) + 1;
+        task.copy = static_cast<char *>(mem_alloc(n));
+        if (task.copy) {
+            std::memcpy(task.copy, w.copy, n);
+            task.outcome = XO_WRITTEN;
+            return;
+        }
+        w.why = ERR_NO_MEMORY;
+        w.detail = nullptr;
+    }
+    if (task.outcome == XO_WRITE) {
+        task.why = w.why;
+        task.detail = w.detail;
+    }
+    if (w.file != -1) disk_tree_delete(desk->tree, w.copy);
+}
+
+// Gives record index's copy its name, or says why there is none; in the
+// order of the directory, on the calling thread.
+int finish(int index, void *context)
+{
+    ExtractRun *run = static_cast<ExtractRun *>(context);
+    const ArchiveView &view = *run->view;
+    ExtractTask &task = run->tasks[index];
+    ScopeGuard release([&] {
+        mem_free(task.copy);
+        task.copy = nullptr;
+    });
+    progress_update("extract", index + 1, view.facts.entry_count);
+    if (!task.wanted) return 0;
+    const PakEntry e = view_entry(&view, index);
+    char *path = run->path;
+    char *target = path + run->root + 1;
+    const char *refused = target_of(run, e.name, target);
+    if (refused) {
+        report(view, e.name, refused, refused == NO_UTF8 ? 0 : run->code_page);
+        run->failed = true;
+        return 0;
+    }
+    // What an entry of the same path before this one made counts too.
+    if (task.outcome == XO_KEPT || (run->keep && exists(run->tree, target) == 1)) {
+        if (task.copy && disk_tree_enter(run->tree, target, 0) != -1) disk_tree_delete(run->tree, task.copy);
         if (run->verbose) out_printf(CONSOLE_OUT, "%s (kept)\n", path);
         return 0;
     }
-    if (task.reason || task.unpacked) {
-        if (task.unpacked) err_set(task.why, task.detail);
-        report(view, e.name, task.unpacked ? out_reason() : task.reason, run->code_page);
+    if (task.outcome == XO_ENTRY) {
+        err_set(task.why, task.detail);
+        report(view, e.name, task.reason ? task.reason : out_reason(), run->code_page);
         run->failed = true;
         return 0;
     }
-    const int name_at = disk_tree_enter(run->tree, target, 1);
-    Whole whole{task.data, task.length};
-    Streamed streamed{run, index, -1, nullptr};
-    const int written = name_at == -1 ? -1
-                        : task.streamed ? write_file(run->tree, target + name_at, write_streamed, &streamed)
-                                        : write_file(run->tree, target + name_at, write_whole, &whole);
-    if (streamed.reason) {
-        report(view, e.name, streamed.reason, run->code_page);
-        run->failed = true;
-    } else if (written != 0) {
-        out_failure(path, "cannot write the file");
-        run->failed = true;
-    } else if (run->verbose) {
-        out_printf(CONSOLE_OUT, "%s\n", path);
+    if (task.outcome == XO_WRITTEN) {
+        // The copy's folder exists: the thread that wrote it made it.
+        const int name_at = disk_tree_enter(run->tree, target, 0);
+        if (name_at != -1 && disk_tree_replace(run->tree, task.copy, target + name_at) == 0) {
+            if (run->verbose) out_printf(CONSOLE_OUT, "%s\n", path);
+            return 0;
+        }
+        task.why = err_last();
+        task.detail = err_detail();
+        if (name_at != -1) disk_tree_delete(run->tree, task.copy);
     }
+    err_set(task.why, task.detail);
+    out_failure(path, "cannot write the file");
+    run->failed = true;
     return 0;
 }
 
@@ -257,61 +325,49 @@ int cmd_extract(const PakArgs &args)
     if (!tree) return out_fail_reason(dir, "cannot open the folder");
     ScopeGuard close_tree([&] { disk_tree_close(tree); });
     const size_t root = std::strlen(dir);
-    // A stored character takes up to 3 bytes of UTF-8.
-    const size_t room = root + 2 + PAK_NAME_SIZE * 4;
-    char *path = static_cast<char *>(mem_alloc(room));
+    char *path = static_cast<char *>(mem_alloc(root + 1 + TARGET_ROOM));
     ScopeGuard release([&] { mem_free(path); });
     if (!path) return out_fail("extract", "not enough memory");
     std::memcpy(path, dir, root);
     path[root] = HOST_SEPARATOR;
 
     const int total = view.facts.entry_count;
+    ExtractRun run;
     ExtractTask *tasks = static_cast<ExtractTask *>(mem_alloc(sizeof(ExtractTask) * (static_cast<size_t>(total) + 1)));
-    long long *cost = static_cast<long long *>(mem_alloc(sizeof(long long) * (static_cast<size_t>(total) + 1)));
-    ScopeGuard release_tasks([&] {
-        for (int i = 0; tasks && i < total; ++i) mem_free(tasks[i].data);
+    ScopeGuard release_run([&] {
+        for (int i = 0; tasks && i < total; ++i) mem_free(tasks[i].copy);
         mem_free(tasks);
-        mem_free(cost);
+        for (Desk &desk : run.desks) disk_tree_close(desk.tree);
     });
-    if (!tasks || !cost) return out_fail("extract", "not enough memory");
+    if (!tasks) return out_fail("extract", "not enough memory");
     std::memset(tasks, 0, sizeof(ExtractTask) * (static_cast<size_t>(total) + 1));
-    // Which records are wanted is known up front; what an entry holds in
-    // flight (its stored bytes and what they unpack to) too, from its head.
-    const long long limit = VIEW_WHOLE_LIMIT;
-    long long largest = 0, stored = 0;
+    long long stored = 0;
     int wanted = 0;
     for (int i = 0; i < total; ++i) {
         const PakEntry e = view_entry(&view, i);
         tasks[i].wanted = e.data_offset != 0 && typed_patterns_want(&patterns, e.name);
         if (tasks[i].wanted) stored += e.stored_size, ++wanted;
     }
-    // Entries this small cost less to read and unpack than to hand to
-    // another thread; making their files is this thread's work anyway.
+    // Entries this small cost less to do than to hand to another thread.
     const int threads = wanted > 0 && stored / wanted < PIPELINE_TINY_ITEM ? 1 : jobs;
-    for (int i = 0; i < total; ++i) {
-        const PakEntry e = view_entry(&view, i);
-        cost[i] = 0;
-        if (!tasks[i].wanted) continue;
-        // An entry too large to hold whole is streamed by this thread, a
-        // chunk or two at a time.
-        // (With one thread the cost is not needed, and no head is read where
-        // the entry cannot unpack to much.)
-        cost[i] = raw                                                  ? (e.stored_size < limit ? e.stored_size + 1LL : 0)
-                  : threads == 1 && e.stored_size <= VIEW_SURELY_WHOLE ? 1
-                                                                       : view_whole_cost(&view, i, limit);
-        tasks[i].streamed = cost[i] == 0;
-        if (tasks[i].streamed) cost[i] = 2LL * BLOCK_STREAM_CHUNK;
-        if (cost[i] > largest) largest = cost[i];
-    }
-    ExtractRun run{&view, tasks, raw, jobs, args.present[OPT_KEEP], args.present[OPT_FORCE], args.present[OPT_VERBOSE], code_page, path, tree, root, room, false, {}};
-    // With one thread everything happens in order on this one, as it always
-    // did; with N, entries are read and unpacked ahead while this thread
-    // writes them in the order of the directory.
-    if (largest < PIPELINE_BUDGET_FLOOR) largest = PIPELINE_BUDGET_FLOOR;
-    // The workers' reads and this thread's streamed ones share the handle.
+    run.view = &view;
+    run.dir = dir;
+    run.tasks = tasks;
+    run.raw = raw;
+    run.keep = args.present[OPT_KEEP];
+    run.force = args.present[OPT_FORCE];
+    run.verbose = args.present[OPT_VERBOSE];
+    run.code_page = code_page;
+    run.path = path;
+    run.tree = tree;
+    run.root = root;
+    // Each thread holds at most its buffers, and each item in flight a
+    // working copy: as many as the process may hold, less a few.
+    int window = threads * 4;
+    if (window > TEMP_FILES_HELD - 8) window = TEMP_FILES_HELD - 8;
+    // The threads' reads share the handle.
     view.reading = &run.reading;
-    pipeline_run(total, threads, threads * PIPELINE_WINDOW, threads == 1 ? nullptr : cost, largest * threads, prepare,
-                 write_entry, &run);
+    pipeline_run(total, threads, window, nullptr, 0, prepare, finish, &run);
     view.reading = nullptr;
     progress_end();
     const bool unmatched = typed_patterns_unmatched(patterns, args, code_page, view.path);

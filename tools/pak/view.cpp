@@ -173,40 +173,102 @@ long long view_whole_cost(const ArchiveView *view, int position, long long limit
     return cost <= limit ? cost : 0;
 }
 
-int view_entry_stream(const ArchiveView *view, int position, bool force,
-                      int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason)
+ViewBuffers::~ViewBuffers()
 {
-    *reason = nullptr;
-    if (view_whole_cost(view, position) != 0) {
-        char *data = nullptr;
-        int length = 0;
-        if (view_entry_content(view, position, &data, &length, reason, force) != 0) return -1;
-        const int taken = sink(data, static_cast<size_t>(length), context);
-        mem_free(data);
-        if (taken != 0) *reason = VIEW_STOPPED;
-        return taken == 0 ? 0 : -1;
-    }
+    mem_free(stored);
+    mem_free(plain);
+}
+
+namespace {
+
+// Room for n bytes in a kept buffer; what it held is not kept.
+bool room_for(char **buffer, int64_t *room, int64_t n)
+{
+    if (n <= *room) return true;
+    mem_free(*buffer);
+    *room = 0;
+    // A quarter more, so that files growing one by one do not each take anew.
+    const int64_t want = n + n / 4;
+    *buffer = static_cast<char *>(mem_alloc(static_cast<size_t>(want)));
+    if (!*buffer) return false;
+    *room = want;
+    return true;
+}
+
+// A packed record too large to hold, unpacked a chunk at a time; reasons as
+// view_entry_into gives them.
+int stream_packed(const ArchiveView *view, int position, bool force,
+                  int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason)
+{
     const PakEntry e = view_entry(view, position);
     EntryReader r{view, static_cast<int64_t>(view->facts.base_offset) + e.data_offset, false, sink, context, false};
-    if (e.data_offset == 0 || r.start + e.stored_size > view->file_size) {
-        *reason = "its data runs past the end of the archive";
-        return -1;
-    }
     unsigned char head[10];
     if (read_entry_at(0, head, sizeof head, &r) != 0) {
         *reason = "its data cannot be read in full";
         return -1;
     }
-    int result = 0;
-    if (block_looks_stored(head, e.stored_size)) {
-        result = block_unpack_stored_to(read_entry_at, &r, e.stored_size, pass_on, &r);
-    } else if (!force && block_looks_damaged(head, e.stored_size)) {
-        result = -1;
-    } else {
+    if (!block_looks_stored(head, e.stored_size)) {
+        if (!force && block_looks_damaged(head, e.stored_size)) return -1;
         return view_stored_stream(view, position, sink, context, reason);
     }
-    if (result == 0) return 0;
-    *reason = r.stopped ? VIEW_STOPPED : r.failed ? "its data cannot be read in full" : out_reason();
+    if (block_unpack_stored_to(read_entry_at, &r, e.stored_size, pass_on, &r) == 0) return 0;
+    if (r.stopped) *reason = VIEW_STOPPED;
+    else if (r.failed) *reason = "its data cannot be read in full";
+    return -1;
+}
+
+}  // namespace
+
+int view_entry_into(const ArchiveView *view, int position, bool raw, bool force, ViewBuffers *buffers, long long limit,
+                    int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason)
+{
+    *reason = nullptr;
+    const PakEntry e = view_entry(view, position);
+    const int64_t start = static_cast<int64_t>(view->facts.base_offset) + e.data_offset;
+    if (e.data_offset == 0 || start + e.stored_size > view->file_size) {
+        *reason = "its data runs past the end of the archive";
+        return -1;
+    }
+    if (e.stored_size + 1LL > limit)
+        return raw ? view_stored_stream(view, position, sink, context, reason)
+                   : stream_packed(view, position, force, sink, context, reason);
+    const int n = static_cast<int>(e.stored_size);
+    if (!room_for(&buffers->stored, &buffers->stored_room, n + 1LL)) {
+        *reason = "not enough memory";
+        return -1;
+    }
+    if (view_read_at(view, start, buffers->stored, n) != 0) {
+        *reason = "its data cannot be read in full";
+        return -1;
+    }
+    const char *content = buffers->stored;
+    int64_t length = n;
+    if (!raw && block_looks_stored(buffers->stored, n)) {
+        uint32_t size = 0;
+        if (block_stored_unpacked_size(buffers->stored, n, &size) != 0) return -1;
+        // What unpacks to much more than it stores is streamed after all.
+        if (n + 1LL + size + 1LL > limit) return stream_packed(view, position, force, sink, context, reason);
+        if (!room_for(&buffers->plain, &buffers->plain_room, size + 1LL)) {
+            *reason = "not enough memory";
+            return -1;
+        }
+        if (block_unpack_stored_into(buffers->stored, n, buffers->plain, size) != 0) return -1;
+        content = buffers->plain;
+        length = size;
+    } else if (!raw && !force && block_looks_damaged(buffers->stored, n)) {
+        return -1;
+    }
+    if (sink(content, static_cast<size_t>(length), context) == 0) return 0;
+    *reason = VIEW_STOPPED;
+    return -1;
+}
+
+int view_entry_stream(const ArchiveView *view, int position, bool force,
+                      int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason)
+{
+    ViewBuffers buffers;
+    if (view_entry_into(view, position, false, force, &buffers, VIEW_WHOLE_LIMIT, sink, context, reason) == 0) return 0;
+    if (!*reason) *reason = out_reason();
     return -1;
 }
 

@@ -80,6 +80,29 @@ static_assert(VIEW_SURELY_WHOLE * 1034 + 128 < VIEW_WHOLE_LIMIT);
 // unpack to (from the block's head), or 0 when that is more than limit and it
 // is streamed instead.
 long long view_whole_cost(const ArchiveView *view, int position, long long limit = VIEW_WHOLE_LIMIT);
+// What a thread that reads entry after entry keeps from one to the next:
+// fresh memory is slow to touch, and a block this large would be mapped anew
+// (and its pages faulted in) for every entry.
+struct ViewBuffers {
+    char *stored = nullptr;
+    int64_t stored_room = 0;
+    char *plain = nullptr;
+    int64_t plain_room = 0;
+
+    ViewBuffers() = default;
+    ViewBuffers(const ViewBuffers &) = delete;
+    ViewBuffers &operator=(const ViewBuffers &) = delete;
+    ~ViewBuffers();
+};
+// The content of a live record (its stored bytes as they are when raw) handed
+// to sink as view_entry_stream hands it: read whole into buffers and given in
+// one piece while its stored bytes and what they unpack to take at most
+// limit, else streamed. On failure *reason is null where the packed block is
+// damaged (err_last() says how, for the caller to say in its turn: words made
+// on another thread would not last), VIEW_STOPPED after a sink's -1, or what
+// else is wrong.
+int view_entry_into(const ArchiveView *view, int position, bool raw, bool force, ViewBuffers *buffers, long long limit,
+                    int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);
 // The content of a live record, as view_entry_content gives it and refuses
 // it, handed to sink in chunks (at most BLOCK_STREAM_CHUNK bytes each, or the
 // whole of an entry read whole) so that an entry of any size takes a few MB.
