@@ -365,6 +365,7 @@ struct DiskTree {
     char root_path[PATH_MAX];  // for the interruption's table only
     char entered[PATH_MAX];    // what `here` stands for, below root
     bool has_entered;
+    mode_t mask;               // the process's umask
 };
 
 namespace {
@@ -404,6 +405,18 @@ bool held_at(int at, const char *name)
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     return flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
+// The umask, read once: it can only be read by setting it, and a moment's
+// other mask would reach the folders and files other threads make then.
+mode_t process_umask()
+{
+    static const mode_t mask = [] {
+        const mode_t m = umask(022);
+        umask(m);
+        return m;
+    }();
+    return mask;
 }
 
 // A new file of the name in the folder entered, with the lock disk_create
@@ -447,6 +460,7 @@ DiskTree *disk_tree_open(const char *folder)
         return nullptr;
     }
     tree->here = tree->root;
+    tree->mask = process_umask();
     std::memcpy(tree->root_path, path.path, sizeof tree->root_path);
     tree->entered[0] = 0;
     tree->has_entered = false;
@@ -592,9 +606,7 @@ int disk_tree_replace(DiskTree *tree, const char *source, const char *target)
     } else {
         // A new file: the mode disk_tree_create would have given it, not
         // the temporary file's own.
-        const mode_t mask = umask(022);
-        umask(mask);
-        if (copy_mode_at(tree->here, source, 0666 & ~mask) != 0) return passed(-1);
+        if (copy_mode_at(tree->here, source, 0666 & ~tree->mask) != 0) return passed(-1);
     }
     if (renameat(tree->here, source, tree->here, target) != 0) return system_failed();
     tree_forget(tree, source);

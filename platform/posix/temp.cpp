@@ -5,13 +5,15 @@
 // itself, so that whoever started it sees how it ended: a shell stops a
 // script at Ctrl+C only for a child that Ctrl+C killed. Threads that make
 // working copies at once (pak extract -j) take turns at the table; the
-// handler takes no turn, it only reads.
+// handler takes no turn, it only reads, once no thread is making a file.
 #include <signal.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <time.h>
 
 #include "platform/error.h"
 #include "platform/internal.h"
@@ -29,12 +31,21 @@ std::mutex table;
 
 // SIGPIPE: a reader gone (pak list | head). SIGXFSZ: past ulimit -f.
 const int HANDLED[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
-// Signal masks are each thread's own.
+// Signal masks are each thread's own, and a signal goes to any thread that
+// does not block it: the handler waits for the other threads' holds to end,
+// and once it has begun no hold begins (its thread waits for the end).
 thread_local int hold_depth = 0;
 thread_local sigset_t held_before;
+std::atomic<int> holding{0};
+std::atomic<bool> ending{false};
 
 void on_interrupt(int signal_number)
 {
+    ending = true;
+    while (holding > 0) {
+        const timespec moment{0, 100000};
+        nanosleep(&moment, nullptr);
+    }
     for (TempSlot &slot : temps)
         if (slot.used) unlink(slot.path);
     // The signal is blocked while its handler runs: raised again with the
@@ -56,11 +67,16 @@ void temp_hold()
     sigemptyset(&set);
     for (const int s : HANDLED) sigaddset(&set, s);
     pthread_sigmask(SIG_BLOCK, &set, &held_before);
+    ++holding;
+    if (!ending) return;
+    --holding;
+    for (;;) pause();  // the handler is ending the program
 }
 
 void temp_release()
 {
     if (--hold_depth > 0) return;
+    --holding;
     pthread_sigmask(SIG_SETMASK, &held_before, nullptr);
 }
 
@@ -95,16 +111,27 @@ bool temp_remembered(const char *name)
 {
     const NativeName native(name);
     if (!native.ok) return false;
-    const std::lock_guard<std::mutex> turn(table);
-    for (const TempSlot &slot : temps)
-        if (slot.used && std::strcmp(slot.path, native.path) == 0) return true;
-    return false;
+    // Held, as every turn at the table: a handler that ran on a thread in
+    // its turn would wait for the others forever.
+    temp_hold();
+    bool found = false;
+    {
+        const std::lock_guard<std::mutex> turn(table);
+        for (const TempSlot &slot : temps)
+            if (slot.used && std::strcmp(slot.path, native.path) == 0) found = true;
+    }
+    temp_release();
+    return found;
 }
 
 void temp_forget_all()
 {
-    const std::lock_guard<std::mutex> turn(table);
-    for (TempSlot &slot : temps) slot.used = 0;
+    temp_hold();
+    {
+        const std::lock_guard<std::mutex> turn(table);
+        for (TempSlot &slot : temps) slot.used = 0;
+    }
+    temp_release();
 }
 
 namespace {

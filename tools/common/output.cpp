@@ -20,8 +20,9 @@ struct OutputState {
     bool out_pipe_closed;    // ... because the reader closed the pipe
     char out_reason[256];    // ... and why, for the closing message
     const char *program;     // what error lines start with
+    int err_terminal;        // standard error is a terminal: 1, 0, or -1 until asked (once a run)
 };
-OutputState g_out = {nullptr, nullptr, {}, 0, false, false, false, {}, "tool"};
+OutputState g_out = {nullptr, nullptr, {}, 0, false, false, false, {}, "tool", -1};
 
 void emit(int stream, const void *bytes, int count)
 {
@@ -200,11 +201,14 @@ void out_set_sink(OutSink sink, void *context)
     g_out.sink = sink;
     g_out.context = context;
     g_out.progress_shown = false;
+    g_out.err_terminal = -1;
 }
 
 void progress_update(const char *label, long done, long total)
 {
-    if (g_out.sink || !console_is_terminal(CONSOLE_ERR)) return;
+    if (g_out.sink) return;
+    if (g_out.err_terminal < 0) g_out.err_terminal = console_is_terminal(CONSOLE_ERR) ? 1 : 0;
+    if (!g_out.err_terminal) return;
     out_flush();
     char text[PROGRESS_WIDTH + 1];
     std::snprintf(text, sizeof text, "%s: %ld/%ld", label, done, total);
@@ -217,4 +221,5 @@ void progress_update(const char *label, long done, long total)
 void progress_end()
 {
     clear_progress();
+    g_out.err_terminal = -1;
 }
