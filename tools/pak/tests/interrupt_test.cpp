@@ -107,6 +107,8 @@ TEST_F(Interrupt, EveryKillAtEveryStepLeavesNoPartialFileAndSignalsDeath)
         {"compact", {"compact", archive, "--force"}},  // over the backup a killed run left
         {"create", {"create", made}},
         {"extract", {"extract", archive, "-C", out}},
+        // The file made and written on a worker, killed there.
+        {"extract -j", {"extract", "-j", "2", archive, "-C", out}},
     };
     const std::set<std::string> ours{"a.pak", "a.BAK", "n.pak"};
     const auto only = [](const std::set<std::string> &names, const std::set<std::string> &allowed) {
