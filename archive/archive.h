@@ -120,7 +120,9 @@ typedef int (*BlockSink)(const void *bytes, size_t n, void *context);
 // at most BLOCK_STREAM_CHUNK bytes. It refuses, with the same reasons, what
 // block_unpack_stored refuses, but only once the damage is reached: sink may
 // have taken bytes before. 0, or -1 with the reason (a sink's -1 returned as
-// it left the reason).
+// it left the reason). It reads as the update programs read, with zlib: the
+// faster codec of native builds takes a few codes in a hand-made stream that
+// zlib refuses (length symbols 286 and 287), and this refuses them too.
 int block_unpack_stored_to(ReadAt read, void *read_context, int64_t stored_length, BlockSink sink,
                            void *sink_context);
 // A split block written as its pieces come (block_pack_piece), never held

@@ -249,8 +249,7 @@ int cmd_verify(const PakArgs &args)
         if (start < PAK_HEADER_SIZE) reason = "its data overlaps the header";
         else if (end > archive_bytes) reason = "its data runs past the end of the archive";
         else if (start < dir_end && end > dir_start && e.stored_size > 0) reason = "its data overlaps the directory";
-        const auto ignore = [](const void *, size_t, void *) { return 0; };
-        if (!reason) view_entry_stream(&view, i, false, ignore, nullptr, &reason);
+        if (!reason) view_entry_check(&view, i, &reason);
         if (reason) {
             ++bad;
             out_name_error(view.path, e.name, "%s", reason);

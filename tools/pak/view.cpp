@@ -106,33 +106,6 @@ int view_read_entry(const ArchiveView *view, int position, char **data, int *len
     return 0;
 }
 
-int view_unpack(char **data, int *length, bool force)
-{
-    if (!block_looks_stored(*data, *length)) {
-        // A packed block wrong in one field is damage, not stored data.
-        if (force || !block_looks_damaged(*data, *length)) return 0;
-        mem_free(*data);
-        *data = nullptr;
-        *length = 0;
-        return -1;
-    }
-    char *plain = nullptr;
-    int plain_length = 0;
-    const int unpacked = block_unpack_stored(*data, *length, &plain, &plain_length);
-    mem_free(*data);
-    *data = plain;
-    *length = plain_length;
-    return unpacked;
-}
-
-int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason, bool force)
-{
-    if (view_read_entry(view, position, data, length, reason) != 0) return -1;
-    if (view_unpack(data, length, force) == 0) return 0;
-    *reason = out_reason();
-    return -1;
-}
-
 const char VIEW_STOPPED[] = "stopped by its reader";
 
 namespace {
@@ -164,14 +137,6 @@ int pass_on(const void *bytes, size_t n, void *context)
 }
 
 }  // namespace
-
-long long view_whole_cost(const ArchiveView *view, int position, long long limit)
-{
-    const PakEntry e = view_entry(view, position);
-    uint32_t unpacked_size = 0;
-    const long long cost = e.stored_size + 1LL + (view_packed(view, position, &unpacked_size) ? unpacked_size + 1LL : 0);
-    return cost <= limit ? cost : 0;
-}
 
 ViewBuffers::~ViewBuffers()
 {
@@ -268,6 +233,16 @@ int view_entry_stream(const ArchiveView *view, int position, bool force,
 {
     ViewBuffers buffers;
     if (view_entry_into(view, position, false, force, &buffers, VIEW_WHOLE_LIMIT, sink, context, reason) == 0) return 0;
+    if (!*reason) *reason = out_reason();
+    return -1;
+}
+
+int view_entry_check(const ArchiveView *view, int position, const char **reason)
+{
+    ViewBuffers none;
+    const auto ignore = [](const void *, size_t, void *) { return 0; };
+    // No entry is held whole: every packed one is unpacked a chunk at a time.
+    if (view_entry_into(view, position, false, false, &none, 0, ignore, nullptr, reason) == 0) return 0;
     if (!*reason) *reason = out_reason();
     return -1;
 }

@@ -55,31 +55,11 @@ bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size)
 // or -1 with the reason.
 int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason);
 
-// Replaces stored bytes that form a packed block with what they unpack to
-// (block_unpack_stored); other bytes stay, unless they look like a damaged
-// packed block (block_looks_damaged) and not force. 0, or -1 with the reason
-// in err_last() and nothing left in *data (the block is damaged).
-int view_unpack(char **data, int *length, bool force = false);
-// The content of a live record: its stored bytes, unpacked when they are a
-// packed block, in a new block. Result 0, or -1 with the reason; one that
-// looks like a damaged packed block (block_looks_damaged) is refused unless
-// force, which takes it for stored data.
-int view_entry_content(const ArchiveView *view, int position, char **data, int *length, const char **reason,
-                       bool force = false);
-
 // Entries whose stored bytes and what they unpack to together take at most
 // this are read whole and unpacked in one go; larger ones are streamed a
 // chunk at a time, which is also faster where fresh memory is slow to touch
 // (a block this large is mapped on its own, and its pages faulted in anew).
 constexpr long long VIEW_WHOLE_LIMIT = 1LL << 20;
-// Stored sizes too small to unpack past that (deflate's ratio is at most
-// about 1032): read whole without a look at their head.
-constexpr long long VIEW_SURELY_WHOLE = 1000;
-static_assert(VIEW_SURELY_WHOLE * 1034 + 128 < VIEW_WHOLE_LIMIT);
-// What an entry holds while it is read whole: its stored bytes and what they
-// unpack to (from the block's head), or 0 when that is more than limit and it
-// is streamed instead.
-long long view_whole_cost(const ArchiveView *view, int position, long long limit = VIEW_WHOLE_LIMIT);
 // What a thread that reads entry after entry keeps from one to the next:
 // fresh memory is slow to touch, and a block this large would be mapped anew
 // (and its pages faulted in) for every entry.
@@ -103,9 +83,12 @@ struct ViewBuffers {
 // else is wrong.
 int view_entry_into(const ArchiveView *view, int position, bool raw, bool force, ViewBuffers *buffers, long long limit,
                     int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);
-// The content of a live record, as view_entry_content gives it and refuses
-// it, handed to sink in chunks (at most BLOCK_STREAM_CHUNK bytes each, or the
-// whole of an entry read whole) so that an entry of any size takes a few MB.
+// The content of a live record: its stored bytes, unpacked when they are a
+// packed block; one that looks like a damaged packed block
+// (block_looks_damaged) is refused unless force, which takes it for stored
+// data. Handed to sink in chunks (at most BLOCK_STREAM_CHUNK bytes each, or
+// the whole of an entry read whole) so that an entry of any size takes a few
+// MB.
 // sink returns 0, or -1 to stop. Result 0, or -1 with the reason; after a
 // sink's -1 the reason is VIEW_STOPPED (compare the pointer). A damaged
 // stream is found only where it is reached: sink may have taken bytes
@@ -114,6 +97,11 @@ int view_entry_into(const ArchiveView *view, int position, bool raw, bool force,
 extern const char VIEW_STOPPED[];
 int view_entry_stream(const ArchiveView *view, int position, bool force,
                       int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);
+// Whether a live record reads as view_entry_stream reads it, by the rules of
+// the update programs' codec (block_unpack_stored_to), which refuses a few
+// hand-made streams that the native one takes: what verify passes, they
+// read. 0, or -1 with the reason.
+int view_entry_check(const ArchiveView *view, int position, const char **reason);
 // The stored bytes of a live record as they are (extract --raw), the same way.
 int view_stored_stream(const ArchiveView *view, int position, int (*sink)(const void *bytes, size_t n, void *context),
                        void *context, const char **reason);

@@ -197,6 +197,38 @@ TEST_F(Read, ExtractRefusesNamesOutsideTheFolderAndExtractsTheRest)
     EXPECT_EQ(files, 1u) << "only fine.txt";
 }
 
+// A packed block whose stream, checksum and all, uses length symbol 286: no
+// encoder writes it and zlib, the update programs' codec, refuses it; the
+// faster native codec reads it as a match of 258 bytes.
+Bytes block_with_symbol_286()
+{
+    Bytes stream{0x78, 0x01};
+    uint32_t bits = 0;
+    int count = 0;
+    const auto put = [&](uint32_t value, int n) {  // least significant bit first
+        for (int i = 0; i < n; ++i) {
+            bits |= ((value >> i) & 1u) << count;
+            if (++count == 8) stream.push_back(static_cast<uint8_t>(bits)), bits = 0, count = 0;
+        }
+    };
+    const auto code = [&](uint32_t value, int n) {  // a Huffman code, most significant bit first
+        for (int i = n - 1; i >= 0; --i) put(value >> i, 1);
+    };
+    put(1, 1), put(1, 2);                                 // the last block, fixed codes
+    for (const char c : std::string("abcd")) code(0x30 + static_cast<uint8_t>(c), 8);
+    code(0xC0 + 286 - 280, 8), code(0, 5), code(0, 7);    // symbol 286, distance 1, end
+    if (count) stream.push_back(static_cast<uint8_t>(bits));
+    const Bytes plain = bytes_of("abcd" + std::string(258, 'd'));
+    const uint32_t check = static_cast<uint32_t>(adler32(1, plain.data(), static_cast<uInt>(plain.size())));
+    for (int shift = 24; shift >= 0; shift -= 8) stream.push_back(static_cast<uint8_t>(check >> shift));
+    stream[0] ^= kMask;
+    Bytes block(8);
+    put_u32(block, 0, static_cast<uint32_t>(plain.size()));
+    put_u32(block, 4, static_cast<uint32_t>(stream.size()));
+    block.insert(block.end(), stream.begin(), stream.end());
+    return block;
+}
+
 TEST_F(Read, DamagedEntriesAreNamedAndLeaveNoFile)
 {
     Bytes broken = packed_block(big), lying = packed_block(bytes_of("short"));
@@ -208,6 +240,8 @@ TEST_F(Read, DamagedEntriesAreNamedAndLeaveNoFile)
     Archive a;
     a.entries = {raw_entry("ok.txt", "ok"), raw_entry("broken.bin", broken), raw_entry("lying.bin", lying), past, header};
     const std::string archive = write("damaged.pak", build(a));
+    a.entries.push_back(raw_entry("odd.bin", block_with_symbol_286()));
+    const std::string odd = write("odd.pak", build(a));
     TempDir out;
 
     const Result r = pak({"extract", archive, "-C", out.path().string()});
@@ -223,6 +257,10 @@ TEST_F(Read, DamagedEntriesAreNamedAndLeaveNoFile)
                              "past.bin: its data runs past the end of the archive", "header.bin: its data overlaps the header"})
         EXPECT_TRUE(v.says(says)) << says << "\nin\n" << v.err;
     EXPECT_FALSE(v.says("ok.txt"));
+    // verify passes only what the update programs read.
+    const Result strict = pak({"verify", odd});
+    EXPECT_TRUE(strict.says("odd.bin: damaged: a packed block does not unpack")) << strict.err;
+    EXPECT_TRUE(strict.says("5 of 6 entries are bad")) << strict.err;
 }
 
 TEST_F(Read, ACountOfOneIsSaidInTheSingular)
