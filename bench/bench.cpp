@@ -1,25 +1,10 @@
 #include "bench/bench.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace bench {
-
-const char *map_file(const char *path, size_t *size)
-{
-    const int fd = open(path, O_RDONLY);
-    if (fd < 0) fail("cannot open", path);
-    struct stat st;
-    if (fstat(fd, &st) != 0) fail("cannot stat", path);
-    *size = static_cast<size_t>(st.st_size);
-    if (*size == 0) return "";
-    void *p = mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p == MAP_FAILED) fail("cannot map", path);
-    close(fd);
-    return static_cast<const char *>(p);
-}
 
 std::vector<char> read_file(const char *path)
 {

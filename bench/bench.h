@@ -32,8 +32,6 @@ inline void count(const char *name, long long value) { std::printf("@%s %lld\n",
 // The whole file in one buffer, read with as few read calls as the system
 // allows (one, for any size this benchmark uses).
 std::vector<char> read_file(const char *path);
-// The whole file mapped for reading, for as long as the program runs.
-const char *map_file(const char *path, size_t *size);
 void write_file(const char *path, const void *data, size_t size, bool sync = false);
 
 // Resident memory in kilobytes: now ("VmRSS") and the peak since the last

@@ -268,6 +268,10 @@ int disk_tree_delete(DiskTree *tree, const char *name);
 // with the reason; a file that ends first is ERR_DAMAGED ("the file ends too
 // soon"), an offset outside those bounds ERR_DAMAGED too (copy.cpp).
 int disk_read_at(int handle, int64_t offset, void *buffer, int count);
+// As disk_read_at, for threads that read one handle at once: each read names
+// its own offset, so none moves another's. Where it leaves the handle's
+// position is not said.
+int disk_read_shared(int handle, int64_t offset, void *buffer, int count);
 // Whether path opens for reading (it is closed again at once): 1, or 0 with
 // the refusal's reason, ERR_IS_FOLDER for a folder (copy.cpp).
 int disk_opens(const char *path);

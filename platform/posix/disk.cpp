@@ -178,6 +178,21 @@ int disk_read(int handle, void *buffer, int count)
     return done;
 }
 
+int disk_read_shared(int handle, int64_t offset, void *buffer, int count)
+{
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return fail(ERR_DAMAGED, -1, "an offset lies beyond the file");
+    int done = 0;
+    while (done < count) {
+        const ssize_t n = pread(handle, static_cast<char *>(buffer) + done, static_cast<size_t>(count - done),
+                                static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return system_failed();
+        if (n == 0) return fail(ERR_DAMAGED, -1, "the file ends too soon");
+        done += static_cast<int>(n);
+    }
+    return 0;
+}
+
 int disk_write(int handle, const void *buffer, int count)
 {
     if (PLATFORM_FAULT(FAULT_WRITE)) return fail(ERR_IO, 0, "injected write failure");

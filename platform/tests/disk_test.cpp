@@ -1,5 +1,7 @@
 #include "platform/tests/scratch.h"
 
+#include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -128,19 +130,44 @@ TEST_F(Disk, ReadAtReadsExactlyOrSaysWhy)
         {-1, 1, nullptr, ERR_DAMAGED, "an offset lies beyond the file"},
         {DISK_POSITION_LIMIT + 1, 1, nullptr, ERR_DAMAGED, "an offset lies beyond the file"},
     };
-    for (const auto &row : rows) {
-        char buffer[16] = {};
-        err_clear();
-        const int r = disk_read_at(h, row.offset, buffer, row.count);
-        EXPECT_EQ(r, row.bytes ? 0 : -1) << row.offset;
-        EXPECT_EQ(err_last(), row.reason) << row.offset;
-        if (row.bytes) EXPECT_EQ(std::string(buffer, static_cast<size_t>(row.count)), row.bytes);
-        else EXPECT_STREQ(err_detail(), row.detail) << row.offset;
-    }
+    // Threads that share a handle read with disk_read_shared, alike.
+    for (auto *read : {disk_read_at, disk_read_shared})
+        for (const auto &row : rows) {
+            char buffer[16] = {};
+            err_clear();
+            const int r = read(h, row.offset, buffer, row.count);
+            EXPECT_EQ(r, row.bytes ? 0 : -1) << row.offset;
+            EXPECT_EQ(err_last(), row.reason) << row.offset;
+            if (row.bytes) EXPECT_EQ(std::string(buffer, static_cast<size_t>(row.count)), row.bytes);
+            else EXPECT_STREQ(err_detail(), row.detail) << row.offset;
+        }
     disk_close(h);
     err_clear();
     EXPECT_EQ(disk_read_at(h, 0, nullptr, 1), -1) << "a closed handle";
     EXPECT_NE(err_last(), ERR_NONE);
+}
+
+// Many threads, one handle, each its own offsets: no read lands at another's.
+TEST_F(Disk, SharedReadsOfOneHandleKeepTheirOffsets)
+{
+    std::string text;
+    for (int i = 0; i < 4096; ++i) text += static_cast<char>('a' + i % 26);
+    put("f", text);
+    const int h = disk_open(at("f").c_str(), DISK_READ);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const int offset = (t * 997 + i * 31) % 4000;
+                char buffer[64];
+                if (disk_read_shared(h, offset, buffer, 64) != 0 || std::memcmp(buffer, &text[static_cast<size_t>(offset)], 64) != 0)
+                    ++wrong;
+            }
+        });
+    for (std::thread &t : threads) t.join();
+    disk_close(h);
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(Disk, FoldersAreNoFiles)

@@ -116,6 +116,28 @@ int disk_read(int handle, void *buffer, int count)
     return static_cast<int>(done);
 }
 
+int disk_read_shared(int handle, int64_t offset, void *buffer, int count)
+{
+    if (offset < 0 || offset > DISK_POSITION_LIMIT) return fail(ERR_DAMAGED, -1, "an offset lies beyond the file");
+    int done = 0;
+    while (done < count) {
+        // On a handle opened for synchronous use the offset is this read's
+        // own; the system orders the reads of one handle.
+        OVERLAPPED at{};
+        const uint64_t position = static_cast<uint64_t>(offset) + static_cast<uint64_t>(done);
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD n = 0;
+        if (!ReadFile(to_system(handle), static_cast<char *>(buffer) + done, static_cast<DWORD>(count - done), &n, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) return fail(ERR_DAMAGED, -1, "the file ends too soon");
+            return system_failed();
+        }
+        if (n == 0) return fail(ERR_DAMAGED, -1, "the file ends too soon");
+        done += static_cast<int>(n);
+    }
+    return 0;
+}
+
 int disk_write(int handle, const void *buffer, int count)
 {
     if (PLATFORM_FAULT(FAULT_WRITE)) return fail(ERR_IO, 0, "injected write failure");

@@ -1,7 +1,7 @@
 // pak extract: entries to files under a folder, never outside it, not even
 // through a link that someone planted in it. An existing file is replaced
 // (whole, or not at all), unless --keep. With -j N, N threads each read an
-// entry (in turn, through the archive's one open handle), unpack it and
+// entry (through the archive's one open handle), unpack it and
 // write it to a working copy beside its file; the calling thread gives the
 // copies their names and says what happened, in the order of the directory,
 // so that what is left and what is said do not depend on N.
@@ -113,7 +113,6 @@ struct ExtractRun {
     DiskTree *tree = nullptr;  // the folder, for giving the copies their names
     size_t root = 0;
     bool failed = false;
-    std::mutex reading;  // the view's one file, read by one thread at a time (ArchiveView::reading)
     std::mutex desks_turn;
     Desk desks[CLI_MAX_JOBS];
 };
@@ -365,10 +364,7 @@ int cmd_extract(const PakArgs &args)
     // working copy: as many as the process may hold, less a few.
     int window = threads * 4;
     if (window > TEMP_FILES_HELD - 8) window = TEMP_FILES_HELD - 8;
-    // The threads' reads share the handle.
-    view.reading = &run.reading;
     pipeline_run(total, threads, window, nullptr, 0, prepare, finish, &run);
-    view.reading = nullptr;
     progress_end();
     const bool unmatched = typed_patterns_unmatched(patterns, args, code_page, view.path);
     return run.failed || unmatched ? PAK_EXIT_FAILED : PAK_EXIT_OK;

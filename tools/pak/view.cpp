@@ -41,12 +41,10 @@ void view_close(ArchiveView *view)
 
 namespace {
 
-// n bytes at offset of the view's file, in turn with other threads.
+// n bytes at offset of the view's file; threads may read it at once.
 int view_read_at(const ArchiveView *view, int64_t offset, void *buffer, int n)
 {
-    if (!view->reading) return disk_read_at(view->file, offset, buffer, n);
-    std::lock_guard<std::mutex> turn(*view->reading);
-    return disk_read_at(view->file, offset, buffer, n);
+    return disk_read_shared(view->file, offset, buffer, n);
 }
 
 }  // namespace

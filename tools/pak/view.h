@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "archive/archive.h"
 
@@ -18,9 +17,6 @@ struct ArchiveView {
     PakHeader header{};     // as stored at the archive's start
     bool appended = false;  // found behind a program, with a trailer
     int64_t file_size = 0;  // of the whole file
-    // Taken around every read of file when set: a read is a seek and a read
-    // of the one handle, so threads that share the view take turns.
-    std::mutex *reading = nullptr;
 
     ArchiveView() = default;
     ArchiveView(const ArchiveView &) = delete;
