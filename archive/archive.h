@@ -87,9 +87,10 @@ int block_looks_damaged(const void *head, int64_t stored_length);
 // unpacks only when its stream ends there. 0, or -1 with the reason
 // (ERR_DAMAGED and what is wrong, or ERR_NO_MEMORY).
 int block_unpack_stored(const void *stored, int stored_length, char **out, int *out_length);
-// The size a stored block declares, once its head has passed the checks
+// The size a stored block of stored_length bytes declares, once its head (the
+// first PACKED_HEAD_SIZE bytes, all that is read) has passed the checks
 // block_unpack_stored makes before unpacking: 0, or -1 with the reason.
-int block_stored_unpacked_size(const void *stored, int stored_length, uint32_t *size);
+int block_stored_unpacked_size(const void *stored, int64_t stored_length, uint32_t *size);
 // block_unpack_stored into dest, which has room for the declared size (a
 // buffer kept from one block to the next): 0, or -1 with the same reasons.
 int block_unpack_stored_into(const void *stored, int stored_length, void *dest, int64_t dest_capacity);

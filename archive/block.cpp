@@ -591,7 +591,7 @@ int block_looks_damaged(const void *head, int64_t stored_length)
     return 0;
 }
 
-int block_stored_unpacked_size(const void *stored, int stored_length, uint32_t *size)
+int block_stored_unpacked_size(const void *stored, int64_t stored_length, uint32_t *size)
 {
     if (!stored || stored_length < PACKED_HEAD_SIZE)
         return fail(ERR_DAMAGED, -1, "a packed block is shorter than its head");
@@ -671,10 +671,9 @@ int block_unpack_stored_to(ReadAt read, void *read_context, int64_t stored_lengt
     if (stored_length < PACKED_HEAD_SIZE) return fail(ERR_DAMAGED, -1, "a packed block is shorter than its head");
     uint8_t head[PACKED_HEAD_SIZE];
     if (read(0, head, PACKED_HEAD_SIZE, read_context) != 0) return passed(-1);
-    const uint32_t size = le32(head), packed = le32(head + 4);
-    if (packed > stored_length - PACKED_HEAD_SIZE) return fail(ERR_DAMAGED, -1, "a packed block runs past its entry");
-    if (size > DISK_POSITION_LIMIT || static_cast<int64_t>(size) > static_cast<int64_t>(packed) * BLOCK_MAX_RATIO + 64)
-        return fail(ERR_DAMAGED, -1, "a packed block declares more than its stream can hold");
+    uint32_t size = 0;
+    if (block_stored_unpacked_size(head, stored_length, &size) != 0) return -1;
+    const uint32_t packed = le32(head + 4);
     if (packed == 0) return fail(ERR_DAMAGED, -1, "a packed block holds no stream");
 
     ChunkBuffers buffers;

@@ -76,34 +76,6 @@ bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size)
     return true;
 }
 
-int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason)
-{
-    *data = nullptr;
-    *length = 0;
-    const PakEntry e = view_entry(view, position);
-    // Checked against the file before its room is taken: a crafted size must
-    // not make us allocate gigabytes.
-    const int64_t start = static_cast<int64_t>(view->facts.base_offset) + e.data_offset;
-    if (e.data_offset == 0 || start + e.stored_size > view->file_size) {
-        *reason = "its data runs past the end of the archive";
-        return -1;
-    }
-    const int n = static_cast<int>(e.stored_size);
-    char *buffer = static_cast<char *>(mem_alloc(static_cast<size_t>(n) + 1));
-    if (!buffer) {
-        *reason = "not enough memory";
-        return -1;
-    }
-    if (view_read_at(view, start, buffer, n) != 0) {
-        mem_free(buffer);
-        *reason = "its data cannot be read in full";
-        return -1;
-    }
-    *data = buffer;
-    *length = n;
-    return 0;
-}
-
 const char VIEW_STOPPED[] = "stopped by its reader";
 
 namespace {

@@ -45,12 +45,6 @@ int view_live_count(const ArchiveView *view);
 // (read from the block's head).
 bool view_packed(const ArchiveView *view, int position, uint32_t *unpacked_size);
 
-// The stored bytes of a live record in a new block (mem_alloc; at least one
-// byte even for an empty record), read through the view's file without the
-// archive file system, so that threads may call it taking turns. Result 0,
-// or -1 with the reason.
-int view_read_entry(const ArchiveView *view, int position, char **data, int *length, const char **reason);
-
 // Entries whose stored bytes and what they unpack to together take at most
 // this are read whole and unpacked in one go; larger ones are streamed a
 // chunk at a time, which is also faster where fresh memory is slow to touch
@@ -88,8 +82,8 @@ int view_entry_into(const ArchiveView *view, int position, bool raw, bool force,
 // sink returns 0, or -1 to stop. Result 0, or -1 with the reason; after a
 // sink's -1 the reason is VIEW_STOPPED (compare the pointer). A damaged
 // stream is found only where it is reached: sink may have taken bytes
-// before. Reads through the view's file with disk_read_at, as
-// view_read_entry does.
+// before. Reads through the view's file (disk_read_shared), never through
+// the archive file system, so that threads may call it at once.
 extern const char VIEW_STOPPED[];
 int view_entry_stream(const ArchiveView *view, int position, bool force,
                       int (*sink)(const void *bytes, size_t n, void *context), void *context, const char **reason);

@@ -93,12 +93,15 @@ TEST_F(Split, AnyNumberOfThreadsWritesTheSameArchiveAndEveryBlockUnpacks)
     for (int i = 0; i < view.facts.entry_count; ++i) {
         const std::string name = view_entry(&view, i).name;
         const Bytes &data = files.at(name);
-        char *stored = nullptr;
-        int length = 0;
+        Bytes block;
+        ViewBuffers buffers;
         const char *reason = nullptr;
-        ASSERT_EQ(view_read_entry(&view, i, &stored, &length, &reason), 0) << name;
-        const Bytes block(stored, stored + length);
-        mem_free(stored);
+        const auto take = [](const void *bytes, size_t n, void *to) {
+            static_cast<Bytes *>(to)->insert(static_cast<Bytes *>(to)->end(), static_cast<const uint8_t *>(bytes),
+                                             static_cast<const uint8_t *>(bytes) + n);
+            return 0;
+        };
+        ASSERT_EQ(view_entry_into(&view, i, true, false, &buffers, VIEW_WHOLE_LIMIT, take, &block, &reason), 0) << name;
         const Bytes one_shot = packed_block(data);
         if (data.size() <= split) {
             EXPECT_EQ(block, one_shot) << name << " is packed as it always was";
