@@ -80,11 +80,32 @@ void temp_release()
     pthread_sigmask(SIG_SETMASK, &held_before, nullptr);
 }
 
+namespace {
+
+// A turn at the table, held as every turn is: a handler that ran on a thread
+// in its turn would wait for the others forever.
+struct TableTurn {
+    TableTurn()
+    {
+        temp_hold();
+        table.lock();
+    }
+    ~TableTurn()
+    {
+        table.unlock();
+        temp_release();
+    }
+    TableTurn(const TableTurn &) = delete;
+    TableTurn &operator=(const TableTurn &) = delete;
+};
+
+}  // namespace
+
 int temp_remember(const char *name)
 {
     const NativeName native(name);
     if (!native.ok) return passed(-1);
-    const std::lock_guard<std::mutex> turn(table);
+    const TableTurn turn;
     for (TempSlot &slot : temps) {
         if (slot.used) continue;
         std::memcpy(slot.path, native.path, sizeof slot.path);
@@ -98,40 +119,25 @@ void disk_temp_forget(const char *name)
 {
     const NativeName native(name);
     if (!native.ok) return;
-    temp_hold();
-    {
-        const std::lock_guard<std::mutex> turn(table);
-        for (TempSlot &slot : temps)
-            if (slot.used && std::strcmp(slot.path, native.path) == 0) slot.used = 0;
-    }
-    temp_release();
+    const TableTurn turn;
+    for (TempSlot &slot : temps)
+        if (slot.used && std::strcmp(slot.path, native.path) == 0) slot.used = 0;
 }
 
 bool temp_remembered(const char *name)
 {
     const NativeName native(name);
     if (!native.ok) return false;
-    // Held, as every turn at the table: a handler that ran on a thread in
-    // its turn would wait for the others forever.
-    temp_hold();
-    bool found = false;
-    {
-        const std::lock_guard<std::mutex> turn(table);
-        for (const TempSlot &slot : temps)
-            if (slot.used && std::strcmp(slot.path, native.path) == 0) found = true;
-    }
-    temp_release();
-    return found;
+    const TableTurn turn;
+    for (const TempSlot &slot : temps)
+        if (slot.used && std::strcmp(slot.path, native.path) == 0) return true;
+    return false;
 }
 
 void temp_forget_all()
 {
-    temp_hold();
-    {
-        const std::lock_guard<std::mutex> turn(table);
-        for (TempSlot &slot : temps) slot.used = 0;
-    }
-    temp_release();
+    const TableTurn turn;
+    for (TempSlot &slot : temps) slot.used = 0;
 }
 
 namespace {
